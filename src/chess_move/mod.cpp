@@ -1,0 +1,87 @@
+// Parsing and writing of long algebraic move text.
+#include "chess_move/mod.hpp"
+
+#include <array>
+
+#include "failure.hpp"
+#include "utf8.hpp"
+
+namespace vemla {
+
+ChessMove ChessMove::make(std::uint16_t from, std::uint16_t to, std::uint16_t special) {
+    expect(from < 64, "Invalid FROM int");
+    expect(to < 64, "Invalid TO int");
+    expect(special < 16, "Invalid SPECIAL int");
+    return pack(from, to, special);
+}
+
+namespace {
+
+[[noreturn]] void index_out_of_bounds(std::size_t length) {
+    const std::string n = std::to_string(length);
+    panic("index out of bounds: the len is " + n + " but the index is " + n);
+}
+
+// A coordinate character reduced to its low byte, measured from base with
+// unsigned 8-bit wrap-around: anything below base becomes large and fails.
+std::uint8_t coordinate(char32_t c, char base) {
+    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) - static_cast<std::uint8_t>(base));
+}
+
+}  // namespace
+
+std::variant<ChessMove, std::string> ChessMove::from_str(std::string_view text) {
+    // The text is at most 5 bytes from here on, so at most 5 characters.
+    std::array<char32_t, 5> chars{};
+    std::size_t count = 0;
+
+    // Length is measured in bytes, not characters.
+    std::uint16_t special = ORDINARY;
+    if (text.size() == 5) {
+        for (std::size_t pos = 0; pos < text.size();) chars[count++] = utf8::next(text, pos);
+        switch (chars[count - 1]) {
+            case 'n': case 'N': special = PROMOTE_KNIGHT; break;
+            case 'b': case 'B': special = PROMOTE_BISHOP; break;
+            case 'r': case 'R': special = PROMOTE_ROOK; break;
+            case 'q': case 'Q': special = PROMOTE_QUEEN; break;
+            default: return std::string("Unsupported promotion type");
+        }
+    } else if (text.size() == 4) {
+        for (std::size_t pos = 0; pos < text.size();) chars[count++] = utf8::next(text, pos);
+    } else {
+        return "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " +
+               std::string(text);
+    }
+
+    if (count < 2) index_out_of_bounds(count);
+    const std::uint8_t from_file = coordinate(chars[0], 'a');
+    expect(from_file <= 7, "assertion failed: from_file <= 7");
+    const std::uint8_t from_rank = coordinate(chars[1], '1');
+    expect(from_rank <= 7, "assertion failed: from_rank <= 7");
+    if (count < 4) index_out_of_bounds(count);
+    const std::uint8_t to_file = coordinate(chars[2], 'a');
+    expect(to_file <= 7, "assertion failed: to_file <= 7");
+    const std::uint8_t to_rank = coordinate(chars[3], '1');
+    expect(to_rank <= 7, "assertion failed: to_rank <= 7");
+
+    return pack(from_file + 8 * from_rank, to_file + 8 * to_rank, special);
+}
+
+int ChessMove::write_text(char* out) const {
+    out[0] = static_cast<char>('a' + (from() & 7));
+    out[1] = static_cast<char>('1' + ((from() >> 3) & 7));
+    out[2] = static_cast<char>('a' + (to() & 7));
+    out[3] = static_cast<char>('1' + ((to() >> 3) & 7));
+    if (value < 0x4000) return 4;
+    static constexpr char PROMOTION_LETTERS[] = "nbrq";
+    expect(is_promotion(), "explicit panic");
+    out[4] = PROMOTION_LETTERS[special() - PROMOTE_KNIGHT];
+    return 5;
+}
+
+std::string ChessMove::to_string() const {
+    char text[5];
+    return std::string(text, static_cast<std::size_t>(write_text(text)));
+}
+
+}  // namespace vemla

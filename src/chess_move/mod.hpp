@@ -1,0 +1,59 @@
+// ChessMove: one move packed in 16 bits, and its long algebraic text form.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vemla {
+
+// Bit layout of a move code:
+//   bits  0-5   from     square the piece leaves (0-63)
+//   bits  6-11  to       square the piece reaches (0-63)
+//   bits 12-15  special  0 ordinary move or capture, 1 en-passant capture,
+//                        2 pawn double step, 3 castling,
+//                        4-7 promotion to knight, bishop, rook, queen;
+//                        8-15 unused (accepted, but cannot be written as text)
+// Only the promotion codes change what making a move does; codes 1-3 are
+// informational, the board recognises those moves from the position.
+struct ChessMove {
+    std::uint16_t value = 0;
+
+    enum Special : std::uint16_t {
+        ORDINARY = 0,
+        EN_PASSANT = 1,
+        DOUBLE_STEP = 2,
+        CASTLING = 3,
+        PROMOTE_KNIGHT = 4,
+        PROMOTE_BISHOP = 5,
+        PROMOTE_ROOK = 6,
+        PROMOTE_QUEEN = 7,
+    };
+
+    // Checked factory ("new" is a keyword); panics on an out-of-range field.
+    static ChessMove make(std::uint16_t from, std::uint16_t to, std::uint16_t special);
+
+    // Unchecked packing for the move generator's hot loop.
+    static constexpr ChessMove pack(int from, int to, int special = ORDINARY) {
+        return ChessMove{static_cast<std::uint16_t>(from | (to << 6) | (special << 12))};
+    }
+
+    // Parses long algebraic text ("e2e4", "e7e8q"). Returns the move, or the
+    // reason the text was rejected. Malformed squares end in a Panic.
+    static std::variant<ChessMove, std::string> from_str(std::string_view text);
+
+    constexpr int from() const { return value & 63; }
+    constexpr int to() const { return (value >> 6) & 63; }
+    constexpr int special() const { return value >> 12; }
+    constexpr bool is_promotion() const { return special() >= PROMOTE_KNIGHT && special() <= PROMOTE_QUEEN; }
+
+    // Writes the text form into out (at least 5 bytes) and returns its length
+    // (4 or 5). Panics on special codes 8-15.
+    int write_text(char* out) const;
+    std::string to_string() const;
+
+    friend constexpr bool operator==(ChessMove a, ChessMove b) { return a.value == b.value; }
+};
+
+}  // namespace vemla

@@ -1,0 +1,33 @@
+// The core's two failure types. The core never sees Python: the binding turns
+// InvalidInput into ValueError and Panic into the module's PanicException.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace vemla {
+
+// Input rejected by the chess logic. The message is the complete user-facing
+// text, prefix included ("Invalid fen: ...", "Invalid chess move: ...").
+class InvalidInput : public std::runtime_error {
+public:
+    explicit InvalidInput(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A violated expectation: a malformed FEN placement, a missing field, popping
+// with nothing to take back. Reaches Python as PanicException(message).
+class Panic : public std::runtime_error {
+public:
+    explicit Panic(const std::string& message) : std::runtime_error(message) {}
+};
+
+[[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }
+
+// Always on, unlike assert: guards everything that input can reach.
+inline void expect(bool condition, const char* message) {
+    if (!condition) [[unlikely]]
+        throw Panic(message);
+}
+
+}  // namespace vemla

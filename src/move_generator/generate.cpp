@@ -1,0 +1,167 @@
+// Legal move generation: candidates gathered group by group in a fixed order,
+// then filtered by making each one and testing the mover's king.
+#include "move_generator/mod.hpp"
+
+namespace vemla {
+
+namespace {
+
+// Step moves of kings or knights: pieces in ascending square order, each
+// trying its offsets in table order.
+void get_k_moves(Bitboard pieces, Bitboard own, const std::array<Steps, 64>& steps, MoveList& list) {
+    for (Bitboard b = pieces; b; b &= b - 1) {
+        const int from = lsb(b);
+        const Steps& s = steps[static_cast<std::size_t>(from)];
+        for (int i = 0; i < s.count; ++i) {
+            const int to = s.to[static_cast<std::size_t>(i)];
+            if (!(own & square_bb(to))) list.push(ChessMove::pack(from, to));
+        }
+    }
+}
+
+void push_promotions(MoveList& list, int from, int to) {
+    for (int special = ChessMove::PROMOTE_KNIGHT; special <= ChessMove::PROMOTE_QUEEN; ++special)
+        list.push(ChessMove::pack(from, to, special));
+}
+
+// Per-side constants of pawn moves.
+struct PawnRules {
+    int capture1, capture2, push;
+    int promotion_rank, double_rank, ep_rank, ep_shift;
+};
+constexpr PawnRules WHITE_PAWNS{7, 9, 8, 6, 1, 4, state::WHITE_EP_SHIFT};
+constexpr PawnRules BLACK_PAWNS{-7, -9, -8, 1, 6, 3, state::BLACK_EP_SHIFT};
+
+// Each pawn in ascending order: first capture (or its promotions), first en
+// passant, second capture, second en passant, push (or its promotions), double push.
+void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, std::uint64_t word,
+                const PawnRules& rules, MoveList& list) {
+    const Bitboard occ = own | enemy;
+    for (Bitboard b = pawns; b; b &= b - 1) {
+        const int from = lsb(b);
+        const int rank = rank_of(from);
+        for (const int step : {rules.capture1, rules.capture2}) {
+            if (!step_ok(from, step, 1)) continue;
+            const int to = from + step;
+            if (enemy & square_bb(to)) {
+                if (rank == rules.promotion_rank)
+                    push_promotions(list, from, to);
+                else
+                    list.push(ChessMove::pack(from, to));
+            }
+            // The state bit alone decides; the pawn to be taken is not looked for.
+            if (rank == rules.ep_rank && ((word >> (rules.ep_shift + file_of(to))) & 1))
+                list.push(ChessMove::pack(from, to, ChessMove::EN_PASSANT));
+        }
+        const int to = from + rules.push;
+        if (to < 0 || to > 63 || (occ & square_bb(to))) continue;
+        if (rank == rules.promotion_rank) {
+            push_promotions(list, from, to);
+            continue;
+        }
+        list.push(ChessMove::pack(from, to));
+        const int double_to = to + rules.push;
+        if (rank == rules.double_rank && double_to >= 0 && double_to <= 63 &&
+            !(occ & square_bb(double_to)))
+            list.push(ChessMove::pack(from, double_to, ChessMove::DOUBLE_STEP));
+    }
+}
+
+// Castling rows: king square, the two squares crossed (empty and not
+// attacked), the queen side's extra square (empty only) and the move code.
+constexpr int E1 = 4, E8 = 60;
+constexpr ChessMove WHITE_KING_SIDE_CASTLE{0x3184};
+constexpr ChessMove WHITE_QUEEN_SIDE_CASTLE{0x3084};
+constexpr ChessMove BLACK_KING_SIDE_CASTLE{0x3FBC};
+constexpr ChessMove BLACK_QUEEN_SIDE_CASTLE{0x3EBC};
+
+}  // namespace
+
+void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy,
+                                int kind, MoveList& list) const {
+    const auto& bb = board.bitboards;
+    const Bitboard pieces = bb[static_cast<std::size_t>(own_base + kind)] |
+                            bb[static_cast<std::size_t>(own_base + QUEEN)];
+    const Bitboard occ = own | enemy;
+    for (Bitboard b = pieces; b; b &= b - 1) {
+        const int from = lsb(b);
+        const Bitboard attacks = kind == ROOK ? rook_attacks(from, occ) : bishop_attacks(from, occ);
+        for (Bitboard targets = attacks & ~own; targets; targets &= targets - 1)
+            list.push(ChessMove::pack(from, lsb(targets)));
+    }
+}
+
+void MoveGenerator::candidates(const Board& board, MoveList& list) const {
+    const auto& bb = board.bitboards;
+    const std::uint64_t word = bb[STATE];
+    const bool white = word & state::WHITE_TO_MOVE;
+    const int own_base = white ? 0 : 6;
+    const Bitboard white_pieces = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5];
+    const Bitboard black_pieces = bb[6] | bb[7] | bb[8] | bb[9] | bb[10] | bb[11];
+    const Bitboard own = white ? white_pieces : black_pieces;
+    const Bitboard enemy = white ? black_pieces : white_pieces;
+    const auto piece = [&](int kind) { return bb[static_cast<std::size_t>(own_base + kind)]; };
+
+    list.size = 0;
+    const Bitboard kings = piece(KING);
+    get_k_moves(kings, own, KING_STEPS, list);
+
+    // Castling: king side before queen side. The rights are trusted; the rook
+    // is not looked for on its corner.
+    const int king_square = white ? E1 : E8;
+    const unsigned side = white ? 1 : 0;
+    if ((kings & square_bb(king_square)) && !square_in_check(board, king_square, side)) {
+        const Bitboard occ = own | enemy;
+        const std::uint64_t king_side = white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE;
+        const std::uint64_t queen_side = white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE;
+        if (word & king_side) {
+            const int f = king_square + 1, g = king_square + 2;
+            if (!(occ & square_bb(f)) && !square_in_check(board, f, side) &&
+                !(occ & square_bb(g)) && !square_in_check(board, g, side))
+                list.push(white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE);
+        }
+        if ((word & queen_side) &&
+            can_castle(board, {king_square - 2, king_square - 1}, own, enemy, king_square - 3))
+            list.push(white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE);
+    }
+
+    get_k_moves(piece(KNIGHT), own, KNIGHT_STEPS, list);
+    pawn_moves(piece(PAWN), own, enemy, word, white ? WHITE_PAWNS : BLACK_PAWNS, list);
+    magic_moves(board, own_base, own, enemy, ROOK, list);
+    magic_moves(board, own_base, own, enemy, BISHOP, list);
+}
+
+void MoveGenerator::generate(Board& board, MoveList& legal) const {
+    candidates(board, legal);
+    const bool white = board.white_to_move();
+    const std::size_t king = white ? WHITE_KING : BLACK_KING;
+    const unsigned side = white ? 1 : 0;
+    // Compacted in place: kept moves keep their relative order.
+    int kept = 0;
+    for (int i = 0; i < legal.size; ++i) {
+        const ChessMove move = legal.moves[static_cast<std::size_t>(i)];
+        board.push_move(move);
+        const Bitboard kings = board.bitboards[king];
+        // Without a king nothing can leave it attacked, so every candidate stays.
+        const bool attacked = kings && square_in_check(board, lsb(kings), side);
+        board.pop_move();
+        legal.moves[static_cast<std::size_t>(kept)] = move;
+        kept += !attacked;
+    }
+    legal.size = kept;
+}
+
+std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
+    MoveList moves;
+    generator.generate(board, moves);
+    if (depth <= 1) return depth == 1 ? static_cast<std::uint64_t>(moves.size) : 1;
+    std::uint64_t nodes = 0;
+    for (const ChessMove move : moves) {
+        board.push_move(move);
+        nodes += perft(generator, board, depth - 1);
+        board.pop_move();
+    }
+    return nodes;
+}
+
+}  // namespace vemla

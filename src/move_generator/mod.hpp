@@ -1,0 +1,75 @@
+// MoveGenerator: magic-bitboard attack tables for rooks and bishops, the
+// attack test, castling, and legal move generation in a fixed order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "board/mod.hpp"
+#include "chess_move/mod.hpp"
+#include "move_generator/tables.hpp"
+
+namespace vemla {
+
+// No position, legal or not, yields more candidates than this: per square at
+// most 8 king + 8 knight + 12 pawn + 14 rook-pass + 13 bishop-pass moves
+// (pieces may overlap after illegal moves), 64 * 55 + 2 castling moves = 3522.
+inline constexpr int MAX_CANDIDATES = 4096;
+
+struct MoveList {
+    std::array<ChessMove, MAX_CANDIDATES> moves;
+    int size = 0;
+
+    void push(ChessMove m) { moves[static_cast<std::size_t>(size++)] = m; }
+    const ChessMove* begin() const { return moves.data(); }
+    const ChessMove* end() const { return moves.data() + size; }
+};
+
+struct MoveGenerator {
+    // 128 tables of TABLE_SIZE words: rook table of square s at 2s, bishop
+    // table at 2s + 1. Kept in one allocation; table t starts at t * TABLE_SIZE.
+    std::vector<Bitboard> attack_tables;
+
+    MoveGenerator();
+
+    const Bitboard* table(int index) const {
+        return attack_tables.data() + static_cast<std::size_t>(index) * TABLE_SIZE;
+    }
+    Bitboard rook_attacks(int sq, Bitboard occ) const {
+        return table(2 * sq)[rook_index(sq, occ)];
+    }
+    Bitboard bishop_attacks(int sq, Bitboard occ) const {
+        return table(2 * sq + 1)[bishop_index(sq, occ)];
+    }
+
+    // Whether square sq is attacked by the opponent of side (1: the square is
+    // White's and Black attacks it; anything else: White attacks it).
+    bool square_in_check(const Board& board, int sq, unsigned side) const;
+
+    // Queen-side castling test: both squares empty and not attacked, the extra
+    // square empty (it may be attacked).
+    bool can_castle(const Board& board, const std::array<int, 2>& squares, Bitboard own,
+                    Bitboard enemy, int extra) const;
+
+    // The legal moves of the side to move, in the fixed order. The board is
+    // used to try each candidate and ends exactly as it started.
+    void generate(Board& board, MoveList& legal) const;
+
+    // Candidates before the legality filter (exposed for tests).
+    void candidates(const Board& board, MoveList& list) const;
+
+    // Rook-pass (kind ROOK) or bishop-pass (kind BISHOP) moves of the mover's
+    // sliders; queens take part in both.
+    void magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy, int kind,
+                     MoveList& list) const;
+};
+
+// One attack table of TABLE_SIZE entries for square sq and relevance mask,
+// built by walking rays for every subset of the mask (kind ROOK or BISHOP).
+std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, int kind);
+
+// Perft: leaf nodes at depth (depth 1 counts the legal moves).
+std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth);
+
+}  // namespace vemla
