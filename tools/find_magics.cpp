@@ -133,7 +133,7 @@ bool build(Kind kind, SplitMix64& rng, std::array<u64, 64>& magics) {
         for (const Fixed& candidate : fixed)
             if (candidate.square == s) f = &candidate;
         if (f != nullptr) {
-            magics[s] = f->magic;
+            magics[static_cast<std::size_t>(s)] = f->magic;
             if (!valid(kind, s, f->magic, subs)) {
                 std::fprintf(stderr, "ERROR: fixed %s multiplier for square %d is invalid\n",
                              name(kind), s);
@@ -149,11 +149,11 @@ bool build(Kind kind, SplitMix64& rng, std::array<u64, 64>& magics) {
             magic = rng.sparse();
         } while (std::popcount((m * magic) & 0xFF00000000000000ULL) < 6 ||
                  !valid(kind, s, magic, subs));
-        magics[s] = magic;
+        magics[static_cast<std::size_t>(s)] = magic;
     }
     // Independent final pass over the whole table, fixed entries included.
     for (int s = 0; s < 64; ++s) {
-        if (!valid(kind, s, magics[s], subsets(kind, s))) {
+        if (!valid(kind, s, magics[static_cast<std::size_t>(s)], subsets(kind, s))) {
             std::fprintf(stderr, "ERROR: %s multiplier for square %d is invalid\n", name(kind), s);
             ok = false;
         }
@@ -166,7 +166,7 @@ void print_table(const char* table_name, const std::array<u64, 64>& magics) {
     for (int rank = 0; rank < 8; ++rank) {
         std::printf("   ");
         for (int file = 0; file < 8; ++file)
-            std::printf(" 0x%016llX,", static_cast<unsigned long long>(magics[8 * rank + file]));
+            std::printf(" 0x%016llX,", static_cast<unsigned long long>(magics[static_cast<std::size_t>(8 * rank + file)]));
         std::printf("\n");
     }
     std::printf("};\n");

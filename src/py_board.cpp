@@ -1,0 +1,154 @@
+// The Python class Board.
+#include "py_types.hpp"
+
+namespace vemla::py {
+
+namespace {
+
+PyTypeObject* board_type_object = nullptr;
+
+constexpr const char* FEN_NAMES[] = {"fen"};
+constexpr const char* PUSH_NAMES[] = {"chess_move"};
+constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0};
+constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1};
+constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
+
+PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_object, "Board"); }
+
+// Twelve lists of 64 bools, built at their final length. On failure every
+// reference taken so far is released with `planes`.
+PyObject* planes_from_bitboards(const std::uint64_t* words) {
+    Planes cells;
+    expand_planes(words, cells);
+    Ref planes = Ref::steal(PyList_New(12));
+    if (!planes) throw PyErrAlreadySet{};
+    for (std::size_t p = 0; p < 12; ++p) {
+        PyObject* plane = PyList_New(64);
+        if (!plane) throw PyErrAlreadySet{};
+        PyList_SET_ITEM(planes.get(), static_cast<Py_ssize_t>(p), plane);  // steals plane
+        for (std::size_t k = 0; k < 64; ++k)
+            PyList_SET_ITEM(plane, static_cast<Py_ssize_t>(k), Py_NewRef(cells[64 * p + k] ? Py_True : Py_False));
+    }
+    return planes.release();
+}
+
+PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return call([&] {
+        const Args argv = parse_tuple(NEW_PARAMS, args, kwargs);
+        const std::string_view fen = argv[0] ? utf8_arg(argv[0], "fen") : DEFAULT_FEN;
+        return new_wrapper(type, Board::from_fen(fen));
+    });
+}
+
+PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(FROM_FEN_PARAMS, args, nargs, kwnames);
+        const auto words = pieces_from_fen(utf8_arg(argv[0], "fen"));
+        return planes_from_bitboards(words.data());
+    });
+}
+
+PyObject* board_fen(PyObject* self, PyObject*) {
+    return call([&] {
+        const SharedBorrow<Board> board(self_board(self));
+        return new_ascii(board->fen());
+    });
+}
+
+PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(PUSH_PARAMS, args, nargs, kwnames);
+        const ExclusiveBorrow<Board> board(self_board(self));
+        const auto parsed = ChessMove::from_str(utf8_arg(argv[0], "chess_move"));
+        if (const auto* reason = std::get_if<std::string>(&parsed))
+            throw InvalidInput("Invalid chess move: " + *reason);
+        board->push_move(std::get<ChessMove>(parsed));
+        return new_none();
+    });
+}
+
+PyObject* board_pop(PyObject* self, PyObject*) {
+    return call([&] {
+        const ExclusiveBorrow<Board> board(self_board(self));
+        board->pop_move();
+        return new_none();
+    });
+}
+
+PyObject* board_bitboard(PyObject* self, PyObject*) {
+    return call([&] {
+        const SharedBorrow<Board> board(self_board(self));
+        return planes_from_bitboards(board->bitboards.data());
+    });
+}
+
+PyObject* board_turn(PyObject* self, PyObject*) {
+    return call([&] {
+        const SharedBorrow<Board> board(self_board(self));
+        return board->white_to_move() ? new_ascii("white") : new_ascii("black");
+    });
+}
+
+PyObject* board_reflect(PyObject* self, PyObject*) {
+    return call([&] {
+        const ExclusiveBorrow<Board> board(self_board(self));
+        board->reflect();
+        return new_none();
+    });
+}
+
+PyObject* board_copy(PyObject* self, PyObject*) {
+    return call([&] {
+        const SharedBorrow<Board> board(self_board(self));
+        return new_wrapper(board_type_object, Board(*board));
+    });
+}
+
+void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
+
+// METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
+template <typename F>
+PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+PyMethodDef board_methods[] = {
+    {"bitboard_from_fen", as_cfunction(board_bitboard_from_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "bitboard_from_fen(fen)\n--\n\n"},
+    {"fen", board_fen, METH_NOARGS, "fen($self)\n--\n\n"},
+    {"push", as_cfunction(board_push), METH_FASTCALL | METH_KEYWORDS, "push($self, chess_move)\n--\n\n"},
+    {"pop", board_pop, METH_NOARGS, "pop($self)\n--\n\n"},
+    {"bitboard", board_bitboard, METH_NOARGS, "bitboard($self)\n--\n\n"},
+    {"turn", board_turn, METH_NOARGS, "turn($self)\n--\n\n"},
+    {"reflect", board_reflect, METH_NOARGS, "reflect($self)\n--\n\n"},
+    {"copy", board_copy, METH_NOARGS, "copy($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PyType_Slot board_slots[] = {
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_doc, const_cast<char*>(
+        "Board(fen=\"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\")\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(board_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(board_dealloc)},
+    {Py_tp_methods, board_methods},
+    {0, nullptr},
+};
+
+PyType_Spec board_spec = {
+    .name = "builtins.Board",
+    .basicsize = sizeof(PyBoard),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = board_slots,
+};
+
+}  // namespace
+
+PyTypeObject* board_type() {
+    if (!board_type_object)
+        board_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&board_spec));
+    return board_type_object;
+}
+
+}  // namespace vemla::py

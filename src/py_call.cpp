@@ -1,0 +1,142 @@
+// Argument parsing, conversion messages and the panic exception type.
+#include "py_call.hpp"
+
+#include <vector>
+
+namespace vemla::py {
+
+void raise(PyObject* type, const std::string& message) {
+    PyErr_SetString(type, message.c_str());
+    throw PyErrAlreadySet{};
+}
+
+namespace {
+
+PyObject* panic_type = nullptr;  // created once, kept until the process ends
+
+constexpr const char PANIC_DOC[] =
+    "Raised when the native code of vemla_chess fails internally.\n\n"
+    "Like SystemExit, it derives from BaseException, so it passes through\n"
+    "ordinary `except Exception` handlers.";
+
+std::string quoted_list(const std::vector<std::string>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) out += names.size() > 2 ? ", " : " ";
+        if (i && i + 1 == names.size()) out += "and ";
+        out += "'" + names[i] + "'";
+    }
+    return out;
+}
+
+[[noreturn]] void too_many_positional(const Params& params, std::size_t given) {
+    std::string message = params.full_name() + " takes ";
+    if (params.names.size() == params.required)
+        message += std::to_string(params.names.size());
+    else
+        message += "from " + std::to_string(params.required) + " to " + std::to_string(params.names.size());
+    message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+    raise(PyExc_TypeError, message);
+}
+
+// Places one keyword argument, or raises for a repeated or unknown keyword.
+void place_keyword(const Params& params, PyObject* key, PyObject* value, Args& out) {
+    if (!PyUnicode_Check(key)) raise(PyExc_TypeError, params.full_name() + " keywords must be strings");
+    for (std::size_t i = 0; i < params.names.size(); ++i) {
+        if (PyUnicode_CompareWithASCIIString(key, params.names[i]) != 0) continue;
+        if (out[i]) raise(PyExc_TypeError, params.full_name() + " got multiple values for argument '" + params.names[i] + "'");
+        out[i] = value;
+        return;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (!text) throw PyErrAlreadySet{};
+    raise(PyExc_TypeError, params.full_name() + " got an unexpected keyword argument '" +
+                               std::string(text, static_cast<std::size_t>(size)) + "'");
+}
+
+void check_required(const Params& params, const Args& out) {
+    std::vector<std::string> missing;
+    for (std::size_t i = 0; i < params.required; ++i)
+        if (!out[i]) missing.emplace_back(params.names[i]);
+    if (missing.empty()) return;
+    raise(PyExc_TypeError, params.full_name() + " missing " + std::to_string(missing.size()) +
+                               " required positional argument" + (missing.size() == 1 ? "" : "s") +
+                               ": " + quoted_list(missing));
+}
+
+void place_positional(const Params& params, PyObject* const* args, std::size_t nargs, Args& out) {
+    if (nargs > params.names.size()) too_many_positional(params, nargs);
+    for (std::size_t i = 0; i < nargs; ++i) out[i] = args[i];
+}
+
+}  // namespace
+
+Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Args out{};
+    place_positional(params, args, static_cast<std::size_t>(nargs), out);
+    if (kwnames) {
+        const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t i = 0; i < count; ++i)
+            place_keyword(params, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], out);
+    }
+    check_required(params, out);
+    return out;
+}
+
+Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs) {
+    Args out{};
+    place_positional(params, &PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
+    if (kwargs) {
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(params, key, value, out);
+    }
+    check_required(params, out);
+    return out;
+}
+
+void set_panic(const char* message) {
+    if (!panic_type) {
+        panic_type = PyErr_NewExceptionWithDoc("vemla_chess.PanicException", PANIC_DOC,
+                                               PyExc_BaseException, nullptr);
+        if (!panic_type) return;  // the creation error stays set
+    }
+    Ref text = Ref::steal(PyUnicode_FromString(message));
+    if (!text) return;
+    PyErr_SetObject(panic_type, text.get());
+}
+
+std::string type_name(PyObject* obj) {
+    Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+    const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+    if (!text) {
+        PyErr_Clear();
+        return Py_TYPE(obj)->tp_name;
+    }
+    return text;
+}
+
+void raise_argument_error(const char* name, const std::string& message) {
+    Ref cause = Ref::steal(PyObject_CallFunction(PyExc_TypeError, "s", message.c_str()));
+    if (!cause) throw PyErrAlreadySet{};
+    Ref error = Ref::steal(PyObject_CallFunction(
+        PyExc_TypeError, "s", ("argument '" + std::string(name) + "': " + message).c_str()));
+    if (!error) throw PyErrAlreadySet{};
+    PyException_SetCause(error.get(), cause.release());  // steals the cause
+    PyErr_SetObject(PyExc_TypeError, error.get());
+    throw PyErrAlreadySet{};
+}
+
+std::string_view utf8_arg(PyObject* arg, const char* name) {
+    if (!PyUnicode_Check(arg))
+        raise_argument_error(name, "'" + type_name(arg) + "' object cannot be converted to 'PyString'");
+    Py_ssize_t size = 0;
+    // Borrowed: the UTF-8 buffer is cached in the str and lives as long as it.
+    const char* text = PyUnicode_AsUTF8AndSize(arg, &size);
+    if (!text) throw PyErrAlreadySet{};  // e.g. a lone surrogate: the encoding error stands
+    return {text, static_cast<std::size_t>(size)};
+}
+
+}  // namespace vemla::py

@@ -1,0 +1,19 @@
+// The two Python classes: their wrappers, and their type objects, created
+// once per process on first need and kept until it ends.
+#pragma once
+
+#include "board/mod.hpp"
+#include "move_generator/mod.hpp"
+#include "py_call.hpp"
+
+namespace vemla::py {
+
+using PyBoard = Wrapper<Board>;
+using PyMoveGenerator = Wrapper<MoveGenerator>;
+
+// Return a borrowed reference to the type, creating it first if needed;
+// NULL with an exception set on failure.
+PyTypeObject* board_type();
+PyTypeObject* move_generator_type();
+
+}  // namespace vemla::py

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs, with apt, whatever the build and the tests need and the machine lacks.
+set -euo pipefail
+packages=(cmake g++ make libgtest-dev libbenchmark-dev python3-dev python3-pytest
+          python3-hypothesis python3-numpy python3-venv python3-wheel python3-setuptools
+          python3-pip mypy clang libclang-rt-14-dev valgrind)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [[ $(id -u) -ne 0 ]] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
