@@ -18,16 +18,15 @@ constexpr std::string_view SQUARE_NAMES[64] = {
     panic("no piece on " + std::string(SQUARE_NAMES[from]) + " to move");
 }
 
-// Castling rights (state bits) lost when a rook is captured on its corner.
-constexpr std::uint64_t rights_lost_on_capture(int to) {
-    switch (to) {
-        case 0: return state::WHITE_QUEEN_SIDE;
-        case 7: return state::WHITE_KING_SIDE;
-        case 56: return state::BLACK_QUEEN_SIDE;
-        case 63: return state::BLACK_KING_SIDE;
-        default: return 0;
-    }
-}
+// The castling right tied to each corner square (its rook's home).
+constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
+    std::array<std::uint64_t, 64> table{};
+    table[0] = state::WHITE_QUEEN_SIDE;
+    table[7] = state::WHITE_KING_SIDE;
+    table[56] = state::BLACK_QUEEN_SIDE;
+    table[63] = state::BLACK_KING_SIDE;
+    return table;
+}();
 
 }  // namespace
 
@@ -41,60 +40,77 @@ void Board::push_move(ChessMove move) {
 
     // The mover is the first piece bitboard holding the from-square.
     int mover = 0;
-    while (mover < 12 && !(bitboards[static_cast<std::size_t>(mover)] & from_bb)) ++mover;
-    if (mover == 12) [[unlikely]]
-        no_piece(from);
+    while (!(bitboards[static_cast<std::size_t>(mover)] & from_bb))
+        if (++mover == 12) [[unlikely]]
+            no_piece(from);
     const int mover_colour = mover >= 6;
     const int kind = mover - 6 * mover_colour;
 
     // A captured piece is the opponent's first bitboard holding the to-square;
     // a piece of the mover's own colour there is neither captured nor moved.
     const int enemy_base = 6 - 6 * mover_colour;
+    const std::uint64_t* enemy = bitboards.data() + enemy_base;
     int captured = -1;
-    for (int i = enemy_base; i < enemy_base + 6; ++i) {
-        if (bitboards[static_cast<std::size_t>(i)] & to_bb) {
-            captured = i;
-            break;
-        }
+    if (to_bb & (enemy[0] | enemy[1] | enemy[2] | enemy[3] | enemy[4] | enemy[5])) {
+        captured = enemy_base;
+        while (!(bitboards[static_cast<std::size_t>(captured)] & to_bb)) ++captured;
     }
-    // A pawn moving diagonally onto a square without an enemy captures en
-    // passant; the state word's en-passant bits are not consulted.
-    const bool en_passant = captured < 0 && kind == PAWN && file_of(to) != file_of(from);
-    if (en_passant) captured = enemy_base + PAWN;
 
-    const int promoted =
-        (kind == PAWN && (rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion())
-            ? move.special() + mover - 3
-            : -1;
-    const bool castling =
-        kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6);
-    const int rook = castling ? mover - 2 : -1;
+    bool en_passant = false;
+    int promoted = -1;
+    int rook = -1;
+    if (kind == PAWN) {
+        // A pawn moving diagonally onto a square without an enemy captures en
+        // passant; the state word's en-passant bits are not consulted.
+        en_passant = captured < 0 && file_of(to) != file_of(from);
+        if (en_passant) captured = enemy_base + PAWN;
+        if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion())
+            promoted = move.special() + mover - 3;
+    } else if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
+        rook = mover - 2;
+    }
 
     // Save the bitboards this move changes, mover first.
-    std::uint16_t mask = 0;
-    const auto save = [&](int piece) {
-        history[static_cast<std::size_t>(piece)].push_back(bitboards[static_cast<std::size_t>(piece)]);
-        mask = static_cast<std::uint16_t>(mask | (1u << piece));
-    };
-    save(mover);
-    if (captured >= 0) save(captured);
-    if (rook >= 0) save(rook);
-    if (promoted >= 0) save(promoted);
+    std::uint16_t mask = static_cast<std::uint16_t>(1u << mover);
+    history[static_cast<std::size_t>(mover)].push_back(bitboards[static_cast<std::size_t>(mover)]);
+    if (captured >= 0) {
+        history[static_cast<std::size_t>(captured)].push_back(bitboards[static_cast<std::size_t>(captured)]);
+        mask = static_cast<std::uint16_t>(mask | (1u << captured));
+    }
+    if (rook >= 0) {
+        history[static_cast<std::size_t>(rook)].push_back(bitboards[static_cast<std::size_t>(rook)]);
+        mask = static_cast<std::uint16_t>(mask | (1u << rook));
+    }
+    if (promoted >= 0) {
+        history[static_cast<std::size_t>(promoted)].push_back(bitboards[static_cast<std::size_t>(promoted)]);
+        mask = static_cast<std::uint16_t>(mask | (1u << promoted));
+    }
     undo_stack.push_back(UndoRecord{old_state, mask});
 
     std::uint64_t& moving = bitboards[static_cast<std::size_t>(mover)];
     moving = (moving & ~from_bb) | to_bb;
     if (captured >= 0) bitboards[static_cast<std::size_t>(captured)] &= ~to_bb;
 
-    // The side to move, not the mover's colour, picks the captured pawn's
-    // square and the castling rook's home rank.
-    if (en_passant) {
-        if (white_to_move)
-            bitboards[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
-        else
-            bitboards[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
+    std::uint64_t word = old_state & ~state::EN_PASSANT;
+    if (kind == PAWN) {
+        // The side to move, not the mover's colour, picks the captured pawn's square.
+        if (en_passant) {
+            if (white_to_move)
+                bitboards[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
+            else
+                bitboards[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
+        }
+        if (promoted >= 0) {
+            moving &= ~to_bb;
+            bitboards[static_cast<std::size_t>(promoted)] |= to_bb;
+        }
+        if (mover == WHITE_PAWN && rank_of(to) == rank_of(from) + 2)
+            word |= std::uint64_t{1} << (state::BLACK_EP_SHIFT + file_of(to));
+        else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
+            word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
     }
-    if (castling) {
+    if (rook >= 0) {
+        // The side to move also picks the rook's home rank.
         const int base = white_to_move ? 0 : 56;
         const int rook_from = base + (file_of(to) == 6 ? 7 : 0);
         const int rook_to = base + (file_of(to) == 6 ? 5 : 3);
@@ -103,28 +119,24 @@ void Board::push_move(ChessMove move) {
         rooks &= ~square_bb(rook_from);
         if (was_there) rooks |= square_bb(rook_to);
     }
-    if (promoted >= 0) {
-        moving &= ~to_bb;
-        bitboards[static_cast<std::size_t>(promoted)] |= to_bb;
-    }
 
-    std::uint64_t word = old_state & ~state::EN_PASSANT;
-    if (mover == WHITE_PAWN && rank_of(to) == rank_of(from) + 2)
-        word |= std::uint64_t{1} << (state::BLACK_EP_SHIFT + file_of(to));
-    else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
-        word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
-
-    // Rights lost by moving king or rook: only for the side to move.
-    if (white_to_move) {
-        if (mover == WHITE_KING || (mover == WHITE_ROOK && from == 7)) word &= ~state::WHITE_KING_SIDE;
-        if (mover == WHITE_KING || (mover == WHITE_ROOK && from == 0)) word &= ~state::WHITE_QUEEN_SIDE;
-    } else {
-        if (mover == BLACK_KING || (mover == BLACK_ROOK && from == 63)) word &= ~state::BLACK_KING_SIDE;
-        if (mover == BLACK_KING || (mover == BLACK_ROOK && from == 56)) word &= ~state::BLACK_QUEEN_SIDE;
+    if (word & state::CASTLING) {
+        // Rights lost by moving the king or a rook off its corner count only
+        // for the side to move; a rook captured on its corner loses its right
+        // whoever is to move.
+        const std::uint64_t own_rights =
+            white_to_move ? state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE
+                          : state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE;
+        std::uint64_t lost = 0;
+        if (mover == (white_to_move ? WHITE_KING : BLACK_KING)) lost |= own_rights;
+        if (mover == (white_to_move ? WHITE_ROOK : BLACK_ROOK))
+            lost |= CORNER_RIGHT[static_cast<std::size_t>(from)] & own_rights;
+        if (captured == WHITE_ROOK)
+            lost |= CORNER_RIGHT[static_cast<std::size_t>(to)] & (state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE);
+        if (captured == BLACK_ROOK)
+            lost |= CORNER_RIGHT[static_cast<std::size_t>(to)] & (state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE);
+        word &= ~lost;
     }
-    // Rights lost by a rook captured on its corner, whoever is to move.
-    if ((captured == WHITE_ROOK && (to == 0 || to == 7)) || (captured == BLACK_ROOK && (to == 56 || to == 63)))
-        word &= ~rights_lost_on_capture(to);
 
     bitboards[STATE] = word ^ state::WHITE_TO_MOVE;
 }

@@ -18,7 +18,8 @@ namespace vemla {
 // Only the promotion codes change what making a move does; codes 1-3 are
 // informational, the board recognises those moves from the position.
 struct ChessMove {
-    std::uint16_t value = 0;
+    // Left uninitialised by default so that move buffers cost nothing to create.
+    std::uint16_t value;
 
     enum Special : std::uint16_t {
         ORDINARY = 0,
