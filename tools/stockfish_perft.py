@@ -20,6 +20,11 @@ skipped; lines starting with "#" are group comments.
       Checks that every position is legal in the four-field dialect and that
       Stockfish reads back the same side, castling rights and en-passant
       square. Prints one line per problem; exit status 1 if there is any.
+
+The files in tests/data were made with (each can be its own input):
+  stockfish_perft.py epd tests/data/perft_standard.epd --depth 6 --max-nodes 200000000 -o ...
+  stockfish_perft.py epd tests/data/perft_cases.epd --depth 8 --max-nodes 2000000 -o ...
+  stockfish_perft.py divide tests/data/perft_standard.epd tests/data/perft_cases.epd -o ...
 """
 
 import argparse
@@ -162,8 +167,12 @@ def dialect_problems(fen):
     """Problems that make a FEN unfit for the four-field dialect's trusting reader."""
     place, side, castling, ep = fen.split()
     rows = place.split("/")
-    if len(rows) != 8 or any(sum(int(c) if c.isdigit() else 1 for c in r) != 8 for r in rows):
-        return ["placement is not 8x8"]
+    if (len(rows) != 8 or any(sum(int(c) if c.isdigit() else 1 for c in r) != 8 for r in rows)
+            or not re.fullmatch(r"[1-8pnbrqkPNBRQK/]+", place)):
+        return ["placement is not 8x8 squares of known pieces"]
+    if not (side in "wb" and len(side) == 1 and re.fullmatch(r"-|K?Q?k?q?", castling)
+            and re.fullmatch(r"-|[a-h][36]", ep)):
+        return ["malformed side, castling or en-passant field"]
     board = placement(place)
     problems = []
     for king in "Kk":
@@ -198,7 +207,8 @@ def between(a, b):
 def unreachable_check(fen, checkers):
     """After a double step only that pawn, or a line through the square it left, can check.
 
-    Stockfish's move generator relies on this, so its counts are wrong otherwise."""
+    Stockfish's en-passant evasions rely on this: with another pawn or a knight giving
+    check it counts an en-passant capture that leaves the king in check."""
     place, side, _, ep = fen.split()
     if ep == "-" or not checkers:
         return []
@@ -209,7 +219,7 @@ def unreachable_check(fen, checkers):
     pawn, origin = (file, rank + forward), (file, rank - forward)
     if all(square(c) == pawn or origin in between(king, square(c)) for c in checkers):
         return []
-    return ["check that the double step cannot have given"]
+    return ["in a check that the double step cannot have given (unreachable)"]
 
 
 def check(engine, items):
@@ -242,19 +252,24 @@ def main():
     parser.add_argument("--max-nodes", type=int, help="node budget per depth (epd)")
     args = parser.parse_args()
 
+    if args.mode == "epd" and not args.depth and not args.max_nodes:
+        parser.error("epd needs --depth, --max-nodes or both")
+
+    # Read everything first, so that an input file may also be the output file.
     items = list(read_positions(args.inputs))
     engine = Stockfish()
     try:
         if args.mode == "check":
             return 1 if check(engine, items) else 0
         out = open(args.output, "w") if args.output else sys.stdout
-        with out:
+        try:
             if args.mode == "epd":
-                if not args.depth and not args.max_nodes:
-                    parser.error("epd needs --depth, --max-nodes or both")
                 write_epd(engine, items, out, args.depth or 99, args.max_nodes)
             else:
                 write_divide(engine, items, out, args.depth or 2)
+        finally:
+            if out is not sys.stdout:
+                out.close()
     finally:
         engine.close()
     return 0
