@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "board/bitboard.hpp"
+#include "board/stack.hpp"
 #include "chess_move/mod.hpp"
 
 namespace vemla {
@@ -57,8 +57,8 @@ inline constexpr std::string_view DEFAULT_FEN =
 
 struct Board {
     std::array<std::uint64_t, 13> bitboards{};
-    std::array<std::vector<std::uint64_t>, 12> history;
-    std::vector<UndoRecord> undo_stack;
+    std::array<Stack<std::uint64_t>, 12> history;
+    Stack<UndoRecord> undo_stack;
 
     // Reads all four FEN fields. Throws InvalidInput for a bad side-to-move,
     // castling or en-passant field, Panic for a bad placement or a missing field.
@@ -89,3 +89,5 @@ using Planes = std::array<std::uint8_t, 12 * 64>;
 void expand_planes(const std::uint64_t* words, Planes& cells);
 
 }  // namespace vemla
+
+#include "board/make_unmake.hpp"

@@ -1,0 +1,148 @@
+// Making and taking back moves, inline so that the move generator's legality
+// filter (one make and one unmake per candidate) pays no call overhead. A move
+// saves only the piece bitboards it changes (one to three) plus the state
+// word, so undo is exact and cheap.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "failure.hpp"
+
+namespace vemla {
+
+namespace detail {
+
+// The castling right tied to each corner square (its rook's home).
+constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
+    std::array<std::uint64_t, 64> table{};
+    table[0] = state::WHITE_QUEEN_SIDE;
+    table[7] = state::WHITE_KING_SIDE;
+    table[56] = state::BLACK_QUEEN_SIDE;
+    table[63] = state::BLACK_KING_SIDE;
+    return table;
+}();
+
+// Kept out of line so that the hot path of push_move stays small.
+[[noreturn, gnu::noinline, gnu::cold]] void no_piece(int from);
+
+}  // namespace detail
+
+inline void Board::push_move(ChessMove move) {
+    const int from = move.from();
+    const int to = move.to();
+    const Bitboard from_bb = square_bb(from);
+    const Bitboard to_bb = square_bb(to);
+    std::uint64_t* const bb = bitboards.data();
+
+    // The mover is the first piece bitboard holding the from-square. The loop
+    // is kept rolled: unrolled, the compiler clones the rest of the function
+    // once per piece, which costs more than it saves.
+    int mover = 0;
+#pragma GCC unroll 1
+    while (!(bb[mover] & from_bb))
+        if (++mover == 12) [[unlikely]]
+            detail::no_piece(from);
+
+    const std::uint64_t old_state = bb[STATE];
+    const bool white_to_move = old_state & state::WHITE_TO_MOVE;
+    const int enemy_base = mover < 6 ? 6 : 0;
+    const int kind = mover - (6 - enemy_base);
+
+    // A captured piece is the opponent's first bitboard holding the to-square;
+    // a piece of the mover's own colour there is neither captured nor moved.
+    const std::uint64_t* const enemy = bb + enemy_base;
+    int captured = -1;
+    if (to_bb & (enemy[0] | enemy[1] | enemy[2] | enemy[3] | enemy[4] | enemy[5])) {
+        captured = enemy_base;
+#pragma GCC unroll 1
+        while (!(bb[captured] & to_bb)) ++captured;
+    }
+
+    // Each changed bitboard is saved on its history stack before it changes.
+    unsigned mask = 1u << mover;
+    history[static_cast<std::size_t>(mover)].push_back(bb[mover]);
+    bb[mover] = (bb[mover] & ~from_bb) | to_bb;
+
+    std::uint64_t word = old_state & ~state::EN_PASSANT;
+    if (kind == PAWN) {
+        // A pawn moving diagonally onto a square without an enemy captures en
+        // passant; the state word's en-passant bits are not consulted, and the
+        // side to move, not the mover's colour, picks the captured pawn.
+        if (captured < 0 && file_of(to) != file_of(from)) {
+            captured = enemy_base + PAWN;
+            history[static_cast<std::size_t>(captured)].push_back(bb[captured]);
+            mask |= 1u << captured;
+            bb[captured] &= ~to_bb;
+            if (white_to_move)
+                bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
+            else
+                bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
+            captured = -2;  // handled
+        }
+        if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
+            const int promoted = move.special() + mover - 3;
+            history[static_cast<std::size_t>(promoted)].push_back(bb[promoted]);
+            mask |= 1u << promoted;
+            bb[mover] &= ~to_bb;
+            bb[promoted] |= to_bb;
+        }
+        if (mover == WHITE_PAWN && rank_of(to) == rank_of(from) + 2)
+            word |= std::uint64_t{1} << (state::BLACK_EP_SHIFT + file_of(to));
+        else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
+            word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
+    }
+    if (captured >= 0) {
+        history[static_cast<std::size_t>(captured)].push_back(bb[captured]);
+        mask |= 1u << captured;
+        bb[captured] &= ~to_bb;
+    }
+    if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
+        // Castling: the side to move picks the rook's home rank.
+        const int rook = mover - 2;
+        history[static_cast<std::size_t>(rook)].push_back(bb[rook]);
+        mask |= 1u << rook;
+        const int base = white_to_move ? 0 : 56;
+        const int rook_from = base + (file_of(to) == 6 ? 7 : 0);
+        const int rook_to = base + (file_of(to) == 6 ? 5 : 3);
+        const Bitboard was_there = bb[rook] & square_bb(rook_from);
+        bb[rook] &= ~square_bb(rook_from);
+        if (was_there) bb[rook] |= square_bb(rook_to);
+    }
+
+    if (word & state::CASTLING) {
+        // Rights lost by moving the king or a rook off its corner count only
+        // for the side to move; a rook captured on its corner loses its right
+        // whoever is to move.
+        const std::uint64_t own_rights =
+            white_to_move ? state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE
+                          : state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE;
+        std::uint64_t lost = 0;
+        if (mover == (white_to_move ? WHITE_KING : BLACK_KING)) lost |= own_rights;
+        if (mover == (white_to_move ? WHITE_ROOK : BLACK_ROOK))
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(from)] & own_rights;
+        if (captured == WHITE_ROOK)
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & (state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE);
+        if (captured == BLACK_ROOK)
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & (state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE);
+        word &= ~lost;
+    }
+
+    undo_stack.push_back(UndoRecord{old_state, static_cast<std::uint16_t>(mask)});
+    bb[STATE] = word ^ state::WHITE_TO_MOVE;
+}
+
+inline void Board::pop_move() {
+    expect(!undo_stack.empty(), "no move to take back");
+    const UndoRecord record = undo_stack.back();
+    undo_stack.pop_back();
+    bitboards[STATE] = record.saved_state;
+    for (unsigned mask = record.pushed_mask; mask; mask &= mask - 1) {
+        const auto piece = static_cast<std::size_t>(std::countr_zero(mask));
+        bitboards[piece] = history[piece].back();
+        history[piece].pop_back();
+    }
+}
+
+}  // namespace vemla
