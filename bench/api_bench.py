@@ -1,0 +1,68 @@
+"""Cost of each Python-visible call, in ns or µs per call. Prints figures only.
+
+    PYTHONPATH=build/python python3 bench/api_bench.py
+"""
+
+import time
+import timeit
+
+import vemla_chess
+
+START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+MIDDLEGAME = "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -"
+
+
+def per_call(stmt, number, **names):
+    """Best of five runs, in ns per call."""
+    timer = timeit.Timer(stmt, globals=names)
+    return min(timer.repeat(repeat=5, number=number)) / number * 1e9
+
+
+def perft(generator, board, depth):
+    moves = generator(board)
+    if depth == 1:
+        return len(moves)
+    nodes = 0
+    for move in moves:
+        board.push(move)
+        nodes += perft(generator, board, depth - 1)
+        board.pop()
+    return nodes
+
+
+def main():
+    Board, generator = vemla_chess.Board, vemla_chess.MoveGenerator()
+    board = Board()
+    rows = [
+        ("Board() default FEN", per_call("Board()", 200_000, Board=Board)),
+        ("Board(fen) Kiwipete", per_call("Board(f)", 200_000, Board=Board, f=KIWIPETE)),
+        ("fen()", per_call("b.fen()", 200_000, b=board)),
+        ("turn()", per_call("b.turn()", 500_000, b=board)),
+        ('push("e2e4") + pop()', per_call("p('e2e4'); q()", 500_000, p=board.push, q=board.pop)),
+        ("copy() fresh board", per_call("b.copy()", 200_000, b=board)),
+        ("bitboard()", per_call("b.bitboard()", 50_000, b=board)),
+        ("bitboard_from_fen()", per_call("f(s)", 50_000, f=Board.bitboard_from_fen, s=START)),
+        ("MoveGenerator()", per_call("M()", 200, M=vemla_chess.MoveGenerator)),
+    ]
+    for name, fen in (("initial", START), ("Kiwipete", KIWIPETE), ("middlegame", MIDDLEGAME)):
+        b = Board(fen)
+        count = len(generator(b))
+        texts = " ".join(["e2e4"] * count)
+        rows.append((f"generator(board) {name} ({count} moves)", per_call("g(b)", 100_000, g=generator, b=b)))
+        rows.append((f"  bare: list of {count} fresh 4-char str", per_call("t.split()", 100_000, t=texts)))
+
+    width = max(len(name) for name, _ in rows)
+    for name, ns in rows:
+        figure = f"{ns / 1000:10.2f} µs" if ns >= 1000 else f"{ns:10.1f} ns"
+        print(f"{name:<{width}}  {figure}")
+
+    board = Board(KIWIPETE)
+    start = time.perf_counter()
+    nodes = perft(generator, board, 4)
+    elapsed = time.perf_counter() - start
+    print(f"{'Python perft Kiwipete depth 4':<{width}}  {nodes / elapsed / 1e6:10.2f} M nodes/s ({nodes} nodes, {elapsed:.2f} s)")
+
+
+if __name__ == "__main__":
+    main()
