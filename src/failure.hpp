@@ -12,14 +12,23 @@ namespace vemla {
 // text, prefix included ("Invalid fen: ...", "Invalid chess move: ...").
 class InvalidInput : public std::runtime_error {
 public:
-    explicit InvalidInput(const std::string& message) : std::runtime_error(message) {}
+    explicit InvalidInput(const std::string& message) : std::runtime_error(message), message_(message) {}
+    // The whole message; what() would stop at an embedded NUL from the input.
+    const std::string& message() const { return message_; }
+
+private:
+    std::string message_;
 };
 
 // A violated expectation: a malformed FEN placement, a missing field, popping
 // with nothing to take back. Reaches Python as PanicException(message).
 class Panic : public std::runtime_error {
 public:
-    explicit Panic(const std::string& message) : std::runtime_error(message) {}
+    explicit Panic(const std::string& message) : std::runtime_error(message), message_(message) {}
+    const std::string& message() const { return message_; }
+
+private:
+    std::string message_;
 };
 
 [[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }

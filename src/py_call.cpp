@@ -5,8 +5,14 @@
 
 namespace vemla::py {
 
+void set_error(PyObject* type, const std::string& message) {
+    // Messages quote user text, which came in as UTF-8 from a str.
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
+}
+
 void raise(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
+    set_error(type, message);
     throw PyErrAlreadySet{};
 }
 
@@ -48,11 +54,11 @@ void place_keyword(const Params& params, PyObject* key, PyObject* value, Args& o
         out[i] = value;
         return;
     }
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-    if (!text) throw PyErrAlreadySet{};
-    raise(PyExc_TypeError, params.full_name() + " got an unexpected keyword argument '" +
-                               std::string(text, static_cast<std::size_t>(size)) + "'");
+    // %U formats any str, even one that cannot be encoded as UTF-8.
+    Ref message = Ref::steal(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",
+                                                  params.full_name().c_str(), key));
+    if (message) PyErr_SetObject(PyExc_TypeError, message.get());
+    throw PyErrAlreadySet{};
 }
 
 void check_required(const Params& params, const Args& out) {
@@ -97,33 +103,41 @@ Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs) {
     return out;
 }
 
-void set_panic(const char* message) {
+void set_panic(const std::string& message) {
     if (!panic_type) {
         panic_type = PyErr_NewExceptionWithDoc("vemla_chess.PanicException", PANIC_DOC,
                                                PyExc_BaseException, nullptr);
         if (!panic_type) return;  // the creation error stays set
     }
-    Ref text = Ref::steal(PyUnicode_FromString(message));
-    if (!text) return;
-    PyErr_SetObject(panic_type, text.get());
+    set_error(panic_type, message);
 }
 
 std::string type_name(PyObject* obj) {
     Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
-    const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+    Py_ssize_t size = 0;
+    const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
     if (!text) {
         PyErr_Clear();
         return Py_TYPE(obj)->tp_name;
     }
-    return text;
+    return {text, static_cast<std::size_t>(size)};
 }
 
-void raise_argument_error(const char* name, const std::string& message) {
-    Ref cause = Ref::steal(PyObject_CallFunction(PyExc_TypeError, "s", message.c_str()));
-    if (!cause) throw PyErrAlreadySet{};
-    Ref error = Ref::steal(PyObject_CallFunction(
-        PyExc_TypeError, "s", ("argument '" + std::string(name) + "': " + message).c_str()));
+namespace {
+
+Ref new_type_error(const std::string& message) {
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (!text) throw PyErrAlreadySet{};
+    Ref error = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
     if (!error) throw PyErrAlreadySet{};
+    return error;
+}
+
+}  // namespace
+
+void raise_argument_error(const char* name, const std::string& message) {
+    Ref cause = new_type_error(message);
+    Ref error = new_type_error("argument '" + std::string(name) + "': " + message);
     PyException_SetCause(error.get(), cause.release());  // steals the cause
     PyErr_SetObject(PyExc_TypeError, error.get());
     throw PyErrAlreadySet{};

@@ -44,8 +44,10 @@ Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t narg
 Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs);
 
 [[noreturn]] void raise(PyObject* type, const std::string& message);
+// Sets an exception of type with the whole message (embedded NULs kept).
+void set_error(PyObject* type, const std::string& message);
 // Sets PanicException(message), creating the type on first need.
-void set_panic(const char* message);
+void set_panic(const std::string& message);
 // The type's __name__, as used in conversion messages.
 std::string type_name(PyObject* obj);
 // TypeError "argument '<name>': <message>" whose cause is TypeError(message).
@@ -139,10 +141,10 @@ PyObject* call(Body&& body) noexcept {
     } catch (const PyErrAlreadySet&) {
         return nullptr;
     } catch (const InvalidInput& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
+        set_error(PyExc_ValueError, e.message());
         return nullptr;
     } catch (const Panic& e) {
-        set_panic(e.what());
+        set_panic(e.message());
         return nullptr;
     }
 }

@@ -1,0 +1,86 @@
+"""Helpers shared by the test files (imported after conftest set sys.path)."""
+from pathlib import Path
+
+import vemla_chess
+
+DATA = Path(__file__).resolve().parents[1] / "data"
+START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+EMPTY = "8/8/8/8/8/8/8/8"
+
+
+def panic_type():
+    """The module's PanicException type; it is not a module attribute."""
+    try:
+        vemla_chess.Board("")
+    except BaseException as e:  # noqa: B036 - the type derives from BaseException
+        return type(e)
+    raise AssertionError("Board('') did not fail")
+
+
+PANIC = panic_type()
+
+
+def words(board_or_planes):
+    """The twelve piece bitboards as integers (bit k = square k)."""
+    planes = board_or_planes.bitboard() if isinstance(board_or_planes, vemla_chess.Board) else board_or_planes
+    return [sum(1 << k for k, on in enumerate(plane) if on) for plane in planes]
+
+
+def pops_available(board):
+    """How many moves the board can take back, measured on a copy."""
+    probe, n = board.copy(), 0
+    while True:
+        try:
+            probe.pop()
+        except PANIC:
+            return n
+        n += 1
+
+
+def snapshot(board):
+    return board.fen(), board.bitboard(), pops_available(board)
+
+
+def epd_fens():
+    """The positions of every tests/data/*.epd file (the text before the first ';')."""
+    fens = []
+    for path in sorted(DATA.glob("*.epd")):
+        for line in path.read_text().splitlines():
+            line = line.split(";")[0].strip()
+            if line and not line.startswith("#"):
+                fens.append(line)
+    return fens
+
+
+def canonical_fen(fen):
+    """The four-field text the module writes for a well-formed FEN."""
+    placement, side, castling, ep = fen.split()[:4]
+    rights = "".join(c for c in "KQkq" if c in castling.split("-")[0]) or "-"
+    ep = "-" if ep == "-" else ep[0] + ("6" if side == "w" else "3")
+    return " ".join([placement, side, rights, ep])
+
+
+def placement_words(placement):
+    """Independent reading of a well-formed eight-rank placement."""
+    out = [0] * 12
+    for rank_index, rank in enumerate(reversed(placement.split("/"))):
+        file = 0
+        for c in rank:
+            if c.isdigit():
+                file += int(c)
+            else:
+                out["PNBRQKpnbrqk".index(c)] |= 1 << (8 * rank_index + file)
+                file += 1
+    return out
+
+
+def perft(gen, board, depth):
+    moves = gen(board)
+    if depth == 1:
+        return len(moves)
+    total = 0
+    for m in moves:
+        board.push(m)
+        total += perft(gen, board, depth - 1)
+        board.pop()
+    return total

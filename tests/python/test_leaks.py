@@ -1,0 +1,138 @@
+"""No call, successful or failing, keeps memory or references behind."""
+import gc
+import os
+import sys
+
+import pytest
+from vemla_chess import Board, MoveGenerator
+
+from chess_util import START
+
+PAGE = os.sysconf("SC_PAGE_SIZE")
+MIB = 1 << 20
+
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE
+
+
+def swallow(call, *args, **kwargs):
+    def run():
+        try:
+            call(*args, **kwargs)
+        except BaseException:  # noqa: B036 - every failure kind is exercised on purpose
+            pass
+    return run
+
+
+def calls(board, gen):
+    """name -> (call, repetitions); failing calls are grouped and swallowed."""
+    empty = Board("8/8/8/8/8/8/8/8 w - -")
+
+    def group(*failing):
+        return lambda: [swallow(f, *args, **kwargs)() for f, args, kwargs in failing]
+
+    return {
+        "Board": (lambda: Board(START), 100_000),
+        "fen": (board.fen, 200_000),
+        "push/pop": (lambda: (board.push("g8f6"), board.pop()), 200_000),
+        "bitboard": (board.bitboard, 30_000),
+        "bitboard_from_fen": (lambda: Board.bitboard_from_fen(START), 30_000),
+        "turn": (board.turn, 200_000),
+        "copy": (board.copy, 100_000),
+        "reflect": (lambda: (empty.reflect(), empty.reflect()), 100_000),
+        "generate": (lambda: gen(board), 50_000),
+        "MoveGenerator": (MoveGenerator, 20),
+        "Board errors": (group(
+            (Board, ("",), {}), (Board, ("8/8/8/8/8/8/8/8 W - -",), {}), (Board, (5,), {}),
+            (Board, ("\ud800",), {}), (Board, ("a", "b"), {}), (Board, (), {"x": 1}),
+            (Board, ("8/8/8/8/8/8/8/7x w - -",), {})), 20_000),
+        "push/pop errors": (group(
+            (board.push, ("e3e4",), {}), (board.push, ("hello",), {}), (board.push, ("E2E4",), {}),
+            (board.push, ("a1\u00e9",), {}), (board.push, (5,), {}), (board.push, (), {}),
+            (board.push, ("e2e4",), {"x": 1}), (empty.pop, (), {}), (board.fen, (1,), {})), 20_000),
+        "other errors": (group(
+            (gen, (5,), {}), (gen, (), {}), (gen, (board, board), {}), (MoveGenerator, (1,), {}),
+            (Board.bitboard_from_fen, ("x",), {}), (Board.bitboard_from_fen, (5,), {}),
+            (Board.bitboard_from_fen, (), {})), 20_000),
+    }
+
+
+NAMES = list(calls(Board(), None))
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_resident_memory_stays_flat(gen, name):
+    board = Board()
+    board.push("e2e4")
+    call, count = calls(board, gen)[name]
+    watched = (Board, MoveGenerator, True, False, board, gen)
+    for _ in range(max(count // 10, 2)):
+        call()
+    gc.collect()
+    refs, before = [sys.getrefcount(o) for o in watched], rss()
+    for _ in range(count):
+        call()
+    gc.collect()
+    assert rss() - before < MIB
+    assert [sys.getrefcount(o) for o in watched] == refs
+    assert board.fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
+
+
+def unique(text):
+    """A str object of its own, so that its reference count is ours alone."""
+    return "".join(list(text))
+
+
+@pytest.mark.parametrize(
+    "call, make_args",
+    [
+        (Board, lambda b: (unique("8/8/8/8/8/8/8/8 W - -"),)),
+        (Board, lambda b: (unique("8/8/8/8/8/8/8/7x w - -"),)),
+        (Board, lambda b: (unique("\ud800 w - -"),)),
+        (Board, lambda b: (unique("a"), unique("b"))),
+        (Board.bitboard_from_fen, lambda b: (unique("x/8"),)),
+        (lambda b, m: b.push(m), lambda b: (b, unique("e3e4"))),
+        (lambda b, m: b.push(m), lambda b: (b, unique("e2e4e4"))),
+        (lambda b, m: b.push(m), lambda b: (b, unique("a1\u00e9"))),
+        (lambda b, m: b.push(m, m), lambda b: (b, unique("e2e4"))),
+        (lambda b, m: b.push(chess_move=m, extra=m), lambda b: (b, unique("e2e4"))),
+        (lambda b, x: MoveGenerator()(x, b), lambda b: (b, [])),
+        (lambda b, x: MoveGenerator()(x), lambda b: (b, object())),
+    ],
+)
+def test_failing_calls_keep_no_reference(call, make_args):
+    args = make_args(Board())
+    before = [sys.getrefcount(a) for a in args]
+    for _ in range(3):
+        with pytest.raises(BaseException):  # noqa: B017 - any failure; only the counts matter
+            call(*args)
+    assert [sys.getrefcount(a) for a in args] == before
+
+
+def test_allocation_failure_raises_memory_error_without_partial_result(gen):
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "set_nomemory"):
+        pytest.skip("_testcapi.set_nomemory is not available")
+    board = Board()
+    watched = (True, False, board, Board)
+    calls = [board.bitboard, lambda: Board.bitboard_from_fen(START), lambda: gen(board), board.fen, board.copy]
+    for call in calls:
+        # Fail the first, second, ... allocation of the call until it succeeds.
+        for start in range(100):
+            result, error_type = None, None
+            refs = [sys.getrefcount(o) for o in watched]
+            testcapi.set_nomemory(start, start + 1)
+            try:
+                result = call()
+            except BaseException as e:  # noqa: B036
+                error_type = type(e)
+            finally:
+                testcapi.remove_mem_hooks()
+            if error_type is None:
+                break
+            assert error_type is MemoryError, (call, start)
+            assert [sys.getrefcount(o) for o in watched] == refs, (call, start)
+        assert result is not None, call
+    assert board.fen() == START

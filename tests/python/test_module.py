@@ -1,0 +1,117 @@
+"""The module object, the two type objects and the PanicException type."""
+import copy
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+import vemla_chess
+from vemla_chess import Board, MoveGenerator
+
+from chess_util import PANIC, START
+
+BOARD_METHODS = ["bitboard_from_fen", "fen", "push", "pop", "bitboard", "turn", "reflect", "copy"]
+
+
+def test_module_attributes():
+    assert vemla_chess.__all__ == ["Board", "MoveGenerator"]
+    assert vemla_chess.__doc__ == ""
+    public = {name for name in vars(vemla_chess) if not name.startswith("__")}
+    assert public == {"Board", "MoveGenerator"}
+
+
+@pytest.mark.parametrize("cls", [Board, MoveGenerator])
+def test_type_object(cls):
+    name = cls.__name__
+    assert cls.__module__ == "builtins"
+    assert repr(cls) == f"<class 'builtins.{name}'>"
+    assert getattr(vemla_chess, name) is cls
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("Sub", (cls,), {})
+    obj = cls()
+    assert not hasattr(obj, "__dict__")
+    with pytest.raises(AttributeError):
+        obj.extra = 1
+    # Identity comparison and hashing come from object.
+    assert obj == obj and obj != cls() and hash(obj) == hash(obj)
+    # Nothing can rebuild the native record: copying through pickling must fail,
+    # not hand back a default object.
+    with pytest.raises(TypeError):
+        copy.copy(obj)
+
+
+@pytest.mark.parametrize(
+    "obj, signature",
+    [
+        (Board, '(fen="rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -")'),
+        (MoveGenerator, "()"),
+        (Board.bitboard_from_fen, "(fen)"),
+        (Board.fen, "($self)"),
+        (Board.push, "($self, chess_move)"),
+        (Board.pop, "($self)"),
+        (Board.bitboard, "($self)"),
+        (Board.turn, "($self)"),
+        (Board.reflect, "($self)"),
+        (Board.copy, "($self)"),
+    ],
+)
+def test_text_signature(obj, signature):
+    assert obj.__text_signature__ == signature
+
+
+def test_method_table_order():
+    assert [name for name in vars(Board) if name in BOARD_METHODS] == BOARD_METHODS
+    assert isinstance(vars(Board)["bitboard_from_fen"], staticmethod)
+
+
+def test_panic_exception_type():
+    assert issubclass(PANIC, BaseException) and not issubclass(PANIC, Exception)
+    assert f"{PANIC.__module__}.{PANIC.__qualname__}" == "vemla_chess.PanicException"
+    assert not hasattr(vemla_chess, "PanicException")
+    assert PANIC.__doc__
+    # The same type object serves every failure.
+    with pytest.raises(BaseException) as info:
+        Board().pop()
+    assert type(info.value) is PANIC
+    assert info.value.args == ("no move to take back",)
+
+
+def test_panic_passes_through_except_exception():
+    caught = None
+    try:
+        try:
+            Board("")
+        except Exception:  # must not catch it
+            caught = "Exception"
+    except BaseException as e:  # noqa: B036
+        caught = e
+    assert isinstance(caught, PANIC)
+    assert caught.args == ("FEN has no piece placement field",)
+
+
+def test_second_initialisation_raises_import_error():
+    script = textwrap.dedent(
+        """
+        import importlib.util, sys
+        sys.path.insert(0, sys.argv[1])
+        import vemla_chess
+        found = importlib.util.spec_from_file_location("vemla_chess", vemla_chess.__file__)
+        try:
+            found.loader.exec_module(importlib.util.module_from_spec(found))
+        except ImportError as e:
+            print("ImportError", e)
+        else:
+            print("loaded twice")
+        # The first module keeps working.
+        print(vemla_chess.Board().fen())
+        """
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", script, os.path.dirname(vemla_chess.__file__)],
+        capture_output=True, text=True, timeout=60,
+    )
+    lines = out.stdout.splitlines()
+    assert out.returncode == 0, out.stderr
+    assert lines[0].startswith("ImportError ") and "once" in lines[0]
+    assert lines[1] == START

@@ -1,0 +1,126 @@
+"""Legal move generation: exact order, special moves, perft and divide."""
+import re
+
+import pytest
+from vemla_chess import Board
+
+from chess_util import DATA, START, perft, snapshot
+
+KINGS = "4k3/8/8/8/8/8/8/4K3 w - -"
+E1_STEPS = ["e1e2", "e1f1", "e1d1", "e1f2", "e1d2"]
+E8_STEPS = ["e8e7", "e8f8", "e8d8", "e8d7", "e8f7"]
+CASTLE = "r3k2r/8/8/8/8/8/8/R3K2R"
+PROMOTIONS = [f"b7{to}{p}" for to in ("a8", "c8", "b8") for p in "nbrq"]
+
+
+@pytest.mark.parametrize(
+    "fen, prefix, expected",
+    [
+        (START, "", "b1c3 b1a3 g1h3 g1f3 a2a3 a2a4 b2b3 b2b4 c2c3 c2c4 d2d3 d2d4 e2e3 e2e4 "
+                    "f2f3 f2f4 g2g3 g2g4 h2h3 h2h4".split()),
+        (KINGS, "", E1_STEPS),
+        # b1 and b2 touch the black king.
+        ("8/8/8/8/8/8/8/K1k5 w - -", "", ["a1a2"]),
+        ("n1n4k/1P6/8/8/8/8/8/7K w - -", "", ["h1h2", "h1g1", "h1g2", *PROMOTIONS]),
+        # Captures: white +7 before +9, black -7 before -9, then the push.
+        ("4k3/8/8/2p1p3/3P4/8/8/4K3 w - -", "", [*E1_STEPS, "d4c5", "d4e5", "d4d5"]),
+        ("4k3/8/8/3p4/2P1P3/8/8/4K3 b - -", "", [*E8_STEPS, "d5e4", "d5c4", "d5d4"]),
+        # A blocked push allows no double push; a blocked double push leaves the push.
+        ("4k3/8/8/8/8/4p3/4P3/4K3 w - -", "", ["e1f1", "e1d1"]),
+        ("4k3/8/8/8/4p3/8/4P3/4K3 w - -", "", ["e1f1", "e1d1", "e1f2", "e1d2", "e2e3"]),
+        # En passant: only the file of the e.p. field counts, the rank digit is not read.
+        ("4k3/8/8/8/3pP3/8/8/4K3 b - e3", "", [*E8_STEPS, "d4e3", "d4d3"]),
+        ("4k3/8/8/3pP3/8/8/8/4K3 w - d3", "", [*E1_STEPS, "e5d6", "e5e6"]),
+        # Castling follows the king's steps, king side first.
+        (f"{CASTLE} w KQkq -", "e1", [*E1_STEPS, "e1g1", "e1c1"]),
+        (f"{CASTLE} b KQkq -", "e8", [*E8_STEPS, "e8g8", "e8c8"]),
+        # b1 may be attacked, only occupied forbids queen-side castling.
+        ("1r2k3/8/8/8/8/8/8/R3K3 w Q -", "e1", [*E1_STEPS, "e1c1"]),
+        ("4k3/8/8/8/8/8/8/RN2K3 w Q -", "e1", E1_STEPS),
+        ("3rk3/8/8/8/8/8/8/R3K3 w Q -", "e1", ["e1e2", "e1f1", "e1f2"]),
+        ("4kr2/8/8/8/8/8/8/4K2R w K -", "e1", ["e1e2", "e1d1", "e1d2"]),
+        # In check: no castling, and no step along the checking line.
+        ("4r1k1/8/8/8/8/8/8/R3K2R w KQ -", "", ["e1f1", "e1d1", "e1f2", "e1d2"]),
+        ("4k3/8/8/8/8/8/4K3/4r3 w - -", "", ["e2e1", "e2f2", "e2d2", "e2f3", "e2d3"]),
+        # A pinned bishop has no move.
+        ("4k3/4r3/8/8/8/8/4B3/4K3 w - -", "", ["e1f1", "e1d1", "e1f2", "e1d2"]),
+        # Rook pass (rooks and queens by from square), then the bishop pass.
+        ("4k3/8/8/8/3Q4/8/8/K6R w - -", "",
+         "a1a2 a1b1 a1b2 h1b1 h1c1 h1d1 h1e1 h1f1 h1g1 h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 "
+         "d4d1 d4d2 d4d3 d4a4 d4b4 d4c4 d4e4 d4f4 d4g4 d4h4 d4d5 d4d6 d4d7 d4d8 "
+         "d4g1 d4b2 d4f2 d4c3 d4e3 d4c5 d4e5 d4b6 d4f6 d4a7 d4g7 d4h8".split()),
+        # Checkmate and stalemate.
+        ("rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -", "", []),
+        ("7k/5Q2/6K1/8/8/8/8/8 b - -", "", []),
+        # No king for the side to move: every candidate is kept.
+        ("8/8/8/8/8/8/4P3/8 w - -", "", ["e2e3", "e2e4"]),
+    ],
+)
+def test_move_order(gen, fen, prefix, expected):
+    board = Board(fen)
+    before = snapshot(board)
+    moves = gen(board)
+    assert type(moves) is list and all(type(m) is str for m in moves)
+    assert [m for m in moves if m.startswith(prefix)] == expected
+    assert snapshot(board) == before
+
+
+def test_en_passant_offered_once(gen):
+    board = Board("4k3/8/8/8/3p4/8/4P3/4K3 w - -")
+    board.push("e2e4")
+    assert [m for m in gen(board) if m.startswith("d4")] == ["d4e3", "d4d3"]
+    board.push("e8d8")
+    board.push("e1d1")
+    assert [m for m in gen(board) if m.startswith("d4")] == ["d4d3"]
+
+
+def test_generation_leaves_board_and_history_unchanged(gen):
+    board = Board(f"{CASTLE} w KQkq -")
+    for move in ("e1g1", "a8a1", "f1a1", "e8e7"):
+        before = snapshot(board)
+        assert gen(board) == gen(board)
+        assert snapshot(board) == before
+        board.push(move)
+
+
+STANDARD = [
+    (START, 8902),
+    ("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -", 97862),
+    ("8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -", 2812),
+    ("r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -", 9467),
+    ("rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -", 62379),
+    ("r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -", 89890),
+]
+
+
+@pytest.mark.parametrize("fen, nodes", STANDARD)
+def test_perft_depth_3(gen, fen, nodes):
+    board = Board(fen)
+    assert perft(gen, board, 3) == nodes
+    assert board.fen() == fen
+
+
+def divide_blocks():
+    path = DATA / "divide_d2.txt"
+    if not path.exists():
+        return [pytest.param(None, None, marks=pytest.mark.skip(reason="tests/data/divide_d2.txt is missing"))]
+    blocks = []
+    for chunk in re.split(r"\n\s*\n", path.read_text().strip()):
+        lines = chunk.strip().splitlines()
+        assert lines[0].startswith("fen "), lines[0]
+        counts = {move: int(count) for move, count in (line.split() for line in lines[1:])}
+        blocks.append(pytest.param(lines[0][4:], counts, id=str(len(blocks))))
+    return blocks
+
+
+@pytest.mark.parametrize("fen, expected", divide_blocks())
+def test_divide_depth_2(gen, fen, expected):
+    board = Board(fen)
+    actual = {}
+    for move in gen(board):
+        board.push(move)
+        actual[move] = len(gen(board))
+        board.pop()
+    wrong = {m: (actual.get(m), expected.get(m)) for m in actual.keys() | expected.keys()
+             if actual.get(m) != expected.get(m)}
+    assert not wrong, f"{fen}: move -> (ours, expected): {dict(sorted(wrong.items()))}"
