@@ -31,11 +31,8 @@ constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
 
 inline void Board::push_move(ChessMove move) {
     const int from = move.from();
-    const int to = move.to();
     const Bitboard from_bb = square_bb(from);
-    const Bitboard to_bb = square_bb(to);
-    std::uint64_t* const bb = bitboards.data();
-
+    const std::uint64_t* const bb = bitboards.data();
     // The mover is the first piece bitboard holding the from-square. The loop
     // is kept rolled: unrolled, the compiler clones the rest of the function
     // once per piece, which costs more than it saves.
@@ -44,11 +41,22 @@ inline void Board::push_move(ChessMove move) {
     while (!(bb[mover] & from_bb))
         if (++mover == 12) [[unlikely]]
             detail::no_piece(from);
+    make_move<ANY_KIND>(move, mover);
+}
+
+template <int KIND>
+inline void Board::make_move(ChessMove move, int mover) {
+    const int from = move.from();
+    const int to = move.to();
+    const Bitboard from_bb = square_bb(from);
+    const Bitboard to_bb = square_bb(to);
+    std::uint64_t* const bb = bitboards.data();
 
     const std::uint64_t old_state = bb[STATE];
     const bool white_to_move = old_state & state::WHITE_TO_MOVE;
     const int enemy_base = mover < 6 ? 6 : 0;
-    const int kind = mover - (6 - enemy_base);
+    // A kind known at compile time lets the compiler drop the other kinds' rules.
+    const int kind = KIND == ANY_KIND ? mover - (6 - enemy_base) : KIND;
 
     // A captured piece is the opponent's first bitboard holding the to-square;
     // a piece of the mover's own colour there is neither captured nor moved.

@@ -21,6 +21,7 @@ enum Piece : int {
 enum Kind : int { PAWN, KNIGHT, BISHOP, ROOK, QUEEN, KING };
 inline constexpr char PIECE_LETTERS[] = "PNBRQKpnbrqk";
 inline constexpr int STATE = 12;  // index of the state word in Board::bitboards
+inline constexpr int ANY_KIND = -1;
 
 // State word layout (bitboards[12]):
 //   bit  0      white to move (clear: black to move)
@@ -71,6 +72,12 @@ struct Board {
     // records what is needed to take it back. Panics (board unchanged) if the
     // from-square is empty.
     void push_move(ChessMove move);
+    // push_move for a known mover, which must be the first piece bitboard
+    // holding the from-square; KIND is its kind (PAWN ... KING) if known at
+    // compile time, else ANY_KIND. The move generator uses it when no two
+    // piece bitboards overlap and the mover is therefore its own piece.
+    template <int KIND>
+    void make_move(ChessMove move, int mover);
     // Takes back the last made move. Panics (board unchanged) if there is none.
     void pop_move();
 

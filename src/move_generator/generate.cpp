@@ -125,29 +125,92 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
             list.push(white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE);
     }
 
+    list.group_end[0] = list.size;
     get_k_moves(piece(KNIGHT), own, KNIGHT_STEPS, list);
+    list.group_end[1] = list.size;
     pawn_moves(piece(PAWN), own, enemy, word, white ? WHITE_PAWNS : BLACK_PAWNS, list);
+    list.group_end[2] = list.size;
     magic_moves(board, own_base, own, enemy, ROOK, list);
+    list.group_end[3] = list.size;
     magic_moves(board, own_base, own, enemy, BISHOP, list);
+    list.group_end[4] = list.size;
 }
+
+namespace {
+
+// Makes a candidate, tests the mover's king, takes the candidate back. Without
+// a king nothing can leave it attacked, so the candidate stays.
+template <int KIND>
+bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, int mover,
+              std::size_t king, unsigned side) {
+    if constexpr (KIND == ANY_KIND)
+        board.push_move(move);
+    else
+        board.make_move<KIND>(move, mover);
+    const Bitboard kings = board.bitboards[king];
+    const bool attacked = kings && generator.square_in_check(board, lsb(kings), side);
+    board.pop_move();
+    return !attacked;
+}
+
+// Filters moves[begin, end) into moves[kept...], keeping their order.
+template <int KIND>
+int filter(const MoveGenerator& generator, Board& board, MoveList& list, int begin, int end,
+           int mover, std::size_t king, unsigned side, int kept) {
+    for (int i = begin; i < end; ++i) {
+        const ChessMove move = list.moves[static_cast<std::size_t>(i)];
+        list.moves[static_cast<std::size_t>(kept)] = move;
+        kept += is_legal<KIND>(generator, board, move, mover, king, side);
+    }
+    return kept;
+}
+
+// The rook pass (LINE = ROOK) or bishop pass (LINE = BISHOP) holds the moves
+// of those pieces and of queens; the from-square tells which.
+template <int LINE>
+int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list, int begin,
+                   int end, int own_base, std::size_t king, unsigned side, int kept) {
+    const Bitboard line_pieces = board.bitboards[static_cast<std::size_t>(own_base + LINE)];
+    for (int i = begin; i < end; ++i) {
+        const ChessMove move = list.moves[static_cast<std::size_t>(i)];
+        list.moves[static_cast<std::size_t>(kept)] = move;
+        const bool legal = (line_pieces & square_bb(move.from()))
+                               ? is_legal<LINE>(generator, board, move, own_base + LINE, king, side)
+                               : is_legal<QUEEN>(generator, board, move, own_base + QUEEN, king, side);
+        kept += legal;
+    }
+    return kept;
+}
+
+}  // namespace
 
 void MoveGenerator::generate(Board& board, MoveList& legal) const {
     candidates(board, legal);
     const bool white = board.white_to_move();
     const std::size_t king = white ? WHITE_KING : BLACK_KING;
     const unsigned side = white ? 1 : 0;
-    // Compacted in place: kept moves keep their relative order.
-    int kept = 0;
-    for (int i = 0; i < legal.size; ++i) {
-        const ChessMove move = legal.moves[static_cast<std::size_t>(i)];
-        board.push_move(move);
-        const Bitboard kings = board.bitboards[king];
-        // Without a king nothing can leave it attacked, so every candidate stays.
-        const bool attacked = kings && square_in_check(board, lsb(kings), side);
-        board.pop_move();
-        legal.moves[static_cast<std::size_t>(kept)] = move;
-        kept += !attacked;
+
+    // Each candidate is made with Board::push_move semantics. When no square
+    // is held by two piece bitboards, the mover push_move would find is the
+    // generating piece itself, so the search for it is skipped and the make
+    // is specialised for the piece's kind; the result is the same.
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+    for (std::size_t i = 0; i < 12; ++i) {
+        overlap |= seen & board.bitboards[i];
+        seen |= board.bitboards[i];
     }
+    if (overlap) {
+        legal.size = filter<ANY_KIND>(*this, board, legal, 0, legal.size, 0, king, side, 0);
+        return;
+    }
+    const int own_base = white ? 0 : 6;
+    const auto& ends = legal.group_end;
+    int kept = filter<KING>(*this, board, legal, 0, ends[0], own_base + KING, king, side, 0);
+    kept = filter<KNIGHT>(*this, board, legal, ends[0], ends[1], own_base + KNIGHT, king, side, kept);
+    kept = filter<PAWN>(*this, board, legal, ends[1], ends[2], own_base + PAWN, king, side, kept);
+    kept = filter_sliders<ROOK>(*this, board, legal, ends[2], ends[3], own_base, king, side, kept);
+    kept = filter_sliders<BISHOP>(*this, board, legal, ends[3], ends[4], own_base, king, side, kept);
     legal.size = kept;
 }
 

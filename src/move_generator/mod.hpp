@@ -20,6 +20,8 @@ inline constexpr int MAX_CANDIDATES = 4096;
 struct MoveList {
     std::array<ChessMove, MAX_CANDIDATES> moves;
     int size = 0;
+    // Where the candidate groups end: king, knights, pawns, rook pass, bishop pass.
+    std::array<int, 5> group_end{};
 
     void push(ChessMove m) { moves[static_cast<std::size_t>(size++)] = m; }
     const ChessMove* begin() const { return moves.data(); }
@@ -45,7 +47,20 @@ struct MoveGenerator {
 
     // Whether square sq is attacked by the opponent of side (1: the square is
     // White's and Black attacks it; anything else: White attacks it).
-    bool square_in_check(const Board& board, int sq, unsigned side) const;
+    bool square_in_check(const Board& board, int sq, unsigned side) const {
+        const auto& bb = board.bitboards;
+        const Bitboard occ = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5] | bb[6] | bb[7] |
+                             bb[8] | bb[9] | bb[10] | bb[11];
+        const auto s = static_cast<std::size_t>(sq);
+        const bool black_attacks = side == 1;
+        const std::size_t base = black_attacks ? 6 : 0;
+        if (KNIGHT_ATTACKS[s] & bb[base + KNIGHT]) return true;
+        const Bitboard pawn_squares = black_attacks ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        if (pawn_squares & bb[base + PAWN]) return true;
+        if (KING_ATTACKS[s] & bb[base + KING]) return true;
+        if (rook_attacks(sq, occ) & (bb[base + ROOK] | bb[base + QUEEN])) return true;
+        return bishop_attacks(sq, occ) & (bb[base + BISHOP] | bb[base + QUEEN]);
+    }
 
     // Queen-side castling test: both squares empty and not attacked, the extra
     // square empty (it may be attacked).
