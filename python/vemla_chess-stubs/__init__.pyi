@@ -1,0 +1,56 @@
+"""Chess positions and legal move generation.
+
+Squares are numbered 0 to 63, a1 = 0, h1 = 7, a8 = 56, h8 = 63. Internal
+failures of the native code raise PanicException, which derives from
+BaseException and is not a module attribute.
+"""
+
+from typing import final
+
+__all__ = ["Board", "MoveGenerator"]
+
+@final
+class Board:
+    """A chess position: twelve piece bitboards, the side to move, castling
+    rights and the en-passant file, with every played move kept for pop()."""
+
+    # The classes are built by __new__ alone (they have no __init__ of their own).
+    def __new__(cls, fen: str = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -") -> Board:
+        """Reads four-field FEN; move counters after it are ignored.
+
+        A bad side-to-move, castling or en-passant field raises ValueError;
+        a bad piece letter or a missing field raises PanicException.
+        """
+    def fen(self) -> str:
+        """The position as four-field FEN."""
+    def push(self, chess_move: str) -> None:
+        """Plays a move in long algebraic text ("e2e4", "e7e8q").
+
+        The move is not checked for legality. Text of the wrong length or with
+        an unknown promotion letter raises ValueError; a square off the board
+        or an empty from-square raises PanicException.
+        """
+    def pop(self) -> None:
+        """Takes back the last played move; PanicException if there is none."""
+    def bitboard(self) -> list[list[bool]]:
+        """Twelve planes of 64 booleans, white P N B R Q K then black p n b r q k;
+        item k of a plane is square k."""
+    def turn(self) -> str:
+        """The side to move: "white" or "black"."""
+    def reflect(self) -> None:
+        """Turns the position into its colour-swapped mirror image; the moves
+        played so far can no longer be taken back."""
+    def copy(self) -> Board:
+        """An independent copy, including the moves that pop() can take back."""
+    @staticmethod
+    def bitboard_from_fen(fen: str) -> list[list[bool]]:
+        """The planes of bitboard() for the placement field of a FEN text."""
+
+@final
+class MoveGenerator:
+    """Holds the attack tables (4 MiB); build one and reuse it."""
+
+    def __new__(cls) -> MoveGenerator: ...
+    def __call__(self, board: Board) -> list[str]:
+        """The legal moves of the position in long algebraic text, in a fixed
+        order. The board ends as it started."""

@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Checks the project as its users get it, outside the source tree:
+#   Python: pip installs the repository into a fresh virtual environment of
+#           Debian's Python (offline, --no-build-isolation); the installed
+#           module plays a game, mypy type-checks an example against the
+#           installed stubs (and rejects a wrong one), stubtest compares the
+#           stubs with the module, a source distribution installs too, and pip
+#           uninstall leaves nothing behind.
+#   C++:    `cmake --install` of the core into a temporary prefix, then
+#           examples/cpp is configured with find_package(vemla_chess), built
+#           (with g++, and with clang++ when present) and run.
+# Installs with apt whatever it needs and the machine lacks. Exits non-zero
+# at the first failed check.
+set -euo pipefail
+
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+python=/usr/bin/python3
+jobs=2
+
+packages=(cmake g++ make python3-dev python3-venv python3-pip python3-setuptools
+          python3-wheel python3-wheel-whl mypy)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [[ $(id -u) -ne 0 ]] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vemla-packaging.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/outside"
+log="$work/log"
+
+passed=0
+pass() { passed=$((passed + 1)); echo "ok   $1"; }
+fail() {
+  echo "FAIL $1" >&2
+  [[ -s "$log" ]] && tail -n 40 "$log" >&2
+  echo "packaging: $passed passed, 1 failed"
+  exit 1
+}
+# Runs a command with its output in $log; fails the check if it fails.
+run() {
+  local name="$1"
+  shift
+  "$@" >"$log" 2>&1 || fail "$name"
+}
+
+# ---------------------------------------------------------------- Python ----
+venv="$work/venv"
+run "create a virtual environment" "$python" -m venv "$venv"
+# The venv has pip and setuptools; setuptools' backend also needs wheel, which
+# Debian ships as a wheel file, so nothing comes from a package index.
+run "install wheel into the venv" \
+  "$venv/bin/pip" install --no-index --find-links /usr/share/python-wheels wheel
+run "pip install the repository" \
+  "$venv/bin/pip" install --no-index --no-build-isolation "$repo"
+pass "pip install --no-build-isolation $repo"
+
+site="$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
+for f in vemla_chess-stubs/__init__.pyi vemla_chess-stubs/py.typed; do
+  [[ -f "$site/$f" ]] || fail "installed $f"
+done
+compgen -G "$site/vemla_chess.cpython-*.so" >/dev/null || fail "installed extension module"
+pass "module and stubs installed in site-packages"
+
+cd "$work/outside"
+# -I: no PYTHONPATH, no user site, no script directory: only the venv counts.
+run "a game with the installed module" "$venv/bin/python" -I -c '
+import sys, vemla_chess
+from vemla_chess import Board, MoveGenerator
+assert vemla_chess.__file__.startswith(sys.prefix), vemla_chess.__file__
+board, generator = Board(), MoveGenerator()
+assert len(generator(board)) == 20
+for move in ["e2e4", "e7e5", "g1f3", "b8c6", "f1b5"]:
+    assert move in generator(board), move
+    board.push(move)
+assert board.fen() == "r1bqkbnr/pppp1ppp/2n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R b KQkq -", board.fen()
+assert board.turn() == "black"
+copy = board.copy()
+for _ in range(5):
+    board.pop()
+assert board.fen() == Board().fen() and copy.fen() != board.fen()
+assert Board.bitboard_from_fen(copy.fen()) == copy.bitboard()
+'
+pass "the installed module plays a game (run from $work/outside)"
+
+cp "$repo/examples/play_game.py" .
+run "examples/play_game.py" "$venv/bin/python" -I play_game.py 20
+pass "examples/play_game.py runs"
+
+mypy_args=(--python-executable "$venv/bin/python" --cache-dir "$work/mypy-cache" --no-error-summary)
+run "mypy --strict examples/play_game.py" mypy --strict "${mypy_args[@]}" play_game.py
+pass "mypy --strict accepts examples/play_game.py"
+
+cat >wrong.py <<'EOF'
+from vemla_chess import Board, MoveGenerator
+
+board = Board()
+board.push(5)
+moves: list[int] = MoveGenerator()(board)
+Board.bitboard_from_fen(fen=None)
+board.push(move="e2e4")
+
+
+class MyBoard(Board):
+    pass
+EOF
+if mypy "${mypy_args[@]}" wrong.py >"$log" 2>&1; then
+  fail "mypy accepted a wrong program"
+fi
+for expected in \
+  'wrong.py:4: error: Argument 1 to "push" of "Board" has incompatible type "int"; expected "str"' \
+  'wrong.py:5: error: Incompatible types in assignment' \
+  'wrong.py:6: error: Argument "fen" to "bitboard_from_fen" of "Board" has incompatible type "None"' \
+  'wrong.py:7: error: Unexpected keyword argument "move" for "push" of "Board"' \
+  'wrong.py:10: error: Cannot inherit from final class "Board"'; do
+  grep -qF "$expected" "$log" || fail "mypy did not report: $expected"
+done
+pass "mypy rejects a wrong program with the expected errors"
+
+# stubtest imports the module and compares names, parameters and kinds with
+# the stubs; mypy comes from Debian, the module and stubs from the venv.
+run "stubtest" env PYTHONPATH="$site" "$python" -m mypy.stubtest \
+  --mypy-config-file /dev/null vemla_chess
+pass "stubtest: the stubs match the module"
+
+run "pip uninstall" "$venv/bin/pip" uninstall -y vemla_chess
+if compgen -G "$site/vemla_chess*" >/dev/null; then
+  fail "pip uninstall left files: $(ls -d "$site"/vemla_chess*)"
+fi
+pass "pip uninstall removes everything"
+
+# The source distribution must carry everything the build needs.
+cd "$repo"
+run "setup.py sdist" "$venv/bin/python" setup.py -q sdist -d "$work/dist"
+cd "$work/outside"
+run "pip install the sdist" \
+  "$venv/bin/pip" install --no-index --no-build-isolation "$work"/dist/*.tar.gz
+run "the module from the sdist" "$venv/bin/python" -I -c '
+from vemla_chess import Board, MoveGenerator
+assert len(MoveGenerator()(Board())) == 20'
+pass "the source distribution builds and installs"
+
+# ------------------------------------------------------------------- C++ ----
+prefix="$work/prefix"
+run "configure the core" cmake -S "$repo" -B "$work/core" -DCMAKE_BUILD_TYPE=Release \
+  -DVEMLA_BUILD_TESTS=OFF -DVEMLA_BUILD_BENCHMARKS=OFF -DVEMLA_BUILD_PYTHON=OFF
+run "build the core" cmake --build "$work/core" --target vemla_core -j"$jobs"
+run "cmake --install" cmake --install "$work/core" --prefix "$prefix"
+for f in include/vemla_chess/board/mod.hpp include/vemla_chess/chess_move/mod.hpp \
+         include/vemla_chess/move_generator/mod.hpp include/vemla_chess/failure.hpp \
+         include/vemla_chess/utf8.hpp include/vemla_chess/borrow_flag.hpp; do
+  [[ -f "$prefix/$f" ]] || fail "installed $f"
+done
+pass "cmake --install of the core into $prefix"
+
+compilers=(g++)
+command -v clang++ >/dev/null && compilers+=(clang++)
+for cxx in "${compilers[@]}"; do
+  build="$work/example-$cxx"
+  run "configure examples/cpp ($cxx)" env CXX="$cxx" cmake -S "$repo/examples/cpp" -B "$build" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix"
+  run "build examples/cpp ($cxx)" cmake --build "$build" -j"$jobs"
+
+  "$build/vemla_example" 3 >"$log" 2>&1 || fail "run examples/cpp ($cxx)"
+  grep -qx "legal moves (20):.*" "$log" && grep -qx "perft 3: 8902" "$log" \
+    || fail "examples/cpp ($cxx): perft of the starting position"
+  "$build/vemla_example" 1 e2e4 e7e5 >"$log" 2>&1 || fail "run examples/cpp with moves ($cxx)"
+  grep -qx "fen: rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6" "$log" \
+    && grep -qx "perft 1: 29" "$log" || fail "examples/cpp ($cxx): moves played"
+  if "$build/vemla_example" 1 e2e5 >"$log" 2>&1; then
+    fail "examples/cpp ($cxx) accepted an illegal move"
+  fi
+  pass "examples/cpp builds against the installed package with $cxx and runs"
+done
+
+echo "packaging: $passed passed, 0 failed"
