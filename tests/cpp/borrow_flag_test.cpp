@@ -1,0 +1,87 @@
+// The per-object borrow flag: many shared borrows or one exclusive borrow.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "borrow_flag.hpp"
+#include "test_support.hpp"
+
+namespace vemla::test {
+namespace {
+
+TEST(BorrowFlag, SharedStackExclusiveExcludes) {
+    BorrowFlag flag{0};
+    for (std::uintptr_t i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(try_borrow_shared(flag));
+        EXPECT_EQ(flag.load(), i);
+    }
+    EXPECT_FALSE(try_borrow_exclusive(flag));
+    for (int i = 0; i < 3; ++i) release_shared(flag);
+    ASSERT_TRUE(try_borrow_exclusive(flag));
+    EXPECT_FALSE(try_borrow_shared(flag));
+    EXPECT_FALSE(try_borrow_exclusive(flag));
+    EXPECT_EQ(flag.load(), EXCLUSIVE);  // failed attempts change nothing
+    release_exclusive(flag);
+    EXPECT_EQ(flag.load(), 0u);
+}
+
+TEST(BorrowFlag, SharedCountNeverReachesExclusiveValue) {
+    BorrowFlag flag{EXCLUSIVE - 2};
+    EXPECT_TRUE(try_borrow_shared(flag));
+    EXPECT_FALSE(try_borrow_shared(flag));
+    EXPECT_EQ(flag.load(), EXCLUSIVE - 1);
+    EXPECT_FALSE(try_borrow_exclusive(flag));
+}
+
+// Two threads take shared and exclusive borrows in turn as fast as they can
+// and hold each for a moment. Each records what it holds; an exclusive holder
+// must never see another holder, and a shared holder never an exclusive one.
+// Rounds repeat (within a time budget) until the threads have really collided.
+TEST(BorrowFlag, ExclusiveAndSharedNeverOverlap) {
+    BorrowFlag flag{0};
+    std::atomic<int> shared_holders{0}, exclusive_holders{0}, ready{0};
+    std::atomic<long> overlaps{0}, shared_wins{0}, exclusive_wins{0}, refused{0};
+    constexpr int ATTEMPTS = 100'000;
+
+    // While holding, look again and again at what the other thread holds.
+    const auto hold = [&](bool exclusive) {
+        for (int spin = 0; spin < 16; ++spin) {
+            const bool clash = exclusive ? exclusive_holders.load() != 1 || shared_holders.load() != 0
+                                         : exclusive_holders.load() != 0;
+            if (clash) ++overlaps;
+        }
+    };
+    const auto worker = [&](int offset) {
+        ready.fetch_add(1);
+        while (ready.load() < 2) {
+        }
+        for (int i = 0; i < ATTEMPTS; ++i) {
+            const bool exclusive = (i + offset) % 3 == 0;
+            if (!(exclusive ? try_borrow_exclusive(flag) : try_borrow_shared(flag))) {
+                ++refused;
+                continue;
+            }
+            (exclusive ? exclusive_holders : shared_holders).fetch_add(1);
+            hold(exclusive);
+            ++(exclusive ? exclusive_wins : shared_wins);
+            (exclusive ? exclusive_holders : shared_holders).fetch_sub(1);
+            exclusive ? release_exclusive(flag) : release_shared(flag);
+        }
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    do {
+        ready = 0;
+        std::thread a(worker, 0), b(worker, 1);
+        a.join();
+        b.join();
+    } while (refused.load() < 20'000 && std::chrono::steady_clock::now() < deadline);
+
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(flag.load(), 0u);
+    EXPECT_GT(refused.load(), 0) << "the threads never collided";
+    EXPECT_GT(exclusive_wins.load(), 0);
+    EXPECT_GT(shared_wins.load(), 0);
+}
+
+}  // namespace
+}  // namespace vemla::test

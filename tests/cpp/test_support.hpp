@@ -1,0 +1,117 @@
+// Helpers shared by the core tests: squares, move text, failure capture, one
+// shared MoveGenerator and the reader of the perft data files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "board/mod.hpp"
+#include "failure.hpp"
+#include "move_generator/mod.hpp"
+
+namespace vemla::test {
+
+constexpr int sq(std::string_view name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
+
+inline Bitboard squares(std::initializer_list<std::string_view> names) {
+    Bitboard b = 0;
+    for (const auto name : names) b |= square_bb(sq(name));
+    return b;
+}
+
+// Move text known to be well formed.
+inline ChessMove mv(std::string_view text) { return std::get<ChessMove>(ChessMove::from_str(text)); }
+
+// Runs f, which must throw exactly E; returns the message.
+template <typename E, typename F>
+std::string failure_of(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("<wrong failure type> ") + e.what();
+    }
+    return "<no failure>";
+}
+
+// Building the tables costs 4 MiB and some milliseconds: share one.
+inline const MoveGenerator& generator() {
+    static const MoveGenerator instance;
+    return instance;
+}
+
+inline std::vector<std::string> legal_moves(Board& board) {
+    MoveList list;
+    generator().generate(board, list);
+    std::vector<std::string> out;
+    for (const ChessMove m : list) out.push_back(m.to_string());
+    return out;
+}
+
+inline std::string describe(const Board& board) {
+    std::ostringstream out;
+    out << board.fen() << "  state 0x" << std::hex << board.bitboards[STATE] << std::dec << "  undo "
+        << board.undo_stack.size() << "  history";
+    for (const auto& h : board.history) out << ' ' << h.size();
+    return out.str();
+}
+
+inline std::string data_path(const char* name) { return std::string(VEMLA_TEST_DATA) + "/" + name; }
+
+// One line "FEN ;D1 n ;D2 n ..." of an EPD file. A missing file gives one
+// entry with an empty fen, so that its tests skip instead of vanishing.
+struct EpdEntry {
+    std::string file;
+    int line = 0;
+    std::string group;  // the last '#' comment before the line
+    std::string fen;
+    std::vector<std::pair<int, std::uint64_t>> counts;  // (depth, nodes), ascending depth
+};
+
+inline std::vector<EpdEntry> read_epd(const char* name) {
+    std::ifstream in(data_path(name));
+    if (!in) return {EpdEntry{name, 0, "", "", {}}};
+    std::vector<EpdEntry> entries;
+    std::string text, group;
+    for (int line = 1; std::getline(in, text); ++line) {
+        if (text.empty()) continue;
+        if (text[0] == '#') {
+            group = text.substr(std::min(text.size(), text.find_first_not_of("# ")));
+            continue;
+        }
+        std::istringstream fields(text);
+        EpdEntry entry{name, line, group, "", {}};
+        std::getline(fields, entry.fen, ';');
+        entry.fen.erase(entry.fen.find_last_not_of(' ') + 1);
+        for (std::string item; std::getline(fields, item, ';');) {
+            std::istringstream words(item);
+            std::string tag;
+            std::uint64_t nodes = 0;
+            if (words >> tag >> nodes && tag.size() > 1 && tag[0] == 'D')
+                entry.counts.emplace_back(std::stoi(tag.substr(1)), nodes);
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+inline std::string epd_name(const testing::TestParamInfo<EpdEntry>& info) {
+    return info.param.fen.empty() ? "missing_file" : "line_" + std::to_string(info.param.line);
+}
+
+inline void PrintTo(const EpdEntry& entry, std::ostream* os) {
+    *os << entry.file << ':' << entry.line << ' ' << entry.fen << " (" << entry.group << ')';
+}
+
+}  // namespace vemla::test
+
+namespace vemla {
+inline void PrintTo(const Board& board, std::ostream* os) { *os << test::describe(board); }
+}  // namespace vemla
