@@ -143,10 +143,14 @@ inline void Board::make_move(ChessMove move, int mover) {
 
 inline void Board::pop_move() {
     expect(!undo_stack.empty(), "no move to take back");
-    const UndoRecord record = undo_stack.back();
+    // Field by field: copying the whole record would also load its padding,
+    // which defeats store-to-load forwarding right after push_move.
+    const UndoRecord& record = undo_stack.back();
+    const std::uint64_t saved_state = record.saved_state;
+    const unsigned pushed_mask = record.pushed_mask;
     undo_stack.pop_back();
-    bitboards[STATE] = record.saved_state;
-    for (unsigned mask = record.pushed_mask; mask; mask &= mask - 1) {
+    bitboards[STATE] = saved_state;
+    for (unsigned mask = pushed_mask; mask; mask &= mask - 1) {
         const auto piece = static_cast<std::size_t>(std::countr_zero(mask));
         bitboards[piece] = history[piece].back();
         history[piece].pop_back();

@@ -8,6 +8,7 @@
 
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
+#include "move_generator/huge_page_allocator.hpp"
 #include "move_generator/tables.hpp"
 
 namespace vemla {
@@ -31,7 +32,7 @@ struct MoveList {
 struct MoveGenerator {
     // 128 tables of TABLE_SIZE words: rook table of square s at 2s, bishop
     // table at 2s + 1. Kept in one allocation; table t starts at t * TABLE_SIZE.
-    std::vector<Bitboard> attack_tables;
+    std::vector<Bitboard, HugePageAllocator<Bitboard>> attack_tables;
 
     MoveGenerator();
 
