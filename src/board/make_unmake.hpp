@@ -41,11 +41,12 @@ inline void Board::push_move(ChessMove move) {
     while (!(bb[mover] & from_bb))
         if (++mover == 12) [[unlikely]]
             detail::no_piece(from);
-    make_move<ANY_KIND>(move, mover);
+    const std::uint64_t* const enemy = bb + (mover < 6 ? 6 : 0);
+    make_move<ANY_KIND>(move, mover, enemy[0] | enemy[1] | enemy[2] | enemy[3] | enemy[4] | enemy[5]);
 }
 
 template <int KIND>
-inline void Board::make_move(ChessMove move, int mover) {
+inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
     const int from = move.from();
     const int to = move.to();
     const Bitboard from_bb = square_bb(from);
@@ -60,9 +61,8 @@ inline void Board::make_move(ChessMove move, int mover) {
 
     // A captured piece is the opponent's first bitboard holding the to-square;
     // a piece of the mover's own colour there is neither captured nor moved.
-    const std::uint64_t* const enemy = bb + enemy_base;
     int captured = -1;
-    if (to_bb & (enemy[0] | enemy[1] | enemy[2] | enemy[3] | enemy[4] | enemy[5])) {
+    if (to_bb & enemy_pieces) {
         captured = enemy_base;
 #pragma GCC unroll 1
         while (!(bb[captured] & to_bb)) ++captured;

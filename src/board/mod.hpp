@@ -74,10 +74,11 @@ struct Board {
     void push_move(ChessMove move);
     // push_move for a known mover, which must be the first piece bitboard
     // holding the from-square; KIND is its kind (PAWN ... KING) if known at
-    // compile time, else ANY_KIND. The move generator uses it when no two
-    // piece bitboards overlap and the mover is therefore its own piece.
+    // compile time, else ANY_KIND; enemy_pieces is the union of the other
+    // colour's six bitboards. The move generator uses it when no two piece
+    // bitboards overlap and the mover is therefore its own piece.
     template <int KIND>
-    void make_move(ChessMove move, int mover);
+    void make_move(ChessMove move, int mover, Bitboard enemy_pieces);
     // Takes back the last made move. Panics (board unchanged) if there is none.
     void pop_move();
 

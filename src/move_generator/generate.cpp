@@ -142,11 +142,11 @@ namespace {
 // a king nothing can leave it attacked, so the candidate stays.
 template <int KIND>
 bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, int mover,
-              std::size_t king, unsigned side) {
+              std::size_t king, unsigned side, Bitboard enemy) {
     if constexpr (KIND == ANY_KIND)
         board.push_move(move);
     else
-        board.make_move<KIND>(move, mover);
+        board.make_move<KIND>(move, mover, enemy);
     const Bitboard kings = board.bitboards[king];
     const bool attacked = kings && generator.square_in_check(board, lsb(kings), side);
     board.pop_move();
@@ -156,11 +156,11 @@ bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, int 
 // Filters moves[begin, end) into moves[kept...], keeping their order.
 template <int KIND>
 int filter(const MoveGenerator& generator, Board& board, MoveList& list, int begin, int end,
-           int mover, std::size_t king, unsigned side, int kept) {
+           int mover, std::size_t king, unsigned side, Bitboard enemy, int kept) {
     for (int i = begin; i < end; ++i) {
         const ChessMove move = list.moves[static_cast<std::size_t>(i)];
         list.moves[static_cast<std::size_t>(kept)] = move;
-        kept += is_legal<KIND>(generator, board, move, mover, king, side);
+        kept += is_legal<KIND>(generator, board, move, mover, king, side, enemy);
     }
     return kept;
 }
@@ -169,14 +169,14 @@ int filter(const MoveGenerator& generator, Board& board, MoveList& list, int beg
 // of those pieces and of queens; the from-square tells which.
 template <int LINE>
 int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list, int begin,
-                   int end, int own_base, std::size_t king, unsigned side, int kept) {
+                   int end, int own_base, std::size_t king, unsigned side, Bitboard enemy, int kept) {
     const Bitboard line_pieces = board.bitboards[static_cast<std::size_t>(own_base + LINE)];
     for (int i = begin; i < end; ++i) {
         const ChessMove move = list.moves[static_cast<std::size_t>(i)];
         list.moves[static_cast<std::size_t>(kept)] = move;
         const bool legal = (line_pieces & square_bb(move.from()))
-                               ? is_legal<LINE>(generator, board, move, own_base + LINE, king, side)
-                               : is_legal<QUEEN>(generator, board, move, own_base + QUEEN, king, side);
+                               ? is_legal<LINE>(generator, board, move, own_base + LINE, king, side, enemy)
+                               : is_legal<QUEEN>(generator, board, move, own_base + QUEEN, king, side, enemy);
         kept += legal;
     }
     return kept;
@@ -200,17 +200,20 @@ void MoveGenerator::generate(Board& board, MoveList& legal) const {
         overlap |= seen & board.bitboards[i];
         seen |= board.bitboards[i];
     }
+    const auto& bb = board.bitboards;
+    const Bitboard enemy = white ? bb[6] | bb[7] | bb[8] | bb[9] | bb[10] | bb[11]
+                                 : bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5];
     if (overlap) {
-        legal.size = filter<ANY_KIND>(*this, board, legal, 0, legal.size, 0, king, side, 0);
+        legal.size = filter<ANY_KIND>(*this, board, legal, 0, legal.size, 0, king, side, enemy, 0);
         return;
     }
     const int own_base = white ? 0 : 6;
     const auto& ends = legal.group_end;
-    int kept = filter<KING>(*this, board, legal, 0, ends[0], own_base + KING, king, side, 0);
-    kept = filter<KNIGHT>(*this, board, legal, ends[0], ends[1], own_base + KNIGHT, king, side, kept);
-    kept = filter<PAWN>(*this, board, legal, ends[1], ends[2], own_base + PAWN, king, side, kept);
-    kept = filter_sliders<ROOK>(*this, board, legal, ends[2], ends[3], own_base, king, side, kept);
-    kept = filter_sliders<BISHOP>(*this, board, legal, ends[3], ends[4], own_base, king, side, kept);
+    int kept = filter<KING>(*this, board, legal, 0, ends[0], own_base + KING, king, side, enemy, 0);
+    kept = filter<KNIGHT>(*this, board, legal, ends[0], ends[1], own_base + KNIGHT, king, side, enemy, kept);
+    kept = filter<PAWN>(*this, board, legal, ends[1], ends[2], own_base + PAWN, king, side, enemy, kept);
+    kept = filter_sliders<ROOK>(*this, board, legal, ends[2], ends[3], own_base, king, side, enemy, kept);
+    kept = filter_sliders<BISHOP>(*this, board, legal, ends[3], ends[4], own_base, king, side, enemy, kept);
     legal.size = kept;
 }
 

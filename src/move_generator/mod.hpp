@@ -50,17 +50,20 @@ struct MoveGenerator {
     // White's and Black attacks it; anything else: White attacks it).
     bool square_in_check(const Board& board, int sq, unsigned side) const {
         const auto& bb = board.bitboards;
-        const Bitboard occ = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5] | bb[6] | bb[7] |
-                             bb[8] | bb[9] | bb[10] | bb[11];
         const auto s = static_cast<std::size_t>(sq);
         const bool black_attacks = side == 1;
         const std::size_t base = black_attacks ? 6 : 0;
-        if (KNIGHT_ATTACKS[s] & bb[base + KNIGHT]) return true;
+        // Knights, pawns and the king by single bit tests, combined into one
+        // branch: whichever finds the attacker, the answer is the same.
         const Bitboard pawn_squares = black_attacks ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
-        if (pawn_squares & bb[base + PAWN]) return true;
-        if (KING_ATTACKS[s] & bb[base + KING]) return true;
-        if (rook_attacks(sq, occ) & (bb[base + ROOK] | bb[base + QUEEN])) return true;
-        return bishop_attacks(sq, occ) & (bb[base + BISHOP] | bb[base + QUEEN]);
+        if ((KNIGHT_ATTACKS[s] & bb[base + KNIGHT]) | (pawn_squares & bb[base + PAWN]) |
+            (KING_ATTACKS[s] & bb[base + KING]))
+            return true;
+        const Bitboard occ = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5] | bb[6] | bb[7] |
+                             bb[8] | bb[9] | bb[10] | bb[11];
+        const Bitboard queens = bb[base + QUEEN];
+        return (rook_attacks(sq, occ) & (bb[base + ROOK] | queens)) |
+               (bishop_attacks(sq, occ) & (bb[base + BISHOP] | queens));
     }
 
     // Queen-side castling test: both squares empty and not attacked, the extra
