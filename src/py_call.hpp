@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -132,8 +133,10 @@ void dealloc_wrapper(PyObject* obj) {
 }
 
 // Runs body and translates its outcome: a new reference, or NULL with exactly
-// one exception set. Any exception other than these ends the process: it must
-// never unwind through the interpreter's frames.
+// one exception set. Native memory exhaustion becomes MemoryError: every
+// operation either completes or leaves its objects as they were (make/unmake
+// reserves stack room before changing anything). Any other exception ends the
+// process: it must never unwind through the interpreter's frames.
 template <typename Body>
 PyObject* call(Body&& body) noexcept {
     try {
@@ -146,6 +149,8 @@ PyObject* call(Body&& body) noexcept {
     } catch (const Panic& e) {
         set_panic(e.message());
         return nullptr;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
     }
 }
 

@@ -67,32 +67,57 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
 #pragma GCC unroll 1
         while (!(bb[captured] & to_bb)) ++captured;
     }
+    bool en_passant = false;
+    int promoted = -1;
+    int rook = -1;
+    if (kind == PAWN) {
+        // A pawn moving diagonally onto a square without an enemy captures en
+        // passant; the state word's en-passant bits are not consulted.
+        en_passant = captured < 0 && file_of(to) != file_of(from);
+        if (en_passant) captured = enemy_base + PAWN;
+        if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion())
+            promoted = move.special() + mover - 3;
+    } else if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
+        rook = mover - 2;
+    }
+
+    // Room on every stack this move pushes comes first: if growing one fails,
+    // nothing has changed yet and the board stays as it was.
+    history[static_cast<std::size_t>(mover)].reserve_for_push();
+    if (captured >= 0) history[static_cast<std::size_t>(captured)].reserve_for_push();
+    if (rook >= 0) history[static_cast<std::size_t>(rook)].reserve_for_push();
+    if (promoted >= 0) history[static_cast<std::size_t>(promoted)].reserve_for_push();
+    undo_stack.reserve_for_push();
 
     // Each changed bitboard is saved on its history stack before it changes.
     unsigned mask = 1u << mover;
-    history[static_cast<std::size_t>(mover)].push_back(bb[mover]);
-    bb[mover] = (bb[mover] & ~from_bb) | to_bb;
+    history[static_cast<std::size_t>(mover)].push_unchecked(bb[mover]);
+    if (captured >= 0) {
+        history[static_cast<std::size_t>(captured)].push_unchecked(bb[captured]);
+        mask |= 1u << captured;
+    }
+    if (rook >= 0) {
+        history[static_cast<std::size_t>(rook)].push_unchecked(bb[rook]);
+        mask |= 1u << rook;
+    }
+    if (promoted >= 0) {
+        history[static_cast<std::size_t>(promoted)].push_unchecked(bb[promoted]);
+        mask |= 1u << promoted;
+    }
+    undo_stack.push_unchecked(UndoRecord{old_state, static_cast<std::uint16_t>(mask)});
 
+    bb[mover] = (bb[mover] & ~from_bb) | to_bb;
+    if (captured >= 0) bb[captured] &= ~to_bb;
     std::uint64_t word = old_state & ~state::EN_PASSANT;
     if (kind == PAWN) {
-        // A pawn moving diagonally onto a square without an enemy captures en
-        // passant; the state word's en-passant bits are not consulted, and the
-        // side to move, not the mover's colour, picks the captured pawn.
-        if (captured < 0 && file_of(to) != file_of(from)) {
-            captured = enemy_base + PAWN;
-            history[static_cast<std::size_t>(captured)].push_back(bb[captured]);
-            mask |= 1u << captured;
-            bb[captured] &= ~to_bb;
+        // The side to move, not the mover's colour, picks the pawn taken en passant.
+        if (en_passant) {
             if (white_to_move)
                 bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
             else
                 bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
-            captured = -2;  // handled
         }
-        if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
-            const int promoted = move.special() + mover - 3;
-            history[static_cast<std::size_t>(promoted)].push_back(bb[promoted]);
-            mask |= 1u << promoted;
+        if (promoted >= 0) {
             bb[mover] &= ~to_bb;
             bb[promoted] |= to_bb;
         }
@@ -101,16 +126,8 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
             word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
     }
-    if (captured >= 0) {
-        history[static_cast<std::size_t>(captured)].push_back(bb[captured]);
-        mask |= 1u << captured;
-        bb[captured] &= ~to_bb;
-    }
-    if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
+    if (rook >= 0) {
         // Castling: the side to move picks the rook's home rank.
-        const int rook = mover - 2;
-        history[static_cast<std::size_t>(rook)].push_back(bb[rook]);
-        mask |= 1u << rook;
         const int base = white_to_move ? 0 : 56;
         const int rook_from = base + (file_of(to) == 6 ? 7 : 0);
         const int rook_to = base + (file_of(to) == 6 ? 5 : 3);
@@ -137,7 +154,6 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
         word &= ~lost;
     }
 
-    undo_stack.push_back(UndoRecord{old_state, static_cast<std::uint16_t>(mask)});
     bb[STATE] = word ^ state::WHITE_TO_MOVE;
 }
 

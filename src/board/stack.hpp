@@ -39,6 +39,12 @@ public:
             grow();
         data_[size_++] = value;
     }
+    // Makes room for one more entry; push_unchecked then cannot fail.
+    void reserve_for_push() {
+        if (size_ == capacity_) [[unlikely]]
+            grow();
+    }
+    void push_unchecked(const T& value) { data_[size_++] = value; }
     void pop_back() { --size_; }
     T& back() { return data_[size_ - 1]; }
     const T& back() const { return data_[size_ - 1]; }

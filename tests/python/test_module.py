@@ -115,3 +115,32 @@ def test_second_initialisation_raises_import_error():
     assert out.returncode == 0, out.stderr
     assert lines[0].startswith("ImportError ") and "once" in lines[0]
     assert lines[1] == START
+
+
+def test_native_memory_exhaustion_is_memory_error():
+    # With the address space capped just above what the interpreter already
+    # uses, the generator's 4 MiB of tables cannot be allocated: the call
+    # fails with MemoryError and the interpreter goes on.
+    script = textwrap.dedent(
+        """
+        import resource, sys
+        sys.path.insert(0, sys.argv[1])
+        import vemla_chess
+        board = vemla_chess.Board()
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (used + (2 << 20), resource.RLIM_INFINITY))
+        try:
+            vemla_chess.MoveGenerator()
+        except MemoryError:
+            print("MemoryError")
+        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+        print(len(vemla_chess.MoveGenerator()(board)))
+        """
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", script, os.path.dirname(vemla_chess.__file__)],
+        capture_output=True, text=True, timeout=60,
+    )
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["MemoryError", "20"]
