@@ -117,6 +117,8 @@ def test_second_initialisation_raises_import_error():
     assert lines[1] == START
 
 
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer reserves the address space this test caps")
 def test_native_memory_exhaustion_is_memory_error():
     # With the address space capped just above what the interpreter already
     # uses, the generator's 4 MiB of tables cannot be allocated: the call
