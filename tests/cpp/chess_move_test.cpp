@@ -9,6 +9,9 @@ struct ParseCase {
     int from, to, special;
     const char* written;
 };
+// Names the case in test listings (GoogleTest would otherwise dump its raw
+// bytes, padding included).
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.text; }
 class ParseMove : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseMove, PacksFieldsAndWritesBack) {
