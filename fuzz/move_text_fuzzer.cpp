@@ -1,0 +1,155 @@
+// Move text on arbitrary bytes.
+//
+// The whole input goes to ChessMove::from_str, whose outcome (move, rejection
+// reason, or Panic with its message) is predicted by a reference parser that
+// follows the documented steps. A parsed move writes back as the same text
+// with the promotion letter in lower case, and that text parses to the same
+// value. The first bytes also serve as a raw move code for write_text and as
+// arguments for the checked factory ChessMove::make.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "chess_move/mod.hpp"
+#include "failure.hpp"
+#include "fuzz_support.hpp"
+
+namespace vemla::fuzz {
+namespace {
+
+struct Outcome {
+    enum Kind { MOVE, REJECTED, PANIC } kind;
+    std::string message;
+    std::uint16_t value = 0;
+};
+
+const std::string NOTATION =
+    "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";
+
+Outcome reference_parse(std::string_view text) {
+    std::uint16_t special = 0;
+    if (text.size() != 4 && text.size() != 5) return {Outcome::REJECTED, NOTATION + std::string(text)};
+    const std::vector<Char> chars = decode(text);
+    if (text.size() == 5) {
+        switch (chars.back().value) {
+            case 'n': case 'N': special = 4; break;
+            case 'b': case 'B': special = 5; break;
+            case 'r': case 'R': special = 6; break;
+            case 'q': case 'Q': special = 7; break;
+            default: return {Outcome::REJECTED, "Unsupported promotion type"};
+        }
+    }
+    const std::string n = std::to_string(chars.size());
+    const Outcome short_text{Outcome::PANIC, "index out of bounds: the len is " + n + " but the index is " + n};
+    // Each character counts by the low byte of its code point, in 8-bit arithmetic.
+    const auto coordinate = [&](std::size_t i, char base) {
+        return static_cast<std::uint8_t>(static_cast<std::uint8_t>(chars[i].value) - static_cast<std::uint8_t>(base));
+    };
+    if (chars.size() < 2) return short_text;
+    const unsigned from_file = coordinate(0, 'a');
+    if (from_file > 7) return {Outcome::PANIC, "assertion failed: from_file <= 7"};
+    const unsigned from_rank = coordinate(1, '1');
+    if (from_rank > 7) return {Outcome::PANIC, "assertion failed: from_rank <= 7"};
+    if (chars.size() < 4) return short_text;
+    const unsigned to_file = coordinate(2, 'a');
+    if (to_file > 7) return {Outcome::PANIC, "assertion failed: to_file <= 7"};
+    const unsigned to_rank = coordinate(3, '1');
+    if (to_rank > 7) return {Outcome::PANIC, "assertion failed: to_rank <= 7"};
+    const unsigned value = (from_file + 8 * from_rank) | ((to_file + 8 * to_rank) << 6) | (unsigned{special} << 12);
+    return {Outcome::MOVE, "", static_cast<std::uint16_t>(value)};
+}
+
+Outcome parse(std::string_view text) {
+    try {
+        const auto parsed = ChessMove::from_str(text);
+        if (const auto* reason = std::get_if<std::string>(&parsed)) return {Outcome::REJECTED, *reason};
+        return {Outcome::MOVE, "", std::get<ChessMove>(parsed).value};
+    } catch (const Panic& e) {
+        return {Outcome::PANIC, e.what()};
+    }
+}
+
+std::string outcome_text(const Outcome& o) {
+    if (o.kind == Outcome::MOVE) return "move " + std::to_string(o.value);
+    return (o.kind == Outcome::PANIC ? "Panic \"" : "rejected \"") + o.message + "\"";
+}
+
+void check_text(std::string_view text) {
+    const Outcome expected = reference_parse(text);
+    const Outcome actual = parse(text);
+    CHECK(actual.kind == expected.kind && actual.message == expected.message && actual.value == expected.value,
+          "from_str(" + quoted(text) + "): " + outcome_text(actual) + ", expected " + outcome_text(expected));
+    if (actual.kind != Outcome::MOVE) return;
+
+    // Only ASCII text yields a move, so the written text differs from the
+    // input at most in the case of the promotion letter.
+    const ChessMove move{actual.value};
+    const std::string written = move.to_string();
+    std::string lowered(text);
+    if (lowered.size() == 5 && lowered[4] >= 'A' && lowered[4] <= 'Z') lowered[4] = static_cast<char>(lowered[4] - 'A' + 'a');
+    CHECK(written == lowered, "move from " + quoted(text) + " writes as " + quoted(written));
+    const Outcome again = parse(written);
+    CHECK(again.kind == Outcome::MOVE && again.value == move.value,
+          "written text " + quoted(written) + " parses to " + outcome_text(again));
+}
+
+// Writing any 16-bit code: codes 8-15 cannot be written; the others write
+// text that parses back to the code, with codes 1-3 becoming 0.
+void check_code(std::uint16_t value) {
+    const ChessMove move{value};
+    char text[8];
+    std::memset(text, 0, sizeof text);
+    int length = 0;
+    try {
+        length = move.write_text(text);
+    } catch (const Panic& e) {
+        CHECK(move.special() >= 8, "write_text panicked on code " + std::to_string(value) + ": " + e.what());
+        CHECK(std::string_view(e.what()) == "explicit panic", std::string("write_text message: ") + e.what());
+        return;
+    }
+    CHECK(move.special() < 8, "write_text wrote code " + std::to_string(value) + " with special 8-15");
+    CHECK(length == (move.special() >= 4 ? 5 : 4), "write_text length " + std::to_string(length));
+    CHECK(text[length] == 0, "write_text wrote past its length");
+    CHECK(move.to_string() == std::string_view(text, static_cast<std::size_t>(length)), "to_string differs from write_text");
+    const Outcome back = parse(std::string_view(text, static_cast<std::size_t>(length)));
+    const std::uint16_t expected = move.special() < 4 ? static_cast<std::uint16_t>(value & 0x0FFF) : value;
+    CHECK(back.kind == Outcome::MOVE && back.value == expected,
+          "code " + std::to_string(value) + " wrote " + quoted(text) + ", which parses to " + outcome_text(back));
+}
+
+// The checked factory: arguments tested in the order from, to, special.
+void check_make(std::uint16_t from, std::uint16_t to, std::uint16_t special) {
+    const char* expected = from >= 64 ? "Invalid FROM int" : to >= 64 ? "Invalid TO int"
+                           : special >= 16 ? "Invalid SPECIAL int" : nullptr;
+    try {
+        const ChessMove move = ChessMove::make(from, to, special);
+        CHECK(expected == nullptr, std::string("make accepted arguments that must fail with ") + (expected ? expected : ""));
+        CHECK(move.from() == from && move.to() == to && move.special() == special, "make packed the fields wrongly");
+    } catch (const Panic& e) {
+        CHECK(expected != nullptr && std::string_view(e.what()) == expected,
+              "make(" + std::to_string(from) + ", " + std::to_string(to) + ", " + std::to_string(special) +
+                  ") failed with " + e.what());
+    }
+}
+
+}  // namespace
+}  // namespace vemla::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 256) return -1;
+    using namespace vemla::fuzz;
+    check_text(std::string_view(reinterpret_cast<const char*>(data), size));
+    const auto u16 = [&](std::size_t i) {
+        return static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8));
+    };
+    if (size >= 2) check_code(u16(0));
+    // Small values are the interesting ones: take one byte per argument,
+    // stretched so that 64 and 16 sit near the middle of the range.
+    if (size >= 3) check_make(static_cast<std::uint16_t>(data[0] / 2), static_cast<std::uint16_t>(data[1] / 2),
+                              static_cast<std::uint16_t>(data[2] / 8));
+    if (size >= 6) check_make(u16(0), u16(2), u16(4));
+    return 0;
+}

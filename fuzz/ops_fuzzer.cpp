@@ -1,0 +1,284 @@
+// Sequences of board operations.
+//
+// Input: a FEN line, then a newline, then a program. A FEN that does not read
+// is replaced by the starting position. Each program step is one opcode byte
+// (taken modulo the number of operations) followed by its argument bytes:
+//
+//   0 PUSH_LEGAL  i       generate, then push legal move i modulo their count
+//   1 PUSH_TEXT   n t...  parse 4 + (n & 1) bytes of move text, push if it parses
+//   2 PUSH_CODE   lo hi   push the raw 16-bit move code, any special code included
+//   3 POP                 take back the last move (with none left: Panic)
+//   4 GENERATE            full check of the move generator, see check_generate
+//   5 COPY                continue on a copy of the board
+//   6 REFLECT             mirror the board, checking it against the mirror rules
+//   7 FEN                 write, read back and compare
+//   8 STATE   a b c       flip state word bits (the record ties no rule to them)
+//
+// After every step: pop restores exactly the board of before the matching
+// push (undo records and history included), a push that panics or a pop with
+// nothing to take back leaves the board unchanged, and the history stacks
+// hold one entry for every undo record that names them.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "board/mod.hpp"
+#include "chess_move/mod.hpp"
+#include "failure.hpp"
+#include "fuzz_support.hpp"
+#include "move_generator/mod.hpp"
+
+namespace vemla::fuzz {
+namespace {
+
+constexpr std::size_t MAX_STEPS = 200;
+
+const MoveGenerator& generator() {
+    static const MoveGenerator instance;
+    return instance;
+}
+
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    bool empty() const { return pos_ >= size_; }
+    std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    std::string_view bytes(std::size_t n) {
+        n = std::min(n, size_ - std::min(pos_, size_));
+        const std::string_view out(reinterpret_cast<const char*>(data_ + pos_), n);
+        pos_ += n;
+        return out;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+void check_stacks(const Board& board) {
+    std::array<std::size_t, 12> named{};
+    for (const UndoRecord& r : board.undo_stack) {
+        CHECK((r.pushed_mask & 0xF000) == 0, "undo record names a bitboard above 11");
+        const int count = std::popcount(static_cast<unsigned>(r.pushed_mask));
+        CHECK(count >= 1 && count <= 3, "undo record saved " + std::to_string(count) + " bitboards");
+        for (std::size_t i = 0; i < 12; ++i) named[i] += (r.pushed_mask >> i) & 1;
+    }
+    for (std::size_t i = 0; i < 12; ++i)
+        CHECK(board.history[i].size() == named[i], "history " + std::to_string(i) + " holds " +
+                                                       std::to_string(board.history[i].size()) + " entries for " +
+                                                       std::to_string(named[i]) + " undo records\n" + describe(board));
+}
+
+struct Machine {
+    Board board;
+    // The board as it was before each push that has not been taken back.
+    std::vector<Board> before_push;
+
+    void push(ChessMove move) {
+        Board before = board;
+        try {
+            board.push_move(move);
+        } catch (const Panic&) {
+            check_same(before, board, "a push that panicked changed the board");
+            const Bitboard from = square_bb(move.from());
+            bool occupied = false;
+            for (std::size_t i = 0; i < 12; ++i) occupied |= (board.bitboards[i] & from) != 0;
+            CHECK(!occupied, "push of " + std::to_string(move.value) + " panicked with a piece on its from-square");
+            return;
+        }
+        CHECK(board.undo_stack.size() == before.undo_stack.size() + 1, "push did not add one undo record");
+        CHECK((board.bitboards[STATE] ^ before.bitboards[STATE]) & state::WHITE_TO_MOVE,
+              "push did not flip the side to move");
+        CHECK((board.bitboards[STATE] & ~state::LOW_BITS) == (before.bitboards[STATE] & ~state::LOW_BITS),
+              "push changed state bits above 20");
+        before_push.push_back(std::move(before));
+    }
+
+    void pop() {
+        if (before_push.empty()) {
+            const Board before = board;
+            bool panicked = false;
+            try {
+                board.pop_move();
+            } catch (const Panic&) {
+                panicked = true;
+            }
+            CHECK(panicked, "pop with nothing to take back did not panic");
+            check_same(before, board, "a pop that panicked changed the board");
+            return;
+        }
+        board.pop_move();
+        check_same(before_push.back(), board, "pop did not restore the board of before the push");
+        before_push.pop_back();
+    }
+
+    void generate_legal(MoveList& list) {
+        const Board before = board;
+        generator().generate(board, list);
+        check_same(before, board, "generate changed the board");
+        CHECK(list.size >= 0 && list.size <= MAX_CANDIDATES, "move list size out of range");
+    }
+
+    // The generator keeps exactly the candidates after which the mover's
+    // (lowest) king is not attacked, in candidate order, and every one of
+    // them can be pushed and popped.
+    void check_generate() {
+        MoveList legal;
+        generate_legal(legal);
+        MoveList candidates;
+        generator().candidates(board, candidates);
+        CHECK(candidates.size <= MAX_CANDIDATES, "too many candidates");
+        const bool white = board.white_to_move();
+        const std::size_t king = white ? WHITE_KING : BLACK_KING;
+        int kept = 0;
+        const Board before = board;
+        for (const ChessMove move : candidates) {
+            CHECK(move.special() < 8, "candidate with special code 8-15");
+            CHECK(move.from() != move.to(), "candidate that does not move");
+            board.push_move(move);
+            const Bitboard kings = board.bitboards[king];
+            const bool attacked = kings && generator().square_in_check(board, lsb(kings), white ? 1 : 0);
+            board.pop_move();
+            check_same(before, board, "push and pop of a candidate changed the board");
+            if (attacked) continue;
+            CHECK(kept < legal.size && legal.moves[static_cast<std::size_t>(kept)] == move,
+                  "legal move list differs from the filtered candidates at " + std::to_string(kept) + ": " +
+                      move.to_string() + "\n" + describe(board));
+            ++kept;
+        }
+        CHECK(kept == legal.size, "legal move list has moves that are not candidates");
+        CHECK(perft(generator(), board, 1) == static_cast<std::uint64_t>(legal.size), "perft 1 differs from generate");
+    }
+
+    // Mirror rules: reflecting twice restores the words; pieces move to the
+    // mirrored square with the other colour. Where no square holds pieces of
+    // both colours and the mover has at most one king, the position is the
+    // same game seen from the other side, so its legal moves are the mirrored
+    // moves (their order may differ).
+    void reflect() {
+        MoveList original;
+        bool symmetric = true;
+        {
+            Bitboard white = 0, black = 0;
+            for (std::size_t i = 0; i < 6; ++i) white |= board.bitboards[i], black |= board.bitboards[i + 6];
+            const Bitboard kings = board.bitboards[board.white_to_move() ? WHITE_KING : BLACK_KING];
+            symmetric = !(white & black) && std::popcount(kings) <= 1;
+        }
+        if (symmetric) generate_legal(original);
+
+        const Board before = board;
+        board.reflect();
+        CHECK(board.undo_stack.empty(), "reflect kept undo records");
+        for (const auto& h : board.history) CHECK(h.empty() && h.capacity() == 0, "reflect kept history storage");
+        before_push.clear();
+        for (std::size_t i = 0; i < 12; ++i)
+            CHECK(board.bitboards[i] == __builtin_bswap64(before.bitboards[(i + 6) % 12]), "reflect misplaced a piece");
+        Board twice = board;
+        twice.reflect();
+        CHECK(twice.bitboards == before.bitboards, "reflecting twice did not restore the words\n before: " +
+                                                       describe(before) + "\n after: " + describe(twice));
+
+        if (!symmetric) return;
+        MoveList mirrored;
+        generate_legal(mirrored);
+        std::vector<std::uint16_t> a, b;
+        for (const ChessMove m : original) a.push_back(static_cast<std::uint16_t>(m.value ^ (56 | 56 << 6)));
+        for (const ChessMove m : mirrored) b.push_back(m.value);
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        CHECK(a == b, "legal moves of the mirrored position are not the mirrored moves (" + std::to_string(a.size()) +
+                          " vs " + std::to_string(b.size()) + ")\n before: " + describe(before) +
+                          "\n after: " + describe(board));
+    }
+
+    void fen_round_trip() {
+        const std::string written = board.fen();
+        Board reread;
+        try {
+            reread = Board::from_fen(written);
+        } catch (const std::exception& e) {
+            fail("fen() text " + quoted(written) + " does not read back: " + e.what());
+        }
+        CHECK(reread.fen() == written, "fen() text " + quoted(written) + " reads back as " + quoted(reread.fen()));
+    }
+
+    void step(Reader& in) {
+        switch (in.byte() % 9) {
+            case 0: {
+                MoveList legal;
+                generate_legal(legal);
+                const std::uint8_t index = in.byte();
+                if (legal.size > 0) push(legal.moves[static_cast<std::size_t>(index % legal.size)]);
+                break;
+            }
+            case 1: {
+                const std::string_view text = in.bytes(4 + (in.byte() & 1u));
+                try {
+                    const auto parsed = ChessMove::from_str(text);
+                    if (const auto* move = std::get_if<ChessMove>(&parsed)) push(*move);
+                } catch (const Panic&) {
+                    // Malformed squares: a documented failure, nothing to push.
+                }
+                break;
+            }
+            case 2: {
+                const std::uint8_t lo = in.byte();
+                push(ChessMove{static_cast<std::uint16_t>(lo | in.byte() << 8)});
+                break;
+            }
+            case 3: pop(); break;
+            case 4: check_generate(); break;
+            case 5: {
+                Board copy = board;
+                check_same(board, copy, "a copy differs from its source");
+                board = std::move(copy);
+                break;
+            }
+            case 6: reflect(); break;
+            case 7: fen_round_trip(); break;
+            case 8: {
+                std::uint64_t flip = in.byte();
+                flip |= std::uint64_t{in.byte()} << 8;
+                flip |= std::uint64_t{in.byte()} << 16;
+                // Bits 0-20 and, from the top bits of the third byte, some of 21-63.
+                board.bitboards[STATE] ^= (flip & state::LOW_BITS) | ((flip >> 21) << 61);
+                break;
+            }
+        }
+        check_stacks(board);
+        CHECK(board.undo_stack.size() == before_push.size(), "undo stack and pushes out of step");
+    }
+};
+
+}  // namespace
+}  // namespace vemla::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace vemla;
+    using namespace vemla::fuzz;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t newline = input.find('\n');
+    const std::string_view fen = input.substr(0, std::min(newline, input.size()));
+    if (fen.size() > 256) return -1;
+
+    Machine machine;
+    try {
+        machine.board = Board::from_fen(fen);
+    } catch (const InvalidInput&) {
+        machine.board = Board::from_fen(DEFAULT_FEN);
+    } catch (const Panic&) {
+        machine.board = Board::from_fen(DEFAULT_FEN);
+    }
+    const std::size_t start = newline == std::string_view::npos ? size : newline + 1;
+    Reader program(data + start, size - start);
+    for (std::size_t steps = 0; steps < MAX_STEPS && !program.empty(); ++steps) machine.step(program);
+    // Unwind everything that is left: each pop must restore its board.
+    while (!machine.before_push.empty()) machine.pop();
+    return 0;
+}
