@@ -26,6 +26,9 @@ constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
 
 // Kept out of line so that the hot path of push_move stays small.
 [[noreturn, gnu::noinline, gnu::cold]] void no_piece(int from);
+// Restores the bitboards in mask from their history stacks, then throws
+// std::bad_alloc.
+[[noreturn, gnu::noinline, gnu::cold]] void out_of_memory(Board& board, unsigned mask);
 
 }  // namespace detail
 
@@ -67,57 +70,38 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
 #pragma GCC unroll 1
         while (!(bb[captured] & to_bb)) ++captured;
     }
-    bool en_passant = false;
-    int promoted = -1;
-    int rook = -1;
-    if (kind == PAWN) {
-        // A pawn moving diagonally onto a square without an enemy captures en
-        // passant; the state word's en-passant bits are not consulted.
-        en_passant = captured < 0 && file_of(to) != file_of(from);
-        if (en_passant) captured = enemy_base + PAWN;
-        if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion())
-            promoted = move.special() + mover - 3;
-    } else if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
-        rook = mover - 2;
-    }
-
-    // Room on every stack this move pushes comes first: if growing one fails,
-    // nothing has changed yet and the board stays as it was.
-    history[static_cast<std::size_t>(mover)].reserve_for_push();
-    if (captured >= 0) history[static_cast<std::size_t>(captured)].reserve_for_push();
-    if (rook >= 0) history[static_cast<std::size_t>(rook)].reserve_for_push();
-    if (promoted >= 0) history[static_cast<std::size_t>(promoted)].reserve_for_push();
-    undo_stack.reserve_for_push();
 
     // Each changed bitboard is saved on its history stack before it changes.
-    unsigned mask = 1u << mover;
-    history[static_cast<std::size_t>(mover)].push_unchecked(bb[mover]);
-    if (captured >= 0) {
-        history[static_cast<std::size_t>(captured)].push_unchecked(bb[captured]);
-        mask |= 1u << captured;
-    }
-    if (rook >= 0) {
-        history[static_cast<std::size_t>(rook)].push_unchecked(bb[rook]);
-        mask |= 1u << rook;
-    }
-    if (promoted >= 0) {
-        history[static_cast<std::size_t>(promoted)].push_unchecked(bb[promoted]);
-        mask |= 1u << promoted;
-    }
-    undo_stack.push_unchecked(UndoRecord{old_state, static_cast<std::uint16_t>(mask)});
-
+    // Should a stack fail to grow, the bitboards already changed are restored
+    // from their saved values before the failure is thrown: the board is then
+    // exactly as it was.
+    unsigned mask = 0;
+    const auto save = [&](int piece) {
+        if (!history[static_cast<std::size_t>(piece)].try_push(bb[piece])) [[unlikely]]
+            detail::out_of_memory(*this, mask);
+        mask |= 1u << piece;
+    };
+    save(mover);
     bb[mover] = (bb[mover] & ~from_bb) | to_bb;
-    if (captured >= 0) bb[captured] &= ~to_bb;
+
     std::uint64_t word = old_state & ~state::EN_PASSANT;
     if (kind == PAWN) {
-        // The side to move, not the mover's colour, picks the pawn taken en passant.
-        if (en_passant) {
+        // A pawn moving diagonally onto a square without an enemy captures en
+        // passant; the state word's en-passant bits are not consulted, and the
+        // side to move, not the mover's colour, picks the captured pawn.
+        if (captured < 0 && file_of(to) != file_of(from)) {
+            captured = enemy_base + PAWN;
+            save(captured);
+            bb[captured] &= ~to_bb;
             if (white_to_move)
                 bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
             else
                 bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
+            captured = -2;  // handled
         }
-        if (promoted >= 0) {
+        if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
+            const int promoted = move.special() + mover - 3;
+            save(promoted);
             bb[mover] &= ~to_bb;
             bb[promoted] |= to_bb;
         }
@@ -126,8 +110,14 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
             word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
     }
-    if (rook >= 0) {
+    if (captured >= 0) {
+        save(captured);
+        bb[captured] &= ~to_bb;
+    }
+    if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
         // Castling: the side to move picks the rook's home rank.
+        const int rook = mover - 2;
+        save(rook);
         const int base = white_to_move ? 0 : 56;
         const int rook_from = base + (file_of(to) == 6 ? 7 : 0);
         const int rook_to = base + (file_of(to) == 6 ? 5 : 3);
@@ -154,6 +144,8 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
         word &= ~lost;
     }
 
+    if (!undo_stack.try_push(UndoRecord{old_state, static_cast<std::uint16_t>(mask)})) [[unlikely]]
+        detail::out_of_memory(*this, mask);
     bb[STATE] = word ^ state::WHITE_TO_MOVE;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <new>
 
 namespace vemla {
 
@@ -35,16 +36,16 @@ public:
     }
 
     void push_back(const T& value) {
-        if (size_ == capacity_) [[unlikely]]
-            grow();
+        if (!try_push(value)) throw std::bad_alloc();
+    }
+    // Returns false, changing nothing, when the stack is full and cannot grow.
+    bool try_push(const T& value) {
+        if (size_ == capacity_) [[unlikely]] {
+            if (!grow()) return false;
+        }
         data_[size_++] = value;
+        return true;
     }
-    // Makes room for one more entry; push_unchecked then cannot fail.
-    void reserve_for_push() {
-        if (size_ == capacity_) [[unlikely]]
-            grow();
-    }
-    void push_unchecked(const T& value) { data_[size_++] = value; }
     void pop_back() { --size_; }
     T& back() { return data_[size_ - 1]; }
     const T& back() const { return data_[size_ - 1]; }
@@ -63,12 +64,14 @@ public:
     }
 
 private:
-    [[gnu::noinline]] void grow() {
+    [[gnu::noinline]] bool grow() {
         const std::size_t capacity = std::max<std::size_t>(16, 2 * capacity_);
-        auto data = std::make_unique_for_overwrite<T[]>(capacity);
+        std::unique_ptr<T[]> data(new (std::nothrow) T[capacity]);
+        if (!data) return false;
         std::copy_n(data_.get(), size_, data.get());
         data_ = std::move(data);
         capacity_ = capacity;
+        return true;
     }
 
     std::unique_ptr<T[]> data_;
