@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
-MODULE_DIR = os.environ.get("VEMLA_MODULE_DIR", str(REPO / "build" / "python"))
+MODULE_DIR = os.path.abspath(os.environ.get("VEMLA_MODULE_DIR", str(REPO / "build" / "python")))
 sys.path.insert(0, MODULE_DIR)
 # Plain helpers shared by the test files live next to this file.
 sys.path.insert(1, str(Path(__file__).resolve().parent))
