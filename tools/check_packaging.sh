@@ -17,19 +17,8 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
 jobs=2
 
-packages=(cmake g++ make python3-dev python3-venv python3-pip python3-setuptools
-          python3-wheel python3-wheel-whl mypy)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  SUDO=""
-  [[ $(id -u) -ne 0 ]] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# What the build needs plus the wheel that goes into a fresh environment.
+"$repo/tools/install_deps.sh" python3-wheel-whl
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/vemla-packaging.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
