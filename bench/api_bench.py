@@ -3,10 +3,15 @@
     PYTHONPATH=build/python python3 bench/api_bench.py
 """
 
+import pathlib
+import sys
 import time
 import timeit
 
 import vemla_chess
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
+from perft import perft  # noqa: E402  the main job's own perft
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
@@ -17,18 +22,6 @@ def per_call(stmt, number, **names):
     """Best of five runs, in ns per call."""
     timer = timeit.Timer(stmt, globals=names)
     return min(timer.repeat(repeat=5, number=number)) / number * 1e9
-
-
-def perft(generator, board, depth):
-    moves = generator(board)
-    if depth == 1:
-        return len(moves)
-    nodes = 0
-    for move in moves:
-        board.push(move)
-        nodes += perft(generator, board, depth - 1)
-        board.pop()
-    return nodes
 
 
 def main():

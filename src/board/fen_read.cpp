@@ -16,13 +16,6 @@ constexpr int piece_of_letter(char c) {
     return -1;
 }
 
-std::string_view placement_field(std::string_view fen) {
-    utf8::Fields fields(fen);
-    std::string_view placement;
-    expect(fields.next_field(placement), "FEN has no piece placement field");
-    return placement;
-}
-
 // Walks one rank's text, setting bits from the running square counter.
 void read_rank(std::string_view rank, std::array<std::uint64_t, 12>& words, unsigned& counter) {
     for (const char c : rank) {
@@ -40,10 +33,8 @@ void read_rank(std::string_view rank, std::array<std::uint64_t, 12>& words, unsi
     }
 }
 
-}  // namespace
-
-std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
-    const std::string_view placement = placement_field(fen);
+// The twelve piece bitboards of a placement field.
+std::array<std::uint64_t, 12> read_placement(std::string_view placement) {
     std::array<std::uint64_t, 12> words{};
     // The ranks are read from the last one written (rank 1) to the first, and
     // "/" does not realign the counter: a short or long rank shifts every
@@ -62,15 +53,24 @@ std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
     return words;
 }
 
+}  // namespace
+
+std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
+    utf8::Fields fields(fen);
+    std::string_view placement;
+    expect(fields.next_field(placement), "FEN has no piece placement field");
+    return read_placement(placement);
+}
+
 Board Board::from_fen(std::string_view fen) {
     Board board;
-    // 1. Piece placement. Its failures come first, whatever the other fields say.
-    const auto pieces = pieces_from_fen(fen);
-    std::copy(pieces.begin(), pieces.end(), board.bitboards.begin());
-
     utf8::Fields fields(fen);
     std::string_view field;
-    fields.next_field(field);
+
+    // 1. Piece placement. Its failures come first, whatever the other fields say.
+    expect(fields.next_field(field), "FEN has no piece placement field");
+    const auto pieces = read_placement(field);
+    std::copy(pieces.begin(), pieces.end(), board.bitboards.begin());
 
     // 2. Side to move: exactly "w" or "b".
     expect(fields.next_field(field), "FEN has no side-to-move field");

@@ -5,8 +5,6 @@
 #pragma once
 
 #include <array>
-#include <string>
-#include <string_view>
 
 #include "failure.hpp"
 
@@ -85,19 +83,22 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
     bb[mover] = (bb[mover] & ~from_bb) | to_bb;
 
     std::uint64_t word = old_state & ~state::EN_PASSANT;
+    // A pawn moving diagonally onto a square without an enemy captures en
+    // passant; the state word's en-passant bits are not consulted.
+    const bool en_passant = kind == PAWN && captured < 0 && file_of(to) != file_of(from);
+    if (en_passant) captured = enemy_base + PAWN;
+    if (captured >= 0) {
+        save(captured);
+        bb[captured] &= ~to_bb;
+    }
     if (kind == PAWN) {
-        // A pawn moving diagonally onto a square without an enemy captures en
-        // passant; the state word's en-passant bits are not consulted, and the
-        // side to move, not the mover's colour, picks the captured pawn.
-        if (captured < 0 && file_of(to) != file_of(from)) {
-            captured = enemy_base + PAWN;
-            save(captured);
-            bb[captured] &= ~to_bb;
+        // The side to move, not the mover's colour, picks the pawn taken en
+        // passant; both candidate bitboards were saved above.
+        if (en_passant) {
             if (white_to_move)
                 bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
             else
                 bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
-            captured = -2;  // handled
         }
         if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
             const int promoted = move.special() + mover - 3;
@@ -109,10 +110,6 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
             word |= std::uint64_t{1} << (state::BLACK_EP_SHIFT + file_of(to));
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
             word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
-    }
-    if (captured >= 0) {
-        save(captured);
-        bb[captured] &= ~to_bb;
     }
     if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
         // Castling: the side to move picks the rook's home rank.

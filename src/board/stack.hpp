@@ -55,7 +55,6 @@ public:
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
-    void clear() { size_ = 0; }
     // Drops the entries and gives the storage back.
     void release() { Stack().swap(*this); }
 

@@ -114,12 +114,8 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
         const Bitboard occ = own | enemy;
         const std::uint64_t king_side = white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE;
         const std::uint64_t queen_side = white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE;
-        if (word & king_side) {
-            const int f = king_square + 1, g = king_square + 2;
-            if (!(occ & square_bb(f)) && !square_in_check(board, f, side) &&
-                !(occ & square_bb(g)) && !square_in_check(board, g, side))
-                list.push(white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE);
-        }
+        if ((word & king_side) && crossing_is_safe(board, {king_square + 1, king_square + 2}, occ))
+            list.push(white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE);
         if ((word & queen_side) &&
             can_castle(board, {king_square - 2, king_square - 1}, own, enemy, king_square - 3))
             list.push(white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE);

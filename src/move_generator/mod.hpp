@@ -66,6 +66,9 @@ struct MoveGenerator {
                (bishop_attacks(sq, occ) & (bb[base + BISHOP] | queens));
     }
 
+    // Both squares the king crosses are empty and not attacked, in order.
+    bool crossing_is_safe(const Board& board, const std::array<int, 2>& squares, Bitboard occ) const;
+
     // Queen-side castling test: both squares empty and not attacked, the extra
     // square empty (it may be attacked).
     bool can_castle(const Board& board, const std::array<int, 2>& squares, Bitboard own,

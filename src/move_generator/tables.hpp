@@ -104,17 +104,20 @@ constexpr std::array<Steps, 64> steps_of(const std::array<std::int16_t, 8>& offs
 inline constexpr auto KING_STEPS = steps_of(KING_OFFSETS, 1);
 inline constexpr auto KNIGHT_STEPS = steps_of(KNIGHT_OFFSETS, 2);
 
-constexpr Bitboard step_set(int sq, std::initializer_list<int> offsets, int limit) {
+template <std::size_t N>
+constexpr Bitboard step_set(int sq, const std::array<std::int16_t, N>& offsets, int limit) {
     Bitboard set = 0;
     for (const int o : offsets)
         if (step_ok(sq, o, limit)) set |= square_bb(sq + o);
     return set;
 }
-inline constexpr auto KING_ATTACKS = by_square([](int sq) { return step_set(sq, {-8, 8, 1, -1, 9, 7, -9, -7}, 1); });
-inline constexpr auto KNIGHT_ATTACKS = by_square([](int sq) { return step_set(sq, {-17, -15, -6, 10, 17, 15, 6, -10}, 2); });
+inline constexpr auto KING_ATTACKS = by_square([](int sq) { return step_set(sq, KING_OFFSETS, 1); });
+inline constexpr auto KNIGHT_ATTACKS = by_square([](int sq) { return step_set(sq, KNIGHT_OFFSETS, 2); });
 // Squares from which a pawn of the colour named attacks sq: Black pawns
 // attack downwards, so they stand above (sq + 7, sq + 9).
-inline constexpr auto BLACK_PAWN_ATTACKERS = by_square([](int sq) { return step_set(sq, {7, 9}, 1); });
-inline constexpr auto WHITE_PAWN_ATTACKERS = by_square([](int sq) { return step_set(sq, {-7, -9}, 1); });
+inline constexpr auto BLACK_PAWN_ATTACKERS =
+    by_square([](int sq) { return step_set(sq, std::array<std::int16_t, 2>{7, 9}, 1); });
+inline constexpr auto WHITE_PAWN_ATTACKERS =
+    by_square([](int sq) { return step_set(sq, std::array<std::int16_t, 2>{-7, -9}, 1); });
 
 }  // namespace vemla
