@@ -144,7 +144,7 @@ run "build the core" cmake --build "$work/core" --target vemla_core -j"$jobs"
 run "cmake --install" cmake --install "$work/core" --prefix "$prefix"
 for f in include/vemla_chess/board/mod.hpp include/vemla_chess/chess_move/mod.hpp \
          include/vemla_chess/move_generator/mod.hpp include/vemla_chess/failure.hpp \
-         include/vemla_chess/utf8.hpp include/vemla_chess/borrow_flag.hpp; do
+         include/vemla_chess/utf8.hpp; do
   [[ -f "$prefix/$f" ]] || fail "installed $f"
 done
 pass "cmake --install of the core into $prefix"

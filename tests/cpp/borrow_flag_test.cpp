@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "borrow_flag.hpp"
+#include "binding/borrow_flag.hpp"
 #include "test_support.hpp"
 
 namespace vemla::test {
