@@ -15,17 +15,16 @@ constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
 
 PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_object, "Board"); }
 
-// Twelve lists of 64 bools, built at their final length. On failure every
-// reference taken so far is released with `planes`.
+// Twelve lists of 64 bools, built at their final length. Each plane is filled
+// as soon as it exists and the outer list is made last, so no list is ever
+// reachable half-built. On failure every reference taken so far is released.
 PyObject* planes_from_bitboards(const std::uint64_t* words) {
     Planes cells;
     expand_planes(words, cells);
-    Ref planes = Ref::steal(PyList_New(12));
-    if (!planes) throw PyErrAlreadySet{};
+    ListItems planes(12);
     for (std::size_t p = 0; p < 12; ++p) {
         PyObject* plane = PyList_New(64);
         if (!plane) throw PyErrAlreadySet{};
-        PyList_SET_ITEM(planes.get(), static_cast<Py_ssize_t>(p), plane);  // steals plane
 #ifdef Py_REF_DEBUG
         for (std::size_t k = 0; k < 64; ++k)
             PyList_SET_ITEM(plane, static_cast<Py_ssize_t>(k), Py_NewRef(cells[64 * p + k] ? Py_True : Py_False));
@@ -38,8 +37,9 @@ PyObject* planes_from_bitboards(const std::uint64_t* words) {
         Py_SET_REFCNT(Py_True, Py_REFCNT(Py_True) + trues);
         Py_SET_REFCNT(Py_False, Py_REFCNT(Py_False) + 64 - trues);
 #endif
+        planes.add(plane);
     }
-    return planes.release();
+    return planes.into_list();
 }
 
 PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -60,57 +60,56 @@ PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t n
 
 PyObject* board_fen(PyObject* self, PyObject*) {
     return call([&] {
-        const SharedBorrow<Board> board(self_board(self));
-        return new_ascii(board->fen());
+        const std::string text = with_shared(self_board(self), [](const Board& board) { return board.fen(); });
+        return new_ascii(text);
     });
 }
 
 PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(PUSH_PARAMS, args, nargs, kwnames);
-        const ExclusiveBorrow<Board> board(self_board(self));
+        PyBoard* board = self_board(self);
+        check_exclusive(board);
         const auto parsed = ChessMove::from_str(utf8_arg(argv[0], "chess_move"));
         if (const auto* reason = std::get_if<std::string>(&parsed))
             throw InvalidInput("Invalid chess move: " + *reason);
-        board->push_move(std::get<ChessMove>(parsed));
+        with_exclusive(board, [&](Board& b) { b.push_move(std::get<ChessMove>(parsed)); });
         return new_none();
     });
 }
 
 PyObject* board_pop(PyObject* self, PyObject*) {
     return call([&] {
-        const ExclusiveBorrow<Board> board(self_board(self));
-        board->pop_move();
+        with_exclusive(self_board(self), [](Board& board) { board.pop_move(); });
         return new_none();
     });
 }
 
 PyObject* board_bitboard(PyObject* self, PyObject*) {
     return call([&] {
-        const SharedBorrow<Board> board(self_board(self));
-        return planes_from_bitboards(board->bitboards.data());
+        const auto words = with_shared(self_board(self), [](const Board& board) { return board.bitboards; });
+        return planes_from_bitboards(words.data());
     });
 }
 
 PyObject* board_turn(PyObject* self, PyObject*) {
     return call([&] {
-        const SharedBorrow<Board> board(self_board(self));
-        return board->white_to_move() ? new_ascii("white") : new_ascii("black");
+        const bool white = with_shared(self_board(self), [](const Board& board) { return board.white_to_move(); });
+        return white ? new_ascii("white") : new_ascii("black");
     });
 }
 
 PyObject* board_reflect(PyObject* self, PyObject*) {
     return call([&] {
-        const ExclusiveBorrow<Board> board(self_board(self));
-        board->reflect();
+        with_exclusive(self_board(self), [](Board& board) { board.reflect(); });
         return new_none();
     });
 }
 
 PyObject* board_copy(PyObject* self, PyObject*) {
     return call([&] {
-        const SharedBorrow<Board> board(self_board(self));
-        return new_wrapper(board_type_object, Board(*board));
+        Board copy = with_shared(self_board(self), [](const Board& board) { return Board(board); });
+        return new_wrapper(board_type_object, std::move(copy));
     });
 }
 
@@ -149,7 +148,9 @@ PyType_Spec board_spec = {
     .name = "builtins.Board",
     .basicsize = sizeof(PyBoard),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    // Immutable: nothing can replace __new__ or a method, so every instance
+    // is made by board_new or copy() and holds a constructed record.
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     .slots = board_slots,
 };
 

@@ -143,6 +143,27 @@ void raise_argument_error(const char* name, const std::string& message) {
     throw PyErrAlreadySet{};
 }
 
+ListItems::ListItems(std::size_t capacity) : items_(inline_) {
+    if (capacity > INLINE) {
+        heap_.reset(new PyObject*[capacity]);
+        items_ = heap_.get();
+    }
+}
+
+ListItems::~ListItems() {
+    for (std::size_t i = 0; i < size_; ++i) Py_DECREF(items_[i]);
+}
+
+PyObject* ListItems::into_list() {
+    // PyList_New may collect, but only before the list is tracked; from then
+    // on nothing allocates until every slot is filled.
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(size_));
+    if (!list) throw PyErrAlreadySet{};
+    for (std::size_t i = 0; i < size_; ++i) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items_[i]);
+    size_ = 0;
+    return list;
+}
+
 std::string_view utf8_arg(PyObject* arg, const char* name) {
     if (!PyUnicode_Check(arg))
         raise_argument_error(name, "'" + type_name(arg) + "' object cannot be converted to 'PyString'");

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "borrow_flag.hpp"
 #include "failure.hpp"
@@ -22,6 +23,12 @@ namespace vemla::py {
 
 // Thrown after a Python exception has been set; call() returns NULL for it.
 struct PyErrAlreadySet {};
+
+// A borrow that conflicts with one already held; call() raises RuntimeError
+// with the message once every guard of the call has been released.
+struct BorrowConflict {
+    const char* message;
+};
 
 // A callable's parameters: all positional-or-keyword, the first `required`
 // of them mandatory. Class and function name appear in every message.
@@ -65,13 +72,17 @@ struct Wrapper {
     BorrowFlag borrow;
 };
 
-// Borrow guards: take the flag in the constructor (or raise RuntimeError),
-// give it back in the destructor.
+inline constexpr const char SHARED_CONFLICT[] = "Already mutably borrowed";
+inline constexpr const char EXCLUSIVE_CONFLICT[] = "Already borrowed";
+
+// Borrow guards: take the flag in the constructor (or throw BorrowConflict),
+// give it back in the destructor. They create no Python object, so nothing
+// can run Python code while a record is held.
 template <typename Record>
 class SharedBorrow {
 public:
     explicit SharedBorrow(Wrapper<Record>* w) : w_(w) {
-        if (!try_borrow_shared(w->borrow)) raise(PyExc_RuntimeError, "Already mutably borrowed");
+        if (!try_borrow_shared(w->borrow)) throw BorrowConflict{SHARED_CONFLICT};
     }
     ~SharedBorrow() { release_shared(w_->borrow); }
     SharedBorrow(const SharedBorrow&) = delete;
@@ -87,7 +98,7 @@ template <typename Record>
 class ExclusiveBorrow {
 public:
     explicit ExclusiveBorrow(Wrapper<Record>* w) : w_(w) {
-        if (!try_borrow_exclusive(w->borrow)) raise(PyExc_RuntimeError, "Already borrowed");
+        if (!try_borrow_exclusive(w->borrow)) throw BorrowConflict{EXCLUSIVE_CONFLICT};
     }
     ~ExclusiveBorrow() { release_exclusive(w_->borrow); }
     ExclusiveBorrow(const ExclusiveBorrow&) = delete;
@@ -98,6 +109,40 @@ public:
 private:
     Wrapper<Record>* w_;
 };
+
+// Borrows hold a record only while native code runs. Creating a Python
+// object can start a garbage collection, and its finalisers can run any
+// Python code, which may use the same record again (or release the
+// interpreter lock to another thread that does). So a call takes from the
+// record, under the borrow, plain native data for its result, and builds the
+// Python objects only after the borrow has ended:
+//
+//     const std::string text = with_shared(board, [](const Board& b) { return b.fen(); });
+//     return new_ascii(text);
+//
+// fn must not create Python objects; its result is returned by value.
+template <typename Record, typename Fn>
+decltype(auto) with_shared(Wrapper<Record>* w, Fn&& fn) {
+    const SharedBorrow<Record> borrow(w);
+    return std::forward<Fn>(fn)(*borrow);
+}
+template <typename Record, typename Fn>
+decltype(auto) with_exclusive(Wrapper<Record>* w, Fn&& fn) {
+    const ExclusiveBorrow<Record> borrow(w);
+    return std::forward<Fn>(fn)(*borrow);
+}
+
+// Fail as taking the borrow would, without taking it. Used before converting
+// arguments, which can run Python code: the record is borrowed only after
+// that, but a conflicting borrow still fails first, as it would if held.
+template <typename Record>
+void check_shared(const Wrapper<Record>* w) {
+    if (w->borrow.load() >= EXCLUSIVE - 1) throw BorrowConflict{SHARED_CONFLICT};
+}
+template <typename Record>
+void check_exclusive(const Wrapper<Record>* w) {
+    if (w->borrow.load() != 0) throw BorrowConflict{EXCLUSIVE_CONFLICT};
+}
 
 // Checks that obj is an instance of type before it is borrowed.
 template <typename Record>
@@ -143,6 +188,9 @@ PyObject* call(Body&& body) noexcept {
         return body();
     } catch (const PyErrAlreadySet&) {
         return nullptr;
+    } catch (const BorrowConflict& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.message);
+        return nullptr;
     } catch (const InvalidInput& e) {
         set_error(PyExc_ValueError, e.message());
         return nullptr;
@@ -164,5 +212,33 @@ inline PyObject* new_ascii(const char* text, std::size_t length) {
     return str;
 }
 inline PyObject* new_ascii(std::string_view text) { return new_ascii(text.data(), text.size()); }
+
+// Items made ready before the list that will hold them, so that the list is
+// complete from the moment it exists. A list created first and filled while
+// its items are being created would be reachable half-built: creating an item
+// can start a collection, and a finaliser can find the list through
+// gc.get_objects() and read one of its empty slots.
+class ListItems {
+public:
+    explicit ListItems(std::size_t capacity);
+    ~ListItems();
+    ListItems(const ListItems&) = delete;
+    ListItems& operator=(const ListItems&) = delete;
+
+    // Takes the new reference item; throws PyErrAlreadySet for NULL.
+    void add(PyObject* item) {
+        if (!item) throw PyErrAlreadySet{};
+        items_[size_++] = item;
+    }
+    // A new list of the items added so far, which it takes over.
+    PyObject* into_list();
+
+private:
+    static constexpr std::size_t INLINE = 256;
+    PyObject* inline_[INLINE];
+    std::unique_ptr<PyObject*[]> heap_;
+    PyObject** items_;
+    std::size_t size_ = 0;
+};
 
 }  // namespace vemla::py

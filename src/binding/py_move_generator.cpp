@@ -29,20 +29,22 @@ PyObject* move_generator_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
 PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     return call([&] {
         const Args argv = parse_tuple(CALL_PARAMS, args, kwargs);
-        const SharedBorrow<MoveGenerator> generator(
-            receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator"));
-        const ExclusiveBorrow<Board> board(board_arg(argv[0]));
+        PyMoveGenerator* generator = receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
+        check_shared(generator);
+        PyBoard* board = board_arg(argv[0]);
+        // Only the move codes are taken under the borrows; the texts are
+        // built once both have ended.
         MoveList moves;
-        generator->generate(*board, moves);
-        Ref list = Ref::steal(PyList_New(moves.size));
-        if (!list) throw PyErrAlreadySet{};
-        Py_ssize_t i = 0;
+        with_shared(generator, [&](const MoveGenerator& g) {
+            with_exclusive(board, [&](Board& b) { g.generate(b, moves); });
+        });
+        ListItems texts(static_cast<std::size_t>(moves.size));
         for (const ChessMove move : moves) {
             char text[5];
             const int length = move.write_text(text);
-            PyList_SET_ITEM(list.get(), i++, new_ascii(text, static_cast<std::size_t>(length)));
+            texts.add(new_ascii(text, static_cast<std::size_t>(length)));
         }
-        return list.release();
+        return texts.into_list();
     });
 }
 
@@ -61,7 +63,9 @@ PyType_Spec move_generator_spec = {
     .name = "builtins.MoveGenerator",
     .basicsize = sizeof(PyMoveGenerator),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    // Immutable: nothing can replace __new__, so every instance is made by
+    // move_generator_new and holds built tables.
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     .slots = move_generator_slots,
 };
 
