@@ -32,20 +32,30 @@ const char* kind_name(Outcome::Kind kind) {
     return kind == Outcome::READ ? "read" : kind == Outcome::PANIC ? "Panic" : "InvalidInput";
 }
 
+// Scratch buffers of the reference reader, reused from input to input so
+// that the harness adds no allocations of its own to each run.
+struct Scratch {
+    std::vector<std::string_view> fields;
+    std::vector<std::string_view> ranks;
+    std::vector<Char> chars;
+};
+
 // The placement field: ranks in reverse order of writing, "/" never moves the
 // square counter, digits add their value, letters set bit (counter mod 64).
-Outcome reference_pieces(std::string_view text) {
+// fields: the white-space separated fields of the text.
+Outcome reference_pieces(const std::vector<std::string_view>& fields, Scratch& scratch) {
     Outcome out;
-    const std::vector<std::string_view> fields = split_fields(text);
     if (fields.empty()) return {Outcome::PANIC, "", {}};
-    std::vector<std::string_view> ranks;
+    std::vector<std::string_view>& ranks = scratch.ranks;
+    ranks.clear();
     std::string_view rest = fields[0];
     for (std::size_t slash; (slash = rest.find('/')) != std::string_view::npos; rest.remove_prefix(slash + 1))
         ranks.push_back(rest.substr(0, slash));
     ranks.push_back(rest);
     std::uint64_t counter = 0;
     for (auto rank = ranks.rbegin(); rank != ranks.rend(); ++rank) {
-        for (const Char& c : decode(*rank)) {
+        decode_into(*rank, scratch.chars);
+        for (const Char& c : scratch.chars) {
             if (c.value >= '0' && c.value <= '9') {
                 counter += c.value - '0';
                 continue;
@@ -60,10 +70,9 @@ Outcome reference_pieces(std::string_view text) {
     return out;
 }
 
-Outcome reference_board(std::string_view text) {
-    Outcome out = reference_pieces(text);
+Outcome reference_board(const std::vector<std::string_view>& fields, Scratch& scratch) {
+    Outcome out = reference_pieces(fields, scratch);
     if (out.kind != Outcome::READ) return out;
-    const std::vector<std::string_view> fields = split_fields(text);
     if (fields.size() < 2) return {Outcome::PANIC, "", {}};
     std::uint64_t word = 0;
     if (fields[1] == "w")
@@ -71,7 +80,8 @@ Outcome reference_board(std::string_view text) {
     else if (fields[1] != "b")
         return {Outcome::INVALID, "Invalid fen: Invalid side-to-move", {}};
     if (fields.size() < 3) return {Outcome::PANIC, "", {}};
-    for (const Char& c : decode(fields[2])) {
+    decode_into(fields[2], scratch.chars);
+    for (const Char& c : scratch.chars) {
         if (c.value == '-') break;
         const std::size_t right = std::string_view("KQkq").find(c.value < 0x80 ? static_cast<char>(c.value) : '?');
         if (right == std::string_view::npos) return {Outcome::INVALID, "Invalid fen: Invalid castling specifier", {}};
@@ -79,7 +89,8 @@ Outcome reference_board(std::string_view text) {
     }
     if (fields.size() < 4) return {Outcome::PANIC, "", {}};
     if (fields[3] != "-") {
-        const char32_t file = decode(fields[3]).front().value;
+        decode_into(fields[3], scratch.chars);
+        const char32_t file = scratch.chars.front().value;
         // Any message will do for a field that does not start with a file letter.
         if (file < 'a' || file > 'h') return {Outcome::INVALID, "", {}};
         const int group = (word & state::WHITE_TO_MOVE) ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT;
@@ -102,18 +113,19 @@ Outcome run(F&& read) {
 }
 
 void compare(const Outcome& expected, const Outcome& actual, std::string_view text, const char* reader) {
-    const std::string where = std::string(reader) + " on " + quoted(text);
-    CHECK(actual.kind == expected.kind, where + ": expected " + kind_name(expected.kind) + ", got " +
+    // Built only for a failure message.
+    const auto where = [&] { return std::string(reader) + " on " + quoted(text); };
+    CHECK(actual.kind == expected.kind, where() + ": expected " + kind_name(expected.kind) + ", got " +
                                             kind_name(actual.kind) + " (" + actual.message + ")");
     if (expected.kind == Outcome::READ) {
-        CHECK(actual.words == expected.words, where + ": read the wrong words");
+        CHECK(actual.words == expected.words, where() + ": read the wrong words");
         return;
     }
     if (!expected.message.empty())
         CHECK(actual.message == expected.message,
-              where + ": message \"" + actual.message + "\", expected \"" + expected.message + "\"");
+              where() + ": message \"" + actual.message + "\", expected \"" + expected.message + "\"");
     if (expected.kind == Outcome::INVALID)
-        CHECK(actual.message.rfind("Invalid fen: ", 0) == 0, where + ": message lacks its prefix: " + actual.message);
+        CHECK(actual.message.rfind("Invalid fen: ", 0) == 0, where() + ": message lacks its prefix: " + actual.message);
 }
 
 // What a board becomes when written and read again.
@@ -136,7 +148,9 @@ Words canonical(const Words& words) {
 }
 
 void check_text(std::string_view text, int depth) {
-    const Outcome expected_pieces = reference_pieces(text);
+    static Scratch scratch;
+    split_fields(text, scratch.fields);
+    const Outcome expected_pieces = reference_pieces(scratch.fields, scratch);
     const Outcome pieces = run([&] {
         Words words{};
         const auto read = pieces_from_fen(text);
@@ -146,7 +160,7 @@ void check_text(std::string_view text, int depth) {
     compare(expected_pieces, pieces, text, "pieces_from_fen");
 
     Board board;
-    const Outcome expected_board = reference_board(text);
+    const Outcome expected_board = reference_board(scratch.fields, scratch);
     const Outcome read = run([&] {
         board = Board::from_fen(text);
         return board.bitboards;

@@ -71,8 +71,10 @@ struct Char {
     std::size_t offset;
 };
 
-inline std::vector<Char> decode(std::string_view text) {
-    std::vector<Char> out;
+// Decodes into out, cleared first; a buffer reused across inputs keeps the
+// search free of allocations that only the harness makes.
+inline void decode_into(std::string_view text, std::vector<Char>& out) {
+    out.clear();
     const auto at = [&](std::size_t i) -> unsigned {
         return i < text.size() ? static_cast<unsigned char>(text[i]) : 0x100u;
     };
@@ -103,6 +105,11 @@ inline std::vector<Char> decode(std::string_view text) {
         out.push_back({value, i});
         i += length;
     }
+}
+
+inline std::vector<Char> decode(std::string_view text) {
+    std::vector<Char> out;
+    decode_into(text, out);
     return out;
 }
 
@@ -117,10 +124,12 @@ inline bool is_space(char32_t c) {
     return false;
 }
 
-// Python's str.split(): the fields between runs of white space, as byte ranges.
-inline std::vector<std::string_view> split_fields(std::string_view text) {
-    std::vector<std::string_view> fields;
-    const std::vector<Char> chars = decode(text);
+// Python's str.split(): the fields between runs of white space, as byte
+// ranges, into fields (cleared first).
+inline void split_fields(std::string_view text, std::vector<std::string_view>& fields) {
+    fields.clear();
+    static thread_local std::vector<Char> chars;
+    decode_into(text, chars);
     std::size_t start = std::string_view::npos;
     for (const Char& c : chars) {
         if (is_space(c.value)) {
@@ -131,7 +140,6 @@ inline std::vector<std::string_view> split_fields(std::string_view text) {
         }
     }
     if (start != std::string_view::npos) fields.push_back(text.substr(start));
-    return fields;
 }
 
 }  // namespace vemla::fuzz

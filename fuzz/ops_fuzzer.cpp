@@ -75,34 +75,99 @@ void check_stacks(const Board& board) {
                                                        std::to_string(named[i]) + " undo records\n" + describe(board));
 }
 
+// An exact record of a board (words, history and undo stacks) in storage
+// that is kept from input to input, so that taking one allocates nothing once
+// the run has warmed up.
+struct Snapshot {
+    std::array<std::uint64_t, 13> bitboards{};
+    std::array<std::vector<std::uint64_t>, 12> history;
+    std::vector<UndoRecord> undo_stack;
+
+    void reserve(std::size_t entries) {
+        for (auto& h : history) h.reserve(entries);
+        undo_stack.reserve(entries);
+    }
+    void take(const Board& board) {
+        bitboards = board.bitboards;
+        for (std::size_t i = 0; i < 12; ++i) history[i].assign(board.history[i].begin(), board.history[i].end());
+        undo_stack.assign(board.undo_stack.begin(), board.undo_stack.end());
+    }
+    bool matches(const Board& board) const {
+        if (bitboards != board.bitboards) return false;
+        for (std::size_t i = 0; i < 12; ++i)
+            if (!std::equal(history[i].begin(), history[i].end(), board.history[i].begin(), board.history[i].end()))
+                return false;
+        return std::equal(undo_stack.begin(), undo_stack.end(), board.undo_stack.begin(), board.undo_stack.end());
+    }
+    // The board again, for failure messages.
+    Board board() const {
+        Board out;
+        out.bitboards = bitboards;
+        for (std::size_t i = 0; i < 12; ++i)
+            for (const std::uint64_t word : history[i]) out.history[i].push_back(word);
+        for (const UndoRecord& record : undo_stack) out.undo_stack.push_back(record);
+        return out;
+    }
+};
+
+void check_same_as(const Snapshot& before, const Board& after, const char* what) {
+    if (!before.matches(after)) check_same(before.board(), after, what);
+}
+
 struct Machine {
     Board board;
-    // The board as it was before each push that has not been taken back.
-    std::vector<Board> before_push;
+    // The board as it was before each push that has not been taken back: the
+    // first `pushed` entries; the rest are storage kept for reuse.
+    std::vector<Snapshot> before_push;
+    std::size_t pushed = 0;
+    Snapshot before;          // scratch for the checks of one step
+    Snapshot reflected_from;  // the board before a reflection
+    std::vector<std::uint16_t> mirrored_a, mirrored_b;  // legal moves compared by reflect()
+
+    // All storage is taken up front: an input that allocates more than it
+    // frees makes libFuzzer repeat it under a full leak check.
+    Machine() {
+        // Each push adds at most one entry to each stack.
+        before_push.resize(MAX_STEPS + 1);
+        for (Snapshot& snapshot : before_push) snapshot.reserve(MAX_STEPS + 1);
+        before.reserve(MAX_STEPS + 1);
+        reflected_from.reserve(MAX_STEPS + 1);
+        mirrored_a.reserve(MAX_CANDIDATES);
+        mirrored_b.reserve(MAX_CANDIDATES);
+    }
+
+    void reset(Board start) {
+        board = std::move(start);
+        pushed = 0;
+    }
+    // Gives the board's storage back at the end of an input.
+    void finish() { board = Board(); }
 
     void push(ChessMove move) {
-        Board before = board;
+        if (pushed == before_push.size()) before_push.emplace_back();
+        Snapshot& saved = before_push[pushed];
+        saved.take(board);
         try {
             board.push_move(move);
         } catch (const Panic&) {
-            check_same(before, board, "a push that panicked changed the board");
+            check_same_as(saved, board, "a push that panicked changed the board");
             const Bitboard from = square_bb(move.from());
             bool occupied = false;
             for (std::size_t i = 0; i < 12; ++i) occupied |= (board.bitboards[i] & from) != 0;
             CHECK(!occupied, "push of " + std::to_string(move.value) + " panicked with a piece on its from-square");
             return;
         }
-        CHECK(board.undo_stack.size() == before.undo_stack.size() + 1, "push did not add one undo record");
-        CHECK((board.bitboards[STATE] ^ before.bitboards[STATE]) & state::WHITE_TO_MOVE,
+        CHECK(board.undo_stack.size() == saved.undo_stack.size() + 1, "push did not add one undo record");
+        CHECK((board.bitboards[STATE] ^ saved.bitboards[STATE]) & state::WHITE_TO_MOVE,
               "push did not flip the side to move");
-        CHECK((board.bitboards[STATE] & ~state::LOW_BITS) == (before.bitboards[STATE] & ~state::LOW_BITS),
+        CHECK((board.bitboards[STATE] & ~state::LOW_BITS) == (saved.bitboards[STATE] & ~state::LOW_BITS),
               "push changed state bits above 20");
-        before_push.push_back(std::move(before));
+        ++pushed;
     }
 
     void pop() {
-        if (before_push.empty()) {
-            const Board before = board;
+        if (pushed == 0) {
+            before.take(board);
             bool panicked = false;
             try {
                 board.pop_move();
@@ -110,18 +175,18 @@ struct Machine {
                 panicked = true;
             }
             CHECK(panicked, "pop with nothing to take back did not panic");
-            check_same(before, board, "a pop that panicked changed the board");
+            check_same_as(before, board, "a pop that panicked changed the board");
             return;
         }
         board.pop_move();
-        check_same(before_push.back(), board, "pop did not restore the board of before the push");
-        before_push.pop_back();
+        check_same_as(before_push[pushed - 1], board, "pop did not restore the board of before the push");
+        --pushed;
     }
 
     void generate_legal(MoveList& list) {
-        const Board before = board;
+        before.take(board);
         generator().generate(board, list);
-        check_same(before, board, "generate changed the board");
+        check_same_as(before, board, "generate changed the board");
         CHECK(list.size >= 0 && list.size <= MAX_CANDIDATES, "move list size out of range");
     }
 
@@ -137,7 +202,7 @@ struct Machine {
         const bool white = board.white_to_move();
         const std::size_t king = white ? WHITE_KING : BLACK_KING;
         int kept = 0;
-        const Board before = board;
+        before.take(board);
         for (const ChessMove move : candidates) {
             CHECK(move.special() < 8, "candidate with special code 8-15");
             CHECK(move.from() != move.to(), "candidate that does not move");
@@ -145,7 +210,7 @@ struct Machine {
             const Bitboard kings = board.bitboards[king];
             const bool attacked = kings && generator().square_in_check(board, lsb(kings), white ? 1 : 0);
             board.pop_move();
-            check_same(before, board, "push and pop of a candidate changed the board");
+            check_same_as(before, board, "push and pop of a candidate changed the board");
             if (attacked) continue;
             CHECK(kept < legal.size && legal.moves[static_cast<std::size_t>(kept)] == move,
                   "legal move list differs from the filtered candidates at " + std::to_string(kept) + ": " +
@@ -172,28 +237,31 @@ struct Machine {
         }
         if (symmetric) generate_legal(original);
 
-        const Board before = board;
+        reflected_from.take(board);
         board.reflect();
         CHECK(board.undo_stack.empty(), "reflect kept undo records");
         for (const auto& h : board.history) CHECK(h.empty() && h.capacity() == 0, "reflect kept history storage");
-        before_push.clear();
+        pushed = 0;
         for (std::size_t i = 0; i < 12; ++i)
-            CHECK(board.bitboards[i] == __builtin_bswap64(before.bitboards[(i + 6) % 12]), "reflect misplaced a piece");
+            CHECK(board.bitboards[i] == __builtin_bswap64(reflected_from.bitboards[(i + 6) % 12]), "reflect misplaced a piece");
         Board twice = board;
         twice.reflect();
-        CHECK(twice.bitboards == before.bitboards, "reflecting twice did not restore the words\n before: " +
-                                                       describe(before) + "\n after: " + describe(twice));
+        CHECK(twice.bitboards == reflected_from.bitboards, "reflecting twice did not restore the words\n before: " +
+                                                       describe(reflected_from.board()) + "\n after: " + describe(twice));
 
         if (!symmetric) return;
         MoveList mirrored;
         generate_legal(mirrored);
-        std::vector<std::uint16_t> a, b;
+        std::vector<std::uint16_t>& a = mirrored_a;
+        std::vector<std::uint16_t>& b = mirrored_b;
+        a.clear();
+        b.clear();
         for (const ChessMove m : original) a.push_back(static_cast<std::uint16_t>(m.value ^ (56 | 56 << 6)));
         for (const ChessMove m : mirrored) b.push_back(m.value);
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
         CHECK(a == b, "legal moves of the mirrored position are not the mirrored moves (" + std::to_string(a.size()) +
-                          " vs " + std::to_string(b.size()) + ")\n before: " + describe(before) +
+                          " vs " + std::to_string(b.size()) + ")\n before: " + describe(reflected_from.board()) +
                           "\n after: " + describe(board));
     }
 
@@ -252,7 +320,7 @@ struct Machine {
             }
         }
         check_stacks(board);
-        CHECK(board.undo_stack.size() == before_push.size(), "undo stack and pushes out of step");
+        CHECK(board.undo_stack.size() == pushed, "undo stack and pushes out of step");
     }
 };
 
@@ -267,18 +335,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view fen = input.substr(0, std::min(newline, input.size()));
     if (fen.size() > 256) return -1;
 
-    Machine machine;
+    static Machine machine;  // kept, so its snapshots keep their storage
     try {
-        machine.board = Board::from_fen(fen);
+        machine.reset(Board::from_fen(fen));
     } catch (const InvalidInput&) {
-        machine.board = Board::from_fen(DEFAULT_FEN);
+        machine.reset(Board::from_fen(DEFAULT_FEN));
     } catch (const Panic&) {
-        machine.board = Board::from_fen(DEFAULT_FEN);
+        machine.reset(Board::from_fen(DEFAULT_FEN));
     }
     const std::size_t start = newline == std::string_view::npos ? size : newline + 1;
     Reader program(data + start, size - start);
     for (std::size_t steps = 0; steps < MAX_STEPS && !program.empty(); ++steps) machine.step(program);
     // Unwind everything that is left: each pop must restore its board.
-    while (!machine.before_push.empty()) machine.pop();
+    while (machine.pushed != 0) machine.pop();
+    machine.finish();
     return 0;
 }
