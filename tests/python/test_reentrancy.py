@@ -206,3 +206,33 @@ def test_other_thread_never_meets_a_borrow_left_by_a_finaliser():
     assert failures == []
     assert pairs[0] > 0 and board.fen() == START
 
+
+
+def test_conflicting_borrows_still_fail_first():
+    # Calls that really overlap (native code holding a borrow) still fail
+    # with RuntimeError, before any argument is looked at. The flag is the
+    # last word of the object; set it by hand as such a call would.
+    import ctypes
+
+    def flag(obj):
+        return ctypes.c_size_t.from_address(id(obj) + type(obj).__basicsize__ - ctypes.sizeof(ctypes.c_size_t))
+
+    board, gen = Board(), MoveGenerator()
+    exclusive = flag(board)
+    assert exclusive.value == 0 and flag(gen).value == 0
+    exclusive.value = ctypes.c_size_t(-1).value
+    try:
+        for call in (board.fen, board.bitboard, board.copy, board.turn):
+            with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+                call()
+        for call in (board.pop, board.reflect, lambda: board.push("e2e4"), lambda: board.push(5),
+                     lambda: gen(board)):
+            with pytest.raises(RuntimeError, match="^Already borrowed$"):
+                call()
+        exclusive.value = 1  # one shared borrow: readers go on, writers fail
+        assert board.fen() == START and len(gen.__call__(Board())) == 20
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            board.push("e2e4")
+    finally:
+        exclusive.value = 0
+    assert board.fen() == START and len(gen(board)) == 20 and flag(gen).value == 0
