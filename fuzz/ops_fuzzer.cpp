@@ -336,12 +336,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fen.size() > 256) return -1;
 
     static Machine machine;  // kept, so its snapshots keep their storage
+    static const Board default_board = Board::from_fen(DEFAULT_FEN);
     try {
         machine.reset(Board::from_fen(fen));
     } catch (const InvalidInput&) {
-        machine.reset(Board::from_fen(DEFAULT_FEN));
+        machine.reset(default_board);
     } catch (const Panic&) {
-        machine.reset(Board::from_fen(DEFAULT_FEN));
+        machine.reset(default_board);
     }
     const std::size_t start = newline == std::string_view::npos ? size : newline + 1;
     Reader program(data + start, size - start);
