@@ -4,7 +4,9 @@ The extension is imported from VEMLA_MODULE_DIR (default: <repo>/build/python),
 which goes first on sys.path so that a stale installed copy cannot shadow the
 build under test.
 """
+import ast
 import importlib
+import inspect
 import os
 import sys
 from pathlib import Path
@@ -56,3 +58,43 @@ def gen():
 @pytest.fixture(scope="session")
 def Panic():
     return panic_type()
+
+
+def _lambda_source(function):
+    """The body of a one-line lambda as written in the test file, or None."""
+    try:
+        line = inspect.getsourcelines(function)[0][0]
+    except (OSError, TypeError, IndexError):
+        return None
+    # The lambda starts its own item in a list of cases: "(lambda b, g: body, ...)".
+    text = line.strip().lstrip("(*").rstrip(",")
+    for candidate in (text, text.rsplit(",", 1)[0]):
+        # Close what the line leaves open; drop what closes an enclosing list.
+        candidate = candidate.rstrip(")")
+        candidate += ")" * (candidate.count("(") - candidate.count(")"))
+        try:
+            tree = ast.parse(candidate)
+        except SyntaxError:
+            continue
+        for node in ast.walk(tree):
+            if isinstance(node, ast.Lambda) and node.lineno == 1:
+                return ast.get_source_segment(candidate, node.body)
+    return None
+
+
+def pytest_make_parametrize_id(config, val, argname):
+    """Test ids that say what a case tests: a call as written, a move list, a
+    short text. Large values keep pytest's own id (the name and an index)."""
+    from chess_util import EMPTY, START
+
+    if callable(val) and getattr(val, "__name__", "") == "<lambda>":
+        return _lambda_source(val)
+    if isinstance(val, str):
+        text = val.replace(START, "start").replace(EMPTY, "empty")
+        # Control characters and lone surrogates as escapes, the rest as is.
+        text = "".join(c if c.isprintable() else c.encode("unicode_escape").decode() for c in text)
+        return text if len(text) <= 60 else text[:57] + "..."
+    if isinstance(val, (list, tuple)) and all(isinstance(v, str) and len(v) <= 5 for v in val):
+        moves = " ".join(val)
+        return moves if len(moves) <= 30 else None
+    return None
