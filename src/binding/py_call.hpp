@@ -120,7 +120,9 @@ PyObject* new_wrapper(PyTypeObject* type, Record&& record) {
 }
 
 // tp_dealloc of both classes: destroy the record, free the object, and drop
-// the reference every heap-type instance holds on its type.
+// the reference every heap-type instance holds on its type (taken by
+// PyType_GenericAlloc; a heap type's dealloc must drop it since 3.8, so on
+// every supported version).
 template <typename Record>
 void dealloc_wrapper(PyObject* obj) {
     auto* w = reinterpret_cast<Wrapper<Record>*>(obj);
