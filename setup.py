@@ -46,6 +46,7 @@ class CMakeBuild(build_ext):
             "-DVEMLA_BUILD_PYTHON=ON",
             "-DVEMLA_BUILD_TESTS=OFF",
             "-DVEMLA_BUILD_BENCHMARKS=OFF",
+            "-DVEMLA_BUILD_TOOLS=OFF",
             "-DVEMLA_BUILD_FUZZERS=OFF",
             "-DVEMLA_INSTALL=OFF",
             *shlex.split(os.environ.get("CMAKE_ARGS", "")),

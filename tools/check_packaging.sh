@@ -56,7 +56,8 @@ for f in vemla_chess-stubs/__init__.pyi vemla_chess-stubs/py.typed; do
   [[ -f "$site/$f" ]] || fail "installed $f"
 done
 compgen -G "$site/vemla_chess.cpython-*.so" >/dev/null || fail "installed extension module"
-pass "module and stubs installed in site-packages"
+grep -qx 'License: MIT' "$site"/vemla_chess-*.dist-info/METADATA || fail "licence in the package metadata"
+pass "module, stubs and licence installed in site-packages"
 
 cd "$work/outside"
 # -I: no PYTHONPATH, no user site, no script directory: only the venv counts.
@@ -142,12 +143,24 @@ run "configure the core" cmake -S "$repo" -B "$work/core" -DCMAKE_BUILD_TYPE=Rel
   -DVEMLA_BUILD_TESTS=OFF -DVEMLA_BUILD_BENCHMARKS=OFF -DVEMLA_BUILD_PYTHON=OFF
 run "build the core" cmake --build "$work/core" --target vemla_core -j"$jobs"
 run "cmake --install" cmake --install "$work/core" --prefix "$prefix"
-for f in include/vemla_chess/board/mod.hpp include/vemla_chess/chess_move/mod.hpp \
-         include/vemla_chess/move_generator/mod.hpp include/vemla_chess/failure.hpp \
-         include/vemla_chess/utf8.hpp; do
-  [[ -f "$prefix/$f" ]] || fail "installed $f"
+# Exactly the core's headers: every header under src/ but the binding's.
+expected="$(cd "$repo/src" && find . -name '*.hpp' -not -path './binding/*' | sort)"
+installed="$(cd "$prefix/include/vemla_chess" && find . -type f | sort)"
+[[ "$installed" == "$expected" ]] ||
+  fail "installed headers differ from the core's: $(diff <(echo "$expected") <(echo "$installed") | grep '^[<>]' | xargs)"
+grep -rlq 'Python\.h' "$prefix/include" && fail "an installed header includes Python.h"
+# Every quoted include of an installed header resolves inside the installed
+# tree, and each chief header (*/mod.hpp) compiles on its own against it.
+(cd "$prefix/include/vemla_chess" &&
+  grep -ho '^#include "[^"]*"' $installed | cut -d'"' -f2 | sort -u | while read -r target; do
+    [[ -f "$target" ]] || { echo "$target"; exit 1; }
+  done) >"$log" 2>&1 || fail "an installed header includes a header that is not installed: $(cat "$log")"
+for header in $(grep '/mod\.hpp$' <<<"$installed"); do
+  echo "#include \"${header#./}\"" >"$work/header.cpp"
+  run "installed ${header#./} compiles alone" \
+    g++ -std=c++20 -fsyntax-only -I"$prefix/include/vemla_chess" "$work/header.cpp"
 done
-pass "cmake --install of the core into $prefix"
+pass "cmake --install: the core's $(wc -w <<<"$installed") headers under include/vemla_chess, none of the binding's"
 
 compilers=(g++)
 command -v clang++ >/dev/null && compilers+=(clang++)

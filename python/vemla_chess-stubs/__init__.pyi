@@ -1,5 +1,7 @@
 """Chess positions and legal move generation.
 
+Supported interpreters: CPython 3.10 to 3.13.
+
 Squares are numbered 0 to 63, a1 = 0, h1 = 7, a8 = 56, h8 = 63. Internal
 failures of the native code raise PanicException, which derives from
 BaseException and is not a module attribute.

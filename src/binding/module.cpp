@@ -2,6 +2,8 @@
 // exported symbol.
 #include "py_types.hpp"
 
+#include <array>
+
 namespace vemla::py {
 
 namespace {
@@ -20,20 +22,37 @@ PyModuleDef module_def = {
     .m_free = nullptr,
 };
 
-// Appends name to the module's __all__ (creating it if absent), then sets
-// the attribute. Returns false with an exception set on failure.
-bool add_type(PyObject* module, const char* name, PyTypeObject* type) {
-    if (!type) return false;
-    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
-    if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-        PyErr_Clear();
-        all = Ref::steal(PyList_New(0));
-        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+// The module's public classes, in the order of __all__. Each type is named
+// "builtins.<class>" in its spec, so its __module__ reads "builtins" and its
+// repr "<class 'builtins.Board'>": the classes have always presented
+// themselves that way and code that prints or compares those names depends on
+// it. They are reached as module attributes all the same (vemla_chess.Board).
+// One consequence: pickle looks the classes up in builtins and refuses them.
+struct PublicType {
+    const char* name;
+    PyTypeObject* (*get)();
+};
+constexpr std::array<PublicType, 2> PUBLIC_TYPES{{
+    {"Board", board_type},
+    {"MoveGenerator", move_generator_type},
+}};
+
+// Adds each class and then __all__, built once at its final length. Returns
+// false with an exception set at the first failure; later classes are then
+// not created.
+bool add_types(PyObject* module) {
+    Ref all = Ref::steal(PyList_New(static_cast<Py_ssize_t>(PUBLIC_TYPES.size())));
+    if (!all) return false;
+    Py_ssize_t i = 0;
+    for (const PublicType& entry : PUBLIC_TYPES) {
+        PyTypeObject* type = entry.get();
+        if (!type) return false;
+        PyObject* name = PyUnicode_FromString(entry.name);
+        if (!name) return false;
+        PyList_SET_ITEM(all.get(), i++, name);  // steals name
+        if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(type)) < 0) return false;
     }
-    Ref text = Ref::steal(PyUnicode_FromString(name));
-    if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
-    return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) == 0;
+    return PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
 }
 
 }  // namespace
@@ -49,10 +68,10 @@ PyMODINIT_FUNC PyInit_vemla_chess() {
                         "vemla_chess may be initialised only once per interpreter process");
         return nullptr;
     }
-    Ref module = Ref::steal(PyModule_Create2(&module_def, 1013));
-    if (!module) return nullptr;
-    if (!add_type(module.get(), "Board", board_type())) return nullptr;
-    if (!add_type(module.get(), "MoveGenerator", move_generator_type())) return nullptr;
+    // PyModule_Create passes the API version of the headers the module is
+    // compiled against.
+    Ref module = Ref::steal(PyModule_Create(&module_def));
+    if (!module || !add_types(module.get())) return nullptr;
     module_created = true;
     return module.release();
 }

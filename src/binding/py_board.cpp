@@ -25,18 +25,12 @@ PyObject* planes_from_bitboards(const std::uint64_t* words) {
     for (std::size_t p = 0; p < 12; ++p) {
         PyObject* plane = PyList_New(64);
         if (!plane) throw PyErrAlreadySet{};
-#ifdef Py_REF_DEBUG
-        for (std::size_t k = 0; k < 64; ++k)
-            PyList_SET_ITEM(plane, static_cast<Py_ssize_t>(k), Py_NewRef(cells[64 * p + k] ? Py_True : Py_False));
-#else
         for (std::size_t k = 0; k < 64; ++k)
             PyList_SET_ITEM(plane, static_cast<Py_ssize_t>(k), cells[64 * p + k] ? Py_True : Py_False);
-        // The plane's 64 references to True and False, taken in two steps
-        // rather than 64 dependent increments of the same two counters.
+        // The plane's 64 references to True and False, taken in two steps.
         const auto trues = static_cast<Py_ssize_t>(std::popcount(words[p]));
-        Py_SET_REFCNT(Py_True, Py_REFCNT(Py_True) + trues);
-        Py_SET_REFCNT(Py_False, Py_REFCNT(Py_False) + 64 - trues);
-#endif
+        add_bool_references(Py_True, trues);
+        add_bool_references(Py_False, 64 - trues);
         planes.add(plane);
     }
     return planes.into_list();

@@ -1,6 +1,7 @@
 // Argument parsing, conversion messages and the panic exception type.
 #include "py_call.hpp"
 
+#include <cstring>
 #include <vector>
 
 namespace vemla::py {
@@ -112,8 +113,27 @@ void set_panic(const std::string& message) {
     set_error(panic_type, message);
 }
 
+namespace {
+
+// The type's __name__ as a new reference. PyType_GetName is new in 3.11; on
+// 3.10 the same value is read the way the interpreter's own type.__name__
+// getter reads it: the heap type's name object, or the static type's tp_name
+// after its last dot.
+PyObject* type_name_object(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030B0000
+    return PyType_GetName(type);
+#else
+    if (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE))
+        return Py_NewRef(reinterpret_cast<PyHeapTypeObject*>(type)->ht_name);
+    const char* dot = std::strrchr(type->tp_name, '.');
+    return PyUnicode_FromString(dot ? dot + 1 : type->tp_name);
+#endif
+}
+
+}  // namespace
+
 std::string type_name(PyObject* obj) {
-    Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+    Ref name = Ref::steal(type_name_object(Py_TYPE(obj)));
     Py_ssize_t size = 0;
     const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
     if (!text) {

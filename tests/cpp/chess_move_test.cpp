@@ -27,7 +27,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{"e7e8Q", 52, 60, 7, "e7e8q"}, ParseCase{"e7e8n", 52, 60, 4, "e7e8n"},
                     ParseCase{"e7e8B", 52, 60, 5, "e7e8b"}, ParseCase{"a2a1R", 8, 0, 6, "a2a1r"},
                     ParseCase{"a1h8", 0, 63, 0, "a1h8"}, ParseCase{"h1a8", 7, 56, 0, "h1a8"},
-                    ParseCase{"a1a1", 0, 0, 0, "a1a1"}, ParseCase{"e2e4q", 12, 28, 7, "e2e4q"}));
+                    ParseCase{"a1a1", 0, 0, 0, "a1a1"}, ParseCase{"e2e4q", 12, 28, 7, "e2e4q"}),
+    ParamName());
 
 // Text rejected with an error result (Panic: false) or ending in a Panic.
 struct BadCase {
@@ -35,6 +36,7 @@ struct BadCase {
     bool panic;
     std::string message;
 };
+void PrintTo(const BadCase& c, std::ostream* out) { *out << c.text; }
 class BadMove : public testing::TestWithParam<BadCase> {};
 
 TEST_P(BadMove, FailsWithMessage) {
@@ -79,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"\xC5\xA1" "1a", true, out_of_bounds(3)}, BadCase{"a\xC4\xB1" "b", true, out_of_bounds(3)},
         BadCase{"a\xE4\xB8\xB1", true, out_of_bounds(2)},
         // 5 bytes, 4 characters: the promotion letter is the fourth and fails as a rank.
-        BadCase{"a1\xC5\xA1q", true, "assertion failed: to_rank <= 7"}));
+        BadCase{"a1\xC5\xA1q", true, "assertion failed: to_rank <= 7"}),
+    ParamName());
 
 // The constructor checks from, to and special in this order.
 TEST(MakeMove, ChecksFieldsInOrder) {

@@ -25,6 +25,7 @@ struct PlacementCase {
     int piece;
     std::uint64_t word;
 };
+void PrintTo(const PlacementCase& c, std::ostream* out) { *out << c.placement; }
 class Placement : public testing::TestWithParam<PlacementCase> {};
 
 TEST_P(Placement, SetsExpectedBits) {
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PlacementCase{"8/8/8/8/8/8/8/1K0K", WHITE_KING, bit(1) | bit(2)},
                     PlacementCase{"8/8/8/8/8/8/8/9q", BLACK_QUEEN, bit(9)},
                     PlacementCase{"/K7//8/8/8/8/8/8/", WHITE_KING, bit(48)},  // empty ranks add nothing
-                    PlacementCase{"PPPPPPPP/8/8/8/8/8/8/8/8/8", WHITE_PAWN, 0xFF00}));
+                    PlacementCase{"PPPPPPPP/8/8/8/8/8/8/8/8/8", WHITE_PAWN, 0xFF00}),
+    ParamName());
 
 // Fields are split at runs of Unicode white space, decoded as UTF-8.
 class Separator : public testing::TestWithParam<const char*> {};
@@ -59,13 +61,15 @@ INSTANTIATE_TEST_SUITE_P(Fen, Separator,
                          testing::Values(" ", "\t", "\r\n", "\v\f", "\xC2\x85" /* U+0085 */,
                                          "\xC2\xA0" /* U+00A0 */, "\xE1\x9A\x80" /* U+1680 */,
                                          "\xE2\x80\xA8" /* U+2028 */, "\xE3\x80\x80" /* U+3000 */,
-                                         " \xE2\x80\x8A\xE2\x81\x9F\t" /* U+200A, U+205F */));
+                                         " \xE2\x80\x8A\xE2\x81\x9F\t" /* U+200A, U+205F */),
+                         ParamName());
 
 // The state word from the side, castling and en-passant fields.
 struct StateCase {
     const char* fields;
     std::uint64_t state;
 };
+void PrintTo(const StateCase& c, std::ostream* out) { *out << c.fields; }
 class StateFields : public testing::TestWithParam<StateCase> {};
 
 TEST_P(StateFields, BuildStateWord) {
@@ -81,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StateCase{"b - d3", bit(16)}, StateCase{"w - d6", 1 | bit(8)}, StateCase{"w - d", 1 | bit(8)},
                     StateCase{"w - d3", 1 | bit(8)}, StateCase{"b - a6", bit(13)}, StateCase{"b - h9x", bit(20)},
                     // Anything after the fourth field is ignored.
-                    StateCase{"w KQkq - 0 1", 0x1F}, StateCase{"w - - anything at all \xFF", 1}));
+                    StateCase{"w KQkq - 0 1", 0x1F}, StateCase{"w - - anything at all \xFF", 1}),
+    ParamName());
 
 // Failures: type and message. The fields are checked in order, so the first
 // bad field decides.
@@ -90,6 +95,7 @@ struct FailureCase {
     bool panic;  // Panic, else InvalidInput
     const char* message;
 };
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.fen; }
 class FenFailure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(FenFailure, ReportsFirstBadField) {
@@ -123,13 +129,15 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"8/8/8/8/8/8/8/8 w - x3", false, BAD_EP},
                     FailureCase{"8/8/8/8/8/8/8/8 w - E3", false, BAD_EP},
                     FailureCase{"8/8/8/8/8/8/8/8 b - -3", false, BAD_EP},
-                    FailureCase{"8/8/8/8/8/8/8/8 b - \xC3\xA9", false, BAD_EP}));
+                    FailureCase{"8/8/8/8/8/8/8/8 b - \xC3\xA9", false, BAD_EP}),
+    ParamName());
 
 // Reading and writing back gives the canonical four fields.
 struct CanonicalCase {
     const char* in;
     const char* out;
 };
+void PrintTo(const CanonicalCase& c, std::ostream* out) { *out << c.in; }
 class Canonical : public testing::TestWithParam<CanonicalCase> {};
 
 TEST_P(Canonical, WritesCanonicalText) {
@@ -149,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CanonicalCase{"8/8/8/8/8/8/8/8 b - a", "8/8/8/8/8/8/8/8 b - a3"},
                     CanonicalCase{"\t8/8/8/8/8/8/8/8  w\tk  -  0 1 ", "8/8/8/8/8/8/8/8 w k -"},
                     CanonicalCase{"K7/8/8/8/8/8/8/7 w - -", "8/7K/8/8/8/8/8/8 w - -"},
-                    CanonicalCase{"8/8/8/8/8/8/8/1K0K w - -", "8/8/8/8/8/8/8/1KK5 w - -"}));
+                    CanonicalCase{"8/8/8/8/8/8/8/1K0K w - -", "8/8/8/8/8/8/8/1KK5 w - -"}),
+    ParamName());
 
 TEST(FenWrite, OverlapWritesLowestPieceIndex) {
     // P on a1, then 7 + 56 empty squares bring the counter back to a1 for n.

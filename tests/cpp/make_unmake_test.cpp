@@ -27,6 +27,7 @@ struct PushCase {
     std::uint16_t mask;
     std::uint64_t state;
 };
+void PrintTo(const PushCase& c, std::ostream* out) { *out << c.move << " from " << c.fen; }
 class Push : public testing::TestWithParam<PushCase> {};
 
 TEST_P(Push, RecordsExactlyWhatChanges) {
@@ -107,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         PushCase{"r3k2q/8/8/8/8/8/1B6/4K3 w kq -", "b2h8", "r3k2B/8/8/8/8/8/8/4K3 b kq -", 0x0404, 0x18},
         PushCase{"4k3/8/8/8/8/8/1b6/R3K2R b KQ -", "b2a1", "4k3/8/8/8/8/8/8/b3K2R w K -", 0x0108, 0x03},
         // A piece of the mover's own colour on the target is neither captured nor moved.
-        PushCase{"4k3/8/8/8/8/8/8/R3K3 w - -", "a1e1", "4k3/8/8/8/8/8/8/4R3 b - -", 0x0008, 0x00}));
+        PushCase{"4k3/8/8/8/8/8/8/R3K3 w - -", "a1e1", "4k3/8/8/8/8/8/8/4R3 b - -", 0x0008, 0x00}),
+    ParamName());
 
 TEST(MakeUnmake, SequencesAndFailures) {
     Board board = Board::from_fen(START);
@@ -198,6 +200,7 @@ TEST(Reflect, MirrorsAndForgetsHistory) {
 struct StateCase {
     std::uint64_t in, out;
 };
+void PrintTo(const StateCase& c, std::ostream* out) { *out << "state 0x" << std::hex << c.in << std::dec; }
 class ReflectState : public testing::TestWithParam<StateCase> {};
 
 TEST_P(ReflectState, MapsStateWord) {
@@ -213,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
     MakeUnmake, ReflectState,
     testing::Values(StateCase{0x02, 0x09}, StateCase{0x04, 0x11}, StateCase{0x10, 0x05}, StateCase{0x1F, 0x1E},
                     StateCase{1u << 17, 1 | (1u << 9)}, StateCase{(1u << 5) | (1u << 20), 1 | (1u << 13) | (1u << 12)},
-                    StateCase{HIGH_BITS | 1, HIGH_BITS}, StateCase{HIGH_BITS | 0x1FFFFF, HIGH_BITS | 0x1FFFFE}));
+                    StateCase{HIGH_BITS | 1, HIGH_BITS}, StateCase{HIGH_BITS | 0x1FFFFF, HIGH_BITS | 0x1FFFFE}),
+    ParamName());
 
 }  // namespace
 }  // namespace vemla::test

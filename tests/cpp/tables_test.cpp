@@ -78,7 +78,9 @@ struct AttackCase {
     unsigned side;
     bool attacked;
 };
-void PrintTo(const AttackCase& c, std::ostream* os) { *os << c.fen << ' ' << c.square; }
+void PrintTo(const AttackCase& c, std::ostream* os) {
+    *os << c.fen << ' ' << c.square << " side " << static_cast<unsigned>(c.side);
+}
 class Attack : public testing::TestWithParam<AttackCase> {};
 
 TEST_P(Attack, SquareInCheck) {
@@ -102,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                     AttackCase{"8/8/8/8/8/8/8/rN2K3", "e1", 1, false},
                     AttackCase{"8/8/8/8/8/8/8/rn2K3", "e1", 1, false}, AttackCase{"7q/8/8/8/8/8/8/K7", "a1", 1, true},
                     AttackCase{"7r/8/8/8/8/8/8/K7", "a1", 1, false},
-                    AttackCase{"7b/8/8/8/3P4/8/8/K7", "a1", 1, false}, AttackCase{"8/8/8/8/8/8/8/Q6k", "h1", 0, true}));
+                    AttackCase{"7b/8/8/8/3P4/8/8/K7", "a1", 1, false}, AttackCase{"8/8/8/8/8/8/8/Q6k", "h1", 0, true}),
+    ParamName());
 
 // Castling moves among the candidates, in order.
 struct CastleCase {
@@ -136,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CastleCase{"4k3/8/8/8/8/8/8/R3KB1R w KQ -", {"e1c1"}},     // f1 occupied
                     CastleCase{"r3kb1r/8/8/8/8/8/8/4K3 b kq -", {"e8c8"}},
                     CastleCase{"4k3/8/8/8/8/8/8/R4K1R w KQ -", {}},            // king not on e1
-                    CastleCase{"4k3/8/8/8/8/8/8/4K3 w KQ -", {"e1g1", "e1c1"}}));  // rights trusted
+                    CastleCase{"4k3/8/8/8/8/8/8/4K3 w KQ -", {"e1g1", "e1c1"}}),  // rights trusted
+    ParamName());
 
 // Exact legal move lists, order included.
 struct OrderCase {

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -102,8 +106,62 @@ inline std::vector<EpdEntry> read_epd(const char* name) {
     return entries;
 }
 
+// A test name made from the text a case is about: ASCII letters and digits
+// stay, every other run of ASCII becomes one '_', other characters are named
+// by their code point (U00E9). Text without an ASCII letter or digit (white
+// space) is named by all its code points; empty text is "empty".
+inline std::string identifier(std::string_view text) {
+    if (text.empty()) return "empty";
+    std::string out, code_points;
+    bool any_alnum = false;
+    for (std::size_t i = 0; i < text.size();) {
+        // Decode one character; the texts of the tests are valid UTF-8.
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t cp = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+        i += length;
+        char name[12];
+        std::snprintf(name, sizeof name, "U%04X", static_cast<unsigned>(cp));
+        code_points += (code_points.empty() ? "" : "_") + std::string(name);
+        if (cp < 0x80 && std::isalnum(static_cast<int>(cp)))
+            out += static_cast<char>(cp), any_alnum = true;
+        else
+            out += cp < 0x80 ? std::string("_") : "_" + std::string(name) + "_";
+    }
+    std::string collapsed;
+    for (const char c : out)
+        if (c != '_' || (!collapsed.empty() && collapsed.back() != '_')) collapsed += c;
+    while (!collapsed.empty() && collapsed.back() == '_') collapsed.pop_back();
+    return any_alnum ? collapsed : code_points;
+}
+
+// Name generator for value-parametrised suites: the case's text (a string
+// parameter) or what PrintTo prints for it, as an identifier. A name already
+// given in the same instantiation gets "_2", "_3", ... (GoogleTest names the
+// cases of one instantiation in order, starting at index 0).
+struct ParamName {
+    template <typename T>
+    std::string operator()(const testing::TestParamInfo<T>& info) const {
+        static std::set<std::string> taken;
+        if (info.index == 0) taken.clear();
+        std::string name;
+        if constexpr (std::is_convertible_v<const T&, std::string_view>)
+            name = identifier(info.param);
+        else
+            name = identifier(testing::PrintToString(info.param));
+        std::string unique = name;
+        for (int n = 2; !taken.insert(unique).second; ++n) unique = name + "_" + std::to_string(n);
+        return unique;
+    }
+};
+
+// An EPD case is named after the '#' comment that groups it, and its line.
 inline std::string epd_name(const testing::TestParamInfo<EpdEntry>& info) {
-    return info.param.fen.empty() ? "missing_file" : "line_" + std::to_string(info.param.line);
+    if (info.param.fen.empty()) return "missing_file";
+    const std::string line = "line_" + std::to_string(info.param.line);
+    return info.param.group.empty() ? line : identifier(info.param.group) + "_" + line;
 }
 
 inline void PrintTo(const EpdEntry& entry, std::ostream* os) {

@@ -4,6 +4,9 @@ The extension is imported from VEMLA_MODULE_DIR (default: <repo>/build/python),
 which goes first on sys.path so that a stale installed copy cannot shadow the
 build under test.
 """
+import ast
+import importlib
+import inspect
 import os
 import sys
 from pathlib import Path
@@ -20,6 +23,26 @@ import vemla_chess  # noqa: E402
 
 from chess_util import panic_type  # noqa: E402
 
+# Set by ./test.sh for Debian's python3, which must run every test: there a
+# module that cannot be imported is a broken installation, not a skip.
+REQUIRE_OPTIONAL = os.environ.get("VEMLA_REQUIRE_OPTIONAL", "") not in ("", "0")
+
+
+def optional_import(name):
+    """The module `name`, or None where this interpreter cannot import it.
+
+    numpy and hypothesis come from Debian's packages, built for Debian's
+    python3; other interpreters (tools/test_pythons.sh) may find only an
+    incompatible copy or none, and skip the tests that need them. Only
+    ImportError counts as "cannot import": any other failure is a fault.
+    """
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        if REQUIRE_OPTIONAL:
+            raise
+        return None
+
 
 @pytest.fixture(scope="session")
 def vc():
@@ -35,3 +58,43 @@ def gen():
 @pytest.fixture(scope="session")
 def Panic():
     return panic_type()
+
+
+def _lambda_source(function):
+    """The body of a one-line lambda as written in the test file, or None."""
+    try:
+        line = inspect.getsourcelines(function)[0][0]
+    except (OSError, TypeError, IndexError):
+        return None
+    # The lambda starts its own item in a list of cases: "(lambda b, g: body, ...)".
+    text = line.strip().lstrip("(*").rstrip(",")
+    for candidate in (text, text.rsplit(",", 1)[0]):
+        # Close what the line leaves open; drop what closes an enclosing list.
+        candidate = candidate.rstrip(")")
+        candidate += ")" * (candidate.count("(") - candidate.count(")"))
+        try:
+            tree = ast.parse(candidate)
+        except SyntaxError:
+            continue
+        for node in ast.walk(tree):
+            if isinstance(node, ast.Lambda) and node.lineno == 1:
+                return ast.get_source_segment(candidate, node.body)
+    return None
+
+
+def pytest_make_parametrize_id(config, val, argname):
+    """Test ids that say what a case tests: a call as written, a move list, a
+    short text. Large values keep pytest's own id (the name and an index)."""
+    from chess_util import EMPTY, START
+
+    if callable(val) and getattr(val, "__name__", "") == "<lambda>":
+        return _lambda_source(val)
+    if isinstance(val, str):
+        text = val.replace(START, "start").replace(EMPTY, "empty")
+        # Control characters and lone surrogates as escapes, the rest as is.
+        text = "".join(c if c.isprintable() else c.encode("unicode_escape").decode() for c in text)
+        return text if len(text) <= 60 else text[:57] + "..."
+    if isinstance(val, (list, tuple)) and all(isinstance(v, str) and len(v) <= 5 for v in val):
+        moves = " ".join(val)
+        return moves if len(moves) <= 30 else None
+    return None

@@ -4,18 +4,22 @@ import subprocess
 import sys
 from pathlib import Path
 
-import numpy as np
 import pytest
 from vemla_chess import Board, MoveGenerator
 
-from conftest import MODULE_DIR
+from conftest import MODULE_DIR, optional_import
+
+np = optional_import("numpy")
+needs_numpy = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 LETTERS = "PNBRQKpnbrqk"
 
 
 def run_example(name, *args, cwd):
-    env = dict(os.environ, PYTHONPATH=MODULE_DIR)
+    # The module under test first, then whatever the test run itself was given.
+    path = os.pathsep.join(p for p in (MODULE_DIR, os.environ.get("PYTHONPATH")) if p)
+    env = dict(os.environ, PYTHONPATH=path)
     done = subprocess.run([sys.executable, str(EXAMPLES / name), *map(str, args)], cwd=cwd,
                           env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
@@ -37,6 +41,7 @@ def planes_of(fen):
 
 
 # Seed 10 ends in mate or stalemate at ply 195; the others reach their cap.
+@needs_numpy
 @pytest.mark.parametrize("seed, cap", [(1, 60), (10, 400), (2, 0)])
 def test_selfplay_planes_match_the_game(tmp_path, seed, cap):
     out = run_example("selfplay_planes.py", "--seed", seed, "--max-plies", cap,
@@ -62,6 +67,7 @@ def test_selfplay_planes_match_the_game(tmp_path, seed, cap):
     assert f"final position: {board.fen()}" in out
 
 
+@needs_numpy
 def test_selfplay_is_reproducible_from_its_seed(tmp_path):
     runs = [run_example("selfplay_planes.py", "--seed", s, "--max-plies", 40, cwd=tmp_path)
             for s in (9, 9, 10)]

@@ -109,7 +109,7 @@ def divide_blocks():
         lines = chunk.strip().splitlines()
         assert lines[0].startswith("fen "), lines[0]
         counts = {move: int(count) for move, count in (line.split() for line in lines[1:])}
-        blocks.append(pytest.param(lines[0][4:], counts, id=str(len(blocks))))
+        blocks.append(pytest.param(lines[0][4:], counts, id=lines[0][4:]))
     return blocks
 
 

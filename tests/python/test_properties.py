@@ -7,8 +7,14 @@ positions that pop() must give back.
 import re
 
 import pytest
-from hypothesis import HealthCheck, given, settings, strategies as st
-from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
+
+from conftest import optional_import
+
+if optional_import("hypothesis") is None:
+    pytest.skip("hypothesis cannot be imported by this interpreter", allow_module_level=True)
+
+from hypothesis import HealthCheck, given, settings, strategies as st  # noqa: E402
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule  # noqa: E402
 from vemla_chess import Board, MoveGenerator
 
 from chess_util import PANIC, START, epd_fens, pops_available, snapshot
