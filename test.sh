@@ -33,7 +33,7 @@ fi
 echo "== Python module (pytest, $(/usr/bin/python3 -V))"
 if VEMLA_REQUIRE_OPTIONAL=1 VEMLA_MODULE_DIR="$PWD/build/python" \
      /usr/bin/python3 -m pytest tests/python -q -rs -p no:cacheprovider >"$logs/pytest.log" 2>&1; then
-  grep -E '^SKIPPED|^=+ .* in [0-9.]+s' "$logs/pytest.log" | tr -s '=' | sed 's/^= //; s/ =$//'
+  grep -E '^SKIPPED|(passed|skipped).* in [0-9.]+s' "$logs/pytest.log" | tr -d '=' | sed 's/^ *//; s/ *$//' || true
 else
   cat "$logs/pytest.log"
   failed=1

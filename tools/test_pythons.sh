@@ -42,15 +42,16 @@ if ((${#given[@]} == 0)); then
   done
 fi
 
-# What an interpreter says about itself: "<major.minor> <full version> <ABI
-# tag> <headers present 0/1> <free-threaded 0/1>", or nothing for one that is
-# not CPython.
+# What an interpreter says about itself: "<real path of its executable>
+# <major.minor> <full version> <ABI tag> <headers present 0/1> <free-threaded
+# 0/1>", or nothing for one that is not CPython. The real path tells apart
+# interpreters that a wrapper (a pyenv shim) only names.
 describe() {
   "$1" - <<'EOF' 2>/dev/null || true
 import os, platform, sys, sysconfig
 if platform.python_implementation() == "CPython":
     include = sysconfig.get_paths()["include"]
-    print("%d.%d" % sys.version_info[:2], platform.python_version(),
+    print(os.path.realpath(sys.executable), "%d.%d" % sys.version_info[:2], platform.python_version(),
           sysconfig.get_config_var("EXT_SUFFIX").strip(".").removesuffix(".so"),
           int(os.path.isfile(os.path.join(include, "Python.h"))),
           int(bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))
@@ -64,11 +65,11 @@ report() { results+=("$(printf '%-5s %-9s %s' "$1" "$2" "$3")"); }
 
 for python in "${candidates[@]}"; do
   [[ -x "$python" ]] || { report "?" "-" "$python: not an executable"; failed=1; continue; }
-  real="$(realpath "$python")"
+  real="" minor=""
+  read -r real minor version tag headers free_threaded <<<"$(describe "$python")" || true
+  [[ -n "$minor" ]] || continue  # not CPython, or older than 3.9 (no removesuffix)
   [[ -n "${seen[$real]:-}" ]] && continue
   seen[$real]=1
-  read -r minor version tag headers free_threaded <<<"$(describe "$python")" || true
-  [[ -n "${minor:-}" ]] || continue  # not CPython, or python3 < 3.9 (no removesuffix)
   [[ " ${supported[*]} " == *" $minor "* ]] || continue
   found[$minor]=1
   if [[ " ${skip[*]} " == *" $real "* ]]; then
@@ -86,7 +87,7 @@ for python in "${candidates[@]}"; do
   fi
 
   build="$repo/build-py/$tag"
-  log="$build.log"
+  log="$repo/build-py/python-$version.log"
   mkdir -p "$repo/build-py"
   if [[ -n "${built[$tag]:-}" ]]; then
     build_time="build shared"
@@ -108,15 +109,22 @@ for python in "${candidates[@]}"; do
   # Debian's pytest for an interpreter that has none; appended, so that the
   # interpreter's own packages come first.
   pythonpath="${PYTHONPATH:-}"
+  warnings=()
   if ! "$python" -c "import pytest" >/dev/null 2>&1; then
     pythonpath="${pythonpath:+$pythonpath:}$debian_packages"
+    # Debian's pytest is older than 3.12: its own use of APIs that newer
+    # interpreters deprecate is not this project's to report.
+    warnings=(-W "ignore::DeprecationWarning:_pytest.assertion.rewrite"
+              -W "ignore:TestResult has no addDuration method:RuntimeWarning")
   fi
   started=$SECONDS
   if (cd "$repo" && PYTHONPATH="$pythonpath" VEMLA_MODULE_DIR="$build/python" \
-        "$python" -m pytest tests/python -q -p no:cacheprovider -rs) >"$log" 2>&1; then
+        "$python" -m pytest tests/python -q -p no:cacheprovider -rs "${warnings[@]}") >"$log" 2>&1; then
     summary="$(grep -E '^=*.*(passed|failed|error).* in [0-9.]+s' "$log" | tail -n 1 | tr -d '=' | xargs)"
-    skipped="$(grep -E '^SKIPPED' "$log" | sed -E 's/^SKIPPED \[[0-9]+\] [^:]+:[0-9]+: //' | sort | uniq -c |
-               awk '{$1=$1; print}' | paste -sd';' - || true)"
+    # "SKIPPED [3] file:line: reason" lines, summed per reason.
+    skipped="$(grep -E '^SKIPPED' "$log" | sed -E 's/^SKIPPED \[([0-9]+)\] [^:]+:[0-9]+: /\1 /' |
+               awk '{n = $1; $1 = ""; count[substr($0, 2)] += n} END {for (r in count) print count[r], r}' |
+               paste -sd';' - || true)"
     report "$minor" "$version" "$summary ($build_time, tests $((SECONDS - started))s)${skipped:+; skipped: $skipped}"
   else
     tail -n 60 "$log" >&2
