@@ -114,13 +114,18 @@ PyObject* board_copy(PyObject* self, PyObject*) {
     });
 }
 
-void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
-
-// METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
-template <typename F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+PyObject* board_repetitions(PyObject* self, PyObject*) {
+    return call([&] { return new_int(SharedBorrow<Board>(self_board(self))->repetitions()); });
 }
+
+PyObject* board_ply(PyObject* self, PyObject*) {
+    return call([&] {
+        const auto ply = SharedBorrow<Board>(self_board(self))->ply();
+        return new_int(static_cast<long>(ply));
+    });
+}
+
+void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
 
 PyMethodDef board_methods[] = {
     {"bitboard_from_fen", as_cfunction(board_bitboard_from_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
@@ -132,6 +137,8 @@ PyMethodDef board_methods[] = {
     {"turn", board_turn, METH_NOARGS, "turn($self)\n--\n\n"},
     {"reflect", board_reflect, METH_NOARGS, "reflect($self)\n--\n\n"},
     {"copy", board_copy, METH_NOARGS, "copy($self)\n--\n\n"},
+    {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
+    {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -59,6 +59,14 @@ ARGUMENT_ERRORS = [
     (lambda b, g: g(5), conversion("board", "int", "Board")),
     (lambda b, g: g(board=START), conversion("board", "str", "Board")),
     (lambda b, g: g(g), conversion("board", "MoveGenerator", "Board")),
+    # MoveGenerator.is_check and outcome take the board like the call does
+    *(case for m in ("is_check", "outcome") for case in [
+        (lambda b, g, m=m: getattr(g, m)(), f"MoveGenerator.{m}() missing 1 required positional argument: 'board'"),
+        (lambda b, g, m=m: getattr(g, m)(b, b), f"MoveGenerator.{m}() takes 1 positional arguments but 2 were given"),
+        (lambda b, g, m=m: getattr(g, m)(b, board=b), f"MoveGenerator.{m}() got multiple values for argument 'board'"),
+        (lambda b, g, m=m: getattr(g, m)(bord=b), f"MoveGenerator.{m}() got an unexpected keyword argument 'bord'"),
+        (lambda b, g, m=m: getattr(g, m)(START), conversion("board", "str", "Board")),
+    ]),
 ]
 
 
@@ -86,11 +94,14 @@ def test_argument_error(board, gen, call, message):
 @pytest.mark.parametrize(
     "call",
     [
-        *(lambda b, g, m=m: getattr(b, m)(1) for m in ("fen", "pop", "bitboard", "turn", "reflect", "copy")),
+        *(lambda b, g, m=m: getattr(b, m)(1) for m in ("fen", "pop", "bitboard", "turn", "reflect", "copy",
+                                                      "repetitions", "ply")),
         lambda b, g: b.fen(x=1),
         lambda b, g: Board.push(5, "e2e4"),
         lambda b, g: Board.fen(g),
         lambda b, g: MoveGenerator.__call__(b, b),
+        lambda b, g: MoveGenerator.is_check(b, b),
+        lambda b, g: MoveGenerator.outcome(b, b),
     ],
 )
 def test_interpreter_type_error(board, gen, call):
@@ -129,6 +140,7 @@ def test_working_argument_forms(gen):
     b.push("e7e5")
     assert b.fen() == "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6"
     assert gen(board=b) == gen(b)
+    assert gen.outcome(board=b) is None and gen.is_check(board=b) is False
     planes = Board().bitboard()
     assert Board.bitboard_from_fen(fen=START) == planes
     assert Board.bitboard_from_fen(Text(START)) == planes

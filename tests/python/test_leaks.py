@@ -29,6 +29,7 @@ def swallow(call, *args, **kwargs):
 def calls(board, gen):
     """name -> (call, repetitions); failing calls are grouped and swallowed."""
     empty = Board("8/8/8/8/8/8/8/8 w - -")
+    mated = Board("rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -")
 
     def group(*failing):
         return lambda: [swallow(f, *args, **kwargs)() for f, args, kwargs in failing]
@@ -43,6 +44,8 @@ def calls(board, gen):
         "copy": (board.copy, 100_000),
         "reflect": (lambda: (empty.reflect(), empty.reflect()), 100_000),
         "generate": (lambda: gen(board), 50_000),
+        "is_check/outcome": (lambda: (gen.is_check(board), gen.outcome(board), gen.outcome(mated)), 50_000),
+        "repetitions/ply": (lambda: (board.repetitions(), board.ply()), 200_000),
         "MoveGenerator": (MoveGenerator, 20),
         "Board errors": (group(
             (Board, ("",), {}), (Board, ("8/8/8/8/8/8/8/8 W - -",), {}), (Board, (5,), {}),
@@ -55,11 +58,12 @@ def calls(board, gen):
         "other errors": (group(
             (gen, (5,), {}), (gen, (), {}), (gen, (board, board), {}), (MoveGenerator, (1,), {}),
             (Board.bitboard_from_fen, ("x",), {}), (Board.bitboard_from_fen, (5,), {}),
-            (Board.bitboard_from_fen, (), {})), 20_000),
+            (Board.bitboard_from_fen, (), {}), (gen.is_check, (5,), {}), (gen.outcome, (), {}),
+            (gen.outcome, (board,), {"x": 1}), (board.repetitions, (1,), {})), 20_000),
     }
 
 
-NAMES = list(calls(Board(), None))
+NAMES = list(calls(Board(), MoveGenerator()))
 
 
 # AddressSanitizer holds freed blocks back on purpose, so the process grows.
@@ -102,6 +106,8 @@ def unique(text):
         (lambda b, m: b.push(chess_move=m, extra=m), lambda b: (b, unique("e2e4"))),
         (lambda b, x: MoveGenerator()(x, b), lambda b: (b, [])),
         (lambda b, x: MoveGenerator()(x), lambda b: (b, object())),
+        (lambda b, x: MoveGenerator().outcome(x), lambda b: (b, object())),
+        (lambda b, x: MoveGenerator().is_check(b, x), lambda b: (b, object())),
     ],
 )
 def test_failing_calls_keep_no_reference(call, make_args):
