@@ -84,8 +84,9 @@ def groups():
         played.push(move)
     specials, kiwipete, empty, reflected = Board(SPECIALS), Board(KIWIPETE), Board(EMPTY), Board()
     mated, bare = Board(MATED), Board("8/8/4k3/8/8/3K4/8/5B2 w - -")
+    cells, frozen, strided = bytearray(768), bytes(768), memoryview(bytearray(1536))[::2]
     surrogate = "\ud800"
-    watch(gen, board, played, specials, kiwipete, empty, reflected, mated, bare, *GAME)
+    watch(gen, board, played, specials, kiwipete, empty, reflected, mated, bare, cells, frozen, strided, *GAME)
 
     def game():
         b = Board()
@@ -118,6 +119,10 @@ def groups():
         ("bitboard()", kiwipete.bitboard, 1, 1),
         ("Board.bitboard_from_fen()", lambda: Board.bitboard_from_fen(KIWIPETE), 1, 1),
         ("board.bitboard_from_fen(fen=...)", lambda: board.bitboard_from_fen(fen=START), 1, 1),
+        ("bitboard_bytes()", kiwipete.bitboard_bytes, 1, 1),
+        ("Board.bitboard_bytes_from_fen()", lambda: Board.bitboard_bytes_from_fen(KIWIPETE), 1, 1),
+        ("bitboard_into(bytearray / memoryview)", lambda: (kiwipete.bitboard_into(cells),
+                                                          kiwipete.bitboard_into(out=memoryview(cells))), 2, 1),
         ("generator(board)", lambda: gen(kiwipete), 1, 1),
         ("generator(board=...) with castling, e.p.", lambda: gen(board=specials), 1, 1),
         ("generator.is_check() / outcome()", lambda: (gen.is_check(played), gen.outcome(played),
@@ -153,6 +158,12 @@ def groups():
             raising(TypeError, Board.bitboard_from_fen, 5), raising(TypeError, Board.bitboard_from_fen),
             raising(TypeError, Board.bitboard_from_fen, START, fen=START),
             raising(UnicodeEncodeError, Board.bitboard_from_fen, surrogate)), 1),
+        ("bitboard_into(), bytes_from_fen(): errors", *all_of(
+            raising(TypeError, board.bitboard_into, frozen), raising(TypeError, board.bitboard_into, [0] * 768),
+            raising(ValueError, board.bitboard_into, strided), raising(ValueError, board.bitboard_into, cells[:7]),
+            raising(TypeError, board.bitboard_into), raising(TypeError, board.bitboard_into, cells, out=cells),
+            raising(PANIC, Board.bitboard_bytes_from_fen, "x/8"),
+            raising(TypeError, Board.bitboard_bytes_from_fen, 5)), 1),
         ("generator / MoveGenerator(): TypeError", *all_of(
             raising(TypeError, gen, 5), raising(TypeError, gen), raising(TypeError, gen, board, board),
             raising(TypeError, gen, board=board, extra=1), raising(TypeError, gen, chessboard=board),
@@ -179,7 +190,7 @@ def allocation_failures(board, gen):
         return []
     calls = [board.bitboard, lambda: Board.bitboard_from_fen(START), lambda: gen(board), board.fen,
              board.copy, board.turn, lambda: Board(START), MoveGenerator, lambda: gen.outcome(Board(MATED)),
-             board.repetitions]
+             board.repetitions, board.bitboard_bytes, lambda: Board.bitboard_bytes_from_fen(START)]
     state = {"n": 0}
 
     def run():

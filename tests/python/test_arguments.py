@@ -48,6 +48,14 @@ ARGUMENT_ERRORS = [
     (lambda b, g: Board.bitboard_from_fen(x=START), "Board.bitboard_from_fen() got an unexpected keyword argument 'x'"),
     (lambda b, g: Board.bitboard_from_fen(START, fen=START), "Board.bitboard_from_fen() got multiple values for argument 'fen'"),
     (lambda b, g: b.bitboard_from_fen(5), conversion("fen", "int")),
+    # Board.bitboard_bytes_from_fen and bitboard_into
+    (lambda b, g: Board.bitboard_bytes_from_fen(), "Board.bitboard_bytes_from_fen() missing 1 required positional argument: 'fen'"),
+    (lambda b, g: b.bitboard_bytes_from_fen(START, fen=START), "Board.bitboard_bytes_from_fen() got multiple values for argument 'fen'"),
+    (lambda b, g: Board.bitboard_bytes_from_fen(5), conversion("fen", "int")),
+    (lambda b, g: b.bitboard_into(), "Board.bitboard_into() missing 1 required positional argument: 'out'"),
+    (lambda b, g: b.bitboard_into(bytearray(768), bytearray(768)), "Board.bitboard_into() takes 1 positional arguments but 2 were given"),
+    (lambda b, g: b.bitboard_into(bytearray(768), out=bytearray(768)), "Board.bitboard_into() got multiple values for argument 'out'"),
+    (lambda b, g: b.bitboard_into(buffer=bytearray(768)), "Board.bitboard_into() got an unexpected keyword argument 'buffer'"),
     # MoveGenerator.__new__ and __call__
     (lambda b, g: MoveGenerator(1), "MoveGenerator.__new__() takes 0 positional arguments but 1 was given"),
     (lambda b, g: MoveGenerator(1, 2), "MoveGenerator.__new__() takes 0 positional arguments but 2 were given"),
@@ -95,12 +103,13 @@ def test_argument_error(board, gen, call, message):
     "call",
     [
         *(lambda b, g, m=m: getattr(b, m)(1) for m in ("fen", "pop", "bitboard", "turn", "reflect", "copy",
-                                                      "repetitions", "ply")),
+                                                      "repetitions", "ply", "bitboard_bytes")),
         lambda b, g: b.fen(x=1),
         lambda b, g: Board.push(5, "e2e4"),
         lambda b, g: Board.fen(g),
         lambda b, g: MoveGenerator.__call__(b, b),
         lambda b, g: MoveGenerator.is_check(b, b),
+        lambda b, g: Board.bitboard_into(g, bytearray(768)),
         lambda b, g: MoveGenerator.outcome(b, b),
     ],
 )
@@ -118,6 +127,7 @@ def test_interpreter_type_error(board, gen, call):
         lambda b, g: Board(fen=START + " \udfff"),
         lambda b, g: b.push("e2\ud800"),
         lambda b, g: Board.bitboard_from_fen("\ud800"),
+        lambda b, g: Board.bitboard_bytes_from_fen("\ud800"),
     ],
 )
 def test_unencodable_text_raises_encoding_error_unchanged(board, gen, call):
