@@ -8,10 +8,15 @@ namespace {
 
 constexpr Bitboard DARK_SQUARES = 0xAA55AA55AA55AA55ull;  // a1 is dark
 
-int piece_count(const std::array<std::uint64_t, 13>& bb) {
-    int count = 0;
-    for (std::size_t i = 0; i < 12; ++i) count += std::popcount(bb[i]);
-    return count;
+constexpr bool at_most_one_bit(Bitboard b) { return !(b & (b - 1)); }
+
+// popcount(earlier) - popcount(later). Most moves change a bitboard by one bit
+// gained and one lost, which needs no count; the full count is the rare path.
+int count_difference(Bitboard earlier, Bitboard later) {
+    const Bitboard gained = earlier & ~later;
+    const Bitboard lost = later & ~earlier;
+    if (at_most_one_bit(gained) && at_most_one_bit(lost)) return (gained != 0) - (lost != 0);
+    return std::popcount(gained) - std::popcount(lost);
 }
 
 }  // namespace
@@ -28,8 +33,7 @@ int Board::repetitions() const {
     // walking back both only grow: once either differs from the current
     // position, no earlier position can equal it.
     const std::uint64_t rights = bitboards[STATE] & state::CASTLING;
-    const int pieces = piece_count(bitboards);
-    int earlier_pieces = pieces;
+    int added_pieces = 0;  // piece bits in the earlier position beyond the current one's
     int count = 1;
     for (std::size_t r = undo_stack.size(); r-- > 0;) {
         const UndoRecord& record = undo_stack[r];
@@ -37,11 +41,12 @@ int Board::repetitions() const {
         for (unsigned mask = record.pushed_mask; mask; mask &= mask - 1) {
             const auto piece = static_cast<std::size_t>(std::countr_zero(mask));
             const std::uint64_t saved = history[piece][--unread[piece]];
-            earlier_pieces += std::popcount(saved) - std::popcount(position[piece]);
+            added_pieces += count_difference(saved, position[piece]);
             position[piece] = saved;
         }
-        if ((position[STATE] & state::CASTLING) != rights || earlier_pieces != pieces) break;
-        count += position == bitboards;
+        if ((position[STATE] & state::CASTLING) != rights || added_pieces != 0) break;
+        // The state word first: it differs at every other step (the side to move).
+        count += position[STATE] == bitboards[STATE] && position == bitboards;
     }
     return count;
 }
