@@ -32,7 +32,7 @@ int Board::repetitions() const {
     // A move never gives castling rights back and never adds a piece bit, so
     // walking back both only grow: once either differs from the current
     // position, no earlier position can equal it.
-    const std::uint64_t rights = bitboards[STATE] & state::CASTLING;
+    const std::uint64_t rights = bitboards[STATE] & StateWord::ALL_CASTLING_RIGHTS;
     int added_pieces = 0;  // piece bits in the earlier position beyond the current one's
     int count = 1;
     for (std::size_t r = undo_stack.size(); r-- > 0;) {
@@ -44,7 +44,7 @@ int Board::repetitions() const {
             added_pieces += count_difference(saved, position[piece]);
             position[piece] = saved;
         }
-        if ((position[STATE] & state::CASTLING) != rights || added_pieces != 0) break;
+        if ((position[STATE] & StateWord::ALL_CASTLING_RIGHTS) != rights || added_pieces != 0) break;
         // The state word first: it differs at every other step (the side to move).
         count += position[STATE] == bitboards[STATE] && position == bitboards;
     }
@@ -52,11 +52,12 @@ int Board::repetitions() const {
 }
 
 bool Board::insufficient_material() const {
-    const auto& bb = bitboards;
-    if (bb[WHITE_PAWN] | bb[WHITE_ROOK] | bb[WHITE_QUEEN] | bb[BLACK_PAWN] | bb[BLACK_ROOK] | bb[BLACK_QUEEN])
-        return false;
-    const int knights = std::popcount(bb[WHITE_KNIGHT]) + std::popcount(bb[BLACK_KNIGHT]);
-    const Bitboard bishops = bb[WHITE_BISHOP] | bb[BLACK_BISHOP];
+    const auto of = [&](Colour colour, Kind kind) { return bitboards[static_cast<std::size_t>(piece_of(colour, kind))]; };
+    const auto both = [&](Kind kind) { return of(WHITE, kind) | of(BLACK, kind); };
+    if (both(PAWN) | both(ROOK) | both(QUEEN)) return false;
+    // Counted per colour: two knights sharing a square are still two knights.
+    const int knights = std::popcount(of(WHITE, KNIGHT)) + std::popcount(of(BLACK, KNIGHT));
+    const Bitboard bishops = both(BISHOP);
     if (knights) return knights == 1 && !bishops;
     return !(bishops & DARK_SQUARES) || !(bishops & ~DARK_SQUARES);
 }

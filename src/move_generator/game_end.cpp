@@ -14,9 +14,9 @@ std::string_view name(Outcome outcome) {
 }
 
 bool MoveGenerator::is_check(const Board& board) const {
-    const bool white = board.white_to_move();
-    const Bitboard kings = board.bitboards[white ? WHITE_KING : BLACK_KING];
-    return kings && square_in_check(board, lsb(kings), white ? 1 : 0);
+    const Colour side = board.side_to_move();
+    const Bitboard kings = board.bitboards[static_cast<std::size_t>(piece_of(side, KING))];
+    return kings && square_in_check(board, lsb(kings), side);
 }
 
 Outcome MoveGenerator::outcome(Board& board) const {

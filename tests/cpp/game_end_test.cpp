@@ -69,10 +69,9 @@ TEST(IsCheck, AgreesWithTheOpponentsCaptures) {
         if (entry.fen.empty()) continue;
         Board board = Board::from_fen(entry.fen);
         for (int ply = 0; ply < 40; ++ply) {
-            const bool white = board.white_to_move();
-            const Bitboard kings = board.bitboards[white ? WHITE_KING : BLACK_KING];
+            const Bitboard kings = board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), KING))];
             Board passed = board;
-            passed.bitboards[STATE] ^= state::WHITE_TO_MOVE;
+            passed.bitboards[STATE] ^= StateWord::WHITE_TO_MOVE;
             MoveList replies;
             generator().candidates(passed, replies);
             bool captures_king = false;
