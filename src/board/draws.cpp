@@ -52,7 +52,9 @@ int Board::repetitions() const {
 }
 
 bool Board::insufficient_material() const {
-    const auto of = [&](Colour colour, Kind kind) { return bitboards[static_cast<std::size_t>(piece_of(colour, kind))]; };
+    const auto of = [&](Colour colour, Kind kind) {
+        return bitboards[static_cast<std::size_t>(piece_of(colour, kind))];
+    };
     const auto both = [&](Kind kind) { return of(WHITE, kind) | of(BLACK, kind); };
     if (both(PAWN) | both(ROOK) | both(QUEEN)) return false;
     // Counted per colour: two knights sharing a square are still two knights.
