@@ -31,7 +31,7 @@ void square_in_check(benchmark::State& state) {
     const Board board = Board::from_fen(KIWIPETE);
     int sq = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(generator().square_in_check(board, sq, 1));
+        benchmark::DoNotOptimize(generator().square_in_check(board, sq, WHITE));
         sq = (sq + 1) & 63;
     }
 }
@@ -48,6 +48,33 @@ void generate(benchmark::State& state, const char* fen) {
 BENCHMARK_CAPTURE(generate, initial, DEFAULT_FEN.data());
 BENCHMARK_CAPTURE(generate, kiwipete, KIWIPETE);
 BENCHMARK_CAPTURE(generate, middlegame, MIDDLEGAME);
+
+void planes(benchmark::State& state) {
+    const Board board = Board::from_fen(KIWIPETE);
+    Planes cells;
+    for (auto _ : state) {
+        expand_planes(board.bitboards.data(), cells);
+        benchmark::DoNotOptimize(cells);
+    }
+}
+BENCHMARK(planes);
+
+void game_outcome(benchmark::State& state, const char* fen) {
+    Board board = Board::from_fen(fen);
+    for (auto _ : state) benchmark::DoNotOptimize(generator().outcome(board));
+}
+BENCHMARK_CAPTURE(game_outcome, middlegame, MIDDLEGAME);
+BENCHMARK_CAPTURE(game_outcome, checkmate, "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -");
+
+// A line of `range(0)` knight moves with nothing captured: the walk reads it all.
+void repetition_count(benchmark::State& state) {
+    Board board = Board::from_fen(DEFAULT_FEN);
+    const char* shuffle[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+    for (std::int64_t i = 0; i < state.range(0); ++i)
+        board.push_move(std::get<ChessMove>(ChessMove::from_str(shuffle[i % 4])));
+    for (auto _ : state) benchmark::DoNotOptimize(board.repetitions());
+}
+BENCHMARK(repetition_count)->Arg(10)->Arg(100)->Arg(600);
 
 void construct_generator(benchmark::State& state) {
     for (auto _ : state) {

@@ -1,57 +1,92 @@
-"""Random self-play turned into piece planes, the usual input of a chess network.
+"""Random self-play recorded as piece planes, the usual input of a chess network.
 
-    python3 selfplay_planes.py [--seed N] [--max-plies N] [--save FILE.npz]
+    python3 selfplay_planes.py [--seed N] [--games N] [--max-plies N] [--save FILE.npz]
 
-Plays one game of uniformly random legal moves (the same game for the same
-seed, at most --max-plies plies) and stacks the planes of every position in
-which a move was chosen into a numpy array of shape (plies, 12, 8, 8):
+Plays games of uniformly random legal moves (the same games for the same
+seed). A game ends by checkmate, stalemate, insufficient material or
+threefold repetition, or stops unfinished after --max-plies plies. The planes
+of every position in which a move was chosen are written by
+Board.bitboard_into straight into one numpy array of shape
+(positions, 12, 8, 8), without going through Python lists:
 
     axis 1  piece plane: white P N B R Q K, then black p n b r q k
     axis 2  rank, 0 = rank 1 (White's back rank)
     axis 3  file, 0 = file a
 
 so planes[i] is the position before moves[i], seen from White's side whoever
-is to move. It prints the shape and a short summary of the game; --save writes
-the planes together with the moves and the FEN of each position (np.savez).
+is to move. Each game's result is recorded ("1-0", "0-1", "1/2-1/2", or "*"
+when it stopped at the cap) with the reason, and each position gets its
+game's result from White's point of view (+1, 0, -1; 0 when unfinished), the
+usual value target. --save writes planes, moves, fens, game (the game of each
+position) and value, and per game its result and reason (np.savez).
 
 Needs numpy (Debian: python3-numpy) and the vemla_chess module on the path.
 """
 
 import argparse
+import collections
 import random
 import sys
+from dataclasses import dataclass, field
 
 import numpy as np
 import numpy.typing as npt
 
 from vemla_chess import Board, MoveGenerator
 
-PIECE_LETTERS = "PNBRQKpnbrqk"  # plane order of Board.bitboard()
+PIECE_LETTERS = "PNBRQKpnbrqk"  # plane order of Board.bitboard_bytes()
+SCORES = {"1-0": 1, "0-1": -1, "1/2-1/2": 0, "*": 0}
 Planes = npt.NDArray[np.bool_]
 
 
-def play(seed: int, max_plies: int) -> tuple[Planes, list[str], list[str], Board]:
-    """Plays the game; returns the planes, the moves, the FEN before each
-    move, and the final board."""
-    rng = random.Random(seed)
-    board = Board()
-    generator = MoveGenerator()
-    planes: list[list[list[bool]]] = []
-    moves: list[str] = []
-    fens: list[str] = []
-    while len(moves) < max_plies:
-        legal = generator(board)
-        if not legal:
+@dataclass
+class Game:
+    moves: list[str] = field(default_factory=list)
+    fens: list[str] = field(default_factory=list)  # before each move
+    result: str = "*"
+    reason: str = "unfinished"
+    final: str = ""
+
+
+class PlaneBuffer:
+    """A (positions, 12, 8, 8) array that doubles its room when full."""
+
+    def __init__(self) -> None:
+        self.array: Planes = np.empty((256, 12, 8, 8), dtype=np.bool_)
+        self.size = 0
+
+    def append(self, board: Board) -> None:
+        if self.size == len(self.array):
+            self.array = np.concatenate([self.array, np.empty_like(self.array)])
+        board.bitboard_into(self.array[self.size])
+        self.size += 1
+
+    def view(self) -> Planes:
+        return self.array[: self.size]
+
+
+def play(generator: MoveGenerator, rng: random.Random, max_plies: int, planes: PlaneBuffer) -> Game:
+    board, game = Board(), Game()
+    while True:
+        ending: str | None = generator.outcome(board)
+        if ending is None and board.repetitions() >= 3:
+            ending = "threefold_repetition"
+        if ending is not None:
+            game.reason = ending
+            if ending == "checkmate":  # the side to move has lost
+                game.result = "0-1" if board.turn() == "white" else "1-0"
+            else:
+                game.result = "1/2-1/2"
             break
-        planes.append(board.bitboard())
-        fens.append(board.fen())
-        move = rng.choice(legal)
+        if len(game.moves) == max_plies:
+            break
+        planes.append(board)
+        game.fens.append(board.fen())
+        move = rng.choice(generator(board))
         board.push(move)
-        moves.append(move)
-    # Each plane is 64 squares in a1, b1, ..., h8 order: rank-major, so a plain
-    # reshape gives [rank][file].
-    array = np.array(planes, dtype=bool).reshape(len(planes), 12, 8, 8)
-    return array, moves, fens, board
+        game.moves.append(move)
+    game.final = board.fen()
+    return game
 
 
 def piece_counts(planes: Planes) -> str:
@@ -60,33 +95,41 @@ def piece_counts(planes: Planes) -> str:
 
 
 def main(argv: list[str]) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--max-plies", type=int, default=200)
-    parser.add_argument("--save", metavar="FILE.npz", help="write planes, moves and fens")
+    parser.add_argument("--games", type=int, default=1)
+    parser.add_argument("--max-plies", type=int, default=600)
+    parser.add_argument("--save", metavar="FILE.npz", help="write planes, moves, fens, games and results")
     args = parser.parse_args(argv)
-    if args.max_plies < 0:
-        parser.error("--max-plies must not be negative")
+    if args.max_plies < 0 or args.games < 1:
+        parser.error("--max-plies must not be negative and --games must be positive")
 
-    planes, moves, fens, final = play(args.seed, args.max_plies)
+    rng, generator, buffer = random.Random(args.seed), MoveGenerator(), PlaneBuffer()
+    games = [play(generator, rng, args.max_plies, buffer) for _ in range(args.games)]
+    planes = buffer.view()
 
+    for i, game in enumerate(games, 1):
+        print(f"game {i}: {len(game.moves)} plies, {game.result} ({game.reason.replace('_', ' ')})")
+    reasons = collections.Counter(game.reason for game in games)
+    print("endings: " + ", ".join(f"{reason} {n}" for reason, n in sorted(reasons.items())))
     print(f"planes: {planes.shape} {planes.dtype}")
-    if len(moves) == args.max_plies:
-        print(f"game: {len(moves)} plies, stopped at the cap")
-    else:
-        # Without a check test in the API, mate and stalemate look alike here.
-        print(f"game: {len(moves)} plies, {final.turn()} has no legal move (mate or stalemate)")
-    print(f"first moves: {' '.join(moves[:12])}")
+    print(f"first moves: {' '.join(games[0].moves[:12])}")
     if len(planes):
         print(f"pieces at the start:         {piece_counts(planes[0])}")
         print(f"pieces before the last move: {piece_counts(planes[-1])}")
         busiest = np.unravel_index(planes.any(axis=1).sum(axis=0).argmax(), (8, 8))
         print(f"square most often occupied: {'abcdefgh'[busiest[1]]}{busiest[0] + 1}")
-    print(f"final position: {final.fen()}")
+    print(f"final position: {games[-1].final}")
 
     if args.save:
-        np.savez(args.save, planes=planes, moves=np.array(moves, dtype=str),
-                 fens=np.array(fens, dtype=str))
+        game_of = np.repeat(np.arange(len(games)), [len(g.moves) for g in games])
+        np.savez(args.save, planes=planes,
+                 moves=np.array([m for g in games for m in g.moves], dtype=str),
+                 fens=np.array([f for g in games for f in g.fens], dtype=str),
+                 game=game_of,
+                 value=np.array([SCORES[games[i].result] for i in game_of], dtype=np.int8),
+                 results=np.array([g.result for g in games], dtype=str),
+                 reasons=np.array([g.reason for g in games], dtype=str))
     return 0
 
 

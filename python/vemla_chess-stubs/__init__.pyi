@@ -4,12 +4,21 @@ Supported interpreters: CPython 3.10 to 3.13.
 
 Squares are numbered 0 to 63, a1 = 0, h1 = 7, a8 = 56, h8 = 63. Internal
 failures of the native code raise PanicException, which derives from
-BaseException and is not a module attribute.
+BaseException; catch it by name (it is not listed in __all__).
 """
 
-from typing import final
+from typing import Literal, final
+
+from _typeshed import WriteableBuffer
 
 __all__ = ["Board", "MoveGenerator"]
+
+class PanicException(BaseException):
+    """Raised when the native code of vemla_chess fails internally. Like
+    SystemExit, it derives from BaseException, so it passes through ordinary
+    `except Exception` handlers. Its single argument is the message."""
+
+_Outcome = Literal["checkmate", "stalemate", "insufficient_material"]
 
 @final
 class Board:
@@ -47,6 +56,26 @@ class Board:
     @staticmethod
     def bitboard_from_fen(fen: str) -> list[list[bool]]:
         """The planes of bitboard() for the placement field of a FEN text."""
+    def bitboard_bytes(self) -> bytes:
+        """The planes of bitboard() as 768 bytes of 0 or 1, cell 64 * p + k for
+        square k of plane p: numpy.frombuffer(..., dtype=numpy.bool_)."""
+    @staticmethod
+    def bitboard_bytes_from_fen(fen: str) -> bytes:
+        """bitboard_bytes() for the placement field of a FEN text."""
+    def bitboard_into(self, out: WriteableBuffer) -> None:
+        """Writes the 768 cells of bitboard_bytes() into a writable, C-contiguous
+        buffer of 768 one-byte items (bytearray, numpy bool_/uint8/int8 array).
+
+        Any other buffer raises TypeError (not writable, items of another
+        kind) or ValueError (another size, not C-contiguous), and nothing is
+        written.
+        """
+    def repetitions(self) -> int:
+        """How often the current position (pieces, side to move, castling
+        rights, en-passant file) occurs among the starting position and the
+        positions after each move that pop() can take back; at least 1."""
+    def ply(self) -> int:
+        """The number of moves that pop() can take back."""
 
 @final
 class MoveGenerator:
@@ -56,3 +85,10 @@ class MoveGenerator:
     def __call__(self, board: Board) -> list[str]:
         """The legal moves of the position in long algebraic text, in a fixed
         order. The board ends as it started."""
+    def is_check(self, board: Board) -> bool:
+        """Whether the (lowest) king of the side to move is attacked; False
+        when that side has no king."""
+    def outcome(self, board: Board) -> _Outcome | None:
+        """"checkmate", "stalemate" or "insufficient_material" (the first that
+        holds), or None while the game goes on. Repetition is not tested: use
+        board.repetitions(). The board ends as it started."""

@@ -37,22 +37,25 @@ constexpr std::array<PublicType, 2> PUBLIC_TYPES{{
     {"MoveGenerator", move_generator_type},
 }};
 
-// Adds each class and then __all__, built once at its final length. Returns
-// false with an exception set at the first failure; later classes are then
-// not created.
+// Adds each class and then __all__. Returns false with an exception set at
+// the first failure; later classes are then not created. __all__ grows by
+// appending, so it never holds an empty slot that a collection started by one
+// of these allocations could find through gc.get_objects().
 bool add_types(PyObject* module) {
-    Ref all = Ref::steal(PyList_New(static_cast<Py_ssize_t>(PUBLIC_TYPES.size())));
+    Ref all = Ref::steal(PyList_New(0));
     if (!all) return false;
-    Py_ssize_t i = 0;
     for (const PublicType& entry : PUBLIC_TYPES) {
         PyTypeObject* type = entry.get();
         if (!type) return false;
-        PyObject* name = PyUnicode_FromString(entry.name);
-        if (!name) return false;
-        PyList_SET_ITEM(all.get(), i++, name);  // steals name
+        Ref name = Ref::steal(PyUnicode_FromString(entry.name));
+        if (!name || PyList_Append(all.get(), name.get()) < 0) return false;
         if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(type)) < 0) return false;
     }
-    return PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
+    if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
+    // Reachable by name for `except vemla_chess.PanicException:`, but not
+    // listed in __all__.
+    PyObject* panic = panic_type();
+    return panic && PyModule_AddObjectRef(module, "PanicException", panic) == 0;
 }
 
 }  // namespace

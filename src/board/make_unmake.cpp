@@ -2,18 +2,13 @@
 #include "board/mod.hpp"
 #include "failure.hpp"
 
+#include <bit>
+#include <cstring>
 #include <new>
 
 namespace vemla {
 
 namespace detail {
-
-constexpr std::string_view SQUARE_NAMES[64] = {
-    "a1", "b1", "c1", "d1", "e1", "f1", "g1", "h1", "a2", "b2", "c2", "d2", "e2", "f2", "g2", "h2",
-    "a3", "b3", "c3", "d3", "e3", "f3", "g3", "h3", "a4", "b4", "c4", "d4", "e4", "f4", "g4", "h4",
-    "a5", "b5", "c5", "d5", "e5", "f5", "g5", "h5", "a6", "b6", "c6", "d6", "e6", "f6", "g6", "h6",
-    "a7", "b7", "c7", "d7", "e7", "f7", "g7", "h7", "a8", "b8", "c8", "d8", "e8", "f8", "g8", "h8",
-};
 
 void no_piece(int from) {
     panic("no piece on " + std::string(SQUARE_NAMES[from]) + " to move");
@@ -38,23 +33,30 @@ void Board::reflect() {
         bitboards[kind] = __builtin_bswap64(bitboards[kind + 6]);
         bitboards[kind + 6] = __builtin_bswap64(white);
     }
-    const std::uint64_t word = bitboards[STATE];
-    const std::uint64_t side = (word & state::WHITE_TO_MOVE) ^ state::WHITE_TO_MOVE;
-    // Castling K,Q (bits 1-2) trade places with k,q (bits 3-4); the two
-    // en-passant groups trade places as blocks of eight.
-    const std::uint64_t castling = ((word >> 2) & 0x6) | ((word << 2) & 0x18);
-    const std::uint64_t ep = ((word >> 8) & (0xFFull << 5)) | ((word << 8) & (0xFFull << 13));
-    bitboards[STATE] = (word & ~state::LOW_BITS) | side | castling | ep;
+    bitboards[STATE] = state().reflected().bits;
 
     // Moves made before the reflection can no longer be taken back.
     for (auto& stack : history) stack.release();
     undo_stack.release();
 }
 
-void expand_planes(const std::uint64_t* words, Planes& cells) {
-    for (std::size_t p = 0; p < 12; ++p)
-        for (std::size_t k = 0; k < 64; ++k)
-            cells[64 * p + k] = static_cast<std::uint8_t>((words[p] >> k) & 1);
+void expand_planes(const std::uint64_t* words, std::uint8_t* cells) {
+    // Eight cells per step, one rank of one plane: the rank's byte is copied
+    // into all eight bytes of a word, byte j keeps only bit j, and adding 0x7F
+    // to every byte carries a set bit into the byte's top bit (never beyond
+    // it), which the shift brings down to bit 0.
+    constexpr std::uint64_t ONES = 0x0101010101010101ull;
+    constexpr std::uint64_t DIAGONAL = 0x8040201008040201ull;
+    constexpr std::uint64_t LOW_SEVEN = 0x7F7F7F7F7F7F7F7Full;
+    for (std::size_t p = 0; p < 12; ++p) {
+        for (std::size_t rank = 0; rank < 8; ++rank) {
+            const std::uint64_t byte = (words[p] >> (8 * rank)) & 0xFF;
+            std::uint64_t spread = ((((byte * ONES) & DIAGONAL) + LOW_SEVEN) >> 7) & ONES;
+            // Byte j of the word is cell 8 * rank + j.
+            if constexpr (std::endian::native == std::endian::big) spread = __builtin_bswap64(spread);
+            std::memcpy(cells + 64 * p + 8 * rank, &spread, sizeof spread);
+        }
+    }
 }
 
 }  // namespace vemla

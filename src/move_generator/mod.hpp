@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "board/mod.hpp"
@@ -29,6 +30,12 @@ struct MoveList {
     const ChessMove* end() const { return moves.data() + size; }
 };
 
+// How a game stands for the side to move, in the order the tests are made.
+enum class Outcome { ONGOING, CHECKMATE, STALEMATE, INSUFFICIENT_MATERIAL };
+
+// "checkmate", "stalemate", "insufficient_material"; empty for ONGOING.
+std::string_view name(Outcome outcome);
+
 struct MoveGenerator {
     // 128 tables of TABLE_SIZE words: rook table of square s at 2s, bishop
     // table at 2s + 1. Kept in one allocation; table t starts at t * TABLE_SIZE.
@@ -46,21 +53,20 @@ struct MoveGenerator {
         return table(2 * sq + 1)[bishop_index(sq, occ)];
     }
 
-    // Whether square sq is attacked by the opponent of side (1: the square is
-    // White's and Black attacks it; anything else: White attacks it).
-    bool square_in_check(const Board& board, int sq, unsigned side) const {
+    // Whether square sq is attacked by the pieces of side's opponent (side is
+    // the colour whose square it is, typically the king's own colour).
+    bool square_in_check(const Board& board, int sq, Colour side) const {
         const auto& bb = board.bitboards;
         const auto s = static_cast<std::size_t>(sq);
-        const bool black_attacks = side == 1;
-        const std::size_t base = black_attacks ? 6 : 0;
+        const Colour attacker = opposite(side);
+        const std::size_t base = static_cast<std::size_t>(piece_of(attacker, PAWN));
         // Knights, pawns and the king by single bit tests, combined into one
         // branch: whichever finds the attacker, the answer is the same.
-        const Bitboard pawn_squares = black_attacks ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        const Bitboard pawn_squares = attacker == BLACK ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
         if ((KNIGHT_ATTACKS[s] & bb[base + KNIGHT]) | (pawn_squares & bb[base + PAWN]) |
             (KING_ATTACKS[s] & bb[base + KING]))
             return true;
-        const Bitboard occ = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5] | bb[6] | bb[7] |
-                             bb[8] | bb[9] | bb[10] | bb[11];
+        const Bitboard occ = board.occupancy();
         const Bitboard queens = bb[base + QUEEN];
         return (rook_attacks(sq, occ) & (bb[base + ROOK] | queens)) |
                (bishop_attacks(sq, occ) & (bb[base + BISHOP] | queens));
@@ -78,18 +84,33 @@ struct MoveGenerator {
     // used to try each candidate and ends exactly as it started.
     void generate(Board& board, MoveList& legal) const;
 
+    // Whether the side to move has a legal move: candidates are tried in
+    // generation order until one leaves the king safe. The board ends exactly
+    // as it started.
+    bool has_legal_move(Board& board) const;
+
+    // Whether the lowest king of the side to move is attacked; false when
+    // that side has no king.
+    bool is_check(const Board& board) const;
+
+    // Checkmate (no legal move, in check), stalemate (no legal move),
+    // insufficient material, or ONGOING: the first that holds. Repetition is
+    // left to the caller (Board::repetitions). The board ends as it started.
+    Outcome outcome(Board& board) const;
+
     // Candidates before the legality filter (exposed for tests).
     void candidates(const Board& board, MoveList& list) const;
 
     // Rook-pass (kind ROOK) or bishop-pass (kind BISHOP) moves of the mover's
     // sliders; queens take part in both.
-    void magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy, int kind,
+    void magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy, Kind kind,
                      MoveList& list) const;
 };
 
-// One attack table of TABLE_SIZE entries for square sq and relevance mask,
-// built by walking rays for every subset of the mask (kind ROOK or BISHOP).
-std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, int kind);
+// rook_bishop_moves: one attack table of TABLE_SIZE entries for square sq
+// and relevance mask, built by walking rays for every subset of the mask
+// (kind ROOK for a rook table, any other kind for a bishop table).
+std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, Kind kind);
 
 // Perft: leaf nodes at depth (depth 1 counts the legal moves).
 std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth);

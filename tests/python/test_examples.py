@@ -40,19 +40,9 @@ def planes_of(fen):
     return out
 
 
-# Seed 10 ends in mate or stalemate at ply 195; the others reach their cap.
-@needs_numpy
-@pytest.mark.parametrize("seed, cap", [(1, 60), (10, 400), (2, 0)])
-def test_selfplay_planes_match_the_game(tmp_path, seed, cap):
-    out = run_example("selfplay_planes.py", "--seed", seed, "--max-plies", cap,
-                      "--save", tmp_path / "game.npz", cwd=tmp_path)
-    data = np.load(tmp_path / "game.npz")
-    planes, moves, fens = data["planes"], list(data["moves"]), list(data["fens"])
-    assert f"planes: {planes.shape} bool" in out
-    assert planes.dtype == bool and planes.shape == (len(moves), 12, 8, 8)
-    assert len(moves) <= cap
-
-    board, gen = Board(), MoveGenerator()
+def replay(moves, fens, planes, gen):
+    """Replays one game's moves, checking each recorded position; returns the board."""
+    board = Board()
     for i, move in enumerate(moves):
         assert board.fen() == fens[i]
         # Orientation and plane order checked against the FEN, not the module.
@@ -61,9 +51,51 @@ def test_selfplay_planes_match_the_game(tmp_path, seed, cap):
         assert [int(planes[i][p].sum()) for p in range(12)] == [placement.count(c) for c in LETTERS]
         assert move in gen(board)
         board.push(move)
-    if len(moves) < cap:  # the game stopped early only because it was over
-        assert gen(board) == []
-        assert "no legal move" in out
+    return board
+
+
+def material(board):
+    """The pieces besides the kings, read from the FEN."""
+    return sorted(c for c in board.fen().split()[0] if c.isalpha() and c not in "Kk")
+
+
+# Seed 7 ends in checkmate, stalemate and threefold repetition, seed 1 in
+# insufficient material; both leave games unfinished at the cap.
+@needs_numpy
+@pytest.mark.parametrize("seed, games, cap", [(7, 12, 300), (1, 12, 300), (2, 1, 0)])
+def test_selfplay_records_games_that_end_by_the_rules(tmp_path, seed, games, cap):
+    out = run_example("selfplay_planes.py", "--seed", seed, "--games", games, "--max-plies", cap,
+                      "--save", tmp_path / "games.npz", cwd=tmp_path)
+    data = np.load(tmp_path / "games.npz")
+    planes, moves, fens, game_of = data["planes"], list(data["moves"]), list(data["fens"]), data["game"]
+    assert f"planes: {planes.shape} bool" in out
+    assert planes.dtype == bool and planes.shape == (len(moves), 12, 8, 8)
+    assert len(data["results"]) == len(data["reasons"]) == games
+
+    gen = MoveGenerator()
+    for g in range(games):
+        at = np.flatnonzero(game_of == g)
+        result, reason = str(data["results"][g]), str(data["reasons"][g])
+        board = replay([moves[i] for i in at], [fens[i] for i in at], planes[at], gen)
+        assert f"game {g + 1}: {len(at)} plies, {result} ({reason.replace('_', ' ')})" in out
+        assert set(data["value"][at].tolist()) <= {{"1-0": 1, "0-1": -1}.get(result, 0)}
+        legal = gen(board)
+        if reason == "unfinished":
+            assert len(at) == cap and result == "*"
+            assert legal and gen.outcome(board) is None and board.repetitions() < 3
+        elif reason == "checkmate":
+            assert legal == [] and gen.is_check(board)
+            assert result == ("0-1" if board.turn() == "white" else "1-0")
+        elif reason == "stalemate":
+            assert legal == [] and not gen.is_check(board) and result == "1/2-1/2"
+        elif reason == "insufficient_material":
+            assert legal and result == "1/2-1/2"
+            assert material(board) in ([], ["N"], ["n"]) or set(material(board)) <= {"B", "b"}
+        else:
+            assert reason == "threefold_repetition" and result == "1/2-1/2"
+            assert board.repetitions() == 3 and gen.outcome(board) is None
+            # Three equal positions among those played through, the last included.
+            assert (fens[at[0]:at[-1] + 1] + [board.fen()]).count(board.fen()) == 3
     assert f"final position: {board.fen()}" in out
 
 

@@ -93,6 +93,15 @@ def mirrored(board):
     return words[6:] + words[:6], f"{side} {rights} {ep if ep == '-' else ep[0] + ('6' if side == 'w' else '3')}"
 
 
+def cannot_mate(words):
+    """Only kings, or kings and one knight, or kings and bishops all on squares of one colour."""
+    pawns_rooks_queens = [words[i] for i in (0, 3, 4, 6, 9, 10)]
+    knights = bin(words[1]).count("1") + bin(words[7]).count("1")
+    bishop_squares = [k for k in range(64) if (words[2] | words[8]) >> k & 1]
+    colours = {(k % 8 + k // 8) % 2 for k in bishop_squares}
+    return not any(pawns_rooks_queens) and (knights == 0 and len(colours) <= 1 or knights == 1 and not bishop_squares)
+
+
 def read_move(text, board):
     """Predicts board.push(text): returns for a move that is made, raises Expected otherwise."""
     if any(0xD800 <= ord(c) <= 0xDFFF for c in text):
@@ -234,6 +243,13 @@ class BoardCalls(RuleBasedStateMachine):
         moves, _ = outcome(GEN, self.board)
         assert snapshot(self.board) == before
         assert moves is None or all(re.fullmatch("([a-h][1-8]){2}[nbrq]?", m) for m in moves)
+        if moves is not None:
+            check, ending = GEN.is_check(self.board), GEN.outcome(self.board)
+            assert snapshot(self.board) == before
+            if not moves:
+                assert ending == ("checkmate" if check else "stalemate")
+            else:
+                assert ending == ("insufficient_material" if cannot_mate(plane_words(self.board)) else None)
         if moves and push:
             self.stack.append(before[:2])
             self.board.push(moves[index % len(moves)])
@@ -284,7 +300,10 @@ class BoardCalls(RuleBasedStateMachine):
             placement, side = self.board.fen().split()[:2]
             assert self.board.turn() == {"w": "white", "b": "black"}[side]
             assert write_placement(plane_words(self.board)) == placement
-            assert pops_available(self.board) == len(self.stack)
+            assert pops_available(self.board) == len(self.stack) == self.board.ply()
+            current = self.position()
+            assert self.board.repetitions() == 1 + self.stack.count(current)
+            assert self.board.bitboard_bytes() == bytes(int(c) for plane in current[1] for c in plane)
             for board, snap in self.kept:
                 assert snapshot(board) == snap
 

@@ -1,0 +1,67 @@
+// Draw rules that depend on the position and its line alone: repetition,
+// counted from the undo history, and insufficient material.
+#include "board/mod.hpp"
+
+namespace vemla {
+
+namespace {
+
+constexpr Bitboard DARK_SQUARES = 0xAA55AA55AA55AA55ull;  // a1 is dark
+
+constexpr bool at_most_one_bit(Bitboard b) { return !(b & (b - 1)); }
+
+// popcount(earlier) - popcount(later). Most moves change a bitboard by one bit
+// gained and one lost, which needs no count; the full count is the rare path.
+int count_difference(Bitboard earlier, Bitboard later) {
+    const Bitboard gained = earlier & ~later;
+    const Bitboard lost = later & ~earlier;
+    if (at_most_one_bit(gained) && at_most_one_bit(lost)) return (gained != 0) - (lost != 0);
+    return std::popcount(gained) - std::popcount(lost);
+}
+
+}  // namespace
+
+int Board::repetitions() const {
+    // Walk back through the line: each undo record gives back the state word
+    // and the bitboards its move saved, so the walk rebuilds the position
+    // before each move, most recent first, without touching the board.
+    std::array<std::uint64_t, 13> position = bitboards;
+    std::array<std::size_t, 12> unread{};
+    for (std::size_t i = 0; i < 12; ++i) unread[i] = history[i].size();
+
+    // A move never gives castling rights back and never adds a piece bit, so
+    // walking back both only grow: once either differs from the current
+    // position, no earlier position can equal it.
+    const std::uint64_t rights = bitboards[STATE] & StateWord::ALL_CASTLING_RIGHTS;
+    int added_pieces = 0;  // piece bits in the earlier position beyond the current one's
+    int count = 1;
+    for (std::size_t r = undo_stack.size(); r-- > 0;) {
+        const UndoRecord& record = undo_stack[r];
+        position[STATE] = record.saved_state;
+        for (unsigned mask = record.pushed_mask; mask; mask &= mask - 1) {
+            const auto piece = static_cast<std::size_t>(std::countr_zero(mask));
+            const std::uint64_t saved = history[piece][--unread[piece]];
+            added_pieces += count_difference(saved, position[piece]);
+            position[piece] = saved;
+        }
+        if ((position[STATE] & StateWord::ALL_CASTLING_RIGHTS) != rights || added_pieces != 0) break;
+        // The state word first: it differs at every other step (the side to move).
+        count += position[STATE] == bitboards[STATE] && position == bitboards;
+    }
+    return count;
+}
+
+bool Board::insufficient_material() const {
+    const auto of = [&](Colour colour, Kind kind) {
+        return bitboards[static_cast<std::size_t>(piece_of(colour, kind))];
+    };
+    const auto both = [&](Kind kind) { return of(WHITE, kind) | of(BLACK, kind); };
+    if (both(PAWN) | both(ROOK) | both(QUEEN)) return false;
+    // Counted per colour: two knights sharing a square are still two knights.
+    const int knights = std::popcount(of(WHITE, KNIGHT)) + std::popcount(of(BLACK, KNIGHT));
+    const Bitboard bishops = both(BISHOP);
+    if (knights) return knights == 1 && !bishops;
+    return !(bishops & DARK_SQUARES) || !(bishops & ~DARK_SQUARES);
+}
+
+}  // namespace vemla
