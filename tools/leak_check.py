@@ -39,15 +39,11 @@ KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
 # White can castle both ways, take en passant on d6 and promote on b8 or a8.
 SPECIALS = "r3k2r/1P6/8/3pP3/8/8/8/R3K2R w KQkq d6"
 EMPTY = "8/8/8/8/8/8/8/8 w - -"
+MATED = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -"
 GAME = ("e2e4 e7e5 g1f3 b8c6 f1b5 a7a6 b5a4 g8f6 e1g1 f8e7 f1e1 b7b5 a4b3 d7d6 c2c3 e8g8 "
         "h2h3 c6a5 b3c2 c7c5 d2d4 d8c7 b1d2 c5d4 c3d4 a5c6 d2b3 a6a5 c1e3 a5a4").split()
 
-PANIC = None
-try:
-    Board("")
-except BaseException as error:  # noqa: B036 - the module's PanicException derives from BaseException
-    PANIC = type(error)
-assert PANIC is not None and PANIC.__name__ == "PanicException"
+PANIC = vemla_chess.PanicException
 
 WATCHED = [True, False, None, Board, MoveGenerator]
 
@@ -87,8 +83,10 @@ def groups():
     for move in GAME:
         played.push(move)
     specials, kiwipete, empty, reflected = Board(SPECIALS), Board(KIWIPETE), Board(EMPTY), Board()
+    mated, bare = Board(MATED), Board("8/8/4k3/8/8/3K4/8/5B2 w - -")
+    cells, frozen, strided = bytearray(768), bytes(768), memoryview(bytearray(1536))[::2]
     surrogate = "\ud800"
-    watch(gen, board, played, specials, kiwipete, empty, reflected, *GAME)
+    watch(gen, board, played, specials, kiwipete, empty, reflected, mated, bare, cells, frozen, strided, *GAME)
 
     def game():
         b = Board()
@@ -121,8 +119,15 @@ def groups():
         ("bitboard()", kiwipete.bitboard, 1, 1),
         ("Board.bitboard_from_fen()", lambda: Board.bitboard_from_fen(KIWIPETE), 1, 1),
         ("board.bitboard_from_fen(fen=...)", lambda: board.bitboard_from_fen(fen=START), 1, 1),
+        ("bitboard_bytes()", kiwipete.bitboard_bytes, 1, 1),
+        ("Board.bitboard_bytes_from_fen()", lambda: Board.bitboard_bytes_from_fen(KIWIPETE), 1, 1),
+        ("bitboard_into(bytearray / memoryview)", lambda: (kiwipete.bitboard_into(cells),
+                                                          kiwipete.bitboard_into(out=memoryview(cells))), 2, 1),
         ("generator(board)", lambda: gen(kiwipete), 1, 1),
         ("generator(board=...) with castling, e.p.", lambda: gen(board=specials), 1, 1),
+        ("generator.is_check() / outcome()", lambda: (gen.is_check(played), gen.outcome(played),
+                                                       gen.outcome(board=mated), gen.outcome(bare)), 4, 1),
+        ("repetitions() / ply() with 30 moves", lambda: (played.repetitions(), played.ply()), 2, 1),
         ("MoveGenerator()", MoveGenerator, 1, 1000),
         ("Board(): TypeError", *all_of(
             raising(TypeError, Board, 5), raising(TypeError, Board, None), raising(TypeError, Board, b"8/8"),
@@ -153,14 +158,23 @@ def groups():
             raising(TypeError, Board.bitboard_from_fen, 5), raising(TypeError, Board.bitboard_from_fen),
             raising(TypeError, Board.bitboard_from_fen, START, fen=START),
             raising(UnicodeEncodeError, Board.bitboard_from_fen, surrogate)), 1),
+        ("bitboard_into(), bytes_from_fen(): errors", *all_of(
+            raising(TypeError, board.bitboard_into, frozen), raising(TypeError, board.bitboard_into, [0] * 768),
+            raising(ValueError, board.bitboard_into, strided), raising(ValueError, board.bitboard_into, cells[:7]),
+            raising(TypeError, board.bitboard_into), raising(TypeError, board.bitboard_into, cells, out=cells),
+            raising(PANIC, Board.bitboard_bytes_from_fen, "x/8"),
+            raising(TypeError, Board.bitboard_bytes_from_fen, 5)), 1),
         ("generator / MoveGenerator(): TypeError", *all_of(
             raising(TypeError, gen, 5), raising(TypeError, gen), raising(TypeError, gen, board, board),
             raising(TypeError, gen, board=board, extra=1), raising(TypeError, gen, chessboard=board),
-            raising(TypeError, MoveGenerator, 1), raising(TypeError, MoveGenerator, x=1)), 1),
+            raising(TypeError, MoveGenerator, 1), raising(TypeError, MoveGenerator, x=1),
+            raising(TypeError, gen.is_check, 5), raising(TypeError, gen.outcome),
+            raising(TypeError, gen.outcome, board, board), raising(TypeError, gen.is_check, board=board, x=1)), 1),
         ("no-argument methods: TypeError", *all_of(
             raising(TypeError, board.fen, 1), raising(TypeError, board.pop, 1), raising(TypeError, board.turn, 1),
             raising(TypeError, board.bitboard, 1), raising(TypeError, board.copy, 1),
-            raising(TypeError, board.reflect, 1), raising(TypeError, Board.fen, gen)), 1),
+            raising(TypeError, board.reflect, 1), raising(TypeError, Board.fen, gen),
+            raising(TypeError, board.repetitions, 1), raising(TypeError, board.ply, 1)), 1),
     ]
     out.extend(allocation_failures(board, gen))
     return out
@@ -175,7 +189,8 @@ def allocation_failures(board, gen):
     if not hasattr(_testcapi, "set_nomemory"):
         return []
     calls = [board.bitboard, lambda: Board.bitboard_from_fen(START), lambda: gen(board), board.fen,
-             board.copy, board.turn, lambda: Board(START), MoveGenerator]
+             board.copy, board.turn, lambda: Board(START), MoveGenerator, lambda: gen.outcome(Board(MATED)),
+             board.repetitions, board.bitboard_bytes, lambda: Board.bitboard_bytes_from_fen(START)]
     state = {"n": 0}
 
     def run():

@@ -53,6 +53,10 @@ PyMODINIT_FUNC PyInit_vemla_chess() {
     if (!module) return nullptr;
     if (!add_type(module.get(), "Board", board_type())) return nullptr;
     if (!add_type(module.get(), "MoveGenerator", move_generator_type())) return nullptr;
+    // Reachable by name for `except vemla_chess.PanicException:`, but not
+    // listed in __all__.
+    PyObject* panic = panic_type();
+    if (!panic || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
     module_created = true;
     return module.release();
 }

@@ -1,4 +1,5 @@
 // The Python class Board.
+#include "py_buffer.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -12,6 +13,9 @@ constexpr const char* PUSH_NAMES[] = {"chess_move"};
 constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0};
 constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1};
 constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
+constexpr const char* INTO_NAMES[] = {"out"};
+constexpr Params BYTES_FROM_FEN_PARAMS{"Board", "bitboard_bytes_from_fen", FEN_NAMES, 1};
+constexpr Params INTO_PARAMS{"Board", "bitboard_into", INTO_NAMES, 1};
 
 PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_object, "Board"); }
 
@@ -40,6 +44,23 @@ PyObject* planes_from_bitboards(const std::uint64_t* words) {
 #endif
     }
     return planes.release();
+}
+
+// The twelve piece bitboards, copied out under a shared borrow that ends
+// before any Python object is made or any Python code can run.
+std::array<std::uint64_t, 12> piece_words(PyObject* self) {
+    const SharedBorrow<Board> board(self_board(self));
+    std::array<std::uint64_t, 12> words;
+    std::copy_n(board->bitboards.begin(), 12, words.begin());
+    return words;
+}
+
+// The 768 plane cells (0 or 1) as one bytes object, in the order of bitboard().
+PyObject* plane_bytes(const std::array<std::uint64_t, 12>& words) {
+    PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(PLANE_CELLS));
+    if (!bytes) throw PyErrAlreadySet{};
+    expand_planes(words.data(), reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)));
+    return bytes;
 }
 
 PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -114,13 +135,39 @@ PyObject* board_copy(PyObject* self, PyObject*) {
     });
 }
 
-void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
-
-// METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
-template <typename F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+PyObject* board_bitboard_bytes(PyObject* self, PyObject*) {
+    return call([&] { return plane_bytes(piece_words(self)); });
 }
+
+PyObject* board_bitboard_bytes_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(BYTES_FROM_FEN_PARAMS, args, nargs, kwnames);
+        return plane_bytes(pieces_from_fen(utf8_arg(argv[0], "fen")));
+    });
+}
+
+PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(INTO_PARAMS, args, nargs, kwnames);
+        const auto words = piece_words(self);
+        const OutBuffer out(argv[0], "out", PLANE_CELLS);
+        expand_planes(words.data(), out.data());
+        return new_none();
+    });
+}
+
+PyObject* board_repetitions(PyObject* self, PyObject*) {
+    return call([&] { return new_int(SharedBorrow<Board>(self_board(self))->repetitions()); });
+}
+
+PyObject* board_ply(PyObject* self, PyObject*) {
+    return call([&] {
+        const auto ply = SharedBorrow<Board>(self_board(self))->ply();
+        return new_int(static_cast<long>(ply));
+    });
+}
+
+void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
 
 PyMethodDef board_methods[] = {
     {"bitboard_from_fen", as_cfunction(board_bitboard_from_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
@@ -132,6 +179,13 @@ PyMethodDef board_methods[] = {
     {"turn", board_turn, METH_NOARGS, "turn($self)\n--\n\n"},
     {"reflect", board_reflect, METH_NOARGS, "reflect($self)\n--\n\n"},
     {"copy", board_copy, METH_NOARGS, "copy($self)\n--\n\n"},
+    {"bitboard_bytes", board_bitboard_bytes, METH_NOARGS, "bitboard_bytes($self)\n--\n\n"},
+    {"bitboard_bytes_from_fen", as_cfunction(board_bitboard_bytes_from_fen),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "bitboard_bytes_from_fen(fen)\n--\n\n"},
+    {"bitboard_into", as_cfunction(board_bitboard_into), METH_FASTCALL | METH_KEYWORDS,
+     "bitboard_into($self, out)\n--\n\n"},
+    {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
+    {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

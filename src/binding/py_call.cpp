@@ -18,7 +18,7 @@ void raise(PyObject* type, const std::string& message) {
 
 namespace {
 
-PyObject* panic_type = nullptr;  // created once, kept until the process ends
+PyObject* panic_type_object = nullptr;  // created once, kept until the process ends
 
 constexpr const char PANIC_DOC[] =
     "Raised when the native code of vemla_chess fails internally.\n\n"
@@ -103,13 +103,15 @@ Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs) {
     return out;
 }
 
+PyObject* panic_type() {
+    if (!panic_type_object)
+        panic_type_object = PyErr_NewExceptionWithDoc("vemla_chess.PanicException", PANIC_DOC,
+                                                      PyExc_BaseException, nullptr);
+    return panic_type_object;
+}
+
 void set_panic(const std::string& message) {
-    if (!panic_type) {
-        panic_type = PyErr_NewExceptionWithDoc("vemla_chess.PanicException", PANIC_DOC,
-                                               PyExc_BaseException, nullptr);
-        if (!panic_type) return;  // the creation error stays set
-    }
-    set_error(panic_type, message);
+    if (PyObject* type = panic_type()) set_error(type, message);  // else the creation error stays set
 }
 
 std::string type_name(PyObject* obj) {

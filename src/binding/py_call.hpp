@@ -49,6 +49,9 @@ Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs);
 void set_error(PyObject* type, const std::string& message);
 // Sets PanicException(message), creating the type on first need.
 void set_panic(const std::string& message);
+// The PanicException type, created on first need and kept until the process
+// ends (a borrowed reference); NULL with an exception set if it cannot be made.
+PyObject* panic_type();
 // The type's __name__, as used in conversion messages.
 std::string type_name(PyObject* obj);
 // TypeError "argument '<name>': <message>" whose cause is TypeError(message).
@@ -155,6 +158,18 @@ PyObject* call(Body&& body) noexcept {
 }
 
 inline PyObject* new_none() { Py_RETURN_NONE; }
+inline PyObject* new_bool(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+inline PyObject* new_int(long value) {
+    PyObject* number = PyLong_FromLong(value);
+    if (!number) throw PyErrAlreadySet{};
+    return number;
+}
+
+// METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
+template <typename F>
+PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
 
 // A new str from ASCII text, written straight into the string's buffer.
 inline PyObject* new_ascii(const char* text, std::size_t length) {

@@ -10,6 +10,12 @@ PyTypeObject* move_generator_type_object = nullptr;
 constexpr const char* CALL_NAMES[] = {"board"};
 constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0};
 constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1};
+constexpr Params IS_CHECK_PARAMS{"MoveGenerator", "is_check", CALL_NAMES, 1};
+constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", CALL_NAMES, 1};
+
+PyMoveGenerator* self_generator(PyObject* self) {
+    return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
+}
 
 PyBoard* board_arg(PyObject* arg) {
     PyTypeObject* type = board_type();
@@ -46,7 +52,43 @@ PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) 
     });
 }
 
+// A reader of the board: both borrows are shared, and end before the result
+// is made.
+PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(IS_CHECK_PARAMS, args, nargs, kwnames);
+        const bool check = [&] {
+            const SharedBorrow<MoveGenerator> generator(self_generator(self));
+            const SharedBorrow<Board> board(board_arg(argv[0]));
+            return generator->is_check(*board);
+        }();
+        return new_bool(check);
+    });
+}
+
+// Tries moves on the board, so holds it exclusively, like the generator call.
+PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(OUTCOME_PARAMS, args, nargs, kwnames);
+        const Outcome outcome = [&] {
+            const SharedBorrow<MoveGenerator> generator(self_generator(self));
+            const ExclusiveBorrow<Board> board(board_arg(argv[0]));
+            return generator->outcome(*board);
+        }();
+        const std::string_view text = name(outcome);
+        return text.empty() ? new_none() : new_ascii(text);
+    });
+}
+
 void move_generator_dealloc(PyObject* self) { dealloc_wrapper<MoveGenerator>(self); }
+
+PyMethodDef move_generator_methods[] = {
+    {"is_check", as_cfunction(move_generator_is_check), METH_FASTCALL | METH_KEYWORDS,
+     "is_check($self, board)\n--\n\n"},
+    {"outcome", as_cfunction(move_generator_outcome), METH_FASTCALL | METH_KEYWORDS,
+     "outcome($self, board)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
 
 PyType_Slot move_generator_slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
@@ -54,6 +96,7 @@ PyType_Slot move_generator_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(move_generator_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(move_generator_dealloc)},
     {Py_tp_call, reinterpret_cast<void*>(move_generator_call)},
+    {Py_tp_methods, move_generator_methods},
     {0, nullptr},
 };
 

@@ -51,7 +51,7 @@ void Board::reflect() {
     undo_stack.release();
 }
 
-void expand_planes(const std::uint64_t* words, Planes& cells) {
+void expand_planes(const std::uint64_t* words, std::uint8_t* cells) {
     for (std::size_t p = 0; p < 12; ++p)
         for (std::size_t k = 0; k < 64; ++k)
             cells[64 * p + k] = static_cast<std::uint8_t>((words[p] >> k) & 1);

@@ -86,6 +86,18 @@ struct Board {
     // Colour-swapped mirror image in place; forgets the undo history.
     void reflect();
 
+    // The number of moves that can be taken back.
+    std::size_t ply() const { return undo_stack.size(); }
+    // How often the current position (the twelve piece bitboards and the
+    // state word) occurs in the line the undo history describes: the starting
+    // position and the position after each move that can be taken back, the
+    // current one included. Derived from the undo records; at least 1.
+    int repetitions() const;
+    // Neither side can ever mate: besides the kings the board holds nothing,
+    // or one knight, or only bishops (of either colour) that all stand on
+    // squares of one colour.
+    bool insufficient_material() const;
+
     friend bool operator==(const Board&, const Board&) = default;
 };
 
@@ -93,8 +105,10 @@ struct Board {
 std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen);
 
 // 12 x 64 cells, plane-major (cell 64 * p + k): 1 where bit k of word p is set.
-using Planes = std::array<std::uint8_t, 12 * 64>;
-void expand_planes(const std::uint64_t* words, Planes& cells);
+inline constexpr std::size_t PLANE_CELLS = 12 * 64;
+using Planes = std::array<std::uint8_t, PLANE_CELLS>;
+void expand_planes(const std::uint64_t* words, std::uint8_t* cells);
+inline void expand_planes(const std::uint64_t* words, Planes& cells) { expand_planes(words, cells.data()); }
 
 }  // namespace vemla
 

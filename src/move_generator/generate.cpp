@@ -213,6 +213,18 @@ void MoveGenerator::generate(Board& board, MoveList& legal) const {
     legal.size = kept;
 }
 
+bool MoveGenerator::has_legal_move(Board& board) const {
+    MoveList list;
+    candidates(board, list);
+    const bool white = board.white_to_move();
+    const std::size_t king = white ? WHITE_KING : BLACK_KING;
+    const unsigned side = white ? 1 : 0;
+    // Every candidate is made with push_move, which needs no mover or enemy.
+    for (const ChessMove move : list)
+        if (is_legal<ANY_KIND>(*this, board, move, 0, king, side, 0)) return true;
+    return false;
+}
+
 std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
     MoveList moves;
     generator.generate(board, moves);

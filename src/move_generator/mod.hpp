@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "board/mod.hpp"
@@ -28,6 +29,12 @@ struct MoveList {
     const ChessMove* begin() const { return moves.data(); }
     const ChessMove* end() const { return moves.data() + size; }
 };
+
+// How a game stands for the side to move, in the order the tests are made.
+enum class Outcome { ONGOING, CHECKMATE, STALEMATE, INSUFFICIENT_MATERIAL };
+
+// "checkmate", "stalemate", "insufficient_material"; empty for ONGOING.
+std::string_view name(Outcome outcome);
 
 struct MoveGenerator {
     // 128 tables of TABLE_SIZE words: rook table of square s at 2s, bishop
@@ -77,6 +84,20 @@ struct MoveGenerator {
     // The legal moves of the side to move, in the fixed order. The board is
     // used to try each candidate and ends exactly as it started.
     void generate(Board& board, MoveList& legal) const;
+
+    // Whether the side to move has a legal move: candidates are tried in
+    // generation order until one leaves the king safe. The board ends exactly
+    // as it started.
+    bool has_legal_move(Board& board) const;
+
+    // Whether the lowest king of the side to move is attacked; false when
+    // that side has no king.
+    bool is_check(const Board& board) const;
+
+    // Checkmate (no legal move, in check), stalemate (no legal move),
+    // insufficient material, or ONGOING: the first that holds. Repetition is
+    // left to the caller (Board::repetitions). The board ends as it started.
+    Outcome outcome(Board& board) const;
 
     // Candidates before the legality filter (exposed for tests).
     void candidates(const Board& board, MoveList& list) const;

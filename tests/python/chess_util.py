@@ -14,7 +14,7 @@ EMPTY = "8/8/8/8/8/8/8/8"
 
 
 def panic_type():
-    """The module's PanicException type; it is not a module attribute."""
+    """The type a failing call raises (the module's PanicException)."""
     try:
         vemla_chess.Board("")
     except BaseException as e:  # noqa: B036 - the type derives from BaseException

@@ -48,6 +48,14 @@ ARGUMENT_ERRORS = [
     (lambda b, g: Board.bitboard_from_fen(x=START), "Board.bitboard_from_fen() got an unexpected keyword argument 'x'"),
     (lambda b, g: Board.bitboard_from_fen(START, fen=START), "Board.bitboard_from_fen() got multiple values for argument 'fen'"),
     (lambda b, g: b.bitboard_from_fen(5), conversion("fen", "int")),
+    # Board.bitboard_bytes_from_fen and bitboard_into
+    (lambda b, g: Board.bitboard_bytes_from_fen(), "Board.bitboard_bytes_from_fen() missing 1 required positional argument: 'fen'"),
+    (lambda b, g: b.bitboard_bytes_from_fen(START, fen=START), "Board.bitboard_bytes_from_fen() got multiple values for argument 'fen'"),
+    (lambda b, g: Board.bitboard_bytes_from_fen(5), conversion("fen", "int")),
+    (lambda b, g: b.bitboard_into(), "Board.bitboard_into() missing 1 required positional argument: 'out'"),
+    (lambda b, g: b.bitboard_into(bytearray(768), bytearray(768)), "Board.bitboard_into() takes 1 positional arguments but 2 were given"),
+    (lambda b, g: b.bitboard_into(bytearray(768), out=bytearray(768)), "Board.bitboard_into() got multiple values for argument 'out'"),
+    (lambda b, g: b.bitboard_into(buffer=bytearray(768)), "Board.bitboard_into() got an unexpected keyword argument 'buffer'"),
     # MoveGenerator.__new__ and __call__
     (lambda b, g: MoveGenerator(1), "MoveGenerator.__new__() takes 0 positional arguments but 1 was given"),
     (lambda b, g: MoveGenerator(1, 2), "MoveGenerator.__new__() takes 0 positional arguments but 2 were given"),
@@ -59,6 +67,14 @@ ARGUMENT_ERRORS = [
     (lambda b, g: g(5), conversion("board", "int", "Board")),
     (lambda b, g: g(board=START), conversion("board", "str", "Board")),
     (lambda b, g: g(g), conversion("board", "MoveGenerator", "Board")),
+    # MoveGenerator.is_check and outcome take the board like the call does
+    *(case for m in ("is_check", "outcome") for case in [
+        (lambda b, g, m=m: getattr(g, m)(), f"MoveGenerator.{m}() missing 1 required positional argument: 'board'"),
+        (lambda b, g, m=m: getattr(g, m)(b, b), f"MoveGenerator.{m}() takes 1 positional arguments but 2 were given"),
+        (lambda b, g, m=m: getattr(g, m)(b, board=b), f"MoveGenerator.{m}() got multiple values for argument 'board'"),
+        (lambda b, g, m=m: getattr(g, m)(bord=b), f"MoveGenerator.{m}() got an unexpected keyword argument 'bord'"),
+        (lambda b, g, m=m: getattr(g, m)(START), conversion("board", "str", "Board")),
+    ]),
 ]
 
 
@@ -86,11 +102,15 @@ def test_argument_error(board, gen, call, message):
 @pytest.mark.parametrize(
     "call",
     [
-        *(lambda b, g, m=m: getattr(b, m)(1) for m in ("fen", "pop", "bitboard", "turn", "reflect", "copy")),
+        *(lambda b, g, m=m: getattr(b, m)(1) for m in ("fen", "pop", "bitboard", "turn", "reflect", "copy",
+                                                      "repetitions", "ply", "bitboard_bytes")),
         lambda b, g: b.fen(x=1),
         lambda b, g: Board.push(5, "e2e4"),
         lambda b, g: Board.fen(g),
         lambda b, g: MoveGenerator.__call__(b, b),
+        lambda b, g: MoveGenerator.is_check(b, b),
+        lambda b, g: Board.bitboard_into(g, bytearray(768)),
+        lambda b, g: MoveGenerator.outcome(b, b),
     ],
 )
 def test_interpreter_type_error(board, gen, call):
@@ -107,6 +127,7 @@ def test_interpreter_type_error(board, gen, call):
         lambda b, g: Board(fen=START + " \udfff"),
         lambda b, g: b.push("e2\ud800"),
         lambda b, g: Board.bitboard_from_fen("\ud800"),
+        lambda b, g: Board.bitboard_bytes_from_fen("\ud800"),
     ],
 )
 def test_unencodable_text_raises_encoding_error_unchanged(board, gen, call):
@@ -129,6 +150,7 @@ def test_working_argument_forms(gen):
     b.push("e7e5")
     assert b.fen() == "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6"
     assert gen(board=b) == gen(b)
+    assert gen.outcome(board=b) is None and gen.is_check(board=b) is False
     planes = Board().bitboard()
     assert Board.bitboard_from_fen(fen=START) == planes
     assert Board.bitboard_from_fen(Text(START)) == planes

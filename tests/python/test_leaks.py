@@ -29,6 +29,8 @@ def swallow(call, *args, **kwargs):
 def calls(board, gen):
     """name -> (call, repetitions); failing calls are grouped and swallowed."""
     empty = Board("8/8/8/8/8/8/8/8 w - -")
+    out = bytearray(768)
+    mated = Board("rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -")
 
     def group(*failing):
         return lambda: [swallow(f, *args, **kwargs)() for f, args, kwargs in failing]
@@ -39,10 +41,14 @@ def calls(board, gen):
         "push/pop": (lambda: (board.push("g8f6"), board.pop()), 200_000),
         "bitboard": (board.bitboard, 30_000),
         "bitboard_from_fen": (lambda: Board.bitboard_from_fen(START), 30_000),
+        "bitboard_bytes/into": (lambda: (board.bitboard_bytes(), Board.bitboard_bytes_from_fen(START),
+                                         board.bitboard_into(out)), 100_000),
         "turn": (board.turn, 200_000),
         "copy": (board.copy, 100_000),
         "reflect": (lambda: (empty.reflect(), empty.reflect()), 100_000),
         "generate": (lambda: gen(board), 50_000),
+        "is_check/outcome": (lambda: (gen.is_check(board), gen.outcome(board), gen.outcome(mated)), 50_000),
+        "repetitions/ply": (lambda: (board.repetitions(), board.ply()), 200_000),
         "MoveGenerator": (MoveGenerator, 20),
         "Board errors": (group(
             (Board, ("",), {}), (Board, ("8/8/8/8/8/8/8/8 W - -",), {}), (Board, (5,), {}),
@@ -55,11 +61,14 @@ def calls(board, gen):
         "other errors": (group(
             (gen, (5,), {}), (gen, (), {}), (gen, (board, board), {}), (MoveGenerator, (1,), {}),
             (Board.bitboard_from_fen, ("x",), {}), (Board.bitboard_from_fen, (5,), {}),
-            (Board.bitboard_from_fen, (), {})), 20_000),
+            (Board.bitboard_from_fen, (), {}), (gen.is_check, (5,), {}), (gen.outcome, (), {}),
+            (gen.outcome, (board,), {"x": 1}), (board.repetitions, (1,), {}),
+            (board.bitboard_into, (bytes(768),), {}), (board.bitboard_into, (bytearray(7),), {}),
+            (board.bitboard_into, ([],), {}), (Board.bitboard_bytes_from_fen, ("x",), {})), 20_000),
     }
 
 
-NAMES = list(calls(Board(), None))
+NAMES = list(calls(Board(), MoveGenerator()))
 
 
 # AddressSanitizer holds freed blocks back on purpose, so the process grows.
@@ -102,6 +111,12 @@ def unique(text):
         (lambda b, m: b.push(chess_move=m, extra=m), lambda b: (b, unique("e2e4"))),
         (lambda b, x: MoveGenerator()(x, b), lambda b: (b, [])),
         (lambda b, x: MoveGenerator()(x), lambda b: (b, object())),
+        (lambda b, x: MoveGenerator().outcome(x), lambda b: (b, object())),
+        (lambda b, x: b.bitboard_into(x), lambda b: (b, bytearray(769))),
+        (lambda b, x: b.bitboard_into(x), lambda b: (b, bytes(768))),
+        (lambda b, x: b.bitboard_into(x), lambda b: (b, memoryview(bytearray(1536))[::2])),
+        (Board.bitboard_bytes_from_fen, lambda b: (unique("x/8"),)),
+        (lambda b, x: MoveGenerator().is_check(b, x), lambda b: (b, object())),
     ],
 )
 def test_failing_calls_keep_no_reference(call, make_args):
@@ -119,7 +134,8 @@ def test_allocation_failure_raises_memory_error_without_partial_result(gen):
         pytest.skip("_testcapi.set_nomemory is not available")
     board = Board()
     watched = (True, False, board, Board)
-    calls = [board.bitboard, lambda: Board.bitboard_from_fen(START), lambda: gen(board), board.fen, board.copy]
+    calls = [board.bitboard, lambda: Board.bitboard_from_fen(START), lambda: gen(board), board.fen, board.copy,
+             board.bitboard_bytes, lambda: gen.outcome(Board("7k/5Q2/6K1/8/8/8/8/8 b - -")), board.repetitions]
     for call in calls:
         # Fail the first, second, ... allocation of the call until it succeeds.
         for start in range(100):

@@ -11,14 +11,15 @@ from vemla_chess import Board, MoveGenerator
 
 from chess_util import PANIC, START
 
-BOARD_METHODS = ["bitboard_from_fen", "fen", "push", "pop", "bitboard", "turn", "reflect", "copy"]
+BOARD_METHODS = ["bitboard_from_fen", "fen", "push", "pop", "bitboard", "turn", "reflect", "copy",
+                 "bitboard_bytes", "bitboard_bytes_from_fen", "bitboard_into", "repetitions", "ply"]
 
 
 def test_module_attributes():
     assert vemla_chess.__all__ == ["Board", "MoveGenerator"]
     assert vemla_chess.__doc__ == ""
     public = {name for name in vars(vemla_chess) if not name.startswith("__")}
-    assert public == {"Board", "MoveGenerator"}
+    assert public == {"Board", "MoveGenerator", "PanicException"}
 
 
 @pytest.mark.parametrize("cls", [Board, MoveGenerator])
@@ -54,6 +55,10 @@ def test_type_object(cls):
         (Board.turn, "($self)"),
         (Board.reflect, "($self)"),
         (Board.copy, "($self)"),
+        (Board.repetitions, "($self)"),
+        (Board.ply, "($self)"),
+        (MoveGenerator.is_check, "($self, board)"),
+        (MoveGenerator.outcome, "($self, board)"),
     ],
 )
 def test_text_signature(obj, signature):
@@ -68,7 +73,8 @@ def test_method_table_order():
 def test_panic_exception_type():
     assert issubclass(PANIC, BaseException) and not issubclass(PANIC, Exception)
     assert f"{PANIC.__module__}.{PANIC.__qualname__}" == "vemla_chess.PanicException"
-    assert not hasattr(vemla_chess, "PanicException")
+    assert vemla_chess.PanicException is PANIC
+    assert "PanicException" not in vemla_chess.__all__
     assert PANIC.__doc__
     # The same type object serves every failure.
     with pytest.raises(BaseException) as info:
@@ -88,6 +94,12 @@ def test_panic_passes_through_except_exception():
         caught = e
     assert isinstance(caught, PANIC)
     assert caught.args == ("FEN has no piece placement field",)
+    # Caught by name, without catching KeyboardInterrupt and the like.
+    try:
+        Board().pop()
+    except vemla_chess.PanicException as e:
+        caught = e
+    assert caught.args == ("no move to take back",)
 
 
 def test_second_initialisation_raises_import_error():

@@ -1,0 +1,60 @@
+// Acquiring and checking a buffer argument that a method writes into.
+#include "py_buffer.hpp"
+
+namespace vemla::py {
+
+namespace {
+
+// "(12, 8, 8)", "(768,)", "()": a shape or strides as Python writes a tuple.
+std::string tuple_text(const Py_ssize_t* values, int count) {
+    std::string out = "(";
+    if (!values) count = 0;
+    for (int i = 0; i < count; ++i) {
+        if (i) out += ", ";
+        out += std::to_string(values[i]);
+    }
+    return out + (count == 1 ? ",)" : ")");
+}
+
+// One-byte item formats: bool, unsigned and signed char, char; a byte-order
+// prefix changes nothing for single bytes.
+bool one_byte_format(const char* format) {
+    if (!format) return true;  // no format means unsigned bytes
+    if (*format && std::strchr("@=<>!", *format)) ++format;
+    return format[0] && std::strchr("?Bbc", format[0]) && !format[1];
+}
+
+[[noreturn]] void value_error(const char* name, const std::string& message) {
+    raise(PyExc_ValueError, "argument '" + std::string(name) + "': " + message);
+}
+
+}  // namespace
+
+OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items) {
+    const std::string expected = "expected a writable buffer of " + std::to_string(items) + " one-byte items";
+    if (!PyObject_CheckBuffer(obj))
+        raise_argument_error(name, expected + ", got '" + type_name(obj) + "' object");
+    // Everything the exporter can describe, read-only included, so that each
+    // refusal below can say what was given.
+    if (PyObject_GetBuffer(obj, &view_, PyBUF_FULL_RO) < 0) throw PyErrAlreadySet{};
+    try {
+        if (view_.readonly)
+            raise_argument_error(name, expected + ", got read-only '" + type_name(obj) + "' object");
+        if (view_.itemsize != 1 || !one_byte_format(view_.format))
+            raise_argument_error(name, expected + ", got items of format '" +
+                                           std::string(view_.format ? view_.format : "B") + "' (" +
+                                           std::to_string(view_.itemsize) + " bytes)");
+        if (static_cast<std::size_t>(view_.len) != items)
+            value_error(name, expected + ", got " + std::to_string(view_.len) + " items (shape " +
+                                  tuple_text(view_.shape, view_.ndim) + ")");
+        if (!PyBuffer_IsContiguous(&view_, 'C'))
+            value_error(name, "expected a C-contiguous buffer, got strides " +
+                                  tuple_text(view_.strides, view_.ndim) + " for shape " +
+                                  tuple_text(view_.shape, view_.ndim));
+    } catch (...) {
+        PyBuffer_Release(&view_);
+        throw;
+    }
+}
+
+}  // namespace vemla::py

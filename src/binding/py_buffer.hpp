@@ -1,0 +1,30 @@
+// A buffer argument that a method writes into: held for the call through the
+// buffer protocol, checked before anything is written.
+#pragma once
+
+#include "py_call.hpp"
+
+#include <cstdint>
+
+namespace vemla::py {
+
+// A writable, C-contiguous buffer of exactly `items` one-byte items (format
+// '?', 'B', 'b' or 'c'), such as a bytearray or a numpy bool_/uint8/int8
+// array of any shape with that many items. Anything else raises TypeError (no
+// buffer, read-only, items of another kind) or ValueError (another number of
+// items, not C-contiguous), saying what was expected and what was given; the
+// buffer is then left untouched. Released when the holder goes.
+class OutBuffer {
+public:
+    OutBuffer(PyObject* obj, const char* name, std::size_t items);
+    ~OutBuffer() { PyBuffer_Release(&view_); }
+    OutBuffer(const OutBuffer&) = delete;
+    OutBuffer& operator=(const OutBuffer&) = delete;
+
+    std::uint8_t* data() const { return static_cast<std::uint8_t*>(view_.buf); }
+
+private:
+    Py_buffer view_;
+};
+
+}  // namespace vemla::py
