@@ -35,3 +35,13 @@ def gen():
 @pytest.fixture(scope="session")
 def Panic():
     return panic_type()
+
+
+@pytest.fixture(scope="session")
+def cluster():
+    """A two-worker Dask LocalCluster, as the tools open it (started on first use)."""
+    pytest.importorskip("distributed", reason="Dask (python3-distributed) is not installed")
+    from task_pool import open_pool  # tools/, on the path through chess_util
+
+    with open_pool(2, "local") as pool:
+        yield pool

@@ -139,18 +139,13 @@ def test_command_output_is_the_same_for_every_job_count():
     assert bad.returncode == 2 and "--jobs must be at least 1" in bad.stderr
 
 
-# Dask: a two-worker LocalCluster shared by the tests below, the worker-killing one last.
+# Dask: the tests below share the session's two-worker LocalCluster
+# (conftest.py); the one that kills a worker runs last.
 try:
     import distributed
 except ImportError:
     distributed = None
 needs_dask = pytest.mark.skipif(distributed is None, reason="Dask (python3-distributed) is not installed")
-
-
-@pytest.fixture(scope="module")
-def cluster():
-    with open_pool(2, "local") as pool:
-        yield pool
 
 
 @needs_dask
