@@ -142,11 +142,16 @@ class Progress:
             self.thread.start()
         return self
 
+    def clear(self):
+        """Wipes the progress line, so that a line printed next starts clean on the terminal."""
+        if self.thread.ident is not None:
+            print("\r" + " " * 40 + "\r", end="", file=sys.stderr, flush=True)
+
     def __exit__(self, *exc):
         self.stop.set()
-        if self.thread.is_alive():
+        if self.thread.ident is not None:
             self.thread.join()
-            print("\r" + " " * 40 + "\r", end="", file=sys.stderr, flush=True)
+            self.clear()
 
 
 def parse_args(argv):
@@ -189,8 +194,12 @@ def main(argv):
     try:
         with open_pool(args.jobs, args.scheduler) as pool, Progress() as progress:
             start = time.perf_counter()
-            counts = divide(pool, args.fen, depth, on_task=progress.update,
-                            on_move=lambda move, nodes: print(f"{move}: {nodes}", flush=True))
+
+            def print_move(move, nodes):
+                progress.clear()
+                print(f"{move}: {nodes}", flush=True)
+
+            counts = divide(pool, args.fen, depth, on_task=progress.update, on_move=print_move)
             elapsed = time.perf_counter() - start
     except TaskFailed as error:
         print(f"perft failed: {error}", file=sys.stderr)

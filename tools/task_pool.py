@@ -109,7 +109,7 @@ class InlinePool:
                 raise TaskFailed(f"task {_describe(args)} failed: {type(error).__name__}: {error}") from error
             yield index, result
 
-    def close(self):
+    def close(self, abort=False):
         pass
 
 
@@ -129,7 +129,6 @@ class ProcessPool:
         self.context = multiprocessing.get_context("fork" if "fork" in methods else None)
         self.executor = None
         self.restarts = 0
-
         self._start()
 
     def _start(self):
@@ -165,14 +164,15 @@ class ProcessPool:
                     raise TaskFailed(f"worker processes died {self.restarts} times; "
                                      f"{len(pending)} tasks were not finished") from error
 
-    def close(self):
+    def close(self, abort=True):
         executor, self.executor = self.executor, None
         if executor is None:
             return
-        # Stop running tasks at once (on an error or Ctrl-C nobody wants their results).
-        for process in list(getattr(executor, "_processes", {}).values()):
-            if process.is_alive():
-                process.terminate()
+        if abort:
+            # Stop running tasks at once: after an error or Ctrl-C nobody wants their results.
+            for process in list(getattr(executor, "_processes", {}).values()):
+                if process.is_alive():
+                    process.terminate()
         executor.shutdown(wait=True, cancel_futures=True)
 
 
@@ -261,7 +261,7 @@ class DaskPool:
         finally:
             self.client.cancel(futures)
 
-    def close(self):
+    def close(self, abort=False):
         self.client.close()
         if self.cluster is not None:
             self.cluster.close()
@@ -281,5 +281,7 @@ def open_pool(jobs=None, scheduler=None):
         pool = ProcessPool(jobs)
     try:
         yield pool
-    finally:
-        pool.close()
+    except BaseException:
+        pool.close(abort=True)
+        raise
+    pool.close(abort=False)

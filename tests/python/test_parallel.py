@@ -10,7 +10,7 @@ import pytest
 from vemla_chess import Board
 
 from chess_util import DATA, START, TOOLS, perft
-from conftest import MODULE_DIR
+from conftest import ASAN_SKIP, MODULE_DIR, UNDER_ASAN
 import perft as perft_tool  # noqa: E402  tools/perft.py, on the path through chess_util
 from task_pool import InlinePool, ProcessPool, TaskFailed, open_pool
 
@@ -145,7 +145,8 @@ try:
     import distributed
 except ImportError:
     distributed = None
-needs_dask = pytest.mark.skipif(distributed is None, reason="Dask (python3-distributed) is not installed")
+needs_dask = pytest.mark.skipif(distributed is None or UNDER_ASAN,
+                                reason=ASAN_SKIP if UNDER_ASAN else "Dask (python3-distributed) is not installed")
 
 
 @needs_dask
