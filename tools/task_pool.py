@@ -33,6 +33,8 @@ DASK_MISSING = ("Dask's distributed scheduler is not installed, and --scheduler 
 # How often a local pool is rebuilt after one of its processes died before the
 # run is given up: a task that kills its process every time must not loop forever.
 MAX_RESTARTS = 3
+# A local pool sends tasks in batches, about this many per worker process.
+BATCHES_PER_WORKER = 64
 # How long to wait for a cluster's scheduler and for its first worker, in seconds.
 CONNECT_TIMEOUT = 20
 
@@ -113,6 +115,11 @@ class InlinePool:
         pass
 
 
+def _run_batch(function, batch):
+    """Worker side: the results of a batch of tasks, or TaskFailed naming the task that failed."""
+    return [result for _, result in InlinePool().run(function, batch)]
+
+
 def _ignore_interrupts():
     # Ctrl-C reaches the whole process group; the parent alone handles it.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -142,21 +149,28 @@ class ProcessPool:
 
     def run(self, function, tasks):
         pending = dict(enumerate(tasks))
+        # Tasks travel in small batches: each submission costs the parent a
+        # few hundred microseconds of CPU time that the workers could use.
+        batch = max(1, len(pending) // (self.workers * BATCHES_PER_WORKER))
         while pending:
             try:
                 executor = self._start()
-                futures = {executor.submit(function, *args): index for index, args in pending.items()}
+                indices = list(pending)
+                futures = {}
+                for first in range(0, len(indices), batch):
+                    chunk = indices[first:first + batch]
+                    future = executor.submit(_run_batch, function, [pending[i] for i in chunk])
+                    futures[future] = chunk
                 for future in concurrent.futures.as_completed(futures):
-                    index = futures[future]
                     try:
-                        result = future.result()
-                    except concurrent.futures.process.BrokenProcessPool:
+                        results = future.result()
+                    except (concurrent.futures.process.BrokenProcessPool, TaskFailed):
                         raise
-                    except Exception as error:
-                        raise TaskFailed(f"task {_describe(pending[index])} failed: "
-                                         f"{type(error).__name__}: {error}") from error
-                    del pending[index]
-                    yield index, result
+                    except Exception as error:  # the batch could not be sent or its results not returned
+                        raise TaskFailed(f"a batch of tasks failed: {type(error).__name__}: {error}") from error
+                    for index, result in zip(futures[future], results):
+                        del pending[index]
+                        yield index, result
             except concurrent.futures.process.BrokenProcessPool as error:
                 self.close()
                 self.restarts += 1
