@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Perft through the Python module: ./run.sh [FEN] [depth]
+# Perft through the Python module, on every core: ./run.sh [--jobs N | --scheduler ADDRESS] [FEN] [depth]
 # Builds the module first if needed, in build/ (shared with ./test.sh).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

@@ -1,7 +1,12 @@
 """Helpers shared by the test files (imported after conftest set sys.path)."""
+import sys
 from pathlib import Path
 
 import vemla_chess
+
+TOOLS = Path(__file__).resolve().parents[2] / "tools"
+sys.path.insert(0, str(TOOLS))
+from perft import perft  # noqa: E402,F401  the tools' own perft, shared by the tests
 
 DATA = Path(__file__).resolve().parents[1] / "data"
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
@@ -72,15 +77,3 @@ def placement_words(placement):
                 out["PNBRQKpnbrqk".index(c)] |= 1 << (8 * rank_index + file)
                 file += 1
     return out
-
-
-def perft(gen, board, depth):
-    moves = gen(board)
-    if depth == 1:
-        return len(moves)
-    total = 0
-    for m in moves:
-        board.push(m)
-        total += perft(gen, board, depth - 1)
-        board.pop()
-    return total

@@ -98,3 +98,21 @@ def pytest_make_parametrize_id(config, val, argname):
         moves = " ".join(val)
         return moves if len(moves) <= 30 else None
     return None
+
+
+# Under the sanitizers the preloaded runtime follows every child process; Dask's
+# workers would only add minutes there, with no native code of ours to check.
+UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
+ASAN_SKIP = "Dask clusters are left out of the sanitizer run"
+
+
+@pytest.fixture(scope="session")
+def cluster():
+    """A two-worker Dask LocalCluster, as the tools open it (started on first use)."""
+    if UNDER_ASAN:
+        pytest.skip(ASAN_SKIP)
+    pytest.importorskip("distributed", reason="Dask (python3-distributed) is not installed")
+    from task_pool import open_pool  # tools/, on the path through chess_util
+
+    with open_pool(2, "local") as pool:
+        yield pool
