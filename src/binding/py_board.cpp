@@ -12,8 +12,23 @@ constexpr const char* PUSH_NAMES[] = {"chess_move"};
 constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0};
 constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1};
 constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
+constexpr const char* SVG_NAMES[] = {"size", "orientation"};
+constexpr const char* DIAGRAM_NAMES[] = {"orientation"};
+constexpr Params SVG_PARAMS{"Board", "svg", SVG_NAMES, 0};
+constexpr Params DIAGRAM_PARAMS{"Board", "diagram", DIAGRAM_NAMES, 0};
 
 PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_object, "Board"); }
+
+// The position's words, copied under a shared borrow that ends on return, so
+// pictures are built without holding the Board.
+PositionWords position_words(PyObject* self) {
+    const SharedBorrow<Board> board(self_board(self));
+    return board->bitboards;
+}
+
+Orientation orientation_arg(PyObject* arg) {
+    return arg ? orientation_from_str(utf8_arg(arg, "orientation")) : Orientation::WHITE;
+}
 
 // Twelve lists of 64 bools, built at their final length. On failure every
 // reference taken so far is released with `planes`.
@@ -114,6 +129,27 @@ PyObject* board_copy(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* board_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(SVG_PARAMS, args, nargs, kwnames);
+        const PositionWords words = position_words(self);
+        const long long size = argv[0] ? int_arg(argv[0], "size") : SVG_DEFAULT_SIZE;
+        return new_ascii(svg(words, size, orientation_arg(argv[1])));
+    });
+}
+
+PyObject* board_repr_svg(PyObject* self, PyObject*) {
+    return call([&] { return new_ascii(svg(position_words(self), SVG_DEFAULT_SIZE, Orientation::WHITE)); });
+}
+
+PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(DIAGRAM_PARAMS, args, nargs, kwnames);
+        const PositionWords words = position_words(self);
+        return new_ascii(diagram(words, orientation_arg(argv[0])));
+    });
+}
+
 void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
 
 // METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
@@ -132,6 +168,11 @@ PyMethodDef board_methods[] = {
     {"turn", board_turn, METH_NOARGS, "turn($self)\n--\n\n"},
     {"reflect", board_reflect, METH_NOARGS, "reflect($self)\n--\n\n"},
     {"copy", board_copy, METH_NOARGS, "copy($self)\n--\n\n"},
+    {"svg", as_cfunction(board_svg), METH_FASTCALL | METH_KEYWORDS,
+     "svg($self, size=360, orientation=\"white\")\n--\n\n"},
+    {"_repr_svg_", board_repr_svg, METH_NOARGS, "_repr_svg_($self)\n--\n\n"},
+    {"diagram", as_cfunction(board_diagram), METH_FASTCALL | METH_KEYWORDS,
+     "diagram($self, orientation=\"white\")\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

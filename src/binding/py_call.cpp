@@ -1,6 +1,7 @@
 // Argument parsing, conversion messages and the panic exception type.
 #include "py_call.hpp"
 
+#include <climits>
 #include <vector>
 
 namespace vemla::py {
@@ -151,6 +152,18 @@ std::string_view utf8_arg(PyObject* arg, const char* name) {
     const char* text = PyUnicode_AsUTF8AndSize(arg, &size);
     if (!text) throw PyErrAlreadySet{};  // e.g. a lone surrogate: the encoding error stands
     return {text, static_cast<std::size_t>(size)};
+}
+
+long long int_arg(PyObject* arg, const char* name) {
+    if (!PyIndex_Check(arg))
+        raise_argument_error(name, "'" + type_name(arg) + "' object cannot be interpreted as an integer");
+    Ref value = Ref::steal(PyNumber_Index(arg));
+    if (!value) throw PyErrAlreadySet{};
+    int overflow = 0;
+    const long long result = PyLong_AsLongLongAndOverflow(value.get(), &overflow);
+    if (overflow) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+    if (result == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+    return result;
 }
 
 }  // namespace vemla::py

@@ -3,6 +3,26 @@
 
 namespace vemla {
 
+void append_castling(std::string& out, std::uint64_t word) {
+    if (!(word & state::CASTLING)) out += '-';
+    if (word & state::WHITE_KING_SIDE) out += 'K';
+    if (word & state::WHITE_QUEEN_SIDE) out += 'Q';
+    if (word & state::BLACK_KING_SIDE) out += 'k';
+    if (word & state::BLACK_QUEEN_SIDE) out += 'q';
+}
+
+void append_en_passant(std::string& out, std::uint64_t word) {
+    // Only the side to move's group counts, and only its lowest file.
+    const bool white = word & state::WHITE_TO_MOVE;
+    const unsigned group = (word >> (white ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT)) & 0xFF;
+    if (group) {
+        out += static_cast<char>('a' + std::countr_zero(group));
+        out += white ? '6' : '3';
+    } else {
+        out += '-';
+    }
+}
+
 std::string Board::fen() const {
     std::string out;
     out.reserve(90);
@@ -30,21 +50,9 @@ std::string Board::fen() const {
     const bool white = word & state::WHITE_TO_MOVE;
     out += white ? " w " : " b ";
 
-    if (!(word & state::CASTLING)) out += '-';
-    if (word & state::WHITE_KING_SIDE) out += 'K';
-    if (word & state::WHITE_QUEEN_SIDE) out += 'Q';
-    if (word & state::BLACK_KING_SIDE) out += 'k';
-    if (word & state::BLACK_QUEEN_SIDE) out += 'q';
+    append_castling(out, word);
     out += ' ';
-
-    // Only the side to move's group counts, and only its lowest file.
-    const unsigned group = (word >> (white ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT)) & 0xFF;
-    if (group) {
-        out += static_cast<char>('a' + std::countr_zero(group));
-        out += white ? '6' : '3';
-    } else {
-        out += '-';
-    }
+    append_en_passant(out, word);
     return out;
 }
 
