@@ -96,5 +96,25 @@ TEST(Pictures, OrientationNamesAndSizeLimits) {
                   std::string::npos);
 }
 
+// Every piece of every bitboard is drawn, a square holding all twelve included,
+// whatever the state word holds.
+TEST(Pictures, SvgDrawsEveryPiece) {
+    const auto count = [](const std::string& text, std::string_view what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    PositionWords words = Board::from_fen(KIWIPETE).bitboards;
+    EXPECT_EQ(count(svg(words, 360, Orientation::WHITE), "<g transform="), 32u);
+    for (std::size_t piece = 0; piece < 12; ++piece) words[piece] |= square_bb(sq("e4"));
+    words[STATE] = ~std::uint64_t{0};
+    for (const auto orientation : {Orientation::WHITE, Orientation::BLACK}) {
+        const std::string text = svg(words, 360, orientation);
+        EXPECT_EQ(count(text, "<g transform="), 32u + 11u);  // e4 already held a white pawn
+        EXPECT_EQ(count(text, "fill=\"none\" stroke=\"#c0392b\""), 1u);  // the stacked square's frame
+        EXPECT_TRUE(text.ends_with("</svg>\n"));
+    }
+}
+
 }  // namespace
 }  // namespace vemla::test
