@@ -184,8 +184,9 @@ def test_svg_arguments(Panic):
         ((360, "white", 1), {}, TypeError, "Board.svg() takes from 0 to 2 positional arguments but 3 were given"),
         ((360,), {"size": 400}, TypeError, "Board.svg() got multiple values for argument 'size'"),
         ((), {"colour": "white"}, TypeError, "Board.svg() got an unexpected keyword argument 'colour'"),
-        # The size is checked before the orientation.
+        # Both arguments are converted before the size's range is checked.
         ((10, "up"), {}, ValueError, 'Invalid orientation: expected "white" or "black", got "up"'),
+        ((10, 1), {}, TypeError, "argument 'orientation': 'int' object cannot be converted to 'PyString'"),
     ]
     for args, kwargs, kind, message in cases:
         with pytest.raises(kind) as error:
