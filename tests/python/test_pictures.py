@@ -200,6 +200,22 @@ def test_svg_arguments(Panic):
     assert board.svg() != default
 
 
+def test_size_conversion_may_use_the_board():
+    # Converting the size runs Python code (__index__). The board is not held
+    # meanwhile: that code can change it, and the picture is of the position
+    # the call started with.
+    board = Board()
+    before = board.svg(400)
+
+    class Size:
+        def __index__(self):
+            board.push("e2e4")
+            return 400
+
+    assert board.svg(Size()) == before
+    assert board.fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
+
+
 def test_diagram_matches_the_fen_both_ways_up():
     board = Board(KIWIPETE)
     board.push("e2a6")
