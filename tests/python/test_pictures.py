@@ -5,6 +5,7 @@ rsvg-convert, then tested pixel by pixel (square colours, and piece pixels on
 exactly the occupied squares, of the right colour).
 """
 import inspect
+import os
 import shutil
 import subprocess
 import xml.etree.ElementTree as ET
@@ -41,8 +42,11 @@ def occupants(board):
 
 def render(svg_text):
     assert shutil.which("rsvg-convert"), "rsvg-convert (librsvg2-bin) is needed to render the board"
+    # The renderer is an ordinary program: it gets none of the libraries that
+    # the sanitizer runs preload into the interpreter.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     png = subprocess.run(["rsvg-convert", "--format=png"], input=svg_text.encode(), capture_output=True,
-                         check=True).stdout
+                         check=True, env=env).stdout
     return np.asarray(Image.open(BytesIO(png)).convert("RGB")).astype(int)
 
 
