@@ -26,8 +26,8 @@ PositionWords position_words(PyObject* self) {
     return board->bitboards;
 }
 
-Orientation orientation_arg(PyObject* arg) {
-    return arg ? orientation_from_str(utf8_arg(arg, "orientation")) : Orientation::WHITE;
+Colour orientation_arg(PyObject* arg) {
+    return arg ? orientation_from_str(utf8_arg(arg, "orientation")) : WHITE;
 }
 
 // Twelve lists of 64 bools, built at their final length. On failure every
@@ -139,7 +139,7 @@ PyObject* board_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 }
 
 PyObject* board_repr_svg(PyObject* self, PyObject*) {
-    return call([&] { return new_ascii(svg(position_words(self), SVG_DEFAULT_SIZE, Orientation::WHITE)); });
+    return call([&] { return new_ascii(svg(position_words(self), SVG_DEFAULT_SIZE, WHITE)); });
 }
 
 PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

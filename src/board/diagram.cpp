@@ -7,14 +7,14 @@
 
 namespace vemla {
 
-Orientation orientation_from_str(std::string_view text) {
-    if (text == "white") return Orientation::WHITE;
-    if (text == "black") return Orientation::BLACK;
+Colour orientation_from_str(std::string_view text) {
+    if (text == "white") return WHITE;
+    if (text == "black") return BLACK;
     throw InvalidInput("Invalid orientation: expected \"white\" or \"black\", got \"" + std::string(text) + "\"");
 }
 
-std::string diagram(const PositionWords& words, Orientation orientation) {
-    const bool flipped = orientation == Orientation::BLACK;
+std::string diagram(const PositionWords& words, Colour orientation) {
+    const bool flipped = orientation == BLACK;
     std::string out;
     out.reserve(256);
     for (int row = 0; row < 8; ++row) {
@@ -36,8 +36,8 @@ std::string diagram(const PositionWords& words, Orientation orientation) {
     }
     out += '\n';
 
-    const std::uint64_t word = words[STATE];
-    out += word & state::WHITE_TO_MOVE ? "white" : "black";
+    const StateWord word{words[STATE]};
+    out += word.white_to_move() ? "white" : "black";
     out += " to move, castling ";
     append_castling(out, word);
     out += ", en passant ";
@@ -49,8 +49,7 @@ std::string diagram(const PositionWords& words, Orientation orientation) {
         if (std::popcount(mask) < 2) continue;
         out += first ? ", stacked " : " ";
         first = false;
-        out += static_cast<char>('a' + file_of(square));
-        out += static_cast<char>('1' + rank_of(square));
+        out += SQUARE_NAMES[square];
         out += '=';
         for (unsigned rest = mask; rest; rest &= rest - 1) out += PIECE_LETTERS[std::countr_zero(rest)];
     }

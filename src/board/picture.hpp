@@ -9,16 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "board/piece.hpp"
+
 namespace vemla {
 
 using PositionWords = std::array<std::uint64_t, 13>;
 
-// Which side sits at the bottom of the picture. Black turns the board round:
-// rank 1 on top and the files running h to a.
-enum class Orientation { WHITE, BLACK };
-
+// Both pictures take an orientation: the colour whose side of the board is at
+// the bottom. BLACK turns the board round: rank 1 on top, files running h to a.
 // "white" or "black"; anything else throws InvalidInput.
-Orientation orientation_from_str(std::string_view text);
+Colour orientation_from_str(std::string_view text);
 
 // Bit i set when piece bitboard i holds the square. More than one bit is only
 // possible after illegal moves have stacked pieces.
@@ -33,7 +33,7 @@ constexpr unsigned pieces_on(const PositionWords& words, int square) {
 // of the lowest piece index there, "." when empty), a line of file letters,
 // and a status line: side to move, castling rights, en-passant square, and
 // every square holding more than one piece. Lines end in "\n" except the last.
-std::string diagram(const PositionWords& words, Orientation orientation);
+std::string diagram(const PositionWords& words, Colour orientation);
 
 inline constexpr long long SVG_DEFAULT_SIZE = 360;
 inline constexpr long long SVG_MIN_SIZE = 64;
@@ -44,6 +44,6 @@ inline constexpr long long SVG_MAX_SIZE = 4096;
 // simple vector shapes. A square holding several pieces shows all of them,
 // side by side at a smaller scale. Throws InvalidInput for a size outside
 // SVG_MIN_SIZE to SVG_MAX_SIZE.
-std::string svg(const PositionWords& words, long long size, Orientation orientation);
+std::string svg(const PositionWords& words, long long size, Colour orientation);
 
 }  // namespace vemla

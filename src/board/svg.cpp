@@ -32,7 +32,7 @@ struct Shape {
 };
 
 // Circles are written as two half-circle arcs.
-constexpr Shape SHAPES[6] = {
+constexpr Shape SHAPES[6] = {  // in Kind order
     // Pawn: head, tapering body, foot.
     {"M26 90H74V82Q74 78 70 78H30Q26 78 26 82Z"
      "M34 78Q36 60 44 48H56Q64 60 66 78Z"
@@ -86,9 +86,9 @@ void append_number(std::string& out, double value) {
 }
 
 // One piece drawn in the box whose top-left corner is (x, y), scaled by scale.
-void append_piece(std::string& out, int piece, double x, double y, double scale) {
-    const Shape& shape = SHAPES[piece % 6];
-    const Paint& paint = piece < 6 ? WHITE_PAINT : BLACK_PAINT;
+void append_piece(std::string& out, Piece piece, double x, double y, double scale) {
+    const Shape& shape = SHAPES[kind_of(piece)];
+    const Paint& paint = colour_of(piece) == WHITE ? WHITE_PAINT : BLACK_PAINT;
     out += "<g transform=\"translate(";
     append_number(out, x);
     out += ' ';
@@ -120,7 +120,7 @@ void append_piece(std::string& out, int piece, double x, double y, double scale)
 void append_square_pieces(std::string& out, unsigned mask, int x, int y) {
     const int count = std::popcount(mask);
     if (count == 1) {
-        append_piece(out, std::countr_zero(mask), x, y, 1.0);
+        append_piece(out, static_cast<Piece>(std::countr_zero(mask)), x, y, 1.0);
         return;
     }
     out += "<rect x=\"" + std::to_string(x + 4) + "\" y=\"" + std::to_string(y + 4) +
@@ -132,7 +132,7 @@ void append_square_pieces(std::string& out, unsigned mask, int x, int y) {
     const double top = y + (SQUARE - cell * rows) / 2;
     int i = 0;
     for (unsigned rest = mask; rest; rest &= rest - 1, ++i)
-        append_piece(out, std::countr_zero(rest), left + cell * (i % columns), top + cell * (i / columns),
+        append_piece(out, static_cast<Piece>(std::countr_zero(rest)), left + cell * (i % columns), top + cell * (i / columns),
                      cell / SQUARE);
 }
 
@@ -144,10 +144,10 @@ void append_label(std::string& out, char text, int x, int y) {
 
 }  // namespace
 
-std::string svg(const PositionWords& words, long long size, Orientation orientation) {
+std::string svg(const PositionWords& words, long long size, Colour orientation) {
     if (size < SVG_MIN_SIZE || size > SVG_MAX_SIZE)
         throw InvalidInput("Invalid size: expected a number of pixels from 64 to 4096");
-    const bool flipped = orientation == Orientation::BLACK;
+    const bool flipped = orientation == BLACK;
     const std::string extent = std::to_string(EXTENT);
     const std::string pixels = std::to_string(size);
 

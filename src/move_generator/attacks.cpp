@@ -5,7 +5,7 @@ namespace vemla {
 
 bool MoveGenerator::crossing_is_safe(const Board& board, const std::array<int, 2>& squares,
                                      Bitboard occ) const {
-    const unsigned side = board.bitboards[STATE] & 1;
+    const Colour side = board.side_to_move();
     for (const int sq : squares) {
         if (occ & square_bb(sq)) return false;
         if (square_in_check(board, sq, side)) return false;

@@ -75,7 +75,7 @@ TEST(Tables, EveryOccupancyLooksUpItsRayWalk) {
 struct AttackCase {
     const char* fen;
     const char* square;
-    unsigned side;
+    Colour side;  // whose square it is: the other colour attacks
     bool attacked;
 };
 void PrintTo(const AttackCase& c, std::ostream* os) { *os << c.fen << ' ' << c.square; }
@@ -90,19 +90,18 @@ TEST_P(Attack, SquareInCheck) {
 
 INSTANTIATE_TEST_SUITE_P(
     MoveGen, Attack,
-    testing::Values(AttackCase{"8/8/8/4p3/4K3/8/8/8", "e4", 1, false},
-                    AttackCase{"8/8/8/3p4/4K3/8/8/8", "e4", 1, true},
-                    AttackCase{"8/8/8/5p2/4K3/8/8/8", "e4", 0, false},  // own side's pawn
-                    AttackCase{"8/8/8/8/8/3P4/8/8", "e4", 0, true}, AttackCase{"8/8/8/8/8/4P3/8/8", "e4", 0, false},
-                    AttackCase{"8/8/8/8/8/3P4/8/8", "e4", 2, true},  // any side but 1: White attacks
-                    AttackCase{"8/8/8/8/7p/8/8/8", "a3", 1, false},  // no wrap across the edge
-                    AttackCase{"8/8/8/8/8/1n6/8/8", "a1", 1, true}, AttackCase{"8/8/8/8/8/8/2n5/8", "a1", 1, true},
-                    AttackCase{"8/8/8/8/8/8/7n/8", "a1", 1, false}, AttackCase{"8/8/8/8/8/8/6k1/8", "f1", 1, true},
-                    AttackCase{"8/8/8/8/8/8/6k1/8", "e1", 1, false}, AttackCase{"8/8/8/8/8/8/8/r3K3", "e1", 1, true},
-                    AttackCase{"8/8/8/8/8/8/8/rN2K3", "e1", 1, false},
-                    AttackCase{"8/8/8/8/8/8/8/rn2K3", "e1", 1, false}, AttackCase{"7q/8/8/8/8/8/8/K7", "a1", 1, true},
-                    AttackCase{"7r/8/8/8/8/8/8/K7", "a1", 1, false},
-                    AttackCase{"7b/8/8/8/3P4/8/8/K7", "a1", 1, false}, AttackCase{"8/8/8/8/8/8/8/Q6k", "h1", 0, true}));
+    testing::Values(AttackCase{"8/8/8/4p3/4K3/8/8/8", "e4", WHITE, false},
+                    AttackCase{"8/8/8/3p4/4K3/8/8/8", "e4", WHITE, true},
+                    AttackCase{"8/8/8/5p2/4K3/8/8/8", "e4", BLACK, false},  // own side's pawn
+                    AttackCase{"8/8/8/8/8/3P4/8/8", "e4", BLACK, true}, AttackCase{"8/8/8/8/8/4P3/8/8", "e4", BLACK, false},
+                    AttackCase{"8/8/8/8/7p/8/8/8", "a3", WHITE, false},  // no wrap across the edge
+                    AttackCase{"8/8/8/8/8/1n6/8/8", "a1", WHITE, true}, AttackCase{"8/8/8/8/8/8/2n5/8", "a1", WHITE, true},
+                    AttackCase{"8/8/8/8/8/8/7n/8", "a1", WHITE, false}, AttackCase{"8/8/8/8/8/8/6k1/8", "f1", WHITE, true},
+                    AttackCase{"8/8/8/8/8/8/6k1/8", "e1", WHITE, false}, AttackCase{"8/8/8/8/8/8/8/r3K3", "e1", WHITE, true},
+                    AttackCase{"8/8/8/8/8/8/8/rN2K3", "e1", WHITE, false},
+                    AttackCase{"8/8/8/8/8/8/8/rn2K3", "e1", WHITE, false}, AttackCase{"7q/8/8/8/8/8/8/K7", "a1", WHITE, true},
+                    AttackCase{"7r/8/8/8/8/8/8/K7", "a1", WHITE, false},
+                    AttackCase{"7b/8/8/8/3P4/8/8/K7", "a1", WHITE, false}, AttackCase{"8/8/8/8/8/8/8/Q6k", "h1", BLACK, true}));
 
 // Castling moves among the candidates, in order.
 struct CastleCase {
