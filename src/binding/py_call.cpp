@@ -1,6 +1,8 @@
 // Argument parsing, conversion messages and the panic exception type.
 #include "py_call.hpp"
 
+#include "messages.hpp"
+
 #include <vector>
 
 namespace vemla::py {
@@ -145,7 +147,7 @@ void raise_argument_error(const char* name, const std::string& message) {
 
 std::string_view utf8_arg(PyObject* arg, const char* name) {
     if (!PyUnicode_Check(arg))
-        raise_argument_error(name, "'" + type_name(arg) + "' object cannot be converted to 'PyString'");
+        raise_argument_error(name, messages::not_a_string(type_name(arg)));
     Py_ssize_t size = 0;
     // Borrowed: the UTF-8 buffer is cached in the str and lives as long as it.
     const char* text = PyUnicode_AsUTF8AndSize(arg, &size);

@@ -99,7 +99,7 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     get_k_moves(kings, own, KING_STEPS, list);
 
     // Castling, by the rows of the side to move: king side before queen side.
-    const CastlingRules& castling = CASTLING_RULES[side];
+    const CastlingRules& castling = CASTLING_RULES[static_cast<std::size_t>(side)];
     if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
         for (const CastlingRow& row : castling.rows)
             if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy)) list.push(row.move);
