@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "board/mod.hpp"
@@ -239,12 +238,15 @@ struct Machine {
             }
             case 1: {
                 const std::string_view text = in.bytes(4 + (in.byte() & 1u));
+                ChessMove move;
                 try {
-                    const auto parsed = ChessMove::from_str(text);
-                    if (const auto* move = std::get_if<ChessMove>(&parsed)) push(*move);
+                    move = ChessMove::from_str(text);
+                } catch (const InvalidInput&) {
+                    break;  // wrong length or promotion letter: nothing to push
                 } catch (const Panic&) {
-                    // Malformed squares: a documented failure, nothing to push.
+                    break;  // malformed squares: a documented failure, nothing to push
                 }
+                push(move);
                 break;
             }
             case 2: {

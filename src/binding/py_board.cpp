@@ -84,10 +84,7 @@ PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return call([&] {
         const Args argv = parse_fastcall(PUSH_PARAMS, args, nargs, kwnames);
         const ExclusiveBorrow<Board> board(self_board(self));
-        const auto parsed = ChessMove::from_str(utf8_arg(argv[0], "chess_move"));
-        if (const auto* reason = std::get_if<std::string>(&parsed))
-            throw InvalidInput("Invalid chess move: " + *reason);
-        board->push_move(std::get<ChessMove>(parsed));
+        board->push_move(ChessMove::from_str(utf8_arg(argv[0], "chess_move")));
         return new_none();
     });
 }

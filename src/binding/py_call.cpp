@@ -1,6 +1,8 @@
 // Argument parsing, conversion messages and the panic exception type.
 #include "py_call.hpp"
 
+#include "messages.hpp"
+
 #include <climits>
 #include <vector>
 
@@ -146,7 +148,7 @@ void raise_argument_error(const char* name, const std::string& message) {
 
 std::string_view utf8_arg(PyObject* arg, const char* name) {
     if (!PyUnicode_Check(arg))
-        raise_argument_error(name, "'" + type_name(arg) + "' object cannot be converted to 'PyString'");
+        raise_argument_error(name, messages::not_a_string(type_name(arg)));
     Py_ssize_t size = 0;
     // Borrowed: the UTF-8 buffer is cached in the str and lives as long as it.
     const char* text = PyUnicode_AsUTF8AndSize(arg, &size);
@@ -156,7 +158,7 @@ std::string_view utf8_arg(PyObject* arg, const char* name) {
 
 long long int_arg(PyObject* arg, const char* name) {
     if (!PyIndex_Check(arg))
-        raise_argument_error(name, "'" + type_name(arg) + "' object cannot be interpreted as an integer");
+        raise_argument_error(name, messages::not_an_integer(type_name(arg)));
     Ref value = Ref::steal(PyNumber_Index(arg));
     if (!value) throw PyErrAlreadySet{};
     int overflow = 0;

@@ -4,13 +4,14 @@
 #include "board/mod.hpp"
 #include "board/picture.hpp"
 #include "failure.hpp"
+#include "messages.hpp"
 
 namespace vemla {
 
 Colour orientation_from_str(std::string_view text) {
     if (text == "white") return WHITE;
     if (text == "black") return BLACK;
-    throw InvalidInput("Invalid orientation: expected \"white\" or \"black\", got \"" + std::string(text) + "\"");
+    throw InvalidInput(messages::invalid_orientation(text));
 }
 
 std::string diagram(const PositionWords& words, Colour orientation) {

@@ -8,6 +8,7 @@
 #include "board/mod.hpp"
 #include "board/picture.hpp"
 #include "failure.hpp"
+#include "messages.hpp"
 
 namespace vemla {
 
@@ -146,7 +147,7 @@ void append_label(std::string& out, char text, int x, int y) {
 
 std::string svg(const PositionWords& words, long long size, Colour orientation) {
     if (size < SVG_MIN_SIZE || size > SVG_MAX_SIZE)
-        throw InvalidInput("Invalid size: expected a number of pixels from 64 to 4096");
+        throw InvalidInput(messages::INVALID_SVG_SIZE);
     const bool flipped = orientation == BLACK;
     const std::string extent = std::to_string(EXTENT);
     const std::string pixels = std::to_string(size);
