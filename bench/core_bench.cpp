@@ -18,7 +18,7 @@ const MoveGenerator& generator() {
 
 void push_pop(benchmark::State& state) {
     Board board = Board::from_fen(DEFAULT_FEN);
-    const auto move = std::get<ChessMove>(ChessMove::from_str("e2e4"));
+    const auto move = ChessMove::from_str("e2e4");
     for (auto _ : state) {
         board.push_move(move);
         board.pop_move();

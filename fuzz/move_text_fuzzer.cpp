@@ -1,7 +1,7 @@
 // Move text on arbitrary bytes.
 //
-// The whole input goes to ChessMove::from_str, whose outcome (move, rejection
-// reason, or Panic with its message) is predicted by a reference parser that
+// The whole input goes to ChessMove::from_str, whose outcome (move,
+// InvalidInput or Panic with its message) is predicted by a reference parser that
 // follows the documented steps. A parsed move writes back as the same text
 // with the promotion letter in lower case, and that text parses to the same
 // value. The first bytes also serve as a raw move code for write_text and as
@@ -12,7 +12,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "chess_move/mod.hpp"
@@ -29,7 +28,7 @@ struct Outcome {
 };
 
 const std::string NOTATION =
-    "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";
+    "Invalid chess move: Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";
 
 Outcome reference_parse(std::string_view text) {
     std::uint16_t special = 0;
@@ -42,7 +41,7 @@ Outcome reference_parse(std::string_view text) {
             case 'b': case 'B': special = 5; break;
             case 'r': case 'R': special = 6; break;
             case 'q': case 'Q': special = 7; break;
-            default: return {Outcome::REJECTED, "Unsupported promotion type"};
+            default: return {Outcome::REJECTED, "Invalid chess move: Unsupported promotion type"};
         }
     }
     const std::string n = std::to_string(chars.size());
@@ -67,9 +66,9 @@ Outcome reference_parse(std::string_view text) {
 
 Outcome parse(std::string_view text) {
     try {
-        const auto parsed = ChessMove::from_str(text);
-        if (const auto* reason = std::get_if<std::string>(&parsed)) return {Outcome::REJECTED, *reason};
-        return {Outcome::MOVE, "", std::get<ChessMove>(parsed).value};
+        return {Outcome::MOVE, "", ChessMove::from_str(text).value};
+    } catch (const InvalidInput& e) {
+        return {Outcome::REJECTED, e.message()};
     } catch (const Panic& e) {
         return {Outcome::PANIC, e.what()};
     }

@@ -11,7 +11,7 @@
 //   4 GENERATE            full check of the move generator, see check_generate
 //   5 COPY                continue on a copy of the board
 //   6 REFLECT             mirror the board, checking it against the mirror rules
-//   7 FEN                 write, read back and compare
+//   7 FEN                 write, read back and compare; check the diagram
 //   8 STATE   a b c       flip state word bits (the record ties no rule to them)
 //
 // After every step: pop restores exactly the board of before the matching
@@ -24,10 +24,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "board/mod.hpp"
+#include "board/picture.hpp"
 #include "chess_move/mod.hpp"
 #include "failure.hpp"
 #include "fuzz_support.hpp"
@@ -274,6 +274,25 @@ struct Machine {
             fail("fen() text " + quoted(written) + " does not read back: " + e.what());
         }
         CHECK(reread.fen() == written, "fen() text " + quoted(written) + " reads back as " + quoted(reread.fen()));
+        check_pictures(written);
+    }
+
+    // The diagram shows the squares that fen() writes, either way up.
+    void check_pictures(const std::string& written) {
+        std::string squares;  // rank 8 first, files a to h
+        for (const char c : written.substr(0, written.find(' ')))
+            if (c >= '1' && c <= '8')
+                squares.append(static_cast<std::size_t>(c - '0'), '.');
+            else if (c != '/')
+                squares += c;
+        for (const Colour orientation : {WHITE, BLACK}) {
+            const std::string text = diagram(board.bitboards, orientation);
+            for (std::size_t i = 0; i < 64; ++i) {
+                const char expected = orientation == WHITE ? squares[i] : squares[63 - i];
+                CHECK(text[i / 8 * 18 + 2 + 2 * (i % 8)] == expected,
+                      "diagram disagrees with fen() text " + quoted(written) + ":\n" + text);
+            }
+        }
     }
 
     void step(Reader& in) {
@@ -287,12 +306,15 @@ struct Machine {
             }
             case 1: {
                 const std::string_view text = in.bytes(4 + (in.byte() & 1u));
+                ChessMove move;
                 try {
-                    const auto parsed = ChessMove::from_str(text);
-                    if (const auto* move = std::get_if<ChessMove>(&parsed)) push(*move);
+                    move = ChessMove::from_str(text);
+                } catch (const InvalidInput&) {
+                    break;  // wrong length or promotion letter: nothing to push
                 } catch (const Panic&) {
-                    // Malformed squares: a documented failure, nothing to push.
+                    break;  // malformed squares: a documented failure, nothing to push
                 }
+                push(move);
                 break;
             }
             case 2: {

@@ -80,13 +80,13 @@ assert Board.bitboard_from_fen(copy.fen()) == copy.bitboard()
 '
 pass "the installed module plays a game (run from $work/outside)"
 
-cp "$repo/examples/play_game.py" .
+cp "$repo/examples/play_game.py" "$repo/examples/watch_game.py" .
 run "examples/play_game.py" "$venv/bin/python" -I play_game.py 20
 pass "examples/play_game.py runs"
 
 mypy_args=(--python-executable "$venv/bin/python" --cache-dir "$work/mypy-cache" --no-error-summary)
-run "mypy --strict examples/play_game.py" mypy --strict "${mypy_args[@]}" play_game.py
-pass "mypy --strict accepts examples/play_game.py"
+run "mypy --strict examples/play_game.py watch_game.py" mypy --strict "${mypy_args[@]}" play_game.py watch_game.py
+pass "mypy --strict accepts examples/play_game.py and examples/watch_game.py"
 
 cat >wrong.py <<'EOF'
 from vemla_chess import Board, MoveGenerator

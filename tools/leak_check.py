@@ -129,6 +129,14 @@ def groups():
                                                        gen.outcome(board=mated), gen.outcome(bare)), 4, 1),
         ("repetitions() / ply() with 30 moves", lambda: (played.repetitions(), played.ply()), 2, 1),
         ("MoveGenerator()", MoveGenerator, 1, 1000),
+        ("svg(size, orientation) / _repr_svg_()", lambda: (kiwipete.svg(200, "black"), kiwipete._repr_svg_()), 2, 10),
+        ("diagram() / diagram(orientation=...)", lambda: (played.diagram(), played.diagram(orientation="black")), 2, 1),
+        ("svg() / diagram(): errors", *all_of(
+            raising(ValueError, board.svg, 63), raising(ValueError, board.svg, 2**70),
+            raising(ValueError, board.svg, 360, "up"), raising(TypeError, board.svg, 360.0),
+            raising(TypeError, board.svg, 360, 1), raising(TypeError, board.svg, size=360, x=1),
+            raising(ValueError, board.diagram, "Black"), raising(UnicodeEncodeError, board.diagram, surrogate),
+            raising(TypeError, board._repr_svg_, 1)), 1),
         ("Board(): TypeError", *all_of(
             raising(TypeError, Board, 5), raising(TypeError, Board, None), raising(TypeError, Board, b"8/8"),
             raising(TypeError, Board, START, START), raising(TypeError, Board, x=START),

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <variant>
 
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
@@ -18,12 +17,13 @@ namespace {
 
 // Plays one move given as long algebraic text if it is legal in the position.
 bool play(const vemla::MoveGenerator& generator, vemla::Board& board, const std::string& text) {
-    const auto parsed = vemla::ChessMove::from_str(text);
-    if (const auto* reason = std::get_if<std::string>(&parsed)) {
-        std::cerr << *reason << '\n';
+    vemla::ChessMove wanted;
+    try {
+        wanted = vemla::ChessMove::from_str(text);
+    } catch (const vemla::InvalidInput& e) {  // wrong length or promotion letter
+        std::cerr << e.message() << '\n';
         return false;
     }
-    const vemla::ChessMove wanted = std::get<vemla::ChessMove>(parsed);
     vemla::MoveList legal;
     generator.generate(board, legal);
     for (const vemla::ChessMove move : legal) {

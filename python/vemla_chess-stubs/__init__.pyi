@@ -53,6 +53,19 @@ class Board:
         played so far can no longer be taken back."""
     def copy(self) -> Board:
         """An independent copy, including the moves that pop() can take back."""
+    def svg(self, size: int = 360, orientation: Literal["white", "black"] = "white") -> str:
+        """The board as a standalone SVG document, size x size pixels (64 to
+        4096), White at the bottom, or Black for orientation="black".
+
+        A bad size or orientation raises ValueError; a size that is not an
+        integer or an orientation that is not a str raises TypeError.
+        """
+    def _repr_svg_(self) -> str:
+        """svg() at its defaults, so Jupyter and IPython show a Board as a board."""
+    def diagram(self, orientation: Literal["white", "black"] = "white") -> str:
+        """A text picture: eight rank lines (FEN letters, "." for empty), the file
+        letters, and a line with the side to move, castling rights, en-passant
+        square and any squares holding more than one piece."""
     @staticmethod
     def bitboard_from_fen(fen: str) -> list[list[bool]]:
         """The planes of bitboard() for the placement field of a FEN text."""

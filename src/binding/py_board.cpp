@@ -16,8 +16,23 @@ constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
 constexpr const char* INTO_NAMES[] = {"out"};
 constexpr Params BYTES_FROM_FEN_PARAMS{"Board", "bitboard_bytes_from_fen", FEN_NAMES, 1};
 constexpr Params INTO_PARAMS{"Board", "bitboard_into", INTO_NAMES, 1};
+constexpr const char* SVG_NAMES[] = {"size", "orientation"};
+constexpr const char* DIAGRAM_NAMES[] = {"orientation"};
+constexpr Params SVG_PARAMS{"Board", "svg", SVG_NAMES, 0};
+constexpr Params DIAGRAM_PARAMS{"Board", "diagram", DIAGRAM_NAMES, 0};
 
 PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_object, "Board"); }
+
+// The position's words, copied under a shared borrow that ends on return, so
+// pictures are built without holding the Board.
+PositionWords position_words(PyObject* self) {
+    const SharedBorrow<Board> board(self_board(self));
+    return board->bitboards;
+}
+
+Colour orientation_arg(PyObject* arg) {
+    return arg ? orientation_from_str(utf8_arg(arg, "orientation")) : WHITE;
+}
 
 // Twelve lists of 64 bools, built at their final length. Each plane is filled
 // as soon as it exists and the outer list is made last, so no list is ever
@@ -85,10 +100,8 @@ PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         const Args argv = parse_fastcall(PUSH_PARAMS, args, nargs, kwnames);
         PyBoard* board = self_board(self);
         check_exclusive(board);
-        const auto parsed = ChessMove::from_str(utf8_arg(argv[0], "chess_move"));
-        if (const auto* reason = std::get_if<std::string>(&parsed))
-            throw InvalidInput("Invalid chess move: " + *reason);
-        with_exclusive(board, [&](Board& b) { b.push_move(std::get<ChessMove>(parsed)); });
+        const ChessMove move = ChessMove::from_str(utf8_arg(argv[0], "chess_move"));
+        with_exclusive(board, [&](Board& b) { b.push_move(move); });
         return new_none();
     });
 }
@@ -160,6 +173,27 @@ PyObject* board_ply(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* board_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(SVG_PARAMS, args, nargs, kwnames);
+        const PositionWords words = position_words(self);
+        const long long size = argv[0] ? int_arg(argv[0], "size") : SVG_DEFAULT_SIZE;
+        return new_ascii(svg(words, size, orientation_arg(argv[1])));
+    });
+}
+
+PyObject* board_repr_svg(PyObject* self, PyObject*) {
+    return call([&] { return new_ascii(svg(position_words(self), SVG_DEFAULT_SIZE, WHITE)); });
+}
+
+PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(DIAGRAM_PARAMS, args, nargs, kwnames);
+        const PositionWords words = position_words(self);
+        return new_ascii(diagram(words, orientation_arg(argv[0])));
+    });
+}
+
 void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
 
 PyMethodDef board_methods[] = {
@@ -179,6 +213,11 @@ PyMethodDef board_methods[] = {
      "bitboard_into($self, out)\n--\n\n"},
     {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
     {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
+    {"svg", as_cfunction(board_svg), METH_FASTCALL | METH_KEYWORDS,
+     "svg($self, size=360, orientation=\"white\")\n--\n\n"},
+    {"_repr_svg_", board_repr_svg, METH_NOARGS, "_repr_svg_($self)\n--\n\n"},
+    {"diagram", as_cfunction(board_diagram), METH_FASTCALL | METH_KEYWORDS,
+     "diagram($self, orientation=\"white\")\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -1,6 +1,9 @@
 // Argument parsing, conversion messages and the panic exception type.
 #include "py_call.hpp"
 
+#include "messages.hpp"
+
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -188,12 +191,24 @@ PyObject* ListItems::into_list() {
 
 std::string_view utf8_arg(PyObject* arg, const char* name) {
     if (!PyUnicode_Check(arg))
-        raise_argument_error(name, "'" + type_name(arg) + "' object cannot be converted to 'PyString'");
+        raise_argument_error(name, messages::not_a_string(type_name(arg)));
     Py_ssize_t size = 0;
     // Borrowed: the UTF-8 buffer is cached in the str and lives as long as it.
     const char* text = PyUnicode_AsUTF8AndSize(arg, &size);
     if (!text) throw PyErrAlreadySet{};  // e.g. a lone surrogate: the encoding error stands
     return {text, static_cast<std::size_t>(size)};
+}
+
+long long int_arg(PyObject* arg, const char* name) {
+    if (!PyIndex_Check(arg))
+        raise_argument_error(name, messages::not_an_integer(type_name(arg)));
+    Ref value = Ref::steal(PyNumber_Index(arg));
+    if (!value) throw PyErrAlreadySet{};
+    int overflow = 0;
+    const long long result = PyLong_AsLongLongAndOverflow(value.get(), &overflow);
+    if (overflow) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+    if (result == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+    return result;
 }
 
 }  // namespace vemla::py

@@ -67,6 +67,10 @@ std::string type_name(PyObject* obj);
 // A str argument viewed as UTF-8; valid while the argument lives (the call).
 std::string_view utf8_arg(PyObject* arg, const char* name);
 
+// An integer argument (int, or anything with __index__). Values beyond the
+// range of long long come back as its limits, so range checks reject them.
+long long int_arg(PyObject* arg, const char* name);
+
 // Python object holding a native record and its borrow flag.
 template <typename Record>
 struct Wrapper {

@@ -4,6 +4,7 @@
 
 #include "board/mod.hpp"
 #include "failure.hpp"
+#include "messages.hpp"
 #include "utf8.hpp"
 
 namespace vemla {
@@ -78,7 +79,7 @@ Board Board::from_fen(std::string_view fen) {
     if (field == "w")
         state.set(StateWord::WHITE_TO_MOVE);
     else if (field != "b")
-        throw InvalidInput("Invalid fen: Invalid side-to-move");
+        throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid side-to-move");
 
     // 3. Castling rights. Letters in any order, repeats allowed; "-" ends the
     // field, so nothing after it is examined.
@@ -90,7 +91,7 @@ Board Board::from_fen(std::string_view fen) {
             case 'Q': state.set(StateWord::castling_right(WHITE, QUEEN_SIDE)); break;
             case 'k': state.set(StateWord::castling_right(BLACK, KING_SIDE)); break;
             case 'q': state.set(StateWord::castling_right(BLACK, QUEEN_SIDE)); break;
-            default: throw InvalidInput("Invalid fen: Invalid castling specifier");
+            default: throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid castling specifier");
         }
     }
 
@@ -99,7 +100,7 @@ Board Board::from_fen(std::string_view fen) {
     expect(fields.next_field(field), "FEN has no en-passant field");
     if (field != "-") {
         const char file = field[0];
-        if (file < 'a' || file > 'h') throw InvalidInput("Invalid fen: Invalid en-passant square");
+        if (file < 'a' || file > 'h') throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid en-passant square");
         state.set(StateWord::en_passant_bit(state.side_to_move(), file - 'a'));
     }
 

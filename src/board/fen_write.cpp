@@ -3,6 +3,25 @@
 
 namespace vemla {
 
+void append_castling(std::string& out, StateWord word) {
+    // The rights in the fixed order K, Q, k, q.
+    if (!word.any_castling_right()) out += '-';
+    for (const Colour colour : {WHITE, BLACK}) {
+        if (word.may_castle(colour, KING_SIDE)) out += PIECE_LETTERS[piece_of(colour, KING)];
+        if (word.may_castle(colour, QUEEN_SIDE)) out += PIECE_LETTERS[piece_of(colour, QUEEN)];
+    }
+}
+
+void append_en_passant(std::string& out, StateWord word) {
+    // Only the side to move's group counts, and only its lowest file.
+    if (const unsigned files = word.en_passant_files()) {
+        out += static_cast<char>('a' + std::countr_zero(files));
+        out += word.white_to_move() ? '6' : '3';
+    } else {
+        out += '-';
+    }
+}
+
 std::string Board::fen() const {
     std::string out;
     out.reserve(90);
@@ -27,24 +46,10 @@ std::string Board::fen() const {
     }
 
     const StateWord word = state();
-    const bool white = word.white_to_move();
-    out += white ? " w " : " b ";
-
-    // The rights in the fixed order K, Q, k, q.
-    if (!word.any_castling_right()) out += '-';
-    for (const Colour colour : {WHITE, BLACK}) {
-        if (word.may_castle(colour, KING_SIDE)) out += PIECE_LETTERS[piece_of(colour, KING)];
-        if (word.may_castle(colour, QUEEN_SIDE)) out += PIECE_LETTERS[piece_of(colour, QUEEN)];
-    }
+    out += word.white_to_move() ? " w " : " b ";
+    append_castling(out, word);
     out += ' ';
-
-    // Only the side to move's group counts, and only its lowest file.
-    if (const unsigned files = word.en_passant_files()) {
-        out += static_cast<char>('a' + std::countr_zero(files));
-        out += white ? '6' : '3';
-    } else {
-        out += '-';
-    }
+    append_en_passant(out, word);
     return out;
 }
 

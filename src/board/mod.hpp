@@ -89,6 +89,11 @@ struct Board {
 // The twelve piece bitboards of the FEN's placement field (the first field).
 std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen);
 
+// The castling field of FEN ("KQkq" order, "-" for none) and its en-passant
+// field (the side to move's lowest file, "-" for none) for a state word.
+void append_castling(std::string& out, StateWord word);
+void append_en_passant(std::string& out, StateWord word);
+
 // 12 x 64 cells, plane-major (cell 64 * p + k): 1 where bit k of word p is set.
 inline constexpr std::size_t PLANE_CELLS = 12 * 64;
 using Planes = std::array<std::uint8_t, PLANE_CELLS>;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "failure.hpp"
+#include "messages.hpp"
 #include "utf8.hpp"
 
 namespace vemla {
@@ -17,9 +18,10 @@ ChessMove ChessMove::make(std::uint16_t from, std::uint16_t to, std::uint16_t sp
 
 namespace {
 
-[[noreturn]] void index_out_of_bounds(std::size_t length) {
-    const std::string n = std::to_string(length);
-    panic("index out of bounds: the len is " + n + " but the index is " + n);
+[[noreturn]] void index_out_of_bounds(std::size_t length) { panic(messages::index_out_of_bounds(length)); }
+
+[[noreturn]] void reject(std::string_view reason) {
+    throw InvalidInput(std::string(messages::INVALID_MOVE) + std::string(reason));
 }
 
 // A coordinate character reduced to its low byte, measured from base with
@@ -30,7 +32,7 @@ std::uint8_t coordinate(char32_t c, char base) {
 
 }  // namespace
 
-std::variant<ChessMove, std::string> ChessMove::from_str(std::string_view text) {
+ChessMove ChessMove::from_str(std::string_view text) {
     // The text is at most 5 bytes from here on, so at most 5 characters.
     std::array<char32_t, 5> chars{};
     std::size_t count = 0;
@@ -44,25 +46,25 @@ std::variant<ChessMove, std::string> ChessMove::from_str(std::string_view text) 
             case 'b': case 'B': special = PROMOTE_BISHOP; break;
             case 'r': case 'R': special = PROMOTE_ROOK; break;
             case 'q': case 'Q': special = PROMOTE_QUEEN; break;
-            default: return std::string("Unsupported promotion type");
+            default: reject("Unsupported promotion type");
         }
     } else if (text.size() == 4) {
         for (std::size_t pos = 0; pos < text.size();) chars[count++] = utf8::next(text, pos);
     } else {
-        return "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " +
-               std::string(text);
+        reject("Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " +
+               std::string(text));
     }
 
     if (count < 2) index_out_of_bounds(count);
     const std::uint8_t from_file = coordinate(chars[0], 'a');
-    expect(from_file <= 7, "assertion failed: from_file <= 7");
+    expect(from_file <= 7, messages::FROM_FILE_OUT_OF_RANGE);
     const std::uint8_t from_rank = coordinate(chars[1], '1');
-    expect(from_rank <= 7, "assertion failed: from_rank <= 7");
+    expect(from_rank <= 7, messages::FROM_RANK_OUT_OF_RANGE);
     if (count < 4) index_out_of_bounds(count);
     const std::uint8_t to_file = coordinate(chars[2], 'a');
-    expect(to_file <= 7, "assertion failed: to_file <= 7");
+    expect(to_file <= 7, messages::TO_FILE_OUT_OF_RANGE);
     const std::uint8_t to_rank = coordinate(chars[3], '1');
-    expect(to_rank <= 7, "assertion failed: to_rank <= 7");
+    expect(to_rank <= 7, messages::TO_RANK_OUT_OF_RANGE);
 
     return pack(from_file + 8 * from_rank, to_file + 8 * to_rank, special);
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace vemla {
 
@@ -40,9 +39,10 @@ struct ChessMove {
         return ChessMove{static_cast<std::uint16_t>(from | (to << 6) | (special << 12))};
     }
 
-    // Parses long algebraic text ("e2e4", "e7e8q"). Returns the move, or the
-    // reason the text was rejected. Malformed squares end in a Panic.
-    static std::variant<ChessMove, std::string> from_str(std::string_view text);
+    // Parses long algebraic text ("e2e4", "e7e8q"). Text of the wrong length
+    // or with an unknown promotion letter throws InvalidInput with the whole
+    // message ("Invalid chess move: ..."); malformed squares end in a Panic.
+    static ChessMove from_str(std::string_view text);
 
     constexpr int from() const { return value & 63; }
     constexpr int to() const { return (value >> 6) & 63; }

@@ -68,13 +68,6 @@ void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, StateWord state,
     }
 }
 
-// Castling rows: king square, the two squares crossed (empty and not
-// attacked), the queen side's extra square (empty only) and the move code.
-constexpr ChessMove WHITE_KING_SIDE_CASTLE{0x3184};
-constexpr ChessMove WHITE_QUEEN_SIDE_CASTLE{0x3084};
-constexpr ChessMove BLACK_KING_SIDE_CASTLE{0x3FBC};
-constexpr ChessMove BLACK_QUEEN_SIDE_CASTLE{0x3EBC};
-
 }  // namespace
 
 void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy,
@@ -105,16 +98,11 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     const Bitboard kings = piece(KING);
     get_k_moves(kings, own, KING_STEPS, list);
 
-    // Castling: king side before queen side. The rights are trusted; the rook
-    // is not looked for on its corner.
-    const int king_square = white ? E1 : E8;
-    if ((kings & square_bb(king_square)) && !square_in_check(board, king_square, side)) {
-        const Bitboard occ = own | enemy;
-        if (state.may_castle(side, KING_SIDE) && crossing_is_safe(board, {king_square + 1, king_square + 2}, occ))
-            list.push(white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE);
-        if (state.may_castle(side, QUEEN_SIDE) &&
-            can_castle(board, {king_square - 2, king_square - 1}, own, enemy, king_square - 3))
-            list.push(white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE);
+    // Castling, by the rows of the side to move: king side before queen side.
+    const CastlingRules& castling = CASTLING_RULES[static_cast<std::size_t>(side)];
+    if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
+        for (const CastlingRow& row : castling.rows)
+            if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy)) list.push(row.move);
     }
 
     list.group_end[0] = list.size;

@@ -9,6 +9,7 @@
 
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
+#include "move_generator/castling_rules.hpp"
 #include "move_generator/huge_page_allocator.hpp"
 #include "move_generator/tables.hpp"
 
@@ -72,13 +73,10 @@ struct MoveGenerator {
                (bishop_attacks(sq, occ) & (bb[base + BISHOP] | queens));
     }
 
-    // Both squares the king crosses are empty and not attacked, in order.
-    bool crossing_is_safe(const Board& board, const std::array<int, 2>& squares, Bitboard occ) const;
-
-    // Queen-side castling test: both squares empty and not attacked, the extra
-    // square empty (it may be attacked).
-    bool can_castle(const Board& board, const std::array<int, 2>& squares, Bitboard own,
-                    Bitboard enemy, int extra) const;
+    // Whether the side to move may castle by this row: the squares the king
+    // crosses empty and not attacked, in order, then the empty-only square
+    // empty. The caller has checked the right and the king's own square.
+    bool can_castle(const Board& board, const CastlingRow& row, Bitboard own, Bitboard enemy) const;
 
     // The legal moves of the side to move, in the fixed order. The board is
     // used to try each candidate and ends exactly as it started.

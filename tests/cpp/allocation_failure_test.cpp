@@ -38,10 +38,10 @@ using namespace vemla;
 // that a pawn move can save the pawns but must grow the undo stack.
 Board board_with_full_stacks() {
     Board board = Board::from_fen(DEFAULT_FEN);
-    board.push_move(std::get<ChessMove>(ChessMove::from_str("e2e3")));
+    board.push_move(ChessMove::from_str("e2e3"));
     board.pop_move();
-    const auto there = std::get<ChessMove>(ChessMove::from_str("g1f3"));
-    const auto back = std::get<ChessMove>(ChessMove::from_str("f3g1"));
+    const auto there = ChessMove::from_str("g1f3");
+    const auto back = ChessMove::from_str("f3g1");
     for (int i = 0; board.undo_stack.size() < board.undo_stack.capacity() || i == 0; ++i)
         board.push_move(i % 2 ? back : there);
     return board;
@@ -50,7 +50,7 @@ Board board_with_full_stacks() {
 TEST(AllocationFailure, PushMoveThatCannotGrowItsStacksChangesNothing) {
     Board board = board_with_full_stacks();
     const Board before = board;
-    const auto move = std::get<ChessMove>(ChessMove::from_str("e2e4"));
+    const auto move = ChessMove::from_str("e2e4");
     refuse_allocations = true;
     EXPECT_THROW(board.push_move(move), std::bad_alloc);
     refuse_allocations = false;

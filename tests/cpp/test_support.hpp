@@ -30,7 +30,7 @@ inline Bitboard squares(std::initializer_list<std::string_view> names) {
 }
 
 // Move text known to be well formed.
-inline ChessMove mv(std::string_view text) { return std::get<ChessMove>(ChessMove::from_str(text)); }
+inline ChessMove mv(std::string_view text) { return ChessMove::from_str(text); }
 
 // Runs f, which must throw exactly E; returns the message.
 template <typename E, typename F>

@@ -114,3 +114,28 @@ def test_play_game_reports_the_game_it_played(tmp_path):
     for move in moves_line.split():
         board.push(move)
     assert result_line.startswith(f"after {len(moves_line.split())} plies: {board.fen()} ")
+
+
+@pytest.mark.parametrize("flag, orientation", [([], "white"), (["--black"], "black")])
+def test_watch_game_prints_the_board_after_every_move(tmp_path, flag, orientation):
+    out = run_example("watch_game.py", "--seed", 3, "--max-plies", 12, *flag, cwd=tmp_path)
+    blocks = out.split("\n\n")
+    board = Board()
+    assert blocks[0].rstrip("\n") == board.diagram(orientation)
+    assert len(blocks) == 13
+    for ply, block in enumerate(blocks[1:], 1):
+        heading, picture = block.split("\n", 1)
+        label, move = heading.split(": ")
+        assert label == f"ply {ply}"
+        assert move in MoveGenerator()(board)
+        board.push(move)
+        assert picture.rstrip("\n") == board.diagram(orientation)
+
+
+def test_screenshot_script_renders_a_board(tmp_path):
+    from PIL import Image
+    script = Path(__file__).resolve().parents[2] / "tools" / "screenshot.py"
+    env = dict(os.environ, VEMLA_MODULE_DIR=MODULE_DIR)
+    subprocess.run([sys.executable, str(script), str(tmp_path / "board.png")], env=env, check=True,
+                   capture_output=True, timeout=60)
+    assert Image.open(tmp_path / "board.png").size == (360, 360)

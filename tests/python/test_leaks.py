@@ -50,6 +50,12 @@ def calls(board, gen):
         "is_check/outcome": (lambda: (gen.is_check(board), gen.outcome(board), gen.outcome(mated)), 50_000),
         "repetitions/ply": (lambda: (board.repetitions(), board.ply()), 200_000),
         "MoveGenerator": (MoveGenerator, 20),
+        "svg": (lambda: board.svg(200, "black"), 5_000),
+        "diagram": (board.diagram, 50_000),
+        "picture errors": (group(
+            (board.svg, (10,), {}), (board.svg, (2**70,), {}), (board.svg, (360.0,), {}),
+            (board.svg, (360, "up"), {}), (board.svg, (360, 1), {}), (board.svg, (), {"x": 1}),
+            (board.diagram, ("\ud800",), {}), (board.diagram, ("up",), {}), (board._repr_svg_, (1,), {})), 20_000),
         "Board errors": (group(
             (Board, ("",), {}), (Board, ("8/8/8/8/8/8/8/8 W - -",), {}), (Board, (5,), {}),
             (Board, ("\ud800",), {}), (Board, ("a", "b"), {}), (Board, (), {"x": 1}),
@@ -110,6 +116,10 @@ def unique(text):
         (lambda b, m: b.push(m, m), lambda b: (b, unique("e2e4"))),
         (lambda b, m: b.push(chess_move=m, extra=m), lambda b: (b, unique("e2e4"))),
         (lambda b, x: MoveGenerator()(x, b), lambda b: (b, [])),
+        (lambda b, s: b.svg(s), lambda b: (b, 2**70 + 1)),
+        (lambda b, s: b.svg(s), lambda b: (b, 10.5)),
+        (lambda b, o: b.svg(360, o), lambda b: (b, unique("up"))),
+        (lambda b, o: b.diagram(orientation=o), lambda b: (b, unique("Black"))),
         (lambda b, x: MoveGenerator()(x), lambda b: (b, object())),
         (lambda b, x: MoveGenerator().outcome(x), lambda b: (b, object())),
         (lambda b, x: b.bitboard_into(x), lambda b: (b, bytearray(769))),
@@ -135,7 +145,8 @@ def test_allocation_failure_raises_memory_error_without_partial_result(gen):
     board = Board()
     watched = (True, False, board, Board)
     calls = [board.bitboard, lambda: Board.bitboard_from_fen(START), lambda: gen(board), board.fen, board.copy,
-             board.bitboard_bytes, lambda: gen.outcome(Board("7k/5Q2/6K1/8/8/8/8/8 b - -")), board.repetitions]
+             board.bitboard_bytes, lambda: gen.outcome(Board("7k/5Q2/6K1/8/8/8/8/8 b - -")), board.repetitions,
+             board.svg, board.diagram]
     for call in calls:
         # Fail the first, second, ... allocation of the call until it succeeds.
         for start in range(100):

@@ -1,0 +1,48 @@
+// Fixed message texts that callers see and match exactly.
+//
+// Some of them read like internal assertions ("assertion failed: ...",
+// "index out of bounds: ...", "... cannot be converted to 'PyString'"), but
+// they are what Python programs receive in PanicException and TypeError, and
+// they are part of the module's contract: they stay word for word as they are.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vemla::messages {
+
+// Prefixes of the two kinds of rejected input (InvalidInput, ValueError in Python).
+inline constexpr std::string_view INVALID_FEN = "Invalid fen: ";
+inline constexpr std::string_view INVALID_MOVE = "Invalid chess move: ";
+
+// Move text whose squares are out of range, in the order they are tested.
+inline constexpr const char* FROM_FILE_OUT_OF_RANGE = "assertion failed: from_file <= 7";
+inline constexpr const char* FROM_RANK_OUT_OF_RANGE = "assertion failed: from_rank <= 7";
+inline constexpr const char* TO_FILE_OUT_OF_RANGE = "assertion failed: to_file <= 7";
+inline constexpr const char* TO_RANK_OUT_OF_RANGE = "assertion failed: to_rank <= 7";
+
+// Move text with fewer characters than squares need: length is the number of
+// characters, and also the index that was missing.
+inline std::string index_out_of_bounds(std::size_t length) {
+    const std::string n = std::to_string(length);
+    return "index out of bounds: the len is " + n + " but the index is " + n;
+}
+
+// An argument that should have been a str; type_name is the given object's type.
+inline std::string not_a_string(std::string_view type_name) {
+    return "'" + std::string(type_name) + "' object cannot be converted to 'PyString'";
+}
+
+// An argument that should have been an integer (int or anything with __index__).
+inline std::string not_an_integer(std::string_view type_name) {
+    return "'" + std::string(type_name) + "' object cannot be interpreted as an integer";
+}
+
+// Arguments of the pictures of a Board.
+inline constexpr const char* INVALID_SVG_SIZE = "Invalid size: expected a number of pixels from 64 to 4096";
+inline std::string invalid_orientation(std::string_view given) {
+    return "Invalid orientation: expected \"white\" or \"black\", got \"" + std::string(given) + "\"";
+}
+
+}  // namespace vemla::messages
