@@ -71,7 +71,7 @@ void repetition_count(benchmark::State& state) {
     Board board = Board::from_fen(DEFAULT_FEN);
     const char* shuffle[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
     for (std::int64_t i = 0; i < state.range(0); ++i)
-        board.push_move(std::get<ChessMove>(ChessMove::from_str(shuffle[i % 4])));
+        board.push_move(ChessMove::from_str(shuffle[i % 4]));
     for (auto _ : state) benchmark::DoNotOptimize(board.repetitions());
 }
 BENCHMARK(repetition_count)->Arg(10)->Arg(100)->Arg(600);
