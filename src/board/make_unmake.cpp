@@ -1,4 +1,5 @@
-// Reflection, the plane expansion, and the out-of-line failure of push_move.
+// The out-of-line failures of push_move: no piece to move, and a history
+// stack that cannot grow.
 #include "board/mod.hpp"
 #include "failure.hpp"
 
@@ -22,26 +23,5 @@ void out_of_memory(Board& board, unsigned mask) {
 }
 
 }  // namespace detail
-
-
-void Board::reflect() {
-    // Byte reversal mirrors top to bottom (square s -> s ^ 56).
-    for (std::size_t kind = 0; kind < 6; ++kind) {
-        const std::uint64_t white = bitboards[kind];
-        bitboards[kind] = __builtin_bswap64(bitboards[kind + 6]);
-        bitboards[kind + 6] = __builtin_bswap64(white);
-    }
-    bitboards[STATE] = state().reflected().bits;
-
-    // Moves made before the reflection can no longer be taken back.
-    for (auto& stack : history) stack.release();
-    undo_stack.release();
-}
-
-void expand_planes(const std::uint64_t* words, Planes& cells) {
-    for (std::size_t p = 0; p < 12; ++p)
-        for (std::size_t k = 0; k < 64; ++k)
-            cells[64 * p + k] = static_cast<std::uint8_t>((words[p] >> k) & 1);
-}
 
 }  // namespace vemla

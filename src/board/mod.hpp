@@ -9,6 +9,7 @@
 
 #include "board/bitboard.hpp"
 #include "board/piece.hpp"
+#include "board/planes.hpp"
 #include "board/square.hpp"
 #include "board/state_word.hpp"
 #include "board/stack.hpp"
@@ -76,10 +77,6 @@ struct Board {
 
 // The twelve piece bitboards of the FEN's placement field (the first field).
 std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen);
-
-// 12 x 64 cells, plane-major (cell 64 * p + k): 1 where bit k of word p is set.
-using Planes = std::array<std::uint8_t, 12 * 64>;
-void expand_planes(const std::uint64_t* words, Planes& cells);
 
 }  // namespace vemla
 

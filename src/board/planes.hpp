@@ -1,0 +1,15 @@
+// The plane encoding of a position: twelve planes of 64 cells, one plane per
+// piece bitboard in piece-index order, cell k set where square k holds that
+// piece.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vemla {
+
+// 12 x 64 cells, plane-major (cell 64 * p + k): 1 where bit k of word p is set.
+using Planes = std::array<std::uint8_t, 12 * 64>;
+void expand_planes(const std::uint64_t* words, Planes& cells);
+
+}  // namespace vemla
