@@ -9,6 +9,7 @@
 
 #include "board/bitboard.hpp"
 #include "board/piece.hpp"
+#include "board/planes.hpp"
 #include "board/square.hpp"
 #include "board/state_word.hpp"
 #include "board/stack.hpp"
@@ -93,12 +94,6 @@ std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen);
 // field (the side to move's lowest file, "-" for none) for a state word.
 void append_castling(std::string& out, StateWord word);
 void append_en_passant(std::string& out, StateWord word);
-
-// 12 x 64 cells, plane-major (cell 64 * p + k): 1 where bit k of word p is set.
-inline constexpr std::size_t PLANE_CELLS = 12 * 64;
-using Planes = std::array<std::uint8_t, PLANE_CELLS>;
-void expand_planes(const std::uint64_t* words, std::uint8_t* cells);
-inline void expand_planes(const std::uint64_t* words, Planes& cells) { expand_planes(words, cells.data()); }
 
 }  // namespace vemla
 

@@ -20,9 +20,7 @@ namespace {
 
 [[noreturn]] void index_out_of_bounds(std::size_t length) { panic(messages::index_out_of_bounds(length)); }
 
-[[noreturn]] void reject(std::string_view reason) {
-    throw InvalidInput(std::string(messages::INVALID_MOVE) + std::string(reason));
-}
+
 
 // A coordinate character reduced to its low byte, measured from base with
 // unsigned 8-bit wrap-around: anything below base becomes large and fails.
@@ -32,7 +30,16 @@ std::uint8_t coordinate(char32_t c, char base) {
 
 }  // namespace
 
-ChessMove ChessMove::from_str(std::string_view text) {
+std::string ChessMove::rejection_message(Rejection rejection, std::string_view text) {
+    std::string message(messages::INVALID_MOVE);
+    if (rejection == Rejection::PROMOTION)
+        message += "Unsupported promotion type";
+    else
+        message += "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " + std::string(text);
+    return message;
+}
+
+ChessMove::Rejection ChessMove::parse(std::string_view text, ChessMove& move) {
     // The text is at most 5 bytes from here on, so at most 5 characters.
     std::array<char32_t, 5> chars{};
     std::size_t count = 0;
@@ -46,13 +53,12 @@ ChessMove ChessMove::from_str(std::string_view text) {
             case 'b': case 'B': special = PROMOTE_BISHOP; break;
             case 'r': case 'R': special = PROMOTE_ROOK; break;
             case 'q': case 'Q': special = PROMOTE_QUEEN; break;
-            default: reject("Unsupported promotion type");
+            default: return Rejection::PROMOTION;
         }
     } else if (text.size() == 4) {
         for (std::size_t pos = 0; pos < text.size();) chars[count++] = utf8::next(text, pos);
     } else {
-        reject("Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " +
-               std::string(text));
+        return Rejection::NOTATION;
     }
 
     if (count < 2) index_out_of_bounds(count);
@@ -66,7 +72,8 @@ ChessMove ChessMove::from_str(std::string_view text) {
     const std::uint8_t to_rank = coordinate(chars[3], '1');
     expect(to_rank <= 7, messages::TO_RANK_OUT_OF_RANGE);
 
-    return pack(from_file + 8 * from_rank, to_file + 8 * to_rank, special);
+    move = pack(from_file + 8 * from_rank, to_file + 8 * to_rank, special);
+    return Rejection::NONE;
 }
 
 int ChessMove::write_text(char* out) const {

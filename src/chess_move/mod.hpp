@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "failure.hpp"
+
 namespace vemla {
 
 // Bit layout of a move code:
@@ -42,7 +44,20 @@ struct ChessMove {
     // Parses long algebraic text ("e2e4", "e7e8q"). Text of the wrong length
     // or with an unknown promotion letter throws InvalidInput with the whole
     // message ("Invalid chess move: ..."); malformed squares end in a Panic.
-    static ChessMove from_str(std::string_view text);
+    // Inline so that the rejection is thrown from the caller's own frame:
+    // every frame the exception has to unwind costs more than the parse.
+    static ChessMove from_str(std::string_view text) {
+        ChessMove move;
+        if (const Rejection rejection = parse(text, move); rejection != Rejection::NONE) [[unlikely]]
+            throw InvalidInput(rejection_message(rejection, text));
+        return move;
+    }
+
+    enum class Rejection { NONE, NOTATION, PROMOTION };
+    // The steps of from_str: the move, or why the text was rejected.
+    static Rejection parse(std::string_view text, ChessMove& move);
+    // The whole message of a rejection, prefix included.
+    static std::string rejection_message(Rejection rejection, std::string_view text);
 
     constexpr int from() const { return value & 63; }
     constexpr int to() const { return (value >> 6) & 63; }

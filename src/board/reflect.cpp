@@ -1,0 +1,25 @@
+// Reflection: the colour-swapped mirror image of a position, in place.
+#include "board/mod.hpp"
+
+namespace vemla {
+
+void Board::reflect() {
+    // Each white bitboard trades places with the black one of the same kind.
+    // Byte k of a bitboard is rank k + 1, so reversing the bytes mirrors the
+    // board top to bottom: square s goes to s ^ 56, same file, rank 9 - r.
+    for (int k = PAWN; k <= KING; ++k) {
+        const auto kind = static_cast<Kind>(k);
+        std::uint64_t& white = bitboards[static_cast<std::size_t>(piece_of(WHITE, kind))];
+        std::uint64_t& black = bitboards[static_cast<std::size_t>(piece_of(BLACK, kind))];
+        const std::uint64_t old_white = white;
+        white = __builtin_bswap64(black);
+        black = __builtin_bswap64(old_white);
+    }
+    bitboards[STATE] = state().reflected().bits;
+
+    // Moves made before the reflection can no longer be taken back.
+    for (auto& stack : history) stack.release();
+    undo_stack.release();
+}
+
+}  // namespace vemla
