@@ -2,6 +2,10 @@
 // then filtered by making each one and testing the mover's king.
 #include "move_generator/mod.hpp"
 
+#include <utility>
+
+#include "move_generator/legal_fast.hpp"
+
 namespace vemla {
 
 namespace {
@@ -91,6 +95,28 @@ void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, 
     }
 }
 
+// Castling: king side before queen side. The rights are trusted; the rook is
+// not looked for on its corner.
+int MoveGenerator::castling_moves(const Board& board, Bitboard kings, Bitboard own, Bitboard enemy,
+                                  ChessMove* out) const {
+    const std::uint64_t word = board.bitboards[STATE];
+    const bool white = word & state::WHITE_TO_MOVE;
+    const int king_square = white ? E1 : E8;
+    const unsigned side = white ? 1 : 0;
+    int n = 0;
+    if ((kings & square_bb(king_square)) && !square_in_check(board, king_square, side)) {
+        const Bitboard occ = own | enemy;
+        const std::uint64_t king_side = white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE;
+        const std::uint64_t queen_side = white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE;
+        if ((word & king_side) && crossing_is_safe(board, {king_square + 1, king_square + 2}, occ))
+            out[n++] = white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE;
+        if ((word & queen_side) &&
+            can_castle(board, {king_square - 2, king_square - 1}, own, enemy, king_square - 3))
+            out[n++] = white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE;
+    }
+    return n;
+}
+
 void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     const auto& bb = board.bitboards;
     const std::uint64_t word = bb[STATE];
@@ -105,22 +131,7 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     list.size = 0;
     const Bitboard kings = piece(KING);
     get_k_moves(kings, own, KING_STEPS, list);
-
-    // Castling: king side before queen side. The rights are trusted; the rook
-    // is not looked for on its corner.
-    const int king_square = white ? E1 : E8;
-    const unsigned side = white ? 1 : 0;
-    if ((kings & square_bb(king_square)) && !square_in_check(board, king_square, side)) {
-        const Bitboard occ = own | enemy;
-        const std::uint64_t king_side = white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE;
-        const std::uint64_t queen_side = white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE;
-        if ((word & king_side) && crossing_is_safe(board, {king_square + 1, king_square + 2}, occ))
-            list.push(white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE);
-        if ((word & queen_side) &&
-            can_castle(board, {king_square - 2, king_square - 1}, own, enemy, king_square - 3))
-            list.push(white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE);
-    }
-
+    list.size += castling_moves(board, kings, own, enemy, list.moves.data() + list.size);
     list.group_end[0] = list.size;
     get_k_moves(piece(KNIGHT), own, KNIGHT_STEPS, list);
     list.group_end[1] = list.size;
@@ -180,7 +191,18 @@ int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list,
 
 }  // namespace
 
+bool MoveGenerator::keeps_king_safe(Board& board, ChessMove move) const {
+    const bool white = board.white_to_move();
+    return is_legal<ANY_KIND>(*this, board, move, 0, white ? WHITE_KING : BLACK_KING, white ? 1 : 0, 0);
+}
+
 void MoveGenerator::generate(Board& board, MoveList& legal) const {
+    if (!legal_fast::applies(board)) return generate_reference(board, legal);
+    candidates(board, legal);
+    legal_fast::filter(*this, board, legal);
+}
+
+void MoveGenerator::generate_reference(Board& board, MoveList& legal) const {
     candidates(board, legal);
     const bool white = board.white_to_move();
     const std::size_t king = white ? WHITE_KING : BLACK_KING;
@@ -199,31 +221,29 @@ void MoveGenerator::generate(Board& board, MoveList& legal) const {
     const auto& bb = board.bitboards;
     const Bitboard enemy = white ? bb[6] | bb[7] | bb[8] | bb[9] | bb[10] | bb[11]
                                  : bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5];
+    auto& ends = legal.group_end;
     if (overlap) {
-        legal.size = filter<ANY_KIND>(*this, board, legal, 0, legal.size, 0, king, side, enemy, 0);
+        int kept = 0;
+        int begin = 0;
+        for (int& end : ends) {
+            kept = filter<ANY_KIND>(*this, board, legal, begin, end, 0, king, side, enemy, kept);
+            begin = std::exchange(end, kept);
+        }
+        legal.size = kept;
         return;
     }
     const int own_base = white ? 0 : 6;
-    const auto& ends = legal.group_end;
     int kept = filter<KING>(*this, board, legal, 0, ends[0], own_base + KING, king, side, enemy, 0);
-    kept = filter<KNIGHT>(*this, board, legal, ends[0], ends[1], own_base + KNIGHT, king, side, enemy, kept);
-    kept = filter<PAWN>(*this, board, legal, ends[1], ends[2], own_base + PAWN, king, side, enemy, kept);
-    kept = filter_sliders<ROOK>(*this, board, legal, ends[2], ends[3], own_base, king, side, enemy, kept);
-    kept = filter_sliders<BISHOP>(*this, board, legal, ends[3], ends[4], own_base, king, side, enemy, kept);
+    int begin = std::exchange(ends[0], kept);
+    kept = filter<KNIGHT>(*this, board, legal, begin, ends[1], own_base + KNIGHT, king, side, enemy, kept);
+    begin = std::exchange(ends[1], kept);
+    kept = filter<PAWN>(*this, board, legal, begin, ends[2], own_base + PAWN, king, side, enemy, kept);
+    begin = std::exchange(ends[2], kept);
+    kept = filter_sliders<ROOK>(*this, board, legal, begin, ends[3], own_base, king, side, enemy, kept);
+    begin = std::exchange(ends[3], kept);
+    kept = filter_sliders<BISHOP>(*this, board, legal, begin, ends[4], own_base, king, side, enemy, kept);
+    ends[4] = kept;
     legal.size = kept;
-}
-
-std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
-    MoveList moves;
-    generator.generate(board, moves);
-    if (depth <= 1) return depth == 1 ? static_cast<std::uint64_t>(moves.size) : 1;
-    std::uint64_t nodes = 0;
-    for (const ChessMove move : moves) {
-        board.push_move(move);
-        nodes += perft(generator, board, depth - 1);
-        board.pop_move();
-    }
-    return nodes;
 }
 
 }  // namespace vemla

@@ -21,7 +21,8 @@ inline constexpr int MAX_CANDIDATES = 4096;
 struct MoveList {
     std::array<ChessMove, MAX_CANDIDATES> moves;
     int size = 0;
-    // Where the candidate groups end: king, knights, pawns, rook pass, bishop pass.
+    // Where the groups end: king, knights, pawns, rook pass, bishop pass. After
+    // generate, the ends of each group's legal moves.
     std::array<int, 5> group_end{};
 
     void push(ChessMove m) { moves[static_cast<std::size_t>(size++)] = m; }
@@ -74,9 +75,24 @@ struct MoveGenerator {
     bool can_castle(const Board& board, const std::array<int, 2>& squares, Bitboard own,
                     Bitboard enemy, int extra) const;
 
-    // The legal moves of the side to move, in the fixed order. The board is
-    // used to try each candidate and ends exactly as it started.
+    // The castling candidates of the side to move (king side first) written
+    // to out; returns how many (0 to 2). kings is the mover's king bitboard.
+    int castling_moves(const Board& board, Bitboard kings, Bitboard own, Bitboard enemy,
+                       ChessMove* out) const;
+
+    // The legal moves of the side to move, in the fixed order. The board may
+    // be used to try candidates and ends exactly as it started. Positions
+    // that legal_fast::applies to are decided by legal_fast, all others by
+    // generate_reference; both give the same list.
     void generate(Board& board, MoveList& legal) const;
+
+    // The reference: every candidate is made, the mover's king is tested and
+    // the candidate is taken back.
+    void generate_reference(Board& board, MoveList& legal) const;
+
+    // Makes move, tests the mover's (lowest) king, takes the move back. A
+    // side without a king has nothing that can be attacked.
+    bool keeps_king_safe(Board& board, ChessMove move) const;
 
     // Candidates before the legality filter (exposed for tests).
     void candidates(const Board& board, MoveList& list) const;
@@ -90,8 +106,5 @@ struct MoveGenerator {
 // One attack table of TABLE_SIZE entries for square sq and relevance mask,
 // built by walking rays for every subset of the mask (kind ROOK or BISHOP).
 std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, int kind);
-
-// Perft: leaf nodes at depth (depth 1 counts the legal moves).
-std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth);
 
 }  // namespace vemla
