@@ -31,6 +31,18 @@
 
 #include <bit>
 
+// Counting leans on population counts. Where the build's baseline has no
+// instruction for them (x86-64 without -mpopcnt), count() is compiled twice
+// and the copy that uses the instruction is chosen at load time on processors
+// that have it.
+#if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__)
+#define VEMLA_POPCOUNT_CLONES [[gnu::target_clones("popcnt", "default")]]
+#else
+#define VEMLA_POPCOUNT_CLONES
+#endif
+// Helpers of count() are inlined into each of its copies.
+#define VEMLA_INLINE [[gnu::always_inline]] inline
+
 namespace vemla::legal_fast {
 
 namespace {
@@ -71,15 +83,25 @@ static_assert(LINES.between[0][63] == 0x0040201008040200ull);
 static_assert(LINES.line[9][18] == 0x8040201008040201ull);
 static_assert(LINES.between[0][17] == 0 && LINES.line[0][17] == 0);
 
-Bitboard between(int a, int b) {
+// A rook's and a bishop's lines from each square on an empty board.
+constexpr auto ROOK_LINES = by_square([](int sq) { return slider_attacks(sq, 0, true); });
+constexpr auto BISHOP_LINES = by_square([](int sq) { return slider_attacks(sq, 0, false); });
+
+VEMLA_INLINE Bitboard between(int a, int b) {
     return LINES.between[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
 }
-Bitboard line(int a, int b) { return LINES.line[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)]; }
+VEMLA_INLINE Bitboard line(int a, int b) {
+    return LINES.line[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+}
+VEMLA_INLINE Bitboard at(const std::array<Bitboard, 64>& table, int sq) { return table[static_cast<std::size_t>(sq)]; }
+
+// Exactly one square; without relying on a population-count instruction.
+constexpr bool single(Bitboard b) { return b && !(b & (b - 1)); }
 
 // What the king of the side to move faces in the position as it stands.
 class KingSafety {
 public:
-    KingSafety(const MoveGenerator& generator, const Board& board)
+    VEMLA_INLINE KingSafety(const MoveGenerator& generator, const Board& board)
         : generator_(generator), white_(board.white_to_move()) {
         const auto& bb = board.bitboards;
         const std::size_t own_base = white_ ? 0 : 6;
@@ -92,17 +114,17 @@ public:
         checkers_ = attackers(king_, occ_);
 
         // An own piece alone between the king and an enemy slider on its line.
-        const Bitboard lines = enemy(QUEEN);
-        Bitboard snipers = (generator_.rook_attacks(king_, 0) & (enemy(ROOK) | lines)) |
-                           (generator_.bishop_attacks(king_, 0) & (enemy(BISHOP) | lines));
+        const Bitboard queens = enemy(QUEEN);
+        Bitboard snipers = (at(ROOK_LINES, king_) & (enemy(ROOK) | queens)) |
+                           (at(BISHOP_LINES, king_) & (enemy(BISHOP) | queens));
         for (; snipers; snipers &= snipers - 1) {
             const Bitboard blockers = between(king_, lsb(snipers)) & occ_;
-            if (std::has_single_bit(blockers)) pinned_ |= blockers & own_;
+            if (single(blockers)) pinned_ |= blockers & own_;
         }
 
         if (!checkers_)
             targets_ = ~own_;
-        else if (std::has_single_bit(checkers_))
+        else if (single(checkers_))
             targets_ = checkers_ | between(king_, lsb(checkers_));
         else
             targets_ = 0;
@@ -110,7 +132,7 @@ public:
 
     // The enemy pieces that attack sq when the squares in occ are occupied;
     // the same tests as MoveGenerator::square_in_check.
-    Bitboard attackers(int sq, Bitboard occ) const {
+    VEMLA_INLINE Bitboard attackers(int sq, Bitboard occ) const {
         const auto s = static_cast<std::size_t>(sq);
         const Bitboard pawn_squares = white_ ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
         const Bitboard queens = enemy(QUEEN);
@@ -119,12 +141,33 @@ public:
                (generator_.bishop_attacks(sq, occ) & (enemy(BISHOP) | queens));
     }
 
-    bool king_may_step(int to) const { return !attackers(to, occ_ ^ square_bb(king_)); }
+    // Every square the enemy attacks with the king lifted off the board: the
+    // squares the king must not step to. The same attacks as attackers(),
+    // gathered from the attacking side.
+    VEMLA_INLINE Bitboard danger() const {
+        const Bitboard occ = occ_ ^ square_bb(king_);
+        const Bitboard pawns = enemy(PAWN);
+        // Black pawns attack downwards, White pawns upwards; a step across the
+        // side edge does not count.
+        Bitboard attacked = white_ ? ((pawns & ~FILE_H) >> 7) | ((pawns & ~FILE_A) >> 9)
+                                   : ((pawns & ~FILE_A) << 7) | ((pawns & ~FILE_H) << 9);
+        for (Bitboard b = enemy(KNIGHT); b; b &= b - 1) attacked |= at(KNIGHT_ATTACKS, lsb(b));
+        for (Bitboard b = enemy(KING); b; b &= b - 1) attacked |= at(KING_ATTACKS, lsb(b));
+        for (Bitboard b = enemy(ROOK) | enemy(QUEEN); b; b &= b - 1) attacked |= generator_.rook_attacks(lsb(b), occ);
+        for (Bitboard b = enemy(BISHOP) | enemy(QUEEN); b; b &= b - 1)
+            attacked |= generator_.bishop_attacks(lsb(b), occ);
+        return attacked;
+    }
 
     // For a piece other than the king.
-    bool piece_may_move(int from, int to) const {
+    VEMLA_INLINE bool piece_may_move(int from, int to) const {
         const Bitboard t = square_bb(to);
         return (targets_ & t) && (!(pinned_ & square_bb(from)) || (line(king_, from) & t));
+    }
+    // Where the piece on from may go: targets(), and for a pinned piece only
+    // along its line.
+    VEMLA_INLINE Bitboard allowed(int from) const {
+        return (pinned_ & square_bb(from)) ? targets_ & line(king_, from) : targets_;
     }
 
     Bitboard enemy(int kind) const { return enemy_pieces_[kind]; }
@@ -150,7 +193,7 @@ private:
 };
 
 // Counts a set of pawn destinations; those on the last rank are four moves.
-int with_promotions(Bitboard to, Bitboard last_rank) {
+VEMLA_INLINE int with_promotions(Bitboard to, Bitboard last_rank) {
     return std::popcount(to) + 3 * std::popcount(to & last_rank);
 }
 
@@ -158,7 +201,7 @@ int with_promotions(Bitboard to, Bitboard last_rank) {
 // captures onto enemy pieces (a step that would leave the board across its
 // side edge is refused), a push onto an empty square, a double push from the
 // second rank over two empty squares. Only destinations in allowed count.
-int pawn_count(bool white, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
+VEMLA_INLINE int pawn_count(bool white, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
     if (white) {
         const Bitboard toward_a = ((pawns & ~FILE_A) << 7) & enemy & allowed;
         const Bitboard toward_h = ((pawns & ~FILE_H) << 9) & enemy & allowed;
@@ -178,7 +221,7 @@ int pawn_count(bool white, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitbo
 // En-passant candidates are gathered from the state word alone: a pawn on its
 // fifth rank (fourth for Black) for each capture step whose file has its bit
 // set. Each is decided by making it.
-int en_passant_count(const MoveGenerator& generator, Board& board, const KingSafety& safety) {
+VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, const KingSafety& safety) {
     const std::uint64_t word = board.bitboards[STATE];
     const bool white = safety.white();
     const unsigned files = static_cast<unsigned>(word >> (white ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT)) & 0xFF;
@@ -195,18 +238,59 @@ int en_passant_count(const MoveGenerator& generator, Board& board, const KingSaf
     return n;
 }
 
+// Castling: the king crosses two squares that were found empty and not
+// attacked while it stood on e1 (e8), and lands on the second. With the rook
+// on its corner the move is always safe: afterwards only the king's old
+// square, the rook's corner and the two squares crossed differ, and the only
+// line through those to the king's new square is the home rank, which the rook
+// now closes on one side; the other side ends at the board's edge beyond an
+// empty corner (and, on the queen side, an empty b-file square). Without the
+// rook the king's old square opens the rank: such a move is made and tested.
+bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
+    const bool white = board.white_to_move();
+    const int corner = (white ? 0 : 56) + (file_of(move.to()) == 6 ? 7 : 0);
+    if (board.bitboards[white ? WHITE_ROOK : BLACK_ROOK] & square_bb(corner)) return true;
+    return generator.keeps_king_safe(board, move);
+}
+
+// The castling candidates of MoveGenerator::candidates, counted: the king on
+// e1 (e8) and not in check, the right set, the squares crossed empty and not
+// attacked, on the queen side the b-file square empty. danger is
+// KingSafety::danger(): out of check, lifting the king changes no attack on
+// the squares it crosses, since a ray through its square would check it.
+VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, const KingSafety& safety,
+                                Bitboard danger) {
+    const bool white = safety.white();
+    const int home = white ? 4 : 60;
+    const std::uint64_t word = board.bitboards[STATE];
+    const std::uint64_t rights = word & (white ? state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE
+                                               : state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE);
+    if (!rights || safety.king() != home || safety.checkers()) return 0;
+    const Bitboard occ = safety.occupied();
+    const auto free = [&](Bitboard squares) { return !(occ & squares) && !(danger & squares); };
+    int n = 0;
+    if ((word & (white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE)) &&
+        free(square_bb(home + 1) | square_bb(home + 2)))
+        n += castle_keeps_king_safe(generator, board, ChessMove::pack(home, home + 2, ChessMove::CASTLING));
+    if ((word & (white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE)) &&
+        free(square_bb(home - 2) | square_bb(home - 1)) && !(occ & square_bb(home - 3)))
+        n += castle_keeps_king_safe(generator, board, ChessMove::pack(home, home - 2, ChessMove::CASTLING));
+    return n;
+}
+
 }  // namespace
 
 bool applies(const Board& board) {
     const auto& bb = board.bitboards;
-    int pieces = 0;
-    Bitboard occupied = 0;
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+#pragma GCC unroll 12
     for (std::size_t i = 0; i < 12; ++i) {
-        pieces += std::popcount(bb[i]);
-        occupied |= bb[i];
+        overlap |= seen & bb[i];
+        seen |= bb[i];
     }
-    return pieces == std::popcount(occupied) &&
-           std::has_single_bit(bb[board.white_to_move() ? WHITE_KING : BLACK_KING]);
+    const Bitboard kings = bb[board.white_to_move() ? WHITE_KING : BLACK_KING];
+    return !overlap && single(kings);
 }
 
 void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
@@ -215,11 +299,12 @@ void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
     auto& ends = list.group_end;
     int kept = 0;
     int i = 0;
+    const Bitboard danger = ends[0] ? safety.danger() : 0;
     for (; i < ends[0]; ++i) {
         const ChessMove move = moves[static_cast<std::size_t>(i)];
         moves[static_cast<std::size_t>(kept)] = move;
-        kept += move.special() == ChessMove::CASTLING ? generator.keeps_king_safe(board, move)
-                                                       : safety.king_may_step(move.to());
+        kept += move.special() == ChessMove::CASTLING ? castle_keeps_king_safe(generator, board, move)
+                                                       : !(danger & square_bb(move.to()));
     }
     const int shift = ends[0] - kept;
     ends[0] = kept;
@@ -247,18 +332,16 @@ void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
     list.size = kept;
 }
 
-int count(const MoveGenerator& generator, Board& board) {
+VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
     const KingSafety safety(generator, board);
     const auto& bb = board.bitboards;
     const int king = safety.king();
     int n = 0;
-    for (Bitboard b = KING_ATTACKS[static_cast<std::size_t>(king)] & ~safety.own(); b; b &= b - 1)
-        n += safety.king_may_step(lsb(b));
-    std::array<ChessMove, 2> castles;
-    const int castle_count = generator.castling_moves(board, bb[safety.white() ? WHITE_KING : BLACK_KING],
-                                                      safety.own(), safety.enemy(), castles.data());
-    for (int c = 0; c < castle_count; ++c)
-        n += generator.keeps_king_safe(board, castles[static_cast<std::size_t>(c)]);
+    const Bitboard steps = at(KING_ATTACKS, king) & ~safety.own();
+    if (steps || (bb[STATE] & state::CASTLING)) {
+        const Bitboard danger = safety.danger();
+        n += std::popcount(steps & ~danger) + castling_count(generator, board, safety, danger);
+    }
 
     const Bitboard targets = safety.targets();
     if (!targets) return n;
@@ -268,16 +351,14 @@ int count(const MoveGenerator& generator, Board& board) {
     const auto own = [&](int kind) { return bb[own_base + static_cast<std::size_t>(kind)]; };
 
     // A pinned knight can never stay on its line.
-    for (Bitboard b = own(KNIGHT) & ~pinned; b; b &= b - 1)
-        n += std::popcount(KNIGHT_ATTACKS[static_cast<std::size_t>(lsb(b))] & targets);
-    const auto allowed = [&](int from) { return (pinned & square_bb(from)) ? targets & line(king, from) : targets; };
+    for (Bitboard b = own(KNIGHT) & ~pinned; b; b &= b - 1) n += std::popcount(at(KNIGHT_ATTACKS, lsb(b)) & targets);
     for (Bitboard b = own(ROOK) | own(QUEEN); b; b &= b - 1) {
         const int from = lsb(b);
-        n += std::popcount(generator.rook_attacks(from, occ) & allowed(from));
+        n += std::popcount(generator.rook_attacks(from, occ) & safety.allowed(from));
     }
     for (Bitboard b = own(BISHOP) | own(QUEEN); b; b &= b - 1) {
         const int from = lsb(b);
-        n += std::popcount(generator.bishop_attacks(from, occ) & allowed(from));
+        n += std::popcount(generator.bishop_attacks(from, occ) & safety.allowed(from));
     }
 
     const Bitboard pawns = own(PAWN);
@@ -285,7 +366,7 @@ int count(const MoveGenerator& generator, Board& board) {
     n += pawn_count(safety.white(), pawns & ~pinned, safety.enemy(), empty, targets);
     for (Bitboard b = pawns & pinned; b; b &= b - 1) {
         const int from = lsb(b);
-        n += pawn_count(safety.white(), square_bb(from), safety.enemy(), empty, allowed(from));
+        n += pawn_count(safety.white(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
     }
     return n + en_passant_count(generator, board, safety);
 }

@@ -75,11 +75,6 @@ struct MoveGenerator {
     bool can_castle(const Board& board, const std::array<int, 2>& squares, Bitboard own,
                     Bitboard enemy, int extra) const;
 
-    // The castling candidates of the side to move (king side first) written
-    // to out; returns how many (0 to 2). kings is the mover's king bitboard.
-    int castling_moves(const Board& board, Bitboard kings, Bitboard own, Bitboard enemy,
-                       ChessMove* out) const;
-
     // The legal moves of the side to move, in the fixed order. The board may
     // be used to try candidates and ends exactly as it started. Positions
     // that legal_fast::applies to are decided by legal_fast, all others by
