@@ -64,14 +64,16 @@ struct Lines {
 constexpr Lines make_lines() {
     Lines lines;
     for (int a = 0; a < 64; ++a) {
-        for (int b = 0; b < 64; ++b) {
-            if (a == b) continue;
-            for (const bool rook : {true, false}) {
-                if (!(slider_attacks(a, 0, rook) & square_bb(b))) continue;
-                const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(b);
-                lines.between[ia][ib] = slider_attacks(a, square_bb(b), rook) & slider_attacks(b, square_bb(a), rook);
-                lines.line[ia][ib] =
-                    (slider_attacks(a, 0, rook) & slider_attacks(b, 0, rook)) | square_bb(a) | square_bb(b);
+        for (const int step : {8, -8, 1, -1, 9, -9, 7, -7}) {
+            Bitboard full = square_bb(a);
+            for (const int direction : {step, -step})
+                for (int p = a; step_ok(p, direction, 1); p += direction) full |= square_bb(p + direction);
+            Bitboard passed = 0;
+            for (int p = a; step_ok(p, step, 1); p += step) {
+                const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(p + step);
+                lines.between[ia][ib] = passed;
+                lines.line[ia][ib] = full;
+                passed |= square_bb(p + step);
             }
         }
     }
