@@ -32,7 +32,7 @@ void square_in_check(benchmark::State& state) {
     const Board board = Board::from_fen(KIWIPETE);
     int sq = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(generator().square_in_check(board, sq, 1));
+        benchmark::DoNotOptimize(generator().square_in_check(board, sq, WHITE));
         sq = (sq + 1) & 63;
     }
 }

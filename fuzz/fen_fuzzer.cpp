@@ -65,9 +65,12 @@ Outcome reference_board(std::string_view text) {
     if (out.kind != Outcome::READ) return out;
     const std::vector<std::string_view> fields = split_fields(text);
     if (fields.size() < 2) return {Outcome::PANIC, "", {}};
+    // The state word's layout written out again, independently of StateWord:
+    // bit 0 white to move, bits 1-4 KQkq, en-passant files from bit 5 (white
+    // to move) or bit 13 (black to move).
     std::uint64_t word = 0;
     if (fields[1] == "w")
-        word = state::WHITE_TO_MOVE;
+        word = 1;
     else if (fields[1] != "b")
         return {Outcome::INVALID, "Invalid fen: Invalid side-to-move", {}};
     if (fields.size() < 3) return {Outcome::PANIC, "", {}};
@@ -82,7 +85,7 @@ Outcome reference_board(std::string_view text) {
         const char32_t file = decode(fields[3]).front().value;
         // Any message will do for a field that does not start with a file letter.
         if (file < 'a' || file > 'h') return {Outcome::INVALID, "", {}};
-        const int group = (word & state::WHITE_TO_MOVE) ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT;
+        const int group = (word & 1) ? 5 : 13;
         word |= std::uint64_t{1} << (group + static_cast<int>(file - 'a'));
     }
     out.words[STATE] = word;
@@ -129,9 +132,9 @@ Words canonical(const Words& words) {
         }
     }
     const std::uint64_t word = words[STATE];
-    const int group = (word & state::WHITE_TO_MOVE) ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT;
+    const int group = (word & 1) ? 5 : 13;
     const std::uint64_t files = (word >> group) & 0xFF;
-    out[STATE] = (word & (state::WHITE_TO_MOVE | state::CASTLING)) | ((files & (~files + 1)) << group);
+    out[STATE] = (word & 0x1F) | ((files & (~files + 1)) << group);
     return out;
 }
 
@@ -156,7 +159,7 @@ void check_text(std::string_view text, int depth) {
 
     CHECK(board.undo_stack.empty(), "fresh board has undo records");
     for (const auto& h : board.history) CHECK(h.empty(), "fresh board has history");
-    CHECK((board.bitboards[STATE] & ~state::LOW_BITS) == 0, "state word has bits above 20");
+    CHECK((board.bitboards[STATE] & StateWord::HIGH_BITS) == 0, "state word has bits above 20");
 
     Planes cells;
     expand_planes(board.bitboards.data(), cells);

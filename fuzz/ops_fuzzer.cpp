@@ -94,9 +94,9 @@ struct Machine {
             return;
         }
         CHECK(board.undo_stack.size() == before.undo_stack.size() + 1, "push did not add one undo record");
-        CHECK((board.bitboards[STATE] ^ before.bitboards[STATE]) & state::WHITE_TO_MOVE,
+        CHECK((board.bitboards[STATE] ^ before.bitboards[STATE]) & StateWord::WHITE_TO_MOVE,
               "push did not flip the side to move");
-        CHECK((board.bitboards[STATE] & ~state::LOW_BITS) == (before.bitboards[STATE] & ~state::LOW_BITS),
+        CHECK((board.bitboards[STATE] & StateWord::HIGH_BITS) == (before.bitboards[STATE] & StateWord::HIGH_BITS),
               "push changed state bits above 20");
         before_push.push_back(std::move(before));
     }
@@ -135,8 +135,8 @@ struct Machine {
         MoveList candidates;
         generator().candidates(board, candidates);
         CHECK(candidates.size <= MAX_CANDIDATES, "too many candidates");
-        const bool white = board.white_to_move();
-        const std::size_t king = white ? WHITE_KING : BLACK_KING;
+        const Colour side = board.side_to_move();
+        const auto king = static_cast<std::size_t>(piece_of(side, KING));
         int kept = 0;
         const Board before = board;
         for (const ChessMove move : candidates) {
@@ -144,7 +144,7 @@ struct Machine {
             CHECK(move.from() != move.to(), "candidate that does not move");
             board.push_move(move);
             const Bitboard kings = board.bitboards[king];
-            const bool attacked = kings && generator().square_in_check(board, lsb(kings), white ? 1 : 0);
+            const bool attacked = kings && generator().square_in_check(board, lsb(kings), side);
             board.pop_move();
             check_same(before, board, "push and pop of a candidate changed the board");
             if (attacked) continue;
@@ -255,7 +255,7 @@ struct Machine {
                 flip |= std::uint64_t{in.byte()} << 8;
                 flip |= std::uint64_t{in.byte()} << 16;
                 // Bits 0-20 and, from the top bits of the third byte, some of 21-63.
-                board.bitboards[STATE] ^= (flip & state::LOW_BITS) | ((flip >> 21) << 61);
+                board.bitboards[STATE] ^= (flip & ~StateWord::HIGH_BITS) | ((flip >> 21) << 61);
                 break;
             }
         }

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "board/square.hpp"
+
 namespace vemla {
 
 using Bitboard = std::uint64_t;
 
 constexpr Bitboard square_bb(int sq) { return Bitboard{1} << sq; }
-constexpr int file_of(int sq) { return sq & 7; }
-constexpr int rank_of(int sq) { return sq >> 3; }
 constexpr int lsb(Bitboard b) { return std::countr_zero(b); }
 
 // 8x8 picture, rank 8 on top, for diagnostics and test failure messages.

@@ -74,9 +74,9 @@ Board Board::from_fen(std::string_view fen) {
 
     // 2. Side to move: exactly "w" or "b".
     expect(fields.next_field(field), "FEN has no side-to-move field");
-    std::uint64_t word = 0;
+    StateWord state;
     if (field == "w")
-        word = state::WHITE_TO_MOVE;
+        state.set(StateWord::WHITE_TO_MOVE);
     else if (field != "b")
         throw InvalidInput("Invalid fen: Invalid side-to-move");
 
@@ -86,10 +86,10 @@ Board Board::from_fen(std::string_view fen) {
     for (const char c : field) {
         if (c == '-') break;
         switch (c) {
-            case 'K': word |= state::WHITE_KING_SIDE; break;
-            case 'Q': word |= state::WHITE_QUEEN_SIDE; break;
-            case 'k': word |= state::BLACK_KING_SIDE; break;
-            case 'q': word |= state::BLACK_QUEEN_SIDE; break;
+            case 'K': state.set(StateWord::castling_right(WHITE, KING_SIDE)); break;
+            case 'Q': state.set(StateWord::castling_right(WHITE, QUEEN_SIDE)); break;
+            case 'k': state.set(StateWord::castling_right(BLACK, KING_SIDE)); break;
+            case 'q': state.set(StateWord::castling_right(BLACK, QUEEN_SIDE)); break;
             default: throw InvalidInput("Invalid fen: Invalid castling specifier");
         }
     }
@@ -100,11 +100,10 @@ Board Board::from_fen(std::string_view fen) {
     if (field != "-") {
         const char file = field[0];
         if (file < 'a' || file > 'h') throw InvalidInput("Invalid fen: Invalid en-passant square");
-        const int shift = (word & state::WHITE_TO_MOVE) ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT;
-        word |= std::uint64_t{1} << (shift + (file - 'a'));
+        state.set(StateWord::en_passant_bit(state.side_to_move(), file - 'a'));
     }
 
-    board.bitboards[STATE] = word;
+    board.bitboards[STATE] = state.bits;
     return board;
 }
 

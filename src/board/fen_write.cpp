@@ -26,21 +26,21 @@ std::string Board::fen() const {
         if (rank) out += '/';
     }
 
-    const std::uint64_t word = bitboards[STATE];
-    const bool white = word & state::WHITE_TO_MOVE;
+    const StateWord word = state();
+    const bool white = word.white_to_move();
     out += white ? " w " : " b ";
 
-    if (!(word & state::CASTLING)) out += '-';
-    if (word & state::WHITE_KING_SIDE) out += 'K';
-    if (word & state::WHITE_QUEEN_SIDE) out += 'Q';
-    if (word & state::BLACK_KING_SIDE) out += 'k';
-    if (word & state::BLACK_QUEEN_SIDE) out += 'q';
+    // The rights in the fixed order K, Q, k, q.
+    if (!word.any_castling_right()) out += '-';
+    for (const Colour colour : {WHITE, BLACK}) {
+        if (word.may_castle(colour, KING_SIDE)) out += PIECE_LETTERS[piece_of(colour, KING)];
+        if (word.may_castle(colour, QUEEN_SIDE)) out += PIECE_LETTERS[piece_of(colour, QUEEN)];
+    }
     out += ' ';
 
     // Only the side to move's group counts, and only its lowest file.
-    const unsigned group = (word >> (white ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT)) & 0xFF;
-    if (group) {
-        out += static_cast<char>('a' + std::countr_zero(group));
+    if (const unsigned files = word.en_passant_files()) {
+        out += static_cast<char>('a' + std::countr_zero(files));
         out += white ? '6' : '3';
     } else {
         out += '-';

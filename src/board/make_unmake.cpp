@@ -8,13 +8,6 @@ namespace vemla {
 
 namespace detail {
 
-constexpr std::string_view SQUARE_NAMES[64] = {
-    "a1", "b1", "c1", "d1", "e1", "f1", "g1", "h1", "a2", "b2", "c2", "d2", "e2", "f2", "g2", "h2",
-    "a3", "b3", "c3", "d3", "e3", "f3", "g3", "h3", "a4", "b4", "c4", "d4", "e4", "f4", "g4", "h4",
-    "a5", "b5", "c5", "d5", "e5", "f5", "g5", "h5", "a6", "b6", "c6", "d6", "e6", "f6", "g6", "h6",
-    "a7", "b7", "c7", "d7", "e7", "f7", "g7", "h7", "a8", "b8", "c8", "d8", "e8", "f8", "g8", "h8",
-};
-
 void no_piece(int from) {
     panic("no piece on " + std::string(SQUARE_NAMES[from]) + " to move");
 }
@@ -38,13 +31,7 @@ void Board::reflect() {
         bitboards[kind] = __builtin_bswap64(bitboards[kind + 6]);
         bitboards[kind + 6] = __builtin_bswap64(white);
     }
-    const std::uint64_t word = bitboards[STATE];
-    const std::uint64_t side = (word & state::WHITE_TO_MOVE) ^ state::WHITE_TO_MOVE;
-    // Castling K,Q (bits 1-2) trade places with k,q (bits 3-4); the two
-    // en-passant groups trade places as blocks of eight.
-    const std::uint64_t castling = ((word >> 2) & 0x6) | ((word << 2) & 0x18);
-    const std::uint64_t ep = ((word >> 8) & (0xFFull << 5)) | ((word << 8) & (0xFFull << 13));
-    bitboards[STATE] = (word & ~state::LOW_BITS) | side | castling | ep;
+    bitboards[STATE] = state().reflected().bits;
 
     // Moves made before the reflection can no longer be taken back.
     for (auto& stack : history) stack.release();

@@ -15,13 +15,12 @@ namespace detail {
 // The castling right tied to each corner square (its rook's home).
 constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
     std::array<std::uint64_t, 64> table{};
-    table[0] = state::WHITE_QUEEN_SIDE;
-    table[7] = state::WHITE_KING_SIDE;
-    table[56] = state::BLACK_QUEEN_SIDE;
-    table[63] = state::BLACK_KING_SIDE;
+    table[A1] = StateWord::castling_right(WHITE, QUEEN_SIDE);
+    table[H1] = StateWord::castling_right(WHITE, KING_SIDE);
+    table[A8] = StateWord::castling_right(BLACK, QUEEN_SIDE);
+    table[H8] = StateWord::castling_right(BLACK, KING_SIDE);
     return table;
 }();
-
 // Kept out of line so that the hot path of push_move stays small.
 [[noreturn, gnu::noinline, gnu::cold]] void no_piece(int from);
 // Restores the bitboards in mask from their history stacks, then throws
@@ -42,23 +41,24 @@ inline void Board::push_move(ChessMove move) {
     while (!(bb[mover] & from_bb))
         if (++mover == 12) [[unlikely]]
             detail::no_piece(from);
-    const std::uint64_t* const enemy = bb + (mover < 6 ? 6 : 0);
-    make_move<ANY_KIND>(move, mover, enemy[0] | enemy[1] | enemy[2] | enemy[3] | enemy[4] | enemy[5]);
+    const Piece piece = static_cast<Piece>(mover);
+    make_move<ANY_KIND>(move, piece, pieces(opposite(colour_of(piece))));
 }
 
 template <int KIND>
-inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
+inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces) {
     const int from = move.from();
     const int to = move.to();
     const Bitboard from_bb = square_bb(from);
     const Bitboard to_bb = square_bb(to);
     std::uint64_t* const bb = bitboards.data();
 
-    const std::uint64_t old_state = bb[STATE];
-    const bool white_to_move = old_state & state::WHITE_TO_MOVE;
-    const int enemy_base = mover < 6 ? 6 : 0;
+    const StateWord old_state{bb[STATE]};
+    const bool white_to_move = old_state.white_to_move();
+    const Colour mover_colour = colour_of(mover);
+    const int enemy_base = piece_of(opposite(mover_colour), PAWN);
     // A kind known at compile time lets the compiler drop the other kinds' rules.
-    const int kind = KIND == ANY_KIND ? mover - (6 - enemy_base) : KIND;
+    const int kind = KIND == ANY_KIND ? kind_of(mover) : KIND;
 
     // A captured piece is the opponent's first bitboard holding the to-square;
     // a piece of the mover's own colour there is neither captured nor moved.
@@ -80,9 +80,12 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
         mask |= 1u << piece;
     };
     save(mover);
+    // Clearing from and setting to moves the piece even if to held a piece of
+    // the same bitboard (a move onto an own piece merges the two).
     bb[mover] = (bb[mover] & ~from_bb) | to_bb;
 
-    std::uint64_t word = old_state & ~state::EN_PASSANT;
+    StateWord state = old_state;
+    state.clear(StateWord::ALL_EN_PASSANT);
     // A pawn moving diagonally onto a square without an enemy captures en
     // passant; the state word's en-passant bits are not consulted.
     const bool en_passant = kind == PAWN && captured < 0 && file_of(to) != file_of(from);
@@ -93,7 +96,10 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
     }
     if (kind == PAWN) {
         // The side to move, not the mover's colour, picks the pawn taken en
-        // passant; both candidate bitboards were saved above.
+        // passant; both candidate bitboards were saved above. (to + 56) & 63
+        // is to - 8 modulo 64, the square one rank below, and (to + 8) & 63
+        // the square one rank above: the mask keeps the shift on the board
+        // even for the illegal moves that push_move also accepts.
         if (en_passant) {
             if (white_to_move)
                 bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
@@ -101,49 +107,54 @@ inline void Board::make_move(ChessMove move, int mover, Bitboard enemy_pieces) {
                 bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
         }
         if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
-            const int promoted = move.special() + mover - 3;
+            // Promotion codes 4-7 name knight, bishop, rook, queen, whose
+            // kinds are 1-4: the code less 3 is the new piece's kind.
+            const Piece promoted = piece_of(mover_colour, static_cast<Kind>(move.special() - 3));
             save(promoted);
             bb[mover] &= ~to_bb;
             bb[promoted] |= to_bb;
         }
+        // A double step opens en passant for the opponent, who moves next.
         if (mover == WHITE_PAWN && rank_of(to) == rank_of(from) + 2)
-            word |= std::uint64_t{1} << (state::BLACK_EP_SHIFT + file_of(to));
+            state.set(StateWord::en_passant_bit(BLACK, file_of(to)));
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
-            word |= std::uint64_t{1} << (state::WHITE_EP_SHIFT + file_of(to));
+            state.set(StateWord::en_passant_bit(WHITE, file_of(to)));
     }
-    if (kind == KING && file_of(from) == 4 && (file_of(to) == 2 || file_of(to) == 6)) {
-        // Castling: the side to move picks the rook's home rank.
-        const int rook = mover - 2;
+    if (kind == KING && file_of(from) == file_of(E1) && (file_of(to) == file_of(C1) || file_of(to) == file_of(G1))) {
+        // Castling: the side to move picks the rook's home rank. A rook that
+        // is not on its corner is not conjured up: only a set bit moves.
+        const Piece rook = piece_of(mover_colour, ROOK);
         save(rook);
-        const int base = white_to_move ? 0 : 56;
-        const int rook_from = base + (file_of(to) == 6 ? 7 : 0);
-        const int rook_to = base + (file_of(to) == 6 ? 5 : 3);
+        const int home = white_to_move ? A1 : A8;
+        const bool king_side = file_of(to) == file_of(G1);
+        const int rook_from = home + (king_side ? H1 : A1);
+        const int rook_to = home + (king_side ? F1 : D1);
         const Bitboard was_there = bb[rook] & square_bb(rook_from);
         bb[rook] &= ~square_bb(rook_from);
         if (was_there) bb[rook] |= square_bb(rook_to);
     }
 
-    if (word & state::CASTLING) {
+    if (state.any_castling_right()) {
         // Rights lost by moving the king or a rook off its corner count only
         // for the side to move; a rook captured on its corner loses its right
         // whoever is to move.
-        const std::uint64_t own_rights =
-            white_to_move ? state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE
-                          : state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE;
+        const Colour side = white_to_move ? WHITE : BLACK;
+        const std::uint64_t own_rights = StateWord::castling_rights(side);
         std::uint64_t lost = 0;
-        if (mover == (white_to_move ? WHITE_KING : BLACK_KING)) lost |= own_rights;
-        if (mover == (white_to_move ? WHITE_ROOK : BLACK_ROOK))
+        if (mover == piece_of(side, KING)) lost |= own_rights;
+        if (mover == piece_of(side, ROOK))
             lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(from)] & own_rights;
         if (captured == WHITE_ROOK)
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & (state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE);
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & StateWord::castling_rights(WHITE);
         if (captured == BLACK_ROOK)
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & (state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE);
-        word &= ~lost;
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & StateWord::castling_rights(BLACK);
+        state.clear(lost);
     }
 
-    if (!undo_stack.try_push(UndoRecord{old_state, static_cast<std::uint16_t>(mask)})) [[unlikely]]
+    if (!undo_stack.try_push(UndoRecord{old_state.bits, static_cast<std::uint16_t>(mask)})) [[unlikely]]
         detail::out_of_memory(*this, mask);
-    bb[STATE] = word ^ state::WHITE_TO_MOVE;
+    state.pass_turn();
+    bb[STATE] = state.bits;
 }
 
 inline void Board::pop_move() {
@@ -155,6 +166,7 @@ inline void Board::pop_move() {
     const unsigned pushed_mask = record.pushed_mask;
     undo_stack.pop_back();
     bitboards[STATE] = saved_state;
+    // mask &= mask - 1 clears the lowest set bit: each saved bitboard in turn.
     for (unsigned mask = pushed_mask; mask; mask &= mask - 1) {
         const auto piece = static_cast<std::size_t>(std::countr_zero(mask));
         bitboards[piece] = history[piece].back();

@@ -8,41 +8,17 @@
 #include <string_view>
 
 #include "board/bitboard.hpp"
+#include "board/piece.hpp"
+#include "board/square.hpp"
+#include "board/state_word.hpp"
 #include "board/stack.hpp"
 #include "chess_move/mod.hpp"
 
 namespace vemla {
 
-// Piece index = kind + 6 * colour; FEN letters "PNBRQKpnbrqk" in index order.
-enum Piece : int {
-    WHITE_PAWN, WHITE_KNIGHT, WHITE_BISHOP, WHITE_ROOK, WHITE_QUEEN, WHITE_KING,
-    BLACK_PAWN, BLACK_KNIGHT, BLACK_BISHOP, BLACK_ROOK, BLACK_QUEEN, BLACK_KING,
-};
-enum Kind : int { PAWN, KNIGHT, BISHOP, ROOK, QUEEN, KING };
-inline constexpr char PIECE_LETTERS[] = "PNBRQKpnbrqk";
 inline constexpr int STATE = 12;  // index of the state word in Board::bitboards
+// make_move's KIND when the mover's kind is only known at run time.
 inline constexpr int ANY_KIND = -1;
-
-// State word layout (bitboards[12]):
-//   bit  0      white to move (clear: black to move)
-//   bits 1-4    castling rights K, Q, k, q
-//   bits 5-12   bit 5 + f: white to move and may capture en passant on file f
-//   bits 13-20  bit 13 + f: black to move and may capture en passant on file f
-//   bits 21-63  carry nothing; kept as they are by every operation but reflect
-// The en-passant square is kept as a file only; its rank follows from the side
-// to move. There is no move clock or move number.
-namespace state {
-inline constexpr std::uint64_t WHITE_TO_MOVE = 1;
-inline constexpr std::uint64_t WHITE_KING_SIDE = 1 << 1;
-inline constexpr std::uint64_t WHITE_QUEEN_SIDE = 1 << 2;
-inline constexpr std::uint64_t BLACK_KING_SIDE = 1 << 3;
-inline constexpr std::uint64_t BLACK_QUEEN_SIDE = 1 << 4;
-inline constexpr std::uint64_t CASTLING = 0x1E;
-inline constexpr int WHITE_EP_SHIFT = 5;
-inline constexpr int BLACK_EP_SHIFT = 13;
-inline constexpr std::uint64_t EN_PASSANT = 0xFFFFull << WHITE_EP_SHIFT;  // bits 5-20
-inline constexpr std::uint64_t LOW_BITS = 0x1FFFFF;                       // bits 0-20
-}  // namespace state
 
 // One per made move: the state word before it, and which piece bitboards the
 // move saved on their history stacks (bit i: bitboards[i]).
@@ -78,11 +54,20 @@ struct Board {
     // colour's six bitboards. The move generator uses it when no two piece
     // bitboards overlap and the mover is therefore its own piece.
     template <int KIND>
-    void make_move(ChessMove move, int mover, Bitboard enemy_pieces);
+    void make_move(ChessMove move, Piece mover, Bitboard enemy_pieces);
     // Takes back the last made move. Panics (board unchanged) if there is none.
     void pop_move();
 
-    bool white_to_move() const { return bitboards[STATE] & state::WHITE_TO_MOVE; }
+    // The union of one colour's six piece bitboards.
+    Bitboard pieces(Colour colour) const {
+        const std::uint64_t* const bb = bitboards.data() + piece_of(colour, PAWN);
+        return bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5];
+    }
+    Bitboard occupancy() const { return pieces(WHITE) | pieces(BLACK); }
+
+    StateWord state() const { return StateWord{bitboards[STATE]}; }
+    bool white_to_move() const { return state().white_to_move(); }
+    Colour side_to_move() const { return state().side_to_move(); }
     // Colour-swapped mirror image in place; forgets the undo history.
     void reflect();
 

@@ -12,8 +12,8 @@ namespace vemla {
 
 namespace {
 
-// Step moves of kings or knights: pieces in ascending square order, each
-// trying its offsets in table order.
+// get_k_moves: step moves of the k-pieces, kings or knights. Pieces in
+// ascending square order, each trying its offsets in table order.
 void get_k_moves(Bitboard pieces, Bitboard own, const std::array<Steps, 64>& steps, MoveList& list) {
     for (Bitboard b = pieces; b; b &= b - 1) {
         const int from = lsb(b);
@@ -33,16 +33,17 @@ void push_promotions(MoveList& list, int from, int to) {
 // Per-side constants of pawn moves.
 struct PawnRules {
     int capture1, capture2, push;
-    int promotion_rank, double_rank, ep_rank, ep_shift;
+    int promotion_rank, double_rank, ep_rank;
 };
-constexpr PawnRules WHITE_PAWNS{7, 9, 8, 6, 1, 4, state::WHITE_EP_SHIFT};
-constexpr PawnRules BLACK_PAWNS{-7, -9, -8, 1, 6, 3, state::BLACK_EP_SHIFT};
+constexpr PawnRules WHITE_PAWNS{7, 9, 8, 6, 1, 4};
+constexpr PawnRules BLACK_PAWNS{-7, -9, -8, 1, 6, 3};
 
 // Each pawn in ascending order: first capture (or its promotions), first en
 // passant, second capture, second en passant, push (or its promotions), double push.
-void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, std::uint64_t word,
+void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, StateWord state,
                 const PawnRules& rules, MoveList& list) {
     const Bitboard occ = own | enemy;
+    const unsigned ep_files = state.en_passant_files();
     for (Bitboard b = pawns; b; b &= b - 1) {
         const int from = lsb(b);
         const int rank = rank_of(from);
@@ -56,7 +57,7 @@ void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, std::uint64_t word
                     list.push(ChessMove::pack(from, to));
             }
             // The state bit alone decides; the pawn to be taken is not looked for.
-            if (rank == rules.ep_rank && ((word >> (rules.ep_shift + file_of(to))) & 1))
+            if (rank == rules.ep_rank && ((ep_files >> file_of(to)) & 1))
                 list.push(ChessMove::pack(from, to, ChessMove::EN_PASSANT));
         }
         const int to = from + rules.push;
@@ -73,18 +74,10 @@ void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, std::uint64_t word
     }
 }
 
-// Castling rows: king square, the two squares crossed (empty and not
-// attacked), the queen side's extra square (empty only) and the move code.
-constexpr int E1 = 4, E8 = 60;
-constexpr ChessMove WHITE_KING_SIDE_CASTLE{0x3184};
-constexpr ChessMove WHITE_QUEEN_SIDE_CASTLE{0x3084};
-constexpr ChessMove BLACK_KING_SIDE_CASTLE{0x3FBC};
-constexpr ChessMove BLACK_QUEEN_SIDE_CASTLE{0x3EBC};
-
 }  // namespace
 
 void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy,
-                                int kind, MoveList& list) const {
+                                Kind kind, MoveList& list) const {
     const auto& bb = board.bitboards;
     const Bitboard pieces = bb[static_cast<std::size_t>(own_base + kind)] |
                             bb[static_cast<std::size_t>(own_base + QUEEN)];
@@ -99,38 +92,29 @@ void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, 
 
 void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     const auto& bb = board.bitboards;
-    const std::uint64_t word = bb[STATE];
-    const bool white = word & state::WHITE_TO_MOVE;
-    const int own_base = white ? 0 : 6;
-    const Bitboard white_pieces = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5];
-    const Bitboard black_pieces = bb[6] | bb[7] | bb[8] | bb[9] | bb[10] | bb[11];
-    const Bitboard own = white ? white_pieces : black_pieces;
-    const Bitboard enemy = white ? black_pieces : white_pieces;
-    const auto piece = [&](int kind) { return bb[static_cast<std::size_t>(own_base + kind)]; };
+    const StateWord state = board.state();
+    const Colour side = state.side_to_move();
+    const bool white = side == WHITE;
+    const int own_base = piece_of(side, PAWN);
+    const Bitboard own = board.pieces(side);
+    const Bitboard enemy = board.pieces(opposite(side));
+    const auto piece = [&](Kind kind) { return bb[static_cast<std::size_t>(piece_of(side, kind))]; };
 
     list.size = 0;
     const Bitboard kings = piece(KING);
     get_k_moves(kings, own, KING_STEPS, list);
 
-    // Castling: king side before queen side. The rights are trusted; the rook
-    // is not looked for on its corner.
-    const int king_square = white ? E1 : E8;
-    const unsigned side = white ? 1 : 0;
-    if ((kings & square_bb(king_square)) && !square_in_check(board, king_square, side)) {
-        const Bitboard occ = own | enemy;
-        const std::uint64_t king_side = white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE;
-        const std::uint64_t queen_side = white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE;
-        if ((word & king_side) && crossing_is_safe(board, {king_square + 1, king_square + 2}, occ))
-            list.push(white ? WHITE_KING_SIDE_CASTLE : BLACK_KING_SIDE_CASTLE);
-        if ((word & queen_side) &&
-            can_castle(board, {king_square - 2, king_square - 1}, own, enemy, king_square - 3))
-            list.push(white ? WHITE_QUEEN_SIDE_CASTLE : BLACK_QUEEN_SIDE_CASTLE);
+    // Castling, by the rows of the side to move: king side before queen side.
+    const CastlingRules& castling = CASTLING_RULES[side];
+    if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
+        for (const CastlingRow& row : castling.rows)
+            if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy)) list.push(row.move);
     }
 
     list.group_end[0] = list.size;
     get_k_moves(piece(KNIGHT), own, KNIGHT_STEPS, list);
     list.group_end[1] = list.size;
-    pawn_moves(piece(PAWN), own, enemy, word, white ? WHITE_PAWNS : BLACK_PAWNS, list);
+    pawn_moves(piece(PAWN), own, enemy, state, white ? WHITE_PAWNS : BLACK_PAWNS, list);
     list.group_end[2] = list.size;
     magic_moves(board, own_base, own, enemy, ROOK, list);
     list.group_end[3] = list.size;
@@ -143,8 +127,8 @@ namespace {
 // Makes a candidate, tests the mover's king, takes the candidate back. Without
 // a king nothing can leave it attacked, so the candidate stays.
 template <int KIND>
-bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, int mover,
-              std::size_t king, unsigned side, Bitboard enemy) {
+bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, Piece mover,
+              std::size_t king, Colour side, Bitboard enemy) {
     if constexpr (KIND == ANY_KIND)
         board.push_move(move);
     else
@@ -158,7 +142,7 @@ bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, int 
 // Filters moves[begin, end) into moves[kept...], keeping their order.
 template <int KIND>
 int filter(const MoveGenerator& generator, Board& board, MoveList& list, int begin, int end,
-           int mover, std::size_t king, unsigned side, Bitboard enemy, int kept) {
+           Piece mover, std::size_t king, Colour side, Bitboard enemy, int kept) {
     for (int i = begin; i < end; ++i) {
         const ChessMove move = list.moves[static_cast<std::size_t>(i)];
         list.moves[static_cast<std::size_t>(kept)] = move;
@@ -171,14 +155,16 @@ int filter(const MoveGenerator& generator, Board& board, MoveList& list, int beg
 // of those pieces and of queens; the from-square tells which.
 template <int LINE>
 int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list, int begin,
-                   int end, int own_base, std::size_t king, unsigned side, Bitboard enemy, int kept) {
-    const Bitboard line_pieces = board.bitboards[static_cast<std::size_t>(own_base + LINE)];
+                   int end, std::size_t king, Colour side, Bitboard enemy, int kept) {
+    const Piece line_piece = piece_of(side, static_cast<Kind>(LINE));
+    const Piece queen = piece_of(side, QUEEN);
+    const Bitboard line_pieces = board.bitboards[static_cast<std::size_t>(line_piece)];
     for (int i = begin; i < end; ++i) {
         const ChessMove move = list.moves[static_cast<std::size_t>(i)];
         list.moves[static_cast<std::size_t>(kept)] = move;
         const bool legal = (line_pieces & square_bb(move.from()))
-                               ? is_legal<LINE>(generator, board, move, own_base + LINE, king, side, enemy)
-                               : is_legal<QUEEN>(generator, board, move, own_base + QUEEN, king, side, enemy);
+                               ? is_legal<LINE>(generator, board, move, line_piece, king, side, enemy)
+                               : is_legal<QUEEN>(generator, board, move, queen, king, side, enemy);
         kept += legal;
     }
     return kept;
@@ -187,8 +173,9 @@ int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list,
 }  // namespace
 
 bool MoveGenerator::keeps_king_safe(Board& board, ChessMove move) const {
-    const bool white = board.white_to_move();
-    return is_legal<ANY_KIND>(*this, board, move, 0, white ? WHITE_KING : BLACK_KING, white ? 1 : 0, 0);
+    // push_move finds the mover; the piece and enemy given here are not used.
+    const Colour side = board.side_to_move();
+    return is_legal<ANY_KIND>(*this, board, move, WHITE_PAWN, static_cast<std::size_t>(piece_of(side, KING)), side, 0);
 }
 
 void MoveGenerator::generate(Board& board, MoveList& legal) const {
@@ -199,9 +186,8 @@ void MoveGenerator::generate(Board& board, MoveList& legal) const {
 
 void MoveGenerator::generate_reference(Board& board, MoveList& legal) const {
     candidates(board, legal);
-    const bool white = board.white_to_move();
-    const std::size_t king = white ? WHITE_KING : BLACK_KING;
-    const unsigned side = white ? 1 : 0;
+    const Colour side = board.side_to_move();
+    const std::size_t king = static_cast<std::size_t>(piece_of(side, KING));
 
     // Each candidate is made with Board::push_move semantics. When no square
     // is held by two piece bitboards, the mover push_move would find is the
@@ -213,30 +199,28 @@ void MoveGenerator::generate_reference(Board& board, MoveList& legal) const {
         overlap |= seen & board.bitboards[i];
         seen |= board.bitboards[i];
     }
-    const auto& bb = board.bitboards;
-    const Bitboard enemy = white ? bb[6] | bb[7] | bb[8] | bb[9] | bb[10] | bb[11]
-                                 : bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5];
+    const Bitboard enemy = board.pieces(opposite(side));
     auto& ends = legal.group_end;
     if (overlap) {
+        // The mover is found by push_move; the piece given here is not used.
         int kept = 0;
         int begin = 0;
         for (int& end : ends) {
-            kept = filter<ANY_KIND>(*this, board, legal, begin, end, 0, king, side, enemy, kept);
+            kept = filter<ANY_KIND>(*this, board, legal, begin, end, WHITE_PAWN, king, side, enemy, kept);
             begin = std::exchange(end, kept);
         }
         legal.size = kept;
         return;
     }
-    const int own_base = white ? 0 : 6;
-    int kept = filter<KING>(*this, board, legal, 0, ends[0], own_base + KING, king, side, enemy, 0);
+    int kept = filter<KING>(*this, board, legal, 0, ends[0], piece_of(side, KING), king, side, enemy, 0);
     int begin = std::exchange(ends[0], kept);
-    kept = filter<KNIGHT>(*this, board, legal, begin, ends[1], own_base + KNIGHT, king, side, enemy, kept);
+    kept = filter<KNIGHT>(*this, board, legal, begin, ends[1], piece_of(side, KNIGHT), king, side, enemy, kept);
     begin = std::exchange(ends[1], kept);
-    kept = filter<PAWN>(*this, board, legal, begin, ends[2], own_base + PAWN, king, side, enemy, kept);
+    kept = filter<PAWN>(*this, board, legal, begin, ends[2], piece_of(side, PAWN), king, side, enemy, kept);
     begin = std::exchange(ends[2], kept);
-    kept = filter_sliders<ROOK>(*this, board, legal, begin, ends[3], own_base, king, side, enemy, kept);
+    kept = filter_sliders<ROOK>(*this, board, legal, begin, ends[3], king, side, enemy, kept);
     begin = std::exchange(ends[3], kept);
-    kept = filter_sliders<BISHOP>(*this, board, legal, begin, ends[4], own_base, king, side, enemy, kept);
+    kept = filter_sliders<BISHOP>(*this, board, legal, begin, ends[4], king, side, enemy, kept);
     ends[4] = kept;
     legal.size = kept;
 }

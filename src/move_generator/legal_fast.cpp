@@ -31,6 +31,8 @@
 
 #include <bit>
 
+#include "move_generator/castling_rules.hpp"
+
 // Counting leans on population counts. Where the build's baseline has no
 // instruction for them (x86-64 without -mpopcnt), count() is compiled twice
 // and the copy that uses the instruction is chosen at load time on processors
@@ -104,11 +106,10 @@ constexpr bool single(Bitboard b) { return b && !(b & (b - 1)); }
 class KingSafety {
 public:
     VEMLA_INLINE KingSafety(const MoveGenerator& generator, const Board& board)
-        : generator_(generator), white_(board.white_to_move()) {
+        : generator_(generator), side_(board.side_to_move()) {
         const auto& bb = board.bitboards;
-        const std::size_t own_base = white_ ? 0 : 6;
-        enemy_pieces_ = bb.data() + (6 - own_base);
-        const Bitboard* own = bb.data() + own_base;
+        enemy_pieces_ = bb.data() + piece_of(opposite(side_), PAWN);
+        const Bitboard* own = bb.data() + piece_of(side_, PAWN);
         own_ = own[PAWN] | own[KNIGHT] | own[BISHOP] | own[ROOK] | own[QUEEN] | own[KING];
         enemy_ = enemy(PAWN) | enemy(KNIGHT) | enemy(BISHOP) | enemy(ROOK) | enemy(QUEEN) | enemy(KING);
         occ_ = own_ | enemy_;
@@ -136,7 +137,7 @@ public:
     // the same tests as MoveGenerator::square_in_check.
     VEMLA_INLINE Bitboard attackers(int sq, Bitboard occ) const {
         const auto s = static_cast<std::size_t>(sq);
-        const Bitboard pawn_squares = white_ ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        const Bitboard pawn_squares = side_ == WHITE ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
         const Bitboard queens = enemy(QUEEN);
         return (KNIGHT_ATTACKS[s] & enemy(KNIGHT)) | (pawn_squares & enemy(PAWN)) | (KING_ATTACKS[s] & enemy(KING)) |
                (generator_.rook_attacks(sq, occ) & (enemy(ROOK) | queens)) |
@@ -151,8 +152,8 @@ public:
         const Bitboard pawns = enemy(PAWN);
         // Black pawns attack downwards, White pawns upwards; a step across the
         // side edge does not count.
-        Bitboard attacked = white_ ? ((pawns & ~FILE_H) >> 7) | ((pawns & ~FILE_A) >> 9)
-                                   : ((pawns & ~FILE_A) << 7) | ((pawns & ~FILE_H) << 9);
+        Bitboard attacked = side_ == WHITE ? ((pawns & ~FILE_H) >> 7) | ((pawns & ~FILE_A) >> 9)
+                                           : ((pawns & ~FILE_A) << 7) | ((pawns & ~FILE_H) << 9);
         for (Bitboard b = enemy(KNIGHT); b; b &= b - 1) attacked |= at(KNIGHT_ATTACKS, lsb(b));
         for (Bitboard b = enemy(KING); b; b &= b - 1) attacked |= at(KING_ATTACKS, lsb(b));
         for (Bitboard b = enemy(ROOK) | enemy(QUEEN); b; b &= b - 1) attacked |= generator_.rook_attacks(lsb(b), occ);
@@ -173,7 +174,7 @@ public:
     }
 
     Bitboard enemy(int kind) const { return enemy_pieces_[kind]; }
-    bool white() const { return white_; }
+    Colour side() const { return side_; }
     int king() const { return king_; }
     Bitboard own() const { return own_; }
     Bitboard enemy() const { return enemy_; }
@@ -187,7 +188,7 @@ public:
 
 private:
     const MoveGenerator& generator_;
-    bool white_;
+    Colour side_;
     const Bitboard* enemy_pieces_;
     Bitboard own_ = 0, enemy_ = 0, occ_ = 0;
     int king_ = 0;
@@ -203,8 +204,8 @@ VEMLA_INLINE int with_promotions(Bitboard to, Bitboard last_rank) {
 // captures onto enemy pieces (a step that would leave the board across its
 // side edge is refused), a push onto an empty square, a double push from the
 // second rank over two empty squares. Only destinations in allowed count.
-VEMLA_INLINE int pawn_count(bool white, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
-    if (white) {
+VEMLA_INLINE int pawn_count(Colour side, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
+    if (side == WHITE) {
         const Bitboard toward_a = ((pawns & ~FILE_A) << 7) & enemy & allowed;
         const Bitboard toward_h = ((pawns & ~FILE_H) << 9) & enemy & allowed;
         const Bitboard push = (pawns << 8) & empty;
@@ -224,11 +225,10 @@ VEMLA_INLINE int pawn_count(bool white, Bitboard pawns, Bitboard enemy, Bitboard
 // fifth rank (fourth for Black) for each capture step whose file has its bit
 // set. Each is decided by making it.
 VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, const KingSafety& safety) {
-    const std::uint64_t word = board.bitboards[STATE];
-    const bool white = safety.white();
-    const unsigned files = static_cast<unsigned>(word >> (white ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT)) & 0xFF;
+    const unsigned files = board.state().en_passant_files();
     if (!files) return 0;
-    const Bitboard pawns = board.bitboards[white ? WHITE_PAWN : BLACK_PAWN] & (0xFFull << (white ? 32 : 24));
+    const bool white = safety.side() == WHITE;
+    const Bitboard pawns = board.bitboards[piece_of(safety.side(), PAWN)] & (0xFFull << (white ? 32 : 24));
     int n = 0;
     for (Bitboard b = pawns; b; b &= b - 1) {
         const int from = lsb(b);
@@ -249,9 +249,9 @@ VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, 
 // empty corner (and, on the queen side, an empty b-file square). Without the
 // rook the king's old square opens the rank: such a move is made and tested.
 bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
-    const bool white = board.white_to_move();
-    const int corner = (white ? 0 : 56) + (file_of(move.to()) == 6 ? 7 : 0);
-    if (board.bitboards[white ? WHITE_ROOK : BLACK_ROOK] & square_bb(corner)) return true;
+    const Colour side = board.side_to_move();
+    const int corner = 8 * rank_of(CASTLING_RULES[side].king) + (file_of(move.to()) == 6 ? 7 : 0);
+    if (board.bitboards[piece_of(side, ROOK)] & square_bb(corner)) return true;
     return generator.keeps_king_safe(board, move);
 }
 
@@ -262,21 +262,18 @@ bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessM
 // the squares it crosses, since a ray through its square would check it.
 VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, const KingSafety& safety,
                                 Bitboard danger) {
-    const bool white = safety.white();
-    const int home = white ? 4 : 60;
-    const std::uint64_t word = board.bitboards[STATE];
-    const std::uint64_t rights = word & (white ? state::WHITE_KING_SIDE | state::WHITE_QUEEN_SIDE
-                                               : state::BLACK_KING_SIDE | state::BLACK_QUEEN_SIDE);
-    if (!rights || safety.king() != home || safety.checkers()) return 0;
+    const Colour side = safety.side();
+    const CastlingRules& rules = CASTLING_RULES[side];
+    const StateWord state = board.state();
+    if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king || safety.checkers())
+        return 0;
     const Bitboard occ = safety.occupied();
-    const auto free = [&](Bitboard squares) { return !(occ & squares) && !(danger & squares); };
     int n = 0;
-    if ((word & (white ? state::WHITE_KING_SIDE : state::BLACK_KING_SIDE)) &&
-        free(square_bb(home + 1) | square_bb(home + 2)))
-        n += castle_keeps_king_safe(generator, board, ChessMove::pack(home, home + 2, ChessMove::CASTLING));
-    if ((word & (white ? state::WHITE_QUEEN_SIDE : state::BLACK_QUEEN_SIDE)) &&
-        free(square_bb(home - 2) | square_bb(home - 1)) && !(occ & square_bb(home - 3)))
-        n += castle_keeps_king_safe(generator, board, ChessMove::pack(home, home - 2, ChessMove::CASTLING));
+    for (const CastlingRow& row : rules.rows) {
+        const Bitboard crossed = square_bb(row.crossed[0]) | square_bb(row.crossed[1]);
+        if (state.may_castle(side, row.side) && !(occ & (crossed | row.empty_only)) && !(danger & crossed))
+            n += castle_keeps_king_safe(generator, board, row.move);
+    }
     return n;
 }
 
@@ -291,7 +288,7 @@ bool applies(const Board& board) {
         overlap |= seen & bb[i];
         seen |= bb[i];
     }
-    const Bitboard kings = bb[board.white_to_move() ? WHITE_KING : BLACK_KING];
+    const Bitboard kings = bb[piece_of(board.side_to_move(), KING)];
     return !overlap && single(kings);
 }
 
@@ -310,9 +307,7 @@ void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
     }
     const int shift = ends[0] - kept;
     ends[0] = kept;
-    const std::uint64_t ep_bits =
-        board.bitboards[STATE] & (0xFFull << (safety.white() ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT));
-    if (!safety.checkers() && !safety.pinned() && !ep_bits) {
+    if (!safety.checkers() && !safety.pinned() && !board.state().en_passant_files()) {
         // Out of check, nothing pinned and no en passant: every other
         // candidate is legal.
         if (shift) {
@@ -340,7 +335,7 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
     const int king = safety.king();
     int n = 0;
     const Bitboard steps = at(KING_ATTACKS, king) & ~safety.own();
-    if (steps || (bb[STATE] & state::CASTLING)) {
+    if (steps || board.state().any_castling_right()) {
         const Bitboard danger = safety.danger();
         n += std::popcount(steps & ~danger) + castling_count(generator, board, safety, danger);
     }
@@ -349,8 +344,7 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
     if (!targets) return n;
     const Bitboard pinned = safety.pinned();
     const Bitboard occ = safety.occupied();
-    const std::size_t own_base = safety.white() ? 0 : 6;
-    const auto own = [&](int kind) { return bb[own_base + static_cast<std::size_t>(kind)]; };
+    const auto own = [&](Kind kind) { return bb[piece_of(safety.side(), kind)]; };
 
     // A pinned knight can never stay on its line.
     for (Bitboard b = own(KNIGHT) & ~pinned; b; b &= b - 1) n += std::popcount(at(KNIGHT_ATTACKS, lsb(b)) & targets);
@@ -365,10 +359,10 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
 
     const Bitboard pawns = own(PAWN);
     const Bitboard empty = ~occ;
-    n += pawn_count(safety.white(), pawns & ~pinned, safety.enemy(), empty, targets);
+    n += pawn_count(safety.side(), pawns & ~pinned, safety.enemy(), empty, targets);
     for (Bitboard b = pawns & pinned; b; b &= b - 1) {
         const int from = lsb(b);
-        n += pawn_count(safety.white(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
+        n += pawn_count(safety.side(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
     }
     return n + en_passant_count(generator, board, safety);
 }

@@ -8,6 +8,7 @@
 
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
+#include "move_generator/castling_rules.hpp"
 #include "move_generator/huge_page_allocator.hpp"
 #include "move_generator/tables.hpp"
 
@@ -47,33 +48,29 @@ struct MoveGenerator {
         return table(2 * sq + 1)[bishop_index(sq, occ)];
     }
 
-    // Whether square sq is attacked by the opponent of side (1: the square is
-    // White's and Black attacks it; anything else: White attacks it).
-    bool square_in_check(const Board& board, int sq, unsigned side) const {
+    // Whether square sq is attacked by the pieces of side's opponent (side is
+    // the colour whose square it is, typically the king's own colour).
+    bool square_in_check(const Board& board, int sq, Colour side) const {
         const auto& bb = board.bitboards;
         const auto s = static_cast<std::size_t>(sq);
-        const bool black_attacks = side == 1;
-        const std::size_t base = black_attacks ? 6 : 0;
+        const Colour attacker = opposite(side);
+        const std::size_t base = static_cast<std::size_t>(piece_of(attacker, PAWN));
         // Knights, pawns and the king by single bit tests, combined into one
         // branch: whichever finds the attacker, the answer is the same.
-        const Bitboard pawn_squares = black_attacks ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        const Bitboard pawn_squares = attacker == BLACK ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
         if ((KNIGHT_ATTACKS[s] & bb[base + KNIGHT]) | (pawn_squares & bb[base + PAWN]) |
             (KING_ATTACKS[s] & bb[base + KING]))
             return true;
-        const Bitboard occ = bb[0] | bb[1] | bb[2] | bb[3] | bb[4] | bb[5] | bb[6] | bb[7] |
-                             bb[8] | bb[9] | bb[10] | bb[11];
+        const Bitboard occ = board.occupancy();
         const Bitboard queens = bb[base + QUEEN];
         return (rook_attacks(sq, occ) & (bb[base + ROOK] | queens)) |
                (bishop_attacks(sq, occ) & (bb[base + BISHOP] | queens));
     }
 
-    // Both squares the king crosses are empty and not attacked, in order.
-    bool crossing_is_safe(const Board& board, const std::array<int, 2>& squares, Bitboard occ) const;
-
-    // Queen-side castling test: both squares empty and not attacked, the extra
-    // square empty (it may be attacked).
-    bool can_castle(const Board& board, const std::array<int, 2>& squares, Bitboard own,
-                    Bitboard enemy, int extra) const;
+    // Whether the side to move may castle by this row: the squares the king
+    // crosses empty and not attacked, in order, then the empty-only square
+    // empty. The caller has checked the right and the king's own square.
+    bool can_castle(const Board& board, const CastlingRow& row, Bitboard own, Bitboard enemy) const;
 
     // The legal moves of the side to move, in the fixed order. The board may
     // be used to try candidates and ends exactly as it started. Positions
@@ -94,12 +91,13 @@ struct MoveGenerator {
 
     // Rook-pass (kind ROOK) or bishop-pass (kind BISHOP) moves of the mover's
     // sliders; queens take part in both.
-    void magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy, int kind,
+    void magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy, Kind kind,
                      MoveList& list) const;
 };
 
-// One attack table of TABLE_SIZE entries for square sq and relevance mask,
-// built by walking rays for every subset of the mask (kind ROOK or BISHOP).
-std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, int kind);
+// rook_bishop_moves: one attack table of TABLE_SIZE entries for square sq
+// and relevance mask, built by walking rays for every subset of the mask
+// (kind ROOK for a rook table, any other kind for a bishop table).
+std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, Kind kind);
 
 }  // namespace vemla

@@ -7,7 +7,7 @@ namespace vemla {
 namespace {
 
 // Writes the attack set of every subset of mask at its magic index.
-void fill_table(Bitboard* table, int sq, Bitboard mask, int kind) {
+void fill_table(Bitboard* table, int sq, Bitboard mask, Kind kind) {
     const bool rook = kind == ROOK;
     // Carry-rippler enumeration of all subsets of mask, starting from empty.
     Bitboard occ = 0;
@@ -21,7 +21,7 @@ void fill_table(Bitboard* table, int sq, Bitboard mask, int kind) {
 
 }  // namespace
 
-std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, int kind) {
+std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, Kind kind) {
     std::vector<Bitboard> table(TABLE_SIZE);
     fill_table(table.data(), sq, mask, kind);
     return table;

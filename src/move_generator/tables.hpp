@@ -29,7 +29,8 @@ constexpr Bitboard rook_mask(int sq) {
     return ((0x0001010101010100ull << file_of(sq)) | (0x7Eull << (8 * rank_of(sq)))) & ~square_bb(sq);
 }
 
-// Diagonals from sq without the board's edge squares.
+// The bishop's relevance mask ("cross" of diagonals): the diagonals through
+// sq without sq and without the board's edge squares.
 constexpr Bitboard get_bishop_cross(int sq) {
     constexpr Bitboard EDGES = 0xFF818181818181FFull;
     Bitboard mask = 0;

@@ -161,12 +161,12 @@ TEST(FenWrite, OverlapWritesLowestPieceIndex) {
 
 TEST(FenWrite, StateWord) {
     Board board = Board::from_fen("8/8/8/8/8/8/8/8 w KQkq e6");
-    board.bitboards[STATE] |= ~state::LOW_BITS;  // bits 21-63 never show
+    board.bitboards[STATE] |= StateWord::HIGH_BITS;  // bits 21-63 never show
     EXPECT_EQ(board.fen(), "8/8/8/8/8/8/8/8 w KQkq e6");
     // Only the side to move's group counts, and only its lowest file.
-    board.bitboards[STATE] = state::WHITE_TO_MOVE | bit(13 + 3);
+    board.bitboards[STATE] = StateWord::WHITE_TO_MOVE | bit(13 + 3);
     EXPECT_EQ(board.fen(), "8/8/8/8/8/8/8/8 w - -");
-    board.bitboards[STATE] = state::WHITE_TO_MOVE | bit(5 + 6) | bit(5 + 2) | bit(13);
+    board.bitboards[STATE] = StateWord::WHITE_TO_MOVE | bit(5 + 6) | bit(5 + 2) | bit(13);
     EXPECT_EQ(board.fen(), "8/8/8/8/8/8/8/8 w - c6");
     board.bitboards[STATE] = bit(13 + 7) | bit(5);
     EXPECT_EQ(board.fen(), "8/8/8/8/8/8/8/8 b - h3");

@@ -171,19 +171,19 @@ Board random_position(Rng& rng) {
         for (int skip = static_cast<int>(rng() % 14); skip > 0 && (b & (b - 1)); --skip) b &= b - 1;
         place(enemy + static_cast<int>(BISHOP + rng() % 3), lsb(b));
     }
-    std::uint64_t word = (white ? state::WHITE_TO_MOVE : 0) | (rng() & state::CASTLING);
+    std::uint64_t word = (white ? StateWord::WHITE_TO_MOVE : 0) | (rng() & StateWord::ALL_CASTLING_RIGHTS);
     if (chance(2)) {
         // An en-passant file next to a pawn of the side to move on its fifth
         // rank, with or without the pawn that could be taken.
         const int file = static_cast<int>(rng() % 8);
         const int rank = white ? 4 : 3;
-        word |= std::uint64_t{1} << ((white ? state::WHITE_EP_SHIFT : state::BLACK_EP_SHIFT) + file);
+        word |= StateWord::en_passant_bit(white ? WHITE : BLACK, file);
         const int neighbour = file + (chance(2) ? 1 : -1);
         if (neighbour >= 0 && neighbour < 8) place(own + PAWN, 8 * rank + neighbour);
         if (!chance(4)) place(enemy + PAWN, 8 * rank + file);
     }
-    if (chance(4)) word |= rng() & state::EN_PASSANT;
-    if (chance(4)) word |= rng() & ~state::LOW_BITS;
+    if (chance(4)) word |= rng() & StateWord::ALL_EN_PASSANT;
+    if (chance(4)) word |= rng() & StateWord::HIGH_BITS;
     bb[STATE] = word;
     return board;
 }
@@ -270,7 +270,7 @@ TEST(Differential, OddPositions) {
          }) {
         Board board = Board::from_fen(fen);
         ASSERT_TRUE(diff.walk(board, 2)) << fen;
-        board.bitboards[STATE] |= 0xFFFFull << 21 | state::EN_PASSANT;  // every en-passant bit, high bits
+        board.bitboards[STATE] |= 0xFFFFull << 21 | StateWord::ALL_EN_PASSANT;  // every en-passant bit, high bits
         ASSERT_TRUE(diff.walk(board, 2)) << fen << " with every state bit";
     }
 }

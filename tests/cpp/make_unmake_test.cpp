@@ -6,7 +6,7 @@
 namespace vemla::test {
 namespace {
 
-constexpr std::uint64_t HIGH_BITS = ~state::LOW_BITS;  // bits 21-63 carry nothing
+constexpr std::uint64_t HIGH_BITS = StateWord::HIGH_BITS;  // bits 21-63 carry nothing
 
 // Every history stack holds exactly one entry per undo record that saved it.
 void expect_stacks_consistent(const Board& board) {
