@@ -1,4 +1,5 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include "move_texts.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -29,20 +30,21 @@ PyObject* move_generator_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
 PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     return call([&] {
         const Args argv = parse_tuple(CALL_PARAMS, args, kwargs);
-        const SharedBorrow<MoveGenerator> generator(
-            receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator"));
-        const ExclusiveBorrow<Board> board(board_arg(argv[0]));
         MoveList moves;
-        generator->generate(*board, moves);
-        Ref list = Ref::steal(PyList_New(moves.size));
+        {
+            const SharedBorrow<MoveGenerator> generator(
+                receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator"));
+            const ExclusiveBorrow<Board> board(board_arg(argv[0]));
+            generator->generate(*board, moves);
+        }
+        // Texts not seen before are made first; once the list exists nothing
+        // allocates until it is full.
+        prepare_move_texts(moves.begin(), moves.end());
+        PyObject* list = PyList_New(moves.size);
         if (!list) throw PyErrAlreadySet{};
         Py_ssize_t i = 0;
-        for (const ChessMove move : moves) {
-            char text[5];
-            const int length = move.write_text(text);
-            PyList_SET_ITEM(list.get(), i++, new_ascii(text, static_cast<std::size_t>(length)));
-        }
-        return list.release();
+        for (const ChessMove move : moves) PyList_SET_ITEM(list, i++, prepared_move_text(move));
+        return list;
     });
 }
 
