@@ -83,17 +83,21 @@ private:
     }
 };
 
+// Depth 3 in ordinary runs; a reduced scale walks to depth 2.
 TEST(Differential, PerftDataWalkedToDepthThree) {
     Differential diff;
+    const bool full = scaled(100) == 100;
     for (const char* file : {"perft_standard.epd", "perft_cases.epd", "perft_suite.epd"}) {
         for (const auto& entry : read_epd(file)) {
             if (entry.fen.empty()) GTEST_SKIP() << file << " not found in " << VEMLA_TEST_DATA;
             Board board = Board::from_fen(entry.fen);
-            ASSERT_TRUE(diff.walk(board, 3)) << entry.fen;
+            ASSERT_TRUE(diff.walk(board, full ? 3 : 2)) << entry.fen;
             ASSERT_TRUE(diff.check(board, true));
         }
     }
-    EXPECT_GT(diff.compared, 2'000'000u);
+    if (full) {
+        EXPECT_GT(diff.compared, 2'000'000u);
+    }
     EXPECT_EQ(diff.fast, diff.compared);  // legal games never leave the fast path
 }
 
