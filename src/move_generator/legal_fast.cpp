@@ -25,8 +25,9 @@
 //   along that line (the piece is pinned) and t leaves the line: on the line,
 //   t is between the king and the pinner, or the pinner itself.
 // - En passant removes a second piece, chosen by the side to move and not by
-//   what stands where, and castling moves a rook that may be absent: those
-//   candidates are decided by making them, as the reference does.
+//   what stands where: those candidates are decided by making them, as the
+//   reference does. Castling also moves a rook, which may be absent; see
+//   castle_keeps_king_safe.
 #include "move_generator/legal_fast.hpp"
 
 #include <bit>

@@ -3,8 +3,8 @@
 // the positions named by applies() this unit reaches the same verdict from the
 // position as it stands: the pieces that give check, the pieces pinned to the
 // king, and the attacks on the squares the king may step to. The few moves
-// whose effect on the king is awkward to reason about (en passant, castling)
-// are still decided by making them.
+// whose effect on the king is awkward to reason about (en passant, castling
+// without its rook) are still decided by making them.
 #pragma once
 
 #include "board/mod.hpp"
