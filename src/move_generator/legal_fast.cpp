@@ -229,7 +229,7 @@ VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, 
     const unsigned files = board.state().en_passant_files();
     if (!files) return 0;
     const bool white = safety.side() == WHITE;
-    const Bitboard pawns = board.bitboards[piece_of(safety.side(), PAWN)] & (0xFFull << (white ? 32 : 24));
+    const Bitboard pawns = board.bitboards[static_cast<std::size_t>(piece_of(safety.side(), PAWN))] & (0xFFull << (white ? 32 : 24));
     int n = 0;
     for (Bitboard b = pawns; b; b &= b - 1) {
         const int from = lsb(b);
@@ -251,8 +251,8 @@ VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, 
 // rook the king's old square opens the rank: such a move is made and tested.
 bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
     const Colour side = board.side_to_move();
-    const int corner = 8 * rank_of(CASTLING_RULES[side].king) + (file_of(move.to()) == 6 ? 7 : 0);
-    if (board.bitboards[piece_of(side, ROOK)] & square_bb(corner)) return true;
+    const int corner = 8 * rank_of(CASTLING_RULES[static_cast<std::size_t>(side)].king) + (file_of(move.to()) == 6 ? 7 : 0);
+    if (board.bitboards[static_cast<std::size_t>(piece_of(side, ROOK))] & square_bb(corner)) return true;
     return generator.keeps_king_safe(board, move);
 }
 
@@ -264,7 +264,7 @@ bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessM
 VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, const KingSafety& safety,
                                 Bitboard danger) {
     const Colour side = safety.side();
-    const CastlingRules& rules = CASTLING_RULES[side];
+    const CastlingRules& rules = CASTLING_RULES[static_cast<std::size_t>(side)];
     const StateWord state = board.state();
     if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king || safety.checkers())
         return 0;
@@ -289,7 +289,7 @@ bool applies(const Board& board) {
         overlap |= seen & bb[i];
         seen |= bb[i];
     }
-    const Bitboard kings = bb[piece_of(board.side_to_move(), KING)];
+    const Bitboard kings = bb[static_cast<std::size_t>(piece_of(board.side_to_move(), KING))];
     return !overlap && single(kings);
 }
 
@@ -345,7 +345,7 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
     if (!targets) return n;
     const Bitboard pinned = safety.pinned();
     const Bitboard occ = safety.occupied();
-    const auto own = [&](Kind kind) { return bb[piece_of(safety.side(), kind)]; };
+    const auto own = [&](Kind kind) { return bb[static_cast<std::size_t>(piece_of(safety.side(), kind))]; };
 
     // A pinned knight can never stay on its line.
     for (Bitboard b = own(KNIGHT) & ~pinned; b; b &= b - 1) n += std::popcount(at(KNIGHT_ATTACKS, lsb(b)) & targets);

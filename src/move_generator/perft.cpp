@@ -21,8 +21,8 @@ template <typename Below>
 void play_each(Board& board, const MoveList& moves, Below below) {
     const Colour side = board.side_to_move();
     const Bitboard enemy = board.pieces(opposite(side));
-    const Bitboard rooks = board.bitboards[piece_of(side, ROOK)];
-    const Bitboard bishops = board.bitboards[piece_of(side, BISHOP)];
+    const Bitboard rooks = board.bitboards[static_cast<std::size_t>(piece_of(side, ROOK))];
+    const Bitboard bishops = board.bitboards[static_cast<std::size_t>(piece_of(side, BISHOP))];
     const auto& ends = moves.group_end;
     const auto move = [&](int i) { return moves.moves[static_cast<std::size_t>(i)]; };
     int i = 0;
