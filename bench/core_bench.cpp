@@ -3,6 +3,7 @@
 
 #include "board/mod.hpp"
 #include "move_generator/mod.hpp"
+#include "move_generator/perft.hpp"
 
 namespace {
 

@@ -32,6 +32,7 @@
 #include "failure.hpp"
 #include "fuzz_support.hpp"
 #include "move_generator/mod.hpp"
+#include "move_generator/perft.hpp"
 
 namespace vemla::fuzz {
 namespace {
@@ -219,6 +220,13 @@ struct Machine {
         }
         CHECK(kept == legal.size, "legal move list has moves that are not candidates");
         CHECK(perft(generator(), board, 1) == static_cast<std::uint64_t>(legal.size), "perft 1 differs from generate");
+        // Deciding legality from the position and by making every candidate agree.
+        MoveList reference;
+        generator().generate_reference(board, reference);
+        check_same(before, board, "generate_reference changed the board");
+        CHECK(std::equal(legal.begin(), legal.end(), reference.begin(), reference.end()) &&
+                  legal.group_end == reference.group_end,
+              "generate and generate_reference differ\n" + describe(board));
     }
 
     // Mirror rules: reflecting twice restores the words; pieces move to the

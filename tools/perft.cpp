@@ -8,6 +8,7 @@
 
 #include "board/mod.hpp"
 #include "move_generator/mod.hpp"
+#include "move_generator/perft.hpp"
 
 int main(int argc, char** argv) {
     using namespace vemla;
@@ -20,20 +21,16 @@ int main(int argc, char** argv) {
         }
         Board board = Board::from_fen(fen);
         const MoveGenerator generator;
-        MoveList moves;
-        generator.generate(board, moves);
 
         const auto start = std::chrono::steady_clock::now();
+        const auto counts = divide(generator, board, depth);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::uint64_t total = 0;
-        for (const ChessMove move : moves) {
-            board.push_move(move);
-            const std::uint64_t nodes = perft(generator, board, depth - 1);
-            board.pop_move();
+        for (const auto& [move, nodes] : counts) {
             total += nodes;
             std::printf("%s: %llu\n", move.to_string().c_str(), static_cast<unsigned long long>(nodes));
         }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("\nNodes searched: %llu\nTime: %.3f s\nNodes per second: %.0f\n",
                     static_cast<unsigned long long>(total), seconds,
                     seconds > 0 ? static_cast<double>(total) / seconds : 0.0);

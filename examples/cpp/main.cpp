@@ -12,6 +12,7 @@
 #include "chess_move/mod.hpp"
 #include "failure.hpp"
 #include "move_generator/mod.hpp"
+#include "move_generator/perft.hpp"
 
 namespace {
 

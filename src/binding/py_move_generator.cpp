@@ -1,4 +1,5 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include "move_texts.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -44,13 +45,14 @@ PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) 
         with_shared(generator, [&](const MoveGenerator& g) {
             with_exclusive(board, [&](Board& b) { g.generate(b, moves); });
         });
-        ListItems texts(static_cast<std::size_t>(moves.size));
-        for (const ChessMove move : moves) {
-            char text[5];
-            const int length = move.write_text(text);
-            texts.add(new_ascii(text, static_cast<std::size_t>(length)));
-        }
-        return texts.into_list();
+        // Texts not seen before are made first; once the list exists nothing
+        // allocates until it is full.
+        prepare_move_texts(moves.begin(), moves.end());
+        PyObject* list = PyList_New(moves.size);
+        if (!list) throw PyErrAlreadySet{};
+        Py_ssize_t i = 0;
+        for (const ChessMove move : moves) PyList_SET_ITEM(list, i++, prepared_move_text(move));
+        return list;
     });
 }
 

@@ -1,6 +1,12 @@
 // Legal move generation: candidates gathered group by group in a fixed order,
-// then filtered by making each one and testing the mover's king.
+// then filtered. The reference filter makes each candidate and tests the
+// mover's king; positions that legal_fast applies to are filtered there
+// instead, with the same result.
 #include "move_generator/mod.hpp"
+
+#include <utility>
+
+#include "move_generator/legal_fast.hpp"
 
 namespace vemla {
 
@@ -166,7 +172,19 @@ int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list,
 
 }  // namespace
 
+bool MoveGenerator::keeps_king_safe(Board& board, ChessMove move) const {
+    // push_move finds the mover; the piece and enemy given here are not used.
+    const Colour side = board.side_to_move();
+    return is_legal<ANY_KIND>(*this, board, move, WHITE_PAWN, static_cast<std::size_t>(piece_of(side, KING)), side, 0);
+}
+
 void MoveGenerator::generate(Board& board, MoveList& legal) const {
+    if (!legal_fast::applies(board)) return generate_reference(board, legal);
+    candidates(board, legal);
+    legal_fast::filter(*this, board, legal);
+}
+
+void MoveGenerator::generate_reference(Board& board, MoveList& legal) const {
     candidates(board, legal);
     const Colour side = board.side_to_move();
     const std::size_t king = static_cast<std::size_t>(piece_of(side, KING));
@@ -182,43 +200,35 @@ void MoveGenerator::generate(Board& board, MoveList& legal) const {
         seen |= board.bitboards[i];
     }
     const Bitboard enemy = board.pieces(opposite(side));
+    auto& ends = legal.group_end;
     if (overlap) {
         // The mover is found by push_move; the piece given here is not used.
-        legal.size = filter<ANY_KIND>(*this, board, legal, 0, legal.size, WHITE_PAWN, king, side, enemy, 0);
+        int kept = 0;
+        int begin = 0;
+        for (int& end : ends) {
+            kept = filter<ANY_KIND>(*this, board, legal, begin, end, WHITE_PAWN, king, side, enemy, kept);
+            begin = std::exchange(end, kept);
+        }
+        legal.size = kept;
         return;
     }
-    const auto& ends = legal.group_end;
     int kept = filter<KING>(*this, board, legal, 0, ends[0], piece_of(side, KING), king, side, enemy, 0);
-    kept = filter<KNIGHT>(*this, board, legal, ends[0], ends[1], piece_of(side, KNIGHT), king, side, enemy, kept);
-    kept = filter<PAWN>(*this, board, legal, ends[1], ends[2], piece_of(side, PAWN), king, side, enemy, kept);
-    kept = filter_sliders<ROOK>(*this, board, legal, ends[2], ends[3], king, side, enemy, kept);
-    kept = filter_sliders<BISHOP>(*this, board, legal, ends[3], ends[4], king, side, enemy, kept);
+    int begin = std::exchange(ends[0], kept);
+    kept = filter<KNIGHT>(*this, board, legal, begin, ends[1], piece_of(side, KNIGHT), king, side, enemy, kept);
+    begin = std::exchange(ends[1], kept);
+    kept = filter<PAWN>(*this, board, legal, begin, ends[2], piece_of(side, PAWN), king, side, enemy, kept);
+    begin = std::exchange(ends[2], kept);
+    kept = filter_sliders<ROOK>(*this, board, legal, begin, ends[3], king, side, enemy, kept);
+    begin = std::exchange(ends[3], kept);
+    kept = filter_sliders<BISHOP>(*this, board, legal, begin, ends[4], king, side, enemy, kept);
+    ends[4] = kept;
     legal.size = kept;
 }
 
 bool MoveGenerator::has_legal_move(Board& board) const {
     MoveList list;
-    candidates(board, list);
-    const Colour side = board.side_to_move();
-    const std::size_t king = static_cast<std::size_t>(piece_of(side, KING));
-    // Every candidate is made with push_move, which finds the mover itself;
-    // the piece and enemy pieces given here are not used.
-    for (const ChessMove move : list)
-        if (is_legal<ANY_KIND>(*this, board, move, WHITE_PAWN, king, side, 0)) return true;
-    return false;
-}
-
-std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
-    MoveList moves;
-    generator.generate(board, moves);
-    if (depth <= 1) return depth == 1 ? static_cast<std::uint64_t>(moves.size) : 1;
-    std::uint64_t nodes = 0;
-    for (const ChessMove move : moves) {
-        board.push_move(move);
-        nodes += perft(generator, board, depth - 1);
-        board.pop_move();
-    }
-    return nodes;
+    generate(board, list);
+    return list.size != 0;
 }
 
 }  // namespace vemla

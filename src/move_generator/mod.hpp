@@ -23,7 +23,8 @@ inline constexpr int MAX_CANDIDATES = 4096;
 struct MoveList {
     std::array<ChessMove, MAX_CANDIDATES> moves;
     int size = 0;
-    // Where the candidate groups end: king, knights, pawns, rook pass, bishop pass.
+    // Where the groups end: king, knights, pawns, rook pass, bishop pass. After
+    // generate, the ends of each group's legal moves.
     std::array<int, 5> group_end{};
 
     void push(ChessMove m) { moves[static_cast<std::size_t>(size++)] = m; }
@@ -78,9 +79,19 @@ struct MoveGenerator {
     // empty. The caller has checked the right and the king's own square.
     bool can_castle(const Board& board, const CastlingRow& row, Bitboard own, Bitboard enemy) const;
 
-    // The legal moves of the side to move, in the fixed order. The board is
-    // used to try each candidate and ends exactly as it started.
+    // The legal moves of the side to move, in the fixed order. The board may
+    // be used to try candidates and ends exactly as it started. Positions
+    // that legal_fast::applies to are decided by legal_fast, all others by
+    // generate_reference; both give the same list.
     void generate(Board& board, MoveList& legal) const;
+
+    // The reference: every candidate is made, the mover's king is tested and
+    // the candidate is taken back.
+    void generate_reference(Board& board, MoveList& legal) const;
+
+    // Makes move, tests the mover's (lowest) king, takes the move back. A
+    // side without a king has nothing that can be attacked.
+    bool keeps_king_safe(Board& board, ChessMove move) const;
 
     // Whether the side to move has a legal move: candidates are tried in
     // generation order until one leaves the king safe. The board ends exactly
@@ -109,8 +120,5 @@ struct MoveGenerator {
 // and relevance mask, built by walking rays for every subset of the mask
 // (kind ROOK for a rook table, any other kind for a bishop table).
 std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, Kind kind);
-
-// Perft: leaf nodes at depth (depth 1 counts the legal moves).
-std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth);
 
 }  // namespace vemla

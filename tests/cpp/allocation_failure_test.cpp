@@ -3,6 +3,7 @@
 // operator new that refuses while `refuse_allocations` is set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -60,15 +61,22 @@ TEST(AllocationFailure, PushMoveThatCannotGrowItsStacksChangesNothing) {
     EXPECT_EQ(board, before);
 }
 
+// Trying candidates on the board may need room on its stacks; deciding
+// legality from the position needs none.
 TEST(AllocationFailure, GeneratorThatCannotGrowTheStacksLeavesTheBoardUnchanged) {
     const MoveGenerator generator;
     Board board = board_with_full_stacks();
     const Board before = board;
     MoveList moves;
     refuse_allocations = true;
-    EXPECT_THROW(generator.generate(board, moves), std::bad_alloc);
+    EXPECT_THROW(generator.generate_reference(board, moves), std::bad_alloc);
+    EXPECT_EQ(board, before);
+    EXPECT_NO_THROW(generator.generate(board, moves));
     refuse_allocations = false;
     EXPECT_EQ(board, before);
+    MoveList reference;
+    generator.generate_reference(board, reference);
+    EXPECT_TRUE(std::equal(moves.begin(), moves.end(), reference.begin(), reference.end()));
 }
 
 }  // namespace

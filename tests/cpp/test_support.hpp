@@ -18,6 +18,7 @@
 #include "board/mod.hpp"
 #include "failure.hpp"
 #include "move_generator/mod.hpp"
+#include "move_generator/perft.hpp"
 
 namespace vemla::test {
 

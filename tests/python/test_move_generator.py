@@ -1,7 +1,12 @@
 """Legal move generation: exact order, special moves, perft and divide."""
+import os
 import re
+import subprocess
+import sys
+import textwrap
 
 import pytest
+import vemla_chess
 from vemla_chess import Board
 
 from chess_util import DATA, START, perft, snapshot
@@ -124,3 +129,68 @@ def test_divide_depth_2(gen, fen, expected):
     wrong = {m: (actual.get(m), expected.get(m)) for m in actual.keys() | expected.keys()
              if actual.get(m) != expected.get(m)}
     assert not wrong, f"{fen}: move -> (ours, expected): {dict(sorted(wrong.items()))}"
+
+
+KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+
+
+def test_move_texts_are_shared_plain_strs(gen):
+    # Each distinct text is one str object, handed out again by later calls;
+    # the lists themselves are new, and the texts compare and hash like any
+    # str with the same characters.
+    board = Board(KIWIPETE)
+    first, second = gen(board), gen(board)
+    assert first == second and first is not second
+    assert all(a is b for a, b in zip(first, second))
+    fresh = ["".join(list(m)) for m in first]
+    assert all(type(m) is str and m.isascii() for m in first)
+    assert set(fresh) == set(first) and [hash(m) for m in fresh] == [hash(m) for m in first]
+    first.append("x")
+    assert gen(board) == second
+    # Plain text for codes 0-3 (the capture and the en-passant capture share
+    # it), one text per promotion piece.
+    assert gen(Board("4k3/8/3p4/3pP3/8/8/8/4K3 w - d6")).count("e5d6") == 2
+    assert [m for m in gen(Board("r1r1k3/1P6/8/8/8/8/8/4K3 w - -")) if m.startswith("b7")] == PROMOTIONS
+
+
+def test_text_that_cannot_be_made_is_memory_error_without_partial_list():
+    # In a fresh interpreter no text exists yet: fail the first, second, ...
+    # allocation of a call until it succeeds. Every failure is MemoryError and
+    # returns nothing; the texts made before a failure are kept and reused.
+    script = textwrap.dedent(
+        """
+        import sys
+        sys.path.insert(0, sys.argv[1])
+        try:
+            import _testcapi
+            _testcapi.set_nomemory
+        except (ImportError, AttributeError):
+            print("skip")
+            raise SystemExit
+        import vemla_chess
+        board = vemla_chess.Board(sys.argv[2])
+        gen = vemla_chess.MoveGenerator()
+        failures = []
+        for start in range(500):
+            _testcapi.set_nomemory(start, start + 1)
+            try:
+                result = gen(board)
+            except BaseException as error:
+                failures.append(type(error).__name__)
+                continue
+            finally:
+                _testcapi.remove_mem_hooks()
+            break
+        print(len(failures), set(failures), len(result), result == gen(board), board.fen())
+        """
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", script, os.path.dirname(vemla_chess.__file__), KIWIPETE],
+        capture_output=True, text=True, timeout=120,
+    )
+    assert out.returncode == 0, out.stderr
+    if out.stdout.strip() == "skip":
+        pytest.skip("_testcapi.set_nomemory is not available")
+    count, kinds, length, same, fen = out.stdout.split(" ", 4)
+    assert int(count) >= 2
+    assert (kinds, length, same, fen.strip()) == ("{'MemoryError'}", "48", "True", KIWIPETE)

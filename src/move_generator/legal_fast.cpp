@@ -1,0 +1,371 @@
+// Legality from the position, without making the candidate.
+//
+// Why this agrees with making the move and testing the king: when no square
+// is held by two piece bitboards, the mover that Board::push_move finds is the
+// piece that generated the move, and the piece it captures is the one enemy
+// piece on `to`. Every candidate other than en passant and castling then does
+// exactly this: one own piece leaves `from` and stands on `to` (a promotion
+// changes only which own bitboard holds `to`), and the enemy piece on `to`,
+// if any, disappears. With exactly one king of the side to move, the test
+// after the move asks about that king: on `to` if it moved, else on its square.
+//
+// - A king step to t: afterwards the king stands on t and `from` is empty. No
+//   piece attacks its own square and every ray ends on the first occupied
+//   square, so neither the captured piece nor what stands on t matters: the
+//   step is safe exactly when the enemy does not attack t with the king lifted
+//   off the board (a slider's ray no longer stops at the king's old square).
+// - Any other move: knights, pawns and kings attack the same squares wherever
+//   other pieces stand, so the king is attacked afterwards exactly when a
+//   checker survives (it is neither captured on t nor cut off by a piece on
+//   t), or when emptying `from` opens a slider's ray to the king. The first
+//   asks that t be the checker or lie between it and the king; with two
+//   checkers no single square does both (they sit on different rays from the
+//   king, and a knight is never on a ray). The second happens exactly when the
+//   piece was the only piece between the king and an enemy slider that moves
+//   along that line (the piece is pinned) and t leaves the line: on the line,
+//   t is between the king and the pinner, or the pinner itself.
+// - En passant removes a second piece, chosen by the side to move and not by
+//   what stands where: those candidates are decided by making them, as the
+//   reference does. Castling also moves a rook, which may be absent; see
+//   castle_keeps_king_safe.
+#include "move_generator/legal_fast.hpp"
+
+#include <bit>
+
+#include "move_generator/castling_rules.hpp"
+
+// Counting leans on population counts. Where the build's baseline has no
+// instruction for them (x86-64 without -mpopcnt), count() is compiled twice
+// and the copy that uses the instruction is chosen at load time on processors
+// that have it.
+#if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__)
+#define VEMLA_POPCOUNT_CLONES [[gnu::target_clones("popcnt", "default")]]
+#else
+#define VEMLA_POPCOUNT_CLONES
+#endif
+// Helpers of count() are inlined into each of its copies.
+#define VEMLA_INLINE [[gnu::always_inline]] inline
+
+namespace vemla::legal_fast {
+
+namespace {
+
+constexpr Bitboard FILE_A = 0x0101010101010101ull;
+constexpr Bitboard FILE_H = FILE_A << 7;
+constexpr Bitboard RANK_1 = 0xFFull;
+constexpr Bitboard RANK_3 = 0xFFull << 16;
+constexpr Bitboard RANK_6 = 0xFFull << 40;
+constexpr Bitboard RANK_8 = 0xFFull << 56;
+
+// For two squares on one rank, file or diagonal: the squares strictly between
+// them, and the whole line through both. Zero for squares not in line.
+struct Lines {
+    std::array<std::array<Bitboard, 64>, 64> between{};
+    std::array<std::array<Bitboard, 64>, 64> line{};
+};
+
+constexpr Lines make_lines() {
+    Lines lines;
+    for (int a = 0; a < 64; ++a) {
+        for (const int step : {8, -8, 1, -1, 9, -9, 7, -7}) {
+            Bitboard full = square_bb(a);
+            for (const int direction : {step, -step})
+                for (int p = a; step_ok(p, direction, 1); p += direction) full |= square_bb(p + direction);
+            Bitboard passed = 0;
+            for (int p = a; step_ok(p, step, 1); p += step) {
+                const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(p + step);
+                lines.between[ia][ib] = passed;
+                lines.line[ia][ib] = full;
+                passed |= square_bb(p + step);
+            }
+        }
+    }
+    return lines;
+}
+
+constexpr Lines LINES = make_lines();
+static_assert(LINES.between[0][63] == 0x0040201008040200ull);
+static_assert(LINES.line[9][18] == 0x8040201008040201ull);
+static_assert(LINES.between[0][17] == 0 && LINES.line[0][17] == 0);
+
+// A rook's and a bishop's lines from each square on an empty board.
+constexpr auto ROOK_LINES = by_square([](int sq) { return slider_attacks(sq, 0, true); });
+constexpr auto BISHOP_LINES = by_square([](int sq) { return slider_attacks(sq, 0, false); });
+
+VEMLA_INLINE Bitboard between(int a, int b) {
+    return LINES.between[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+}
+VEMLA_INLINE Bitboard line(int a, int b) {
+    return LINES.line[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+}
+VEMLA_INLINE Bitboard at(const std::array<Bitboard, 64>& table, int sq) { return table[static_cast<std::size_t>(sq)]; }
+
+// Exactly one square; without relying on a population-count instruction.
+constexpr bool single(Bitboard b) { return b && !(b & (b - 1)); }
+
+// What the king of the side to move faces in the position as it stands.
+class KingSafety {
+public:
+    VEMLA_INLINE KingSafety(const MoveGenerator& generator, const Board& board)
+        : generator_(generator), side_(board.side_to_move()) {
+        const auto& bb = board.bitboards;
+        enemy_pieces_ = bb.data() + piece_of(opposite(side_), PAWN);
+        const Bitboard* own = bb.data() + piece_of(side_, PAWN);
+        own_ = own[PAWN] | own[KNIGHT] | own[BISHOP] | own[ROOK] | own[QUEEN] | own[KING];
+        enemy_ = enemy(PAWN) | enemy(KNIGHT) | enemy(BISHOP) | enemy(ROOK) | enemy(QUEEN) | enemy(KING);
+        occ_ = own_ | enemy_;
+        king_ = lsb(own[KING]);
+        checkers_ = attackers(king_, occ_);
+
+        // An own piece alone between the king and an enemy slider on its line.
+        const Bitboard queens = enemy(QUEEN);
+        Bitboard snipers = (at(ROOK_LINES, king_) & (enemy(ROOK) | queens)) |
+                           (at(BISHOP_LINES, king_) & (enemy(BISHOP) | queens));
+        for (; snipers; snipers &= snipers - 1) {
+            const Bitboard blockers = between(king_, lsb(snipers)) & occ_;
+            if (single(blockers)) pinned_ |= blockers & own_;
+        }
+
+        if (!checkers_)
+            targets_ = ~own_;
+        else if (single(checkers_))
+            targets_ = checkers_ | between(king_, lsb(checkers_));
+        else
+            targets_ = 0;
+    }
+
+    // The enemy pieces that attack sq when the squares in occ are occupied;
+    // the same tests as MoveGenerator::square_in_check.
+    VEMLA_INLINE Bitboard attackers(int sq, Bitboard occ) const {
+        const auto s = static_cast<std::size_t>(sq);
+        const Bitboard pawn_squares = side_ == WHITE ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        const Bitboard queens = enemy(QUEEN);
+        return (KNIGHT_ATTACKS[s] & enemy(KNIGHT)) | (pawn_squares & enemy(PAWN)) | (KING_ATTACKS[s] & enemy(KING)) |
+               (generator_.rook_attacks(sq, occ) & (enemy(ROOK) | queens)) |
+               (generator_.bishop_attacks(sq, occ) & (enemy(BISHOP) | queens));
+    }
+
+    // Every square the enemy attacks with the king lifted off the board: the
+    // squares the king must not step to. The same attacks as attackers(),
+    // gathered from the attacking side.
+    VEMLA_INLINE Bitboard danger() const {
+        const Bitboard occ = occ_ ^ square_bb(king_);
+        const Bitboard pawns = enemy(PAWN);
+        // Black pawns attack downwards, White pawns upwards; a step across the
+        // side edge does not count.
+        Bitboard attacked = side_ == WHITE ? ((pawns & ~FILE_H) >> 7) | ((pawns & ~FILE_A) >> 9)
+                                           : ((pawns & ~FILE_A) << 7) | ((pawns & ~FILE_H) << 9);
+        for (Bitboard b = enemy(KNIGHT); b; b &= b - 1) attacked |= at(KNIGHT_ATTACKS, lsb(b));
+        for (Bitboard b = enemy(KING); b; b &= b - 1) attacked |= at(KING_ATTACKS, lsb(b));
+        for (Bitboard b = enemy(ROOK) | enemy(QUEEN); b; b &= b - 1) attacked |= generator_.rook_attacks(lsb(b), occ);
+        for (Bitboard b = enemy(BISHOP) | enemy(QUEEN); b; b &= b - 1)
+            attacked |= generator_.bishop_attacks(lsb(b), occ);
+        return attacked;
+    }
+
+    // For a piece other than the king.
+    VEMLA_INLINE bool piece_may_move(int from, int to) const {
+        const Bitboard t = square_bb(to);
+        return (targets_ & t) && (!(pinned_ & square_bb(from)) || (line(king_, from) & t));
+    }
+    // Where the piece on from may go: targets(), and for a pinned piece only
+    // along its line.
+    VEMLA_INLINE Bitboard allowed(int from) const {
+        return (pinned_ & square_bb(from)) ? targets_ & line(king_, from) : targets_;
+    }
+
+    Bitboard enemy(int kind) const { return enemy_pieces_[kind]; }
+    Colour side() const { return side_; }
+    int king() const { return king_; }
+    Bitboard own() const { return own_; }
+    Bitboard enemy() const { return enemy_; }
+    Bitboard occupied() const { return occ_; }
+    Bitboard checkers() const { return checkers_; }
+    Bitboard pinned() const { return pinned_; }
+    // Where a piece other than the king may go: anywhere but onto an own piece
+    // when not in check, onto the checker or between it and the king in
+    // single check, nowhere in double check.
+    Bitboard targets() const { return targets_; }
+
+private:
+    const MoveGenerator& generator_;
+    Colour side_;
+    const Bitboard* enemy_pieces_;
+    Bitboard own_ = 0, enemy_ = 0, occ_ = 0;
+    int king_ = 0;
+    Bitboard checkers_ = 0, pinned_ = 0, targets_ = 0;
+};
+
+// Counts a set of pawn destinations; those on the last rank are four moves.
+VEMLA_INLINE int with_promotions(Bitboard to, Bitboard last_rank) {
+    return std::popcount(to) + 3 * std::popcount(to & last_rank);
+}
+
+// Pawn moves other than en passant, by the rules of the candidate gathering:
+// captures onto enemy pieces (a step that would leave the board across its
+// side edge is refused), a push onto an empty square, a double push from the
+// second rank over two empty squares. Only destinations in allowed count.
+VEMLA_INLINE int pawn_count(Colour side, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
+    if (side == WHITE) {
+        const Bitboard toward_a = ((pawns & ~FILE_A) << 7) & enemy & allowed;
+        const Bitboard toward_h = ((pawns & ~FILE_H) << 9) & enemy & allowed;
+        const Bitboard push = (pawns << 8) & empty;
+        const Bitboard double_push = ((push & RANK_3) << 8) & empty & allowed;
+        return with_promotions(toward_a, RANK_8) + with_promotions(toward_h, RANK_8) +
+               with_promotions(push & allowed, RANK_8) + std::popcount(double_push);
+    }
+    const Bitboard toward_h = ((pawns & ~FILE_H) >> 7) & enemy & allowed;
+    const Bitboard toward_a = ((pawns & ~FILE_A) >> 9) & enemy & allowed;
+    const Bitboard push = (pawns >> 8) & empty;
+    const Bitboard double_push = ((push & RANK_6) >> 8) & empty & allowed;
+    return with_promotions(toward_h, RANK_1) + with_promotions(toward_a, RANK_1) +
+           with_promotions(push & allowed, RANK_1) + std::popcount(double_push);
+}
+
+// En-passant candidates are gathered from the state word alone: a pawn on its
+// fifth rank (fourth for Black) for each capture step whose file has its bit
+// set. Each is decided by making it.
+VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, const KingSafety& safety) {
+    const unsigned files = board.state().en_passant_files();
+    if (!files) return 0;
+    const bool white = safety.side() == WHITE;
+    const Bitboard pawns = board.bitboards[static_cast<std::size_t>(piece_of(safety.side(), PAWN))] & (0xFFull << (white ? 32 : 24));
+    int n = 0;
+    for (Bitboard b = pawns; b; b &= b - 1) {
+        const int from = lsb(b);
+        for (const int step : {white ? 7 : -7, white ? 9 : -9}) {
+            if (!step_ok(from, step, 1) || !((files >> file_of(from + step)) & 1)) continue;
+            n += generator.keeps_king_safe(board, ChessMove::pack(from, from + step, ChessMove::EN_PASSANT));
+        }
+    }
+    return n;
+}
+
+// Castling: the king crosses two squares that were found empty and not
+// attacked while it stood on e1 (e8), and lands on the second. With the rook
+// on its corner the move is always safe: afterwards only the king's old
+// square, the rook's corner and the two squares crossed differ, and the only
+// line through those to the king's new square is the home rank, which the rook
+// now closes on one side; the other side ends at the board's edge beyond an
+// empty corner (and, on the queen side, an empty b-file square). Without the
+// rook the king's old square opens the rank: such a move is made and tested.
+bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
+    const Colour side = board.side_to_move();
+    const int corner = 8 * rank_of(CASTLING_RULES[static_cast<std::size_t>(side)].king) + (file_of(move.to()) == 6 ? 7 : 0);
+    if (board.bitboards[static_cast<std::size_t>(piece_of(side, ROOK))] & square_bb(corner)) return true;
+    return generator.keeps_king_safe(board, move);
+}
+
+// The castling candidates of MoveGenerator::candidates, counted: the king on
+// e1 (e8) and not in check, the right set, the squares crossed empty and not
+// attacked, on the queen side the b-file square empty. danger is
+// KingSafety::danger(): out of check, lifting the king changes no attack on
+// the squares it crosses, since a ray through its square would check it.
+VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, const KingSafety& safety,
+                                Bitboard danger) {
+    const Colour side = safety.side();
+    const CastlingRules& rules = CASTLING_RULES[static_cast<std::size_t>(side)];
+    const StateWord state = board.state();
+    if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king || safety.checkers())
+        return 0;
+    const Bitboard occ = safety.occupied();
+    int n = 0;
+    for (const CastlingRow& row : rules.rows) {
+        const Bitboard crossed = square_bb(row.crossed[0]) | square_bb(row.crossed[1]);
+        if (state.may_castle(side, row.side) && !(occ & (crossed | row.empty_only)) && !(danger & crossed))
+            n += castle_keeps_king_safe(generator, board, row.move);
+    }
+    return n;
+}
+
+}  // namespace
+
+bool applies(const Board& board) {
+    const auto& bb = board.bitboards;
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+#pragma GCC unroll 12
+    for (std::size_t i = 0; i < 12; ++i) {
+        overlap |= seen & bb[i];
+        seen |= bb[i];
+    }
+    const Bitboard kings = bb[static_cast<std::size_t>(piece_of(board.side_to_move(), KING))];
+    return !overlap && single(kings);
+}
+
+void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
+    const KingSafety safety(generator, board);
+    auto& moves = list.moves;
+    auto& ends = list.group_end;
+    int kept = 0;
+    int i = 0;
+    const Bitboard danger = ends[0] ? safety.danger() : 0;
+    for (; i < ends[0]; ++i) {
+        const ChessMove move = moves[static_cast<std::size_t>(i)];
+        moves[static_cast<std::size_t>(kept)] = move;
+        kept += move.special() == ChessMove::CASTLING ? castle_keeps_king_safe(generator, board, move)
+                                                       : !(danger & square_bb(move.to()));
+    }
+    const int shift = ends[0] - kept;
+    ends[0] = kept;
+    if (!safety.checkers() && !safety.pinned() && !board.state().en_passant_files()) {
+        // Out of check, nothing pinned and no en passant: every other
+        // candidate is legal.
+        if (shift) {
+            for (; i < list.size; ++i) moves[static_cast<std::size_t>(i - shift)] = moves[static_cast<std::size_t>(i)];
+            for (std::size_t g = 1; g < ends.size(); ++g) ends[g] -= shift;
+        }
+        list.size -= shift;
+        return;
+    }
+    for (std::size_t g = 1; g < ends.size(); ++g) {
+        for (; i < ends[g]; ++i) {
+            const ChessMove move = moves[static_cast<std::size_t>(i)];
+            moves[static_cast<std::size_t>(kept)] = move;
+            kept += move.special() == ChessMove::EN_PASSANT ? generator.keeps_king_safe(board, move)
+                                                             : safety.piece_may_move(move.from(), move.to());
+        }
+        ends[g] = kept;
+    }
+    list.size = kept;
+}
+
+VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
+    const KingSafety safety(generator, board);
+    const auto& bb = board.bitboards;
+    const int king = safety.king();
+    int n = 0;
+    const Bitboard steps = at(KING_ATTACKS, king) & ~safety.own();
+    if (steps || board.state().any_castling_right()) {
+        const Bitboard danger = safety.danger();
+        n += std::popcount(steps & ~danger) + castling_count(generator, board, safety, danger);
+    }
+
+    const Bitboard targets = safety.targets();
+    if (!targets) return n;
+    const Bitboard pinned = safety.pinned();
+    const Bitboard occ = safety.occupied();
+    const auto own = [&](Kind kind) { return bb[static_cast<std::size_t>(piece_of(safety.side(), kind))]; };
+
+    // A pinned knight can never stay on its line.
+    for (Bitboard b = own(KNIGHT) & ~pinned; b; b &= b - 1) n += std::popcount(at(KNIGHT_ATTACKS, lsb(b)) & targets);
+    for (Bitboard b = own(ROOK) | own(QUEEN); b; b &= b - 1) {
+        const int from = lsb(b);
+        n += std::popcount(generator.rook_attacks(from, occ) & safety.allowed(from));
+    }
+    for (Bitboard b = own(BISHOP) | own(QUEEN); b; b &= b - 1) {
+        const int from = lsb(b);
+        n += std::popcount(generator.bishop_attacks(from, occ) & safety.allowed(from));
+    }
+
+    const Bitboard pawns = own(PAWN);
+    const Bitboard empty = ~occ;
+    n += pawn_count(safety.side(), pawns & ~pinned, safety.enemy(), empty, targets);
+    for (Bitboard b = pawns & pinned; b; b &= b - 1) {
+        const int from = lsb(b);
+        n += pawn_count(safety.side(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
+    }
+    return n + en_passant_count(generator, board, safety);
+}
+
+}  // namespace vemla::legal_fast
