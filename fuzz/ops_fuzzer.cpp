@@ -223,7 +223,7 @@ struct Machine {
         // Deciding legality from the position and by making every candidate agree.
         MoveList reference;
         generator().generate_reference(board, reference);
-        check_same(before, board, "generate_reference changed the board");
+        check_same_as(before, board, "generate_reference changed the board");
         CHECK(std::equal(legal.begin(), legal.end(), reference.begin(), reference.end()) &&
                   legal.group_end == reference.group_end,
               "generate and generate_reference differ\n" + describe(board));
