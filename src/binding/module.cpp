@@ -23,7 +23,7 @@ PyModuleDef module_def = {
 };
 
 // The module's public classes, in the order of __all__. Each type is named
-// "builtins.<class>" in its spec, so its __module__ reads "builtins" and its
+// "builtins.<class>" in its type description, so its __module__ reads "builtins" and its
 // repr "<class 'builtins.Board'>": the classes have always presented
 // themselves that way and code that prints or compares those names depends on
 // it. They are reached as module attributes all the same (vemla_chess.Board).
