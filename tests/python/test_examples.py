@@ -11,6 +11,7 @@ from conftest import MODULE_DIR, optional_import
 
 np = optional_import("numpy")
 needs_numpy = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
+PIL_Image = optional_import("PIL.Image")
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 LETTERS = "PNBRQKpnbrqk"
@@ -132,10 +133,10 @@ def test_watch_game_prints_the_board_after_every_move(tmp_path, flag, orientatio
         assert picture.rstrip("\n") == board.diagram(orientation)
 
 
+@pytest.mark.skipif(PIL_Image is None, reason="Pillow cannot be imported by this interpreter")
 def test_screenshot_script_renders_a_board(tmp_path):
-    from PIL import Image
     script = Path(__file__).resolve().parents[2] / "tools" / "screenshot.py"
     env = dict(os.environ, VEMLA_MODULE_DIR=MODULE_DIR)
     subprocess.run([sys.executable, str(script), str(tmp_path / "board.png")], env=env, check=True,
                    capture_output=True, timeout=60)
-    assert Image.open(tmp_path / "board.png").size == (360, 360)
+    assert PIL_Image.open(tmp_path / "board.png").size == (360, 360)

@@ -1,6 +1,7 @@
 """Perft split into tasks and merged again: in this process, on two worker
 processes and on a two-worker Dask LocalCluster, including the loss of a worker."""
 import os
+from pathlib import Path
 import signal
 import subprocess
 import sys
@@ -123,7 +124,8 @@ def test_worker_errors_come_back_as_task_failures(two_processes, path, message):
 
 
 def run_tool(*args, timeout=240):
-    env = dict(os.environ, PYTHONPATH=MODULE_DIR)
+    path = os.pathsep.join(p for p in (MODULE_DIR, os.environ.get("PYTHONPATH")) if p)
+    env = dict(os.environ, PYTHONPATH=path)
     return subprocess.run([sys.executable, str(TOOLS / "perft.py"), *map(str, args)],
                           env=env, capture_output=True, text=True, timeout=timeout)
 
@@ -144,6 +146,10 @@ def test_command_output_is_the_same_for_every_job_count():
 try:
     import distributed
 except ImportError:
+    distributed = None
+except Exception:  # Debian's Dask, built for its own python3, fails otherwise on newer ones
+    if os.environ.get("VEMLA_REQUIRE_OPTIONAL") == "1":
+        raise
     distributed = None
 needs_dask = pytest.mark.skipif(distributed is None or UNDER_ASAN,
                                 reason=ASAN_SKIP if UNDER_ASAN else "Dask (python3-distributed) is not installed")
@@ -182,7 +188,12 @@ def test_local_cluster_recomputes_the_tasks_of_a_killed_worker(gen, cluster):
 @needs_dask
 def test_worker_without_the_module_is_named_not_waited_for(tmp_path):
     scheduler = distributed.LocalCluster(n_workers=0, dashboard_address=":0")
-    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    # The worker keeps the path to Dask but loses the one to the module.
+    env = dict(os.environ)
+    path = [p for p in env.pop("PYTHONPATH", "").split(os.pathsep)
+            if p and not any(Path(p).glob("vemla_chess*"))]
+    if path:
+        env["PYTHONPATH"] = os.pathsep.join(path)
     worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", scheduler.scheduler_address,
                                "--nthreads", "1", "--no-nanny", "--no-dashboard"],
                               cwd=tmp_path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
