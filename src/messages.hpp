@@ -16,6 +16,13 @@ namespace vemla::messages {
 inline constexpr std::string_view INVALID_FEN = "Invalid fen: ";
 inline constexpr std::string_view INVALID_MOVE = "Invalid chess move: ";
 
+// FEN fields with a value that is not allowed.
+inline constexpr std::string_view INVALID_SIDE_TO_MOVE = "Invalid fen: Invalid side-to-move";
+inline constexpr std::string_view INVALID_CASTLING = "Invalid fen: Invalid castling specifier";
+inline constexpr std::string_view INVALID_EN_PASSANT = "Invalid fen: Invalid en-passant square";
+static_assert(INVALID_SIDE_TO_MOVE.starts_with(INVALID_FEN) && INVALID_CASTLING.starts_with(INVALID_FEN) &&
+              INVALID_EN_PASSANT.starts_with(INVALID_FEN));
+
 // Move text whose squares are out of range, in the order they are tested.
 inline constexpr const char* FROM_FILE_OUT_OF_RANGE = "assertion failed: from_file <= 7";
 inline constexpr const char* FROM_RANK_OUT_OF_RANGE = "assertion failed: from_rank <= 7";

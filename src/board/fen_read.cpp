@@ -18,7 +18,8 @@ constexpr int piece_of_letter(char c) {
 }
 
 // Walks one rank's text, setting bits from the running square counter.
-void read_rank(std::string_view rank, std::array<std::uint64_t, 12>& words, unsigned& counter) {
+// Returns false at the first byte that is neither a digit nor a piece letter.
+bool read_rank(std::string_view rank, std::array<std::uint64_t, 12>& words, unsigned& counter) {
     for (const char c : rank) {
         if (c >= '0' && c <= '9') {
             counter += static_cast<unsigned>(c - '0');
@@ -26,17 +27,18 @@ void read_rank(std::string_view rank, std::array<std::uint64_t, 12>& words, unsi
         }
         const int piece = piece_of_letter(c);
         // Any other byte, including every byte of a non-ASCII character.
-        expect(piece >= 0, "Invalid piece type");
+        if (piece < 0) return false;
         // Only the low six bits select the square: a placement describing more
         // than 64 squares wraps around to a1.
         words[static_cast<std::size_t>(piece)] |= square_bb(static_cast<int>(counter & 63));
         ++counter;
     }
+    return true;
 }
 
-// The twelve piece bitboards of a placement field.
-std::array<std::uint64_t, 12> read_placement(std::string_view placement) {
-    std::array<std::uint64_t, 12> words{};
+// The twelve piece bitboards of a placement field; false for a bad piece letter.
+bool read_placement(std::string_view placement, std::array<std::uint64_t, 12>& words) {
+    words = {};
     // The ranks are read from the last one written (rank 1) to the first, and
     // "/" does not realign the counter: a short or long rank shifts every
     // square after it.
@@ -44,46 +46,73 @@ std::array<std::uint64_t, 12> read_placement(std::string_view placement) {
     std::size_t end = placement.size();
     while (true) {
         const std::size_t slash = placement.rfind('/', end == 0 ? 0 : end - 1);
-        if (end == 0 || slash == std::string_view::npos) {
-            read_rank(placement.substr(0, end), words, counter);
-            break;
-        }
-        read_rank(placement.substr(slash + 1, end - slash - 1), words, counter);
+        if (end == 0 || slash == std::string_view::npos) return read_rank(placement.substr(0, end), words, counter);
+        if (!read_rank(placement.substr(slash + 1, end - slash - 1), words, counter)) return false;
         end = slash;
     }
-    return words;
 }
 
 }  // namespace
 
-std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
-    utf8::Fields fields(fen);
-    std::string_view placement;
-    expect(fields.next_field(placement), "FEN has no piece placement field");
-    return read_placement(placement);
+std::string_view fen_rejection_message(FenRejection rejection) {
+    switch (rejection) {
+        case FenRejection::NONE: break;
+        case FenRejection::NO_PLACEMENT: return "FEN has no piece placement field";
+        case FenRejection::PIECE_TYPE: return "Invalid piece type";
+        case FenRejection::NO_SIDE_TO_MOVE: return "FEN has no side-to-move field";
+        case FenRejection::NO_CASTLING: return "FEN has no castling field";
+        case FenRejection::NO_EN_PASSANT: return "FEN has no en-passant field";
+        case FenRejection::SIDE_TO_MOVE: return messages::INVALID_SIDE_TO_MOVE;
+        case FenRejection::CASTLING: return messages::INVALID_CASTLING;
+        case FenRejection::EN_PASSANT: return messages::INVALID_EN_PASSANT;
+    }
+    return {};
 }
 
-Board Board::from_fen(std::string_view fen) {
-    Board board;
+void throw_fen_rejection(FenRejection rejection) {
+    const std::string message(fen_rejection_message(rejection));
+    if (is_panic(rejection)) throw Panic(message);
+    if (rejection != FenRejection::NONE) throw InvalidInput(message);
+    panic("a FEN that was read cannot be refused");
+}
+
+FenRejection read_pieces(std::string_view fen, std::array<std::uint64_t, 12>& words) {
+    utf8::Fields fields(fen);
+    std::string_view placement;
+    if (!fields.next_field(placement)) return FenRejection::NO_PLACEMENT;
+    std::array<std::uint64_t, 12> read;
+    if (!read_placement(placement, read)) return FenRejection::PIECE_TYPE;
+    words = read;
+    return FenRejection::NONE;
+}
+
+std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
+    std::array<std::uint64_t, 12> words;
+    if (const FenRejection rejection = read_pieces(fen, words); rejection != FenRejection::NONE) [[unlikely]]
+        throw_fen_rejection(rejection);
+    return words;
+}
+
+FenRejection Board::read_fen(std::string_view fen, Board& board) {
     utf8::Fields fields(fen);
     std::string_view field;
 
     // 1. Piece placement. Its failures come first, whatever the other fields say.
-    expect(fields.next_field(field), "FEN has no piece placement field");
-    const auto pieces = read_placement(field);
-    std::copy(pieces.begin(), pieces.end(), board.bitboards.begin());
+    if (!fields.next_field(field)) return FenRejection::NO_PLACEMENT;
+    std::array<std::uint64_t, 12> pieces;
+    if (!read_placement(field, pieces)) return FenRejection::PIECE_TYPE;
 
     // 2. Side to move: exactly "w" or "b".
-    expect(fields.next_field(field), "FEN has no side-to-move field");
+    if (!fields.next_field(field)) return FenRejection::NO_SIDE_TO_MOVE;
     StateWord state;
     if (field == "w")
         state.set(StateWord::WHITE_TO_MOVE);
     else if (field != "b")
-        throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid side-to-move");
+        return FenRejection::SIDE_TO_MOVE;
 
     // 3. Castling rights. Letters in any order, repeats allowed; "-" ends the
     // field, so nothing after it is examined.
-    expect(fields.next_field(field), "FEN has no castling field");
+    if (!fields.next_field(field)) return FenRejection::NO_CASTLING;
     for (const char c : field) {
         if (c == '-') break;
         switch (c) {
@@ -91,20 +120,30 @@ Board Board::from_fen(std::string_view fen) {
             case 'Q': state.set(StateWord::castling_right(WHITE, QUEEN_SIDE)); break;
             case 'k': state.set(StateWord::castling_right(BLACK, KING_SIDE)); break;
             case 'q': state.set(StateWord::castling_right(BLACK, QUEEN_SIDE)); break;
-            default: throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid castling specifier");
+            default: return FenRejection::CASTLING;
         }
     }
 
     // 4. En passant: only the file letter is kept, in the group of the side to
     // move; the rank digit is not read.
-    expect(fields.next_field(field), "FEN has no en-passant field");
+    if (!fields.next_field(field)) return FenRejection::NO_EN_PASSANT;
     if (field != "-") {
         const char file = field[0];
-        if (file < 'a' || file > 'h') throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid en-passant square");
+        if (file < 'a' || file > 'h') return FenRejection::EN_PASSANT;
         state.set(StateWord::en_passant_bit(state.side_to_move(), file - 'a'));
     }
 
+    // A fresh board: no undo records, no history.
+    board = Board();
+    std::copy(pieces.begin(), pieces.end(), board.bitboards.begin());
     board.bitboards[STATE] = state.bits;
+    return FenRejection::NONE;
+}
+
+Board Board::from_fen(std::string_view fen) {
+    Board board;
+    if (const FenRejection rejection = read_fen(fen, board); rejection != FenRejection::NONE) [[unlikely]]
+        throw_fen_rejection(rejection);
     return board;
 }
 

@@ -30,6 +30,25 @@ struct UndoRecord {
     friend bool operator==(const UndoRecord&, const UndoRecord&) = default;
 };
 
+// Why a FEN was refused, named after the field and the rule. The first four
+// are malformed text (Panic), the rest rejected values (InvalidInput).
+enum class FenRejection : std::uint8_t {
+    NONE,
+    NO_PLACEMENT,
+    PIECE_TYPE,
+    NO_SIDE_TO_MOVE,
+    NO_CASTLING,
+    NO_EN_PASSANT,
+    SIDE_TO_MOVE,
+    CASTLING,
+    EN_PASSANT,
+};
+inline constexpr bool is_panic(FenRejection r) { return r >= FenRejection::NO_PLACEMENT && r <= FenRejection::NO_EN_PASSANT; }
+// The whole message of a refusal, prefix included.
+std::string_view fen_rejection_message(FenRejection rejection);
+// Throws what a refusal stands for: Panic or InvalidInput with its message.
+[[noreturn]] void throw_fen_rejection(FenRejection rejection);
+
 inline constexpr std::string_view DEFAULT_FEN =
     "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
 
@@ -41,6 +60,10 @@ struct Board {
     // Reads all four FEN fields. Throws InvalidInput for a bad side-to-move,
     // castling or en-passant field, Panic for a bad placement or a missing field.
     static Board from_fen(std::string_view fen);
+    // from_fen without exceptions: on NONE, board holds the position read;
+    // otherwise board is left as it was. Callers that meet many bad texts
+    // (a fuzzer, a bulk loader) test the result instead of catching.
+    static FenRejection read_fen(std::string_view fen, Board& board);
 
     // Writes the position as four-field FEN.
     std::string fen() const;
@@ -89,6 +112,8 @@ struct Board {
 
 // The twelve piece bitboards of the FEN's placement field (the first field).
 std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen);
+// pieces_from_fen without exceptions: words is set only on NONE.
+FenRejection read_pieces(std::string_view fen, std::array<std::uint64_t, 12>& words);
 
 // The castling field of FEN ("KQkq" order, "-" for none) and its en-passant
 // field (the side to move's lowest file, "-" for none) for a state word.

@@ -18,25 +18,36 @@ ChessMove ChessMove::make(std::uint16_t from, std::uint16_t to, std::uint16_t sp
 
 namespace {
 
-[[noreturn]] void index_out_of_bounds(std::size_t length) { panic(messages::index_out_of_bounds(length)); }
-
-
-
 // A coordinate character reduced to its low byte, measured from base with
 // unsigned 8-bit wrap-around: anything below base becomes large and fails.
 std::uint8_t coordinate(char32_t c, char base) {
     return static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) - static_cast<std::uint8_t>(base));
 }
 
+// The characters of text, counted the way parse reads them.
+std::size_t character_count(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t pos = 0; pos < text.size(); ++count) utf8::next(text, pos);
+    return count;
+}
+
 }  // namespace
 
 std::string ChessMove::rejection_message(Rejection rejection, std::string_view text) {
-    std::string message(messages::INVALID_MOVE);
-    if (rejection == Rejection::PROMOTION)
-        message += "Unsupported promotion type";
-    else
-        message += "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " + std::string(text);
-    return message;
+    switch (rejection) {
+        case Rejection::NONE: break;
+        case Rejection::NOTATION:
+            return std::string(messages::INVALID_MOVE) +
+                   "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " + std::string(text);
+        case Rejection::PROMOTION: return std::string(messages::INVALID_MOVE) + "Unsupported promotion type";
+        // The character that was missing is the one at index length.
+        case Rejection::TOO_SHORT: return messages::index_out_of_bounds(character_count(text));
+        case Rejection::FROM_FILE: return messages::FROM_FILE_OUT_OF_RANGE;
+        case Rejection::FROM_RANK: return messages::FROM_RANK_OUT_OF_RANGE;
+        case Rejection::TO_FILE: return messages::TO_FILE_OUT_OF_RANGE;
+        case Rejection::TO_RANK: return messages::TO_RANK_OUT_OF_RANGE;
+    }
+    return {};
 }
 
 ChessMove::Rejection ChessMove::parse(std::string_view text, ChessMove& move) {
@@ -61,16 +72,16 @@ ChessMove::Rejection ChessMove::parse(std::string_view text, ChessMove& move) {
         return Rejection::NOTATION;
     }
 
-    if (count < 2) index_out_of_bounds(count);
+    if (count < 2) return Rejection::TOO_SHORT;
     const std::uint8_t from_file = coordinate(chars[0], 'a');
-    expect(from_file <= 7, messages::FROM_FILE_OUT_OF_RANGE);
+    if (from_file > 7) return Rejection::FROM_FILE;
     const std::uint8_t from_rank = coordinate(chars[1], '1');
-    expect(from_rank <= 7, messages::FROM_RANK_OUT_OF_RANGE);
-    if (count < 4) index_out_of_bounds(count);
+    if (from_rank > 7) return Rejection::FROM_RANK;
+    if (count < 4) return Rejection::TOO_SHORT;
     const std::uint8_t to_file = coordinate(chars[2], 'a');
-    expect(to_file <= 7, messages::TO_FILE_OUT_OF_RANGE);
+    if (to_file > 7) return Rejection::TO_FILE;
     const std::uint8_t to_rank = coordinate(chars[3], '1');
-    expect(to_rank <= 7, messages::TO_RANK_OUT_OF_RANGE);
+    if (to_rank > 7) return Rejection::TO_RANK;
 
     move = pack(from_file + 8 * from_rank, to_file + 8 * to_rank, special);
     return Rejection::NONE;

@@ -49,15 +49,25 @@ struct ChessMove {
     static ChessMove from_str(std::string_view text) {
         ChessMove move;
         if (const Rejection rejection = parse(text, move); rejection != Rejection::NONE) [[unlikely]]
-            throw InvalidInput(rejection_message(rejection, text));
+            throw_rejection(rejection, text);
         return move;
     }
 
-    enum class Rejection { NONE, NOTATION, PROMOTION };
-    // The steps of from_str: the move, or why the text was rejected.
+    // Why a text is not a move, in the order the parse tests it. NOTATION and
+    // PROMOTION are rejected input (InvalidInput); the others are malformed
+    // squares (Panic).
+    enum class Rejection { NONE, NOTATION, PROMOTION, TOO_SHORT, FROM_FILE, FROM_RANK, TO_FILE, TO_RANK };
+    static constexpr bool is_panic(Rejection r) { return r >= Rejection::TOO_SHORT; }
+    // The steps of from_str without exceptions: sets move and returns NONE,
+    // or returns why the text was rejected and leaves move alone.
     static Rejection parse(std::string_view text, ChessMove& move);
-    // The whole message of a rejection, prefix included.
+    // The whole message of a rejection of text, prefix included.
     static std::string rejection_message(Rejection rejection, std::string_view text);
+    // Throws what a rejection (not NONE) of text stands for: Panic or InvalidInput.
+    [[noreturn]] static void throw_rejection(Rejection rejection, std::string_view text) {
+        if (is_panic(rejection)) throw Panic(rejection_message(rejection, text));
+        throw InvalidInput(rejection_message(rejection, text));
+    }
 
     constexpr int from() const { return value & 63; }
     constexpr int to() const { return (value >> 6) & 63; }

@@ -18,6 +18,9 @@ TEST_P(ParseMove, PacksFieldsAndWritesBack) {
     const auto& c = GetParam();
     const ChessMove m = mv(c.text);
     EXPECT_EQ(m.value, c.from | (c.to << 6) | (c.special << 12)) << c.text;
+    ChessMove parsed{0xFFFF};
+    EXPECT_EQ(ChessMove::parse(c.text, parsed), ChessMove::Rejection::NONE);
+    EXPECT_EQ(parsed, m);
     EXPECT_EQ(m.to_string(), c.written);
 }
 
@@ -41,12 +44,18 @@ class BadMove : public testing::TestWithParam<BadCase> {};
 
 TEST_P(BadMove, FailsWithMessage) {
     const auto& c = GetParam();
-    if (c.panic) {
-        EXPECT_EQ(failure_of<Panic>([&] { (void)ChessMove::from_str(c.text); }), c.message) << c.text;
-        return;
-    }
-    EXPECT_EQ(failure_of<InvalidInput>([&] { (void)ChessMove::from_str(c.text); }), "Invalid chess move: " + c.message)
-        << c.text;
+    const std::string message = c.panic ? c.message : "Invalid chess move: " + c.message;
+    if (c.panic)
+        EXPECT_EQ(failure_of<Panic>([&] { (void)ChessMove::from_str(c.text); }), message) << c.text;
+    else
+        EXPECT_EQ(failure_of<InvalidInput>([&] { (void)ChessMove::from_str(c.text); }), message) << c.text;
+    // The same refusal without an exception, the move left as it was.
+    ChessMove move{0xABCD};
+    const ChessMove::Rejection rejection = ChessMove::parse(c.text, move);
+    ASSERT_NE(rejection, ChessMove::Rejection::NONE) << c.text;
+    EXPECT_EQ(ChessMove::is_panic(rejection), c.panic) << c.text;
+    EXPECT_EQ(ChessMove::rejection_message(rejection, c.text), message) << c.text;
+    EXPECT_EQ(move.value, 0xABCD) << c.text;
 }
 
 const std::string NOTATION = "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";

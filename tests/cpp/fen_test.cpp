@@ -102,6 +102,29 @@ TEST_P(FenFailure, ReportsFirstBadField) {
     const auto& c = GetParam();
     const auto read = [&] { (void)Board::from_fen(c.fen); };
     EXPECT_EQ(c.panic ? failure_of<Panic>(read) : failure_of<InvalidInput>(read), c.message) << '"' << c.fen << '"';
+    // The same refusal without an exception, the board left as it was.
+    Board board = Board::from_fen(DEFAULT_FEN);
+    board.push_move(mv("e2e4"));
+    const Board before = board;
+    const FenRejection rejection = Board::read_fen(c.fen, board);
+    ASSERT_NE(rejection, FenRejection::NONE);
+    EXPECT_EQ(is_panic(rejection), c.panic);
+    EXPECT_EQ(fen_rejection_message(rejection), c.message);
+    EXPECT_EQ(board, before);
+}
+
+// Reading into a used board replaces all of it, history included; the
+// placement alone reads wherever the whole text does.
+TEST(FenRead, ReadFenReplacesBoard) {
+    Board board = Board::from_fen(DEFAULT_FEN);
+    board.push_move(mv("e2e4"));
+    const char* fen = "4k3/8/8/8/8/8/8/4K2R w K -";
+    ASSERT_EQ(Board::read_fen(fen, board), FenRejection::NONE);
+    EXPECT_EQ(board, Board::from_fen(fen));
+    std::array<std::uint64_t, 12> words{};
+    ASSERT_EQ(read_pieces(fen, words), FenRejection::NONE);
+    EXPECT_EQ(words, pieces_from_fen(fen));
+    EXPECT_TRUE(std::equal(words.begin(), words.end(), board.bitboards.begin()));
 }
 
 constexpr const char* NO_PLACEMENT = "FEN has no piece placement field";
