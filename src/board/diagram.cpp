@@ -16,6 +16,7 @@ Colour orientation_from_str(std::string_view text) {
 
 std::string diagram(const PositionWords& words, Colour orientation) {
     const bool flipped = orientation == BLACK;
+    const std::array<std::uint16_t, 64> masks = pieces_on_squares(words);
     std::string out;
     out.reserve(256);
     for (int row = 0; row < 8; ++row) {
@@ -23,7 +24,7 @@ std::string diagram(const PositionWords& words, Colour orientation) {
         out += static_cast<char>('1' + rank);
         for (int column = 0; column < 8; ++column) {
             const int file = flipped ? 7 - column : column;
-            const unsigned mask = pieces_on(words, 8 * rank + file);
+            const unsigned mask = masks[static_cast<std::size_t>(8 * rank + file)];
             out += ' ';
             // Like FEN, a stacked square shows its lowest piece index.
             out += mask ? PIECE_LETTERS[std::countr_zero(mask)] : '.';
@@ -46,7 +47,7 @@ std::string diagram(const PositionWords& words, Colour orientation) {
     // Squares holding several pieces, in square order, whatever the orientation.
     bool first = true;
     for (int square = 0; square < 64; ++square) {
-        const unsigned mask = pieces_on(words, square);
+        const unsigned mask = masks[static_cast<std::size_t>(square)];
         if (std::popcount(mask) < 2) continue;
         out += first ? ", stacked " : " ";
         first = false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,6 +28,15 @@ constexpr unsigned pieces_on(const PositionWords& words, int square) {
     for (unsigned piece = 0; piece < 12; ++piece)
         if ((words[piece] >> square) & 1) mask |= 1u << piece;
     return mask;
+}
+
+// pieces_on for every square at once, in one pass over the set bits.
+inline std::array<std::uint16_t, 64> pieces_on_squares(const PositionWords& words) {
+    std::array<std::uint16_t, 64> masks{};
+    for (unsigned piece = 0; piece < 12; ++piece)
+        for (std::uint64_t rest = words[piece]; rest; rest &= rest - 1)
+            masks[static_cast<std::size_t>(std::countr_zero(rest))] |= static_cast<std::uint16_t>(1u << piece);
+    return masks;
 }
 
 // Eight rank lines (rank label, then one character per square: the FEN letter
