@@ -1,8 +1,9 @@
 // FEN reading and writing on arbitrary bytes.
 //
-// Every input goes to pieces_from_fen and Board::from_fen. Their outcome (the
+// Every input goes to read_pieces and Board::read_fen. Their outcome (the
 // words read, or which failure with which message) is compared with a small
-// independent reader that follows the documented dialect step by step. When
+// independent reader that follows the documented dialect step by step, and
+// so is that of the throwing forms pieces_from_fen and Board::from_fen. When
 // the text is accepted, the board is written back with fen() and that text
 // must read back to the board's canonical form: the first piece in index
 // order on each square, the castling bits, and only the lowest en-passant
@@ -24,7 +25,9 @@ using Words = std::array<std::uint64_t, 13>;
 
 struct Outcome {
     enum Kind { READ, PANIC, INVALID } kind = READ;
-    std::string message;  // for the reference: empty means any message will do
+    // A text of the reader's own or kept by the caller (see run); for the
+    // reference, empty means any message will do.
+    std::string_view message;
     Words words{};
 };
 
@@ -103,32 +106,55 @@ Outcome reference_board(const std::vector<std::string_view>& fields, Scratch& sc
     return out;
 }
 
+// The outcome of a throwing reader; the message of what it threw is kept in
+// storage, which must outlive the outcome.
 template <typename F>
-Outcome run(F&& read) {
+Outcome run(F&& read, std::string& storage) {
     try {
         return {Outcome::READ, "", read()};
     } catch (const Panic& e) {
-        return {Outcome::PANIC, e.what(), {}};
+        storage = e.message();
+        return {Outcome::PANIC, storage, {}};
     } catch (const InvalidInput& e) {
-        return {Outcome::INVALID, e.what(), {}};
+        storage = e.message();
+        return {Outcome::INVALID, storage, {}};
     }
     // Anything else escapes: libFuzzer reports it as a crash.
+}
+
+Outcome outcome_of(FenRejection rejection, const Words& words) {
+    if (rejection == FenRejection::NONE) return {Outcome::READ, "", words};
+    return {is_panic(rejection) ? Outcome::PANIC : Outcome::INVALID, fen_rejection_message(rejection), {}};
+}
+
+// The throwing readers are the non-throwing ones plus a throw chosen by the
+// rejection alone. A throw under the sanitizers costs more than everything
+// else an input does, so each rejection's throw is compared the first time
+// it turns up; an accepted text throws nothing and is always compared.
+bool first_time(FenRejection rejection, int reader) {
+    static std::array<std::array<bool, 16>, 2> seen{};
+    bool& slot = seen[static_cast<std::size_t>(reader)][static_cast<std::size_t>(rejection) & 15];
+    if (rejection != FenRejection::NONE && slot) return false;
+    slot = true;
+    return true;
 }
 
 void compare(const Outcome& expected, const Outcome& actual, std::string_view text, const char* reader) {
     // Built only for a failure message.
     const auto where = [&] { return std::string(reader) + " on " + quoted(text); };
     CHECK(actual.kind == expected.kind, where() + ": expected " + kind_name(expected.kind) + ", got " +
-                                            kind_name(actual.kind) + " (" + actual.message + ")");
+                                            kind_name(actual.kind) + " (" + std::string(actual.message) + ")");
     if (expected.kind == Outcome::READ) {
         CHECK(actual.words == expected.words, where() + ": read the wrong words");
         return;
     }
     if (!expected.message.empty())
         CHECK(actual.message == expected.message,
-              where() + ": message \"" + actual.message + "\", expected \"" + expected.message + "\"");
+              where() + ": message \"" + std::string(actual.message) + "\", expected \"" +
+                  std::string(expected.message) + "\"");
     if (expected.kind == Outcome::INVALID)
-        CHECK(actual.message.rfind("Invalid fen: ", 0) == 0, where() + ": message lacks its prefix: " + actual.message);
+        CHECK(actual.message.starts_with("Invalid fen: "),
+              where() + ": message lacks its prefix: " + std::string(actual.message));
 }
 
 // What a board becomes when written and read again.
@@ -154,22 +180,43 @@ void check_text(std::string_view text, int depth) {
     static Scratch scratch;
     split_fields(text, scratch.fields);
     const Outcome expected_pieces = reference_pieces(scratch.fields, scratch);
-    const Outcome pieces = run([&] {
-        Words words{};
-        const auto read = pieces_from_fen(text);
-        std::copy(read.begin(), read.end(), words.begin());
-        return words;
-    });
-    compare(expected_pieces, pieces, text, "pieces_from_fen");
+    Words words{};
+    std::array<std::uint64_t, 12> read_words{};
+    const FenRejection pieces_rejection = read_pieces(text, read_words);
+    std::copy(read_words.begin(), read_words.end(), words.begin());
+    const Outcome pieces = outcome_of(pieces_rejection, words);
+    compare(expected_pieces, pieces, text, "read_pieces");
+    if (pieces.kind != Outcome::READ)
+        CHECK(read_words == decltype(read_words){}, "a refused placement changed the words");
+    if (first_time(pieces_rejection, 0)) {
+        std::string storage;
+        const Outcome thrown = run(
+            [&] {
+                Words out{};
+                const auto read = pieces_from_fen(text);
+                std::copy(read.begin(), read.end(), out.begin());
+                return out;
+            },
+            storage);
+        compare(expected_pieces, thrown, text, "pieces_from_fen");
+    }
 
-    Board board;
+    // A refused text must leave the board it was to be read into as it was.
+    static const Board before = Board::from_fen(DEFAULT_FEN);
+    Board board = before;
     const Outcome expected_board = reference_board(scratch.fields, scratch);
-    const Outcome read = run([&] {
-        board = Board::from_fen(text);
-        return board.bitboards;
-    });
-    compare(expected_board, read, text, "Board::from_fen");
-    if (read.kind != Outcome::READ) return;
+    const FenRejection board_rejection = Board::read_fen(text, board);
+    const Outcome read = outcome_of(board_rejection, board.bitboards);
+    compare(expected_board, read, text, "Board::read_fen");
+    if (first_time(board_rejection, 1)) {
+        std::string storage;
+        const Outcome thrown = run([&] { return Board::from_fen(text).bitboards; }, storage);
+        compare(expected_board, thrown, text, "Board::from_fen");
+    }
+    if (read.kind != Outcome::READ) {
+        check_same(before, board, "a refused FEN changed the board");
+        return;
+    }
 
     CHECK(board.undo_stack.empty(), "fresh board has undo records");
     for (const auto& h : board.history) CHECK(h.empty(), "fresh board has history");
@@ -182,9 +229,10 @@ void check_text(std::string_view text, int depth) {
             CHECK(cells[64 * p + k] == ((board.bitboards[p] >> k) & 1), "expand_planes cell is wrong");
 
     const std::string written = board.fen();
-    const Outcome reread = run([&] { return Board::from_fen(written).bitboards; });
+    std::string storage;
+    const Outcome reread = run([&] { return Board::from_fen(written).bitboards; }, storage);
     CHECK(reread.kind == Outcome::READ, "fen() wrote text that does not read back: " + quoted(written) + " (" +
-                                            reread.message + "), from " + quoted(text));
+                                            std::string(reread.message) + "), from " + quoted(text));
     CHECK(reread.words == canonical(board.bitboards),
           "fen() text " + quoted(written) + " reads back to another board, from " + quoted(text));
     const Board again = Board::from_fen(written);
