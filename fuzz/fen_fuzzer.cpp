@@ -122,6 +122,13 @@ Outcome run(F&& read, std::string& storage) {
     // Anything else escapes: libFuzzer reports it as a crash.
 }
 
+// Twelve piece words with an empty state word after them.
+Words with_empty_state(const std::array<std::uint64_t, 12>& pieces) {
+    Words out{};
+    std::copy(pieces.begin(), pieces.end(), out.begin());
+    return out;
+}
+
 Outcome outcome_of(FenRejection rejection, const Words& words) {
     if (rejection == FenRejection::NONE) return {Outcome::READ, "", words};
     return {is_panic(rejection) ? Outcome::PANIC : Outcome::INVALID, fen_rejection_message(rejection), {}};
@@ -180,24 +187,15 @@ void check_text(std::string_view text, int depth) {
     static Scratch scratch;
     split_fields(text, scratch.fields);
     const Outcome expected_pieces = reference_pieces(scratch.fields, scratch);
-    Words words{};
     std::array<std::uint64_t, 12> read_words{};
     const FenRejection pieces_rejection = read_pieces(text, read_words);
-    std::copy(read_words.begin(), read_words.end(), words.begin());
-    const Outcome pieces = outcome_of(pieces_rejection, words);
+    const Outcome pieces = outcome_of(pieces_rejection, with_empty_state(read_words));
     compare(expected_pieces, pieces, text, "read_pieces");
     if (pieces.kind != Outcome::READ)
         CHECK(read_words == decltype(read_words){}, "a refused placement changed the words");
     if (first_time(pieces_rejection, 0)) {
         std::string storage;
-        const Outcome thrown = run(
-            [&] {
-                Words out{};
-                const auto read = pieces_from_fen(text);
-                std::copy(read.begin(), read.end(), out.begin());
-                return out;
-            },
-            storage);
+        const Outcome thrown = run([&] { return with_empty_state(pieces_from_fen(text)); }, storage);
         compare(expected_pieces, thrown, text, "pieces_from_fen");
     }
 

@@ -2,7 +2,8 @@
 //
 // The whole input goes to ChessMove::parse, whose outcome (move, or the kind
 // and message of its rejection) is predicted by a reference parser that
-// follows the documented steps; so is that of the throwing ChessMove::from_str. A parsed move writes back as the same text
+// follows the documented steps; so is that of the throwing
+// ChessMove::from_str. A parsed move writes back as the same text
 // with the promotion letter in lower case, and that text parses to the same
 // value. The first bytes also serve as a raw move code for write_text and as
 // arguments for the checked factory ChessMove::make.
