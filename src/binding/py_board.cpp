@@ -120,6 +120,10 @@ PyObject* board_fullmove_number(PyObject* self, PyObject*) {
     return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->fullmove_number()); });
 }
 
+PyObject* board_zobrist(PyObject* self, PyObject*) {
+    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->zobrist()); });
+}
+
 PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(PUSH_PARAMS, args, nargs, kwnames);
@@ -243,6 +247,7 @@ PyMethodDef board_methods[] = {
     {"full_fen", board_full_fen, METH_NOARGS, "full_fen($self)\n--\n\n"},
     {"halfmove_clock", board_halfmove_clock, METH_NOARGS, "halfmove_clock($self)\n--\n\n"},
     {"fullmove_number", board_fullmove_number, METH_NOARGS, "fullmove_number($self)\n--\n\n"},
+    {"zobrist", board_zobrist, METH_NOARGS, "zobrist($self)\n--\n\n"},
     {"svg", as_cfunction(board_svg), METH_FASTCALL | METH_KEYWORDS,
      "svg($self, size=360, orientation=\"white\")\n--\n\n"},
     {"_repr_svg_", board_repr_svg, METH_NOARGS, "_repr_svg_($self)\n--\n\n"},
@@ -272,6 +277,14 @@ PyType_Spec board_spec = {
 };
 
 }  // namespace
+
+PyBoard* board_arg(PyObject* arg) {
+    PyTypeObject* type = board_type();
+    if (!type) throw PyErrAlreadySet{};
+    if (!PyObject_TypeCheck(arg, type))
+        raise_argument_error("board", "'" + type_name(arg) + "' object cannot be converted to 'Board'");
+    return reinterpret_cast<PyBoard*>(arg);
+}
 
 PyTypeObject* board_type() {
     if (!board_type_object)

@@ -125,6 +125,10 @@ struct Board {
     // position and the position after each move that can be taken back, the
     // current one included. Derived from the undo records; at least 1.
     int repetitions() const;
+    // The Polyglot opening-book key of the position: pieces, castling rights,
+    // the en-passant file where a pawn of the side to move can capture on it,
+    // and the side to move. The move counters do not count.
+    std::uint64_t zobrist() const;
     // Neither side can ever mate: besides the kings the board holds nothing,
     // or one knight, or only bishops (of either colour) that all stand on
     // squares of one colour.

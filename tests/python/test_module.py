@@ -20,7 +20,7 @@ def test_module_attributes():
     assert vemla_chess.__all__ == ["Board", "MoveGenerator"]
     assert vemla_chess.__doc__ == ""
     public = {name for name in vars(vemla_chess) if not name.startswith("__")}
-    assert public == {"Board", "MoveGenerator", "PanicException"}
+    assert public == {"Board", "MoveGenerator", "PanicException", "PolyglotBook"}
 
 
 @pytest.mark.parametrize("cls", [Board, MoveGenerator])
