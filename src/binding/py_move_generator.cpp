@@ -105,31 +105,29 @@ auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_
     return query(*generator, *board, move, text);
 }
 
-PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// A query answered with a bool.
+template <typename Query>
+PyObject* bool_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, Query&& query) {
     return call([&] {
-        return new_bool(move_query(IS_LEGAL_PARAMS, self, args, nargs, kwnames,
-                                   [](const MoveGenerator& g, Board& b, ChessMove m, std::string_view) {
-                                       return move_is_legal(g, b, m);
+        return new_bool(move_query(params, self, args, nargs, kwnames,
+                                   [&](const MoveGenerator& g, Board& b, ChessMove m, std::string_view) {
+                                       return query(g, b, m);
                                    }));
     });
+}
+
+PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return bool_query(IS_LEGAL_PARAMS, self, args, nargs, kwnames, move_is_legal);
 }
 
 PyObject* move_generator_is_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call([&] {
-        return new_bool(move_query(IS_CAPTURE_PARAMS, self, args, nargs, kwnames,
-                                   [](const MoveGenerator&, Board& b, ChessMove m, std::string_view) {
-                                       return move_is_capture(b, m);
-                                   }));
-    });
+    return bool_query(IS_CAPTURE_PARAMS, self, args, nargs, kwnames,
+                      [](const MoveGenerator&, const Board& b, ChessMove m) { return move_is_capture(b, m); });
 }
 
 PyObject* move_generator_gives_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call([&] {
-        return new_bool(move_query(GIVES_CHECK_PARAMS, self, args, nargs, kwnames,
-                                   [](const MoveGenerator& g, Board& b, ChessMove m, std::string_view) {
-                                       return move_gives_check(g, b, m);
-                                   }));
-    });
+    return bool_query(GIVES_CHECK_PARAMS, self, args, nargs, kwnames, move_gives_check);
 }
 
 // Plays the move only if it is legal; otherwise ValueError, board unchanged.
