@@ -341,6 +341,10 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
         n += std::popcount(steps & ~danger) + castling_count(generator, board, safety, danger);
     }
 
+    // En passant is decided by making the move, so it is counted whatever the
+    // other pieces may do: even when no square is open to them (double check,
+    // or the mover holding every square).
+    n += en_passant_count(generator, board, safety);
     const Bitboard targets = safety.targets();
     if (!targets) return n;
     const Bitboard pinned = safety.pinned();
@@ -365,7 +369,7 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
         const int from = lsb(b);
         n += pawn_count(safety.side(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
     }
-    return n + en_passant_count(generator, board, safety);
+    return n;
 }
 
 }  // namespace vemla::legal_fast

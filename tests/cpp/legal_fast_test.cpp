@@ -271,6 +271,10 @@ TEST(Differential, OddPositions) {
              "p3k2p/8/8/8/8/8/8/P3K2P b - -",
              "4k3/8/8/8/8/8/8/4K3 b KQkq e3",           // rights and en passant for absent pieces
              "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - ",
+             // The mover fills every square: no other move has a destination,
+             // the en-passant captures still do.
+             "PPPPPPPP/PPPPPPPP/PPPPPPPP/PPPPPPPP/PPPPPPPP/PPPPPPPP/PPPPPPPP/PPPPPPPK w - d6",
+             "pppppppk/pppppppp/pppppppp/pppppppp/pppppppp/pppppppp/pppppppp/pppppppp b - d3",
          }) {
         Board board = Board::from_fen(fen);
         ASSERT_TRUE(diff.walk(board, 2)) << fen;
