@@ -6,8 +6,6 @@ namespace vemla {
 
 namespace {
 
-constexpr Bitboard DARK_SQUARES = 0xAA55AA55AA55AA55ull;  // a1 is dark
-
 constexpr bool at_most_one_bit(Bitboard b) { return !(b & (b - 1)); }
 
 // popcount(earlier) - popcount(later). Most moves change a bitboard by one bit

@@ -63,6 +63,10 @@ constexpr std::array<Bitboard, 64> by_square(F f) {
     return table;
 }
 
+// A rook's and a bishop's lines from each square on an empty board.
+inline constexpr auto ROOK_LINES = by_square([](int sq) { return slider_attacks(sq, 0, true); });
+inline constexpr auto BISHOP_LINES = by_square([](int sq) { return slider_attacks(sq, 0, false); });
+
 inline constexpr auto ROOK_MASKS = by_square(rook_mask);
 inline constexpr auto BISHOP_MASKS = by_square(get_bishop_cross);
 

@@ -1,13 +1,14 @@
-// Legality from the position, without making the candidate.
+// Legality of the generated candidates: the make-and-test reference, and the
+// fast filter and count that reason from the position instead.
 //
-// Why this agrees with making the move and testing the king: when no square
-// is held by two piece bitboards, the mover that Board::push_move finds is the
-// piece that generated the move, and the piece it captures is the one enemy
-// piece on `to`. Every candidate other than en passant and castling then does
-// exactly this: one own piece leaves `from` and stands on `to` (a promotion
-// changes only which own bitboard holds `to`), and the enemy piece on `to`,
-// if any, disappears. With exactly one king of the side to move, the test
-// after the move asks about that king: on `to` if it moved, else on its square.
+// Why the fast filter agrees with the reference: when no square is held by
+// two piece bitboards, the mover that Board::push_move finds is the piece that
+// generated the move, and the piece it captures is the one enemy piece on
+// `to`. Every candidate other than en passant and castling then does exactly
+// this: one own piece leaves `from` and stands on `to` (a promotion changes
+// only which own bitboard holds `to`), and the enemy piece on `to`, if any,
+// disappears. With exactly one king of the side to move, the test after the
+// move asks about that king: on `to` if it moved, else on its square.
 //
 // - A king step to t: afterwards the king stands on t and `from` is empty. No
 //   piece attacks its own square and every ray ends on the first occupied
@@ -28,34 +29,40 @@
 //   what stands where: those candidates are decided by making them, as the
 //   reference does. Castling also moves a rook, which may be absent; see
 //   castle_keeps_king_safe.
-#include "move_generator/legal_fast.hpp"
+#include "move_generator/legality.hpp"
 
 #include <bit>
+#include <utility>
 
 #include "move_generator/castling_rules.hpp"
 
 // Counting leans on population counts. Where the build's baseline has no
-// instruction for them (x86-64 without -mpopcnt), count() is compiled twice
-// and the copy that uses the instruction is chosen at load time on processors
-// that have it.
+// instruction for them (x86-64 without -mpopcnt), count_fast() is compiled
+// twice and the copy that uses the instruction is chosen at load time on
+// processors that have it.
 #if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__)
 #define VEMLA_POPCOUNT_CLONES [[gnu::target_clones("popcnt", "default")]]
 #else
 #define VEMLA_POPCOUNT_CLONES
 #endif
-// Helpers of count() are inlined into each of its copies.
+// Helpers of count_fast() are inlined into each of its copies.
 #define VEMLA_INLINE [[gnu::always_inline]] inline
 
-namespace vemla::legal_fast {
+namespace vemla::legality {
 
 namespace {
 
-constexpr Bitboard FILE_A = 0x0101010101010101ull;
-constexpr Bitboard FILE_H = FILE_A << 7;
-constexpr Bitboard RANK_1 = 0xFFull;
-constexpr Bitboard RANK_3 = 0xFFull << 16;
-constexpr Bitboard RANK_6 = 0xFFull << 40;
-constexpr Bitboard RANK_8 = 0xFFull << 56;
+// ---------------------------------------------------------------------------
+// The reference: make, test, take back.
+
+// Whether the king of side (its lowest one) is safe on the board as it stands.
+VEMLA_INLINE bool king_safe(const MoveGenerator& generator, const Board& board, Colour side) {
+    const Bitboard kings = board.pieces(side, KING);
+    return !kings || !generator.square_in_check(board, lsb(kings), side);
+}
+
+// ---------------------------------------------------------------------------
+// The fast filter.
 
 // For two squares on one rank, file or diagonal: the squares strictly between
 // them, and the whole line through both. Zero for squares not in line.
@@ -88,10 +95,6 @@ static_assert(LINES.between[0][63] == 0x0040201008040200ull);
 static_assert(LINES.line[9][18] == 0x8040201008040201ull);
 static_assert(LINES.between[0][17] == 0 && LINES.line[0][17] == 0);
 
-// A rook's and a bishop's lines from each square on an empty board.
-constexpr auto ROOK_LINES = by_square([](int sq) { return slider_attacks(sq, 0, true); });
-constexpr auto BISHOP_LINES = by_square([](int sq) { return slider_attacks(sq, 0, false); });
-
 VEMLA_INLINE Bitboard between(int a, int b) {
     return LINES.between[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
 }
@@ -100,22 +103,21 @@ VEMLA_INLINE Bitboard line(int a, int b) {
 }
 VEMLA_INLINE Bitboard at(const std::array<Bitboard, 64>& table, int sq) { return table[static_cast<std::size_t>(sq)]; }
 
-// Exactly one square; without relying on a population-count instruction.
+// Exactly one square; without relying on a population-count instruction:
+// b & (b - 1) clears the lowest set bit, which leaves nothing only if it was
+// the only one.
 constexpr bool single(Bitboard b) { return b && !(b & (b - 1)); }
 
 // What the king of the side to move faces in the position as it stands.
 class KingSafety {
 public:
     VEMLA_INLINE KingSafety(const MoveGenerator& generator, const Board& board)
-        : generator_(generator), side_(board.side_to_move()) {
-        const auto& bb = board.bitboards;
-        enemy_pieces_ = bb.data() + piece_of(opposite(side_), PAWN);
-        const Bitboard* own = bb.data() + piece_of(side_, PAWN);
-        own_ = own[PAWN] | own[KNIGHT] | own[BISHOP] | own[ROOK] | own[QUEEN] | own[KING];
-        enemy_ = enemy(PAWN) | enemy(KNIGHT) | enemy(BISHOP) | enemy(ROOK) | enemy(QUEEN) | enemy(KING);
+        : generator_(generator), board_(board), side_(board.side_to_move()) {
+        own_ = board.pieces(side_);
+        enemy_ = board.pieces(opposite(side_));
         occ_ = own_ | enemy_;
-        king_ = lsb(own[KING]);
-        checkers_ = attackers(king_, occ_);
+        king_ = lsb(board.pieces(side_, KING));
+        checkers_ = generator.attackers(board, king_, occ_, opposite(side_));
 
         // An own piece alone between the king and an enemy slider on its line.
         const Bitboard queens = enemy(QUEEN);
@@ -134,33 +136,17 @@ public:
             targets_ = 0;
     }
 
-    // The enemy pieces that attack sq when the squares in occ are occupied;
-    // the same tests as MoveGenerator::square_in_check.
-    VEMLA_INLINE Bitboard attackers(int sq, Bitboard occ) const {
-        const auto s = static_cast<std::size_t>(sq);
-        const Bitboard pawn_squares = side_ == WHITE ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
-        const Bitboard queens = enemy(QUEEN);
-        return (KNIGHT_ATTACKS[s] & enemy(KNIGHT)) | (pawn_squares & enemy(PAWN)) | (KING_ATTACKS[s] & enemy(KING)) |
-               (generator_.rook_attacks(sq, occ) & (enemy(ROOK) | queens)) |
-               (generator_.bishop_attacks(sq, occ) & (enemy(BISHOP) | queens));
+    // Whether the king may step to sq: the enemy does not attack it with the
+    // king lifted off the board.
+    VEMLA_INLINE bool king_may_step(int sq) const {
+        return !generator_.attackers(board_, sq, occ_ ^ square_bb(king_), opposite(side_));
     }
-
-    // Every square the enemy attacks with the king lifted off the board: the
-    // squares the king must not step to. The same attacks as attackers(),
-    // gathered from the attacking side.
-    VEMLA_INLINE Bitboard danger() const {
-        const Bitboard occ = occ_ ^ square_bb(king_);
-        const Bitboard pawns = enemy(PAWN);
-        // Black pawns attack downwards, White pawns upwards; a step across the
-        // side edge does not count.
-        Bitboard attacked = side_ == WHITE ? ((pawns & ~FILE_H) >> 7) | ((pawns & ~FILE_A) >> 9)
-                                           : ((pawns & ~FILE_A) << 7) | ((pawns & ~FILE_H) << 9);
-        for (Bitboard b = enemy(KNIGHT); b; b &= b - 1) attacked |= at(KNIGHT_ATTACKS, lsb(b));
-        for (Bitboard b = enemy(KING); b; b &= b - 1) attacked |= at(KING_ATTACKS, lsb(b));
-        for (Bitboard b = enemy(ROOK) | enemy(QUEEN); b; b &= b - 1) attacked |= generator_.rook_attacks(lsb(b), occ);
-        for (Bitboard b = enemy(BISHOP) | enemy(QUEEN); b; b &= b - 1)
-            attacked |= generator_.bishop_attacks(lsb(b), occ);
-        return attacked;
+    // The squares of steps (one king step each) that the king may step to.
+    VEMLA_INLINE Bitboard safe_steps(Bitboard steps) const {
+        Bitboard safe = 0;
+        for (; steps; steps &= steps - 1)
+            if (king_may_step(lsb(steps))) safe |= square_bb(lsb(steps));
+        return safe;
     }
 
     // For a piece other than the king.
@@ -174,7 +160,8 @@ public:
         return (pinned_ & square_bb(from)) ? targets_ & line(king_, from) : targets_;
     }
 
-    Bitboard enemy(int kind) const { return enemy_pieces_[kind]; }
+    Bitboard enemy(Kind kind) const { return board_.pieces(opposite(side_), kind); }
+    Bitboard own(Kind kind) const { return board_.pieces(side_, kind); }
     Colour side() const { return side_; }
     int king() const { return king_; }
     Bitboard own() const { return own_; }
@@ -189,12 +176,66 @@ public:
 
 private:
     const MoveGenerator& generator_;
+    const Board& board_;
     Colour side_;
-    const Bitboard* enemy_pieces_;
     Bitboard own_ = 0, enemy_ = 0, occ_ = 0;
     int king_ = 0;
     Bitboard checkers_ = 0, pinned_ = 0, targets_ = 0;
 };
+
+// Castling: the king crosses two squares that were found empty and not
+// attacked while it stood on e1 (e8), and lands on the second. With the rook
+// on its corner the move is always safe: afterwards only the king's old
+// square, the rook's corner and the two squares crossed differ, and the only
+// line through those to the king's new square is the home rank, which the rook
+// now closes on one side; the other side ends at the board's edge beyond an
+// empty corner (and, on the queen side, an empty b-file square). Without the
+// rook the king's old square opens the rank: such a move is made and tested.
+bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
+    const Colour side = board.side_to_move();
+    const int corner = 8 * rank_of(castling_rules(side).king) + (file_of(move.to()) == 6 ? 7 : 0);
+    if (board.pieces(side, ROOK) & square_bb(corner)) return true;
+    return keeps_king_safe(generator, board, move);
+}
+
+void filter_fast(const MoveGenerator& generator, Board& board, MoveList& list) {
+    const KingSafety safety(generator, board);
+    auto& moves = list.moves;
+    auto& ends = list.group_end;
+    int kept = 0;
+    int i = 0;
+    for (; i < ends[0]; ++i) {
+        const ChessMove move = moves[static_cast<std::size_t>(i)];
+        moves[static_cast<std::size_t>(kept)] = move;
+        kept += move.special() == ChessMove::CASTLING ? castle_keeps_king_safe(generator, board, move)
+                                                       : safety.king_may_step(move.to());
+    }
+    const int shift = ends[0] - kept;
+    ends[0] = kept;
+    if (!safety.checkers() && !safety.pinned() && !board.state().en_passant_files()) {
+        // Out of check, nothing pinned and no en passant: every other
+        // candidate is legal.
+        if (shift) {
+            for (; i < list.size; ++i) moves[static_cast<std::size_t>(i - shift)] = moves[static_cast<std::size_t>(i)];
+            for (std::size_t g = 1; g < ends.size(); ++g) ends[g] -= shift;
+        }
+        list.size -= shift;
+        return;
+    }
+    for (std::size_t g = 1; g < ends.size(); ++g) {
+        for (; i < ends[g]; ++i) {
+            const ChessMove move = moves[static_cast<std::size_t>(i)];
+            moves[static_cast<std::size_t>(kept)] = move;
+            kept += move.special() == ChessMove::EN_PASSANT ? keeps_king_safe(generator, board, move)
+                                                             : safety.piece_may_move(move.from(), move.to());
+        }
+        ends[g] = kept;
+    }
+    list.size = kept;
+}
+
+// ---------------------------------------------------------------------------
+// Counting, by the same reasoning, with set operations in place of the list.
 
 // Counts a set of pawn destinations; those on the last rank are four moves.
 VEMLA_INLINE int with_promotions(Bitboard to, Bitboard last_rank) {
@@ -229,42 +270,36 @@ VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, 
     const unsigned files = board.state().en_passant_files();
     if (!files) return 0;
     const bool white = safety.side() == WHITE;
-    const Bitboard pawns = board.bitboards[static_cast<std::size_t>(piece_of(safety.side(), PAWN))] & (0xFFull << (white ? 32 : 24));
+    const Bitboard pawns = safety.own(PAWN) & (white ? RANK_5 : RANK_4);
     int n = 0;
     for (Bitboard b = pawns; b; b &= b - 1) {
         const int from = lsb(b);
         for (const int step : {white ? 7 : -7, white ? 9 : -9}) {
             if (!step_ok(from, step, 1) || !((files >> file_of(from + step)) & 1)) continue;
-            n += generator.keeps_king_safe(board, ChessMove::pack(from, from + step, ChessMove::EN_PASSANT));
+            n += keeps_king_safe(generator, board, ChessMove::pack(from, from + step, ChessMove::EN_PASSANT));
         }
     }
     return n;
 }
 
-// Castling: the king crosses two squares that were found empty and not
-// attacked while it stood on e1 (e8), and lands on the second. With the rook
-// on its corner the move is always safe: afterwards only the king's old
-// square, the rook's corner and the two squares crossed differ, and the only
-// line through those to the king's new square is the home rank, which the rook
-// now closes on one side; the other side ends at the board's edge beyond an
-// empty corner (and, on the queen side, an empty b-file square). Without the
-// rook the king's old square opens the rank: such a move is made and tested.
-bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
-    const Colour side = board.side_to_move();
-    const int corner = 8 * rank_of(CASTLING_RULES[static_cast<std::size_t>(side)].king) + (file_of(move.to()) == 6 ? 7 : 0);
-    if (board.bitboards[static_cast<std::size_t>(piece_of(side, ROOK))] & square_bb(corner)) return true;
-    return generator.keeps_king_safe(board, move);
-}
-
 // The castling candidates of MoveGenerator::candidates, counted: the king on
 // e1 (e8) and not in check, the right set, the squares crossed empty and not
-// attacked, on the queen side the b-file square empty. danger is
-// KingSafety::danger(): out of check, lifting the king changes no attack on
-// the squares it crosses, since a ray through its square would check it.
+// attacked, on the queen side the b-file square empty. Out of check, lifting
+// the king changes no attack on the squares it crosses (a ray through its
+// square would check it), so king_may_step answers for them. One of the two
+// squares crossed is a king step, found safe or not in safe_steps already.
+static_assert([] {
+    for (const CastlingRules& rules : CASTLING_RULES)
+        for (const CastlingRow& row : rules.rows)
+            if (!single(KING_ATTACKS[static_cast<std::size_t>(rules.king)] &
+                        (square_bb(row.crossed[0]) | square_bb(row.crossed[1]))))
+                return false;
+    return true;
+}());
 VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, const KingSafety& safety,
-                                Bitboard danger) {
+                                Bitboard safe_steps) {
     const Colour side = safety.side();
-    const CastlingRules& rules = CASTLING_RULES[static_cast<std::size_t>(side)];
+    const CastlingRules& rules = castling_rules(side);
     const StateWord state = board.state();
     if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king || safety.checkers())
         return 0;
@@ -272,74 +307,19 @@ VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, co
     int n = 0;
     for (const CastlingRow& row : rules.rows) {
         const Bitboard crossed = square_bb(row.crossed[0]) | square_bb(row.crossed[1]);
-        if (state.may_castle(side, row.side) && !(occ & (crossed | row.empty_only)) && !(danger & crossed))
+        const Bitboard step = crossed & at(KING_ATTACKS, rules.king);
+        if (state.may_castle(side, row.side) && !(occ & (crossed | row.empty_only)) && (safe_steps & step) &&
+            safety.king_may_step(lsb(crossed ^ step)))
             n += castle_keeps_king_safe(generator, board, row.move);
     }
     return n;
 }
 
-}  // namespace
-
-bool applies(const Board& board) {
-    const auto& bb = board.bitboards;
-    Bitboard seen = 0;
-    Bitboard overlap = 0;
-#pragma GCC unroll 12
-    for (std::size_t i = 0; i < 12; ++i) {
-        overlap |= seen & bb[i];
-        seen |= bb[i];
-    }
-    const Bitboard kings = bb[static_cast<std::size_t>(piece_of(board.side_to_move(), KING))];
-    return !overlap && single(kings);
-}
-
-void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
+VEMLA_POPCOUNT_CLONES int count_fast(const MoveGenerator& generator, Board& board) {
     const KingSafety safety(generator, board);
-    auto& moves = list.moves;
-    auto& ends = list.group_end;
-    int kept = 0;
-    int i = 0;
-    const Bitboard danger = ends[0] ? safety.danger() : 0;
-    for (; i < ends[0]; ++i) {
-        const ChessMove move = moves[static_cast<std::size_t>(i)];
-        moves[static_cast<std::size_t>(kept)] = move;
-        kept += move.special() == ChessMove::CASTLING ? castle_keeps_king_safe(generator, board, move)
-                                                       : !(danger & square_bb(move.to()));
-    }
-    const int shift = ends[0] - kept;
-    ends[0] = kept;
-    if (!safety.checkers() && !safety.pinned() && !board.state().en_passant_files()) {
-        // Out of check, nothing pinned and no en passant: every other
-        // candidate is legal.
-        if (shift) {
-            for (; i < list.size; ++i) moves[static_cast<std::size_t>(i - shift)] = moves[static_cast<std::size_t>(i)];
-            for (std::size_t g = 1; g < ends.size(); ++g) ends[g] -= shift;
-        }
-        list.size -= shift;
-        return;
-    }
-    for (std::size_t g = 1; g < ends.size(); ++g) {
-        for (; i < ends[g]; ++i) {
-            const ChessMove move = moves[static_cast<std::size_t>(i)];
-            moves[static_cast<std::size_t>(kept)] = move;
-            kept += move.special() == ChessMove::EN_PASSANT ? generator.keeps_king_safe(board, move)
-                                                             : safety.piece_may_move(move.from(), move.to());
-        }
-        ends[g] = kept;
-    }
-    list.size = kept;
-}
-
-VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
-    const KingSafety safety(generator, board);
-    const auto& bb = board.bitboards;
     const int king = safety.king();
-    int n = 0;
-    const Bitboard steps = at(KING_ATTACKS, king) & ~safety.own();
-    if (steps || board.state().any_castling_right()) {
-        const Bitboard danger = safety.danger();
-        n += std::popcount(steps & ~danger) + castling_count(generator, board, safety, danger);
-    }
+    const Bitboard safe_steps = safety.safe_steps(at(KING_ATTACKS, king) & ~safety.own());
+    int n = std::popcount(safe_steps) + castling_count(generator, board, safety, safe_steps);
 
     // En passant is decided by making the move, so it is counted whatever the
     // other pieces may do: even when no square is open to them (double check,
@@ -349,20 +329,21 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
     if (!targets) return n;
     const Bitboard pinned = safety.pinned();
     const Bitboard occ = safety.occupied();
-    const auto own = [&](Kind kind) { return bb[static_cast<std::size_t>(piece_of(safety.side(), kind))]; };
 
     // A pinned knight can never stay on its line.
-    for (Bitboard b = own(KNIGHT) & ~pinned; b; b &= b - 1) n += std::popcount(at(KNIGHT_ATTACKS, lsb(b)) & targets);
-    for (Bitboard b = own(ROOK) | own(QUEEN); b; b &= b - 1) {
+    for (Bitboard b = safety.own(KNIGHT) & ~pinned; b; b &= b - 1)
+        n += std::popcount(at(KNIGHT_ATTACKS, lsb(b)) & targets);
+    const Bitboard queens = safety.own(QUEEN);
+    for (Bitboard b = safety.own(ROOK) | queens; b; b &= b - 1) {
         const int from = lsb(b);
         n += std::popcount(generator.rook_attacks(from, occ) & safety.allowed(from));
     }
-    for (Bitboard b = own(BISHOP) | own(QUEEN); b; b &= b - 1) {
+    for (Bitboard b = safety.own(BISHOP) | queens; b; b &= b - 1) {
         const int from = lsb(b);
         n += std::popcount(generator.bishop_attacks(from, occ) & safety.allowed(from));
     }
 
-    const Bitboard pawns = own(PAWN);
+    const Bitboard pawns = safety.own(PAWN);
     const Bitboard empty = ~occ;
     n += pawn_count(safety.side(), pawns & ~pinned, safety.enemy(), empty, targets);
     for (Bitboard b = pawns & pinned; b; b &= b - 1) {
@@ -372,4 +353,75 @@ VEMLA_POPCOUNT_CLONES int count(const MoveGenerator& generator, Board& board) {
     return n;
 }
 
-}  // namespace vemla::legal_fast
+}  // namespace
+
+bool keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
+    const Colour side = board.side_to_move();
+    board.push_move(move);
+    const bool safe = king_safe(generator, board, side);
+    board.pop_move();
+    return safe;
+}
+
+bool no_square_held_twice(const Board& board) {
+    const auto& bb = board.bitboards;
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+#pragma GCC unroll 12
+    for (std::size_t i = 0; i < 12; ++i) {
+        overlap |= seen & bb[i];
+        seen |= bb[i];
+    }
+    return !overlap;
+}
+
+bool fast_path_applies(const Board& board) {
+    return no_square_held_twice(board) && single(board.pieces(board.side_to_move(), KING));
+}
+
+void filter_reference(const MoveGenerator& generator, Board& board, MoveList& list) {
+    const Colour side = board.side_to_move();
+    auto& moves = list.moves;
+    int kept = 0;
+    if (!no_square_held_twice(board)) {
+        // A square held twice: push_move finds the mover as it always does.
+        int begin = 0;
+        for (int& end : list.group_end) {
+            for (int i = begin; i < end; ++i) {
+                const ChessMove move = moves[static_cast<std::size_t>(i)];
+                moves[static_cast<std::size_t>(kept)] = move;
+                kept += keeps_king_safe(generator, board, move);
+            }
+            begin = std::exchange(end, kept);
+        }
+        list.size = kept;
+        return;
+    }
+    // Otherwise each candidate is made with its group's kind, which finds the
+    // same mover without searching for it.
+    const auto keep = [&](int i) {
+        moves[static_cast<std::size_t>(kept)] = moves[static_cast<std::size_t>(i)];
+        kept += king_safe(generator, board, side);
+        board.pop_move();
+    };
+    const auto group_done = [&](int g) { list.group_end[static_cast<std::size_t>(g)] = kept; };
+    GroupMaker(board).make_each(board, list, keep, group_done);
+    list.size = kept;
+}
+
+void filter(const MoveGenerator& generator, Board& board, MoveList& list) {
+    if (fast_path_applies(board))
+        filter_fast(generator, board, list);
+    else
+        filter_reference(generator, board, list);
+}
+
+int count(const MoveGenerator& generator, Board& board) {
+    if (fast_path_applies(board)) return count_fast(generator, board);
+    MoveList moves;
+    generator.candidates(board, moves);
+    filter_reference(generator, board, moves);
+    return moves.size;
+}
+
+}  // namespace vemla::legality
