@@ -14,7 +14,7 @@ namespace {
 void get_k_moves(Bitboard pieces, Bitboard own, const std::array<Steps, 64>& steps, MoveList& list) {
     for (Bitboard b = pieces; b; b &= b - 1) {
         const int from = lsb(b);
-        const Steps& s = steps[static_cast<std::size_t>(from)];
+        const Steps& s = at(steps, from);
         for (int i = 0; i < s.count; ++i) {
             const int to = s.to[static_cast<std::size_t>(i)];
             if (!(own & square_bb(to))) list.push(ChessMove::pack(from, to));
@@ -75,9 +75,8 @@ void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, StateWord state,
 
 void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy,
                                 Kind kind, MoveList& list) const {
-    const auto& bb = board.bitboards;
-    const Bitboard pieces = bb[static_cast<std::size_t>(own_base + kind)] |
-                            bb[static_cast<std::size_t>(own_base + QUEEN)];
+    const Bitboard pieces = board.word(static_cast<Piece>(own_base + kind)) |
+                            board.word(static_cast<Piece>(own_base + QUEEN));
     const Bitboard occ = own | enemy;
     for (Bitboard b = pieces; b; b &= b - 1) {
         const int from = lsb(b);

@@ -101,7 +101,6 @@ VEMLA_INLINE Bitboard between(int a, int b) {
 VEMLA_INLINE Bitboard line(int a, int b) {
     return LINES.line[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
 }
-VEMLA_INLINE Bitboard at(const std::array<Bitboard, 64>& table, int sq) { return table[static_cast<std::size_t>(sq)]; }
 
 // Exactly one square; without relying on a population-count instruction:
 // b & (b - 1) clears the lowest set bit, which leaves nothing only if it was
@@ -200,13 +199,12 @@ bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessM
 
 void filter_fast(const MoveGenerator& generator, Board& board, MoveList& list) {
     const KingSafety safety(generator, board);
-    auto& moves = list.moves;
     auto& ends = list.group_end;
     int kept = 0;
     int i = 0;
     for (; i < ends[0]; ++i) {
-        const ChessMove move = moves[static_cast<std::size_t>(i)];
-        moves[static_cast<std::size_t>(kept)] = move;
+        const ChessMove move = list[i];
+        list[kept] = move;
         kept += move.special() == ChessMove::CASTLING ? castle_keeps_king_safe(generator, board, move)
                                                        : safety.king_may_step(move.to());
     }
@@ -216,7 +214,7 @@ void filter_fast(const MoveGenerator& generator, Board& board, MoveList& list) {
         // Out of check, nothing pinned and no en passant: every other
         // candidate is legal.
         if (shift) {
-            for (; i < list.size; ++i) moves[static_cast<std::size_t>(i - shift)] = moves[static_cast<std::size_t>(i)];
+            for (; i < list.size; ++i) list[i - shift] = list[i];
             for (std::size_t g = 1; g < ends.size(); ++g) ends[g] -= shift;
         }
         list.size -= shift;
@@ -224,8 +222,8 @@ void filter_fast(const MoveGenerator& generator, Board& board, MoveList& list) {
     }
     for (std::size_t g = 1; g < ends.size(); ++g) {
         for (; i < ends[g]; ++i) {
-            const ChessMove move = moves[static_cast<std::size_t>(i)];
-            moves[static_cast<std::size_t>(kept)] = move;
+            const ChessMove move = list[i];
+            list[kept] = move;
             kept += move.special() == ChessMove::EN_PASSANT ? keeps_king_safe(generator, board, move)
                                                              : safety.piece_may_move(move.from(), move.to());
         }
@@ -291,7 +289,7 @@ VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, 
 static_assert([] {
     for (const CastlingRules& rules : CASTLING_RULES)
         for (const CastlingRow& row : rules.rows)
-            if (!single(KING_ATTACKS[static_cast<std::size_t>(rules.king)] &
+            if (!single(at(KING_ATTACKS, rules.king) &
                         (square_bb(row.crossed[0]) | square_bb(row.crossed[1]))))
                 return false;
     return true;
@@ -381,15 +379,14 @@ bool fast_path_applies(const Board& board) {
 
 void filter_reference(const MoveGenerator& generator, Board& board, MoveList& list) {
     const Colour side = board.side_to_move();
-    auto& moves = list.moves;
     int kept = 0;
     if (!no_square_held_twice(board)) {
         // A square held twice: push_move finds the mover as it always does.
         int begin = 0;
         for (int& end : list.group_end) {
             for (int i = begin; i < end; ++i) {
-                const ChessMove move = moves[static_cast<std::size_t>(i)];
-                moves[static_cast<std::size_t>(kept)] = move;
+                const ChessMove move = list[i];
+                list[kept] = move;
                 kept += keeps_king_safe(generator, board, move);
             }
             begin = std::exchange(end, kept);
@@ -400,7 +397,7 @@ void filter_reference(const MoveGenerator& generator, Board& board, MoveList& li
     // Otherwise each candidate is made with its group's kind, which finds the
     // same mover without searching for it.
     const auto keep = [&](int i) {
-        moves[static_cast<std::size_t>(kept)] = moves[static_cast<std::size_t>(i)];
+        list[kept] = list[i];
         kept += king_safe(generator, board, side);
         board.pop_move();
     };

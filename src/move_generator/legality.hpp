@@ -78,7 +78,7 @@ public:
     template <typename Each, typename GroupDone>
     void make_each(Board& board, const MoveList& list, Each each, GroupDone group_done) const {
         const std::array<int, 5> ends = list.group_end;
-        const auto move = [&](int i) { return list.moves[static_cast<std::size_t>(i)]; };
+        const auto move = [&](int i) { return list[i]; };
         int i = 0;
         for (; i < ends[0]; ++i) make<KING>(board, move(i)), each(i);
         group_done(0);

@@ -28,6 +28,8 @@ struct MoveList {
     std::array<int, 5> group_end{};
 
     void push(ChessMove m) { moves[static_cast<std::size_t>(size++)] = m; }
+    ChessMove& operator[](int i) { return moves[static_cast<std::size_t>(i)]; }
+    ChessMove operator[](int i) const { return moves[static_cast<std::size_t>(i)]; }
     const ChessMove* begin() const { return moves.data(); }
     const ChessMove* end() const { return moves.data() + size; }
 };
@@ -60,16 +62,15 @@ struct MoveGenerator {
     // the one attack test: the check after a move, the castling squares, and
     // the checkers and king steps of the fast legality filter all ask it.
     Bitboard attackers(const Board& board, int sq, Bitboard occ, Colour by) const {
-        const auto s = static_cast<std::size_t>(sq);
-        const Bitboard pawn_squares = by == BLACK ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        const Bitboard pawn_squares = at(by == BLACK ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS, sq);
         const Bitboard queens = board.pieces(by, QUEEN);
-        Bitboard found = (KNIGHT_ATTACKS[s] & board.pieces(by, KNIGHT)) | (pawn_squares & board.pieces(by, PAWN)) |
-                         (KING_ATTACKS[s] & board.pieces(by, KING));
+        Bitboard found = (at(KNIGHT_ATTACKS, sq) & board.pieces(by, KNIGHT)) |
+                         (pawn_squares & board.pieces(by, PAWN)) | (at(KING_ATTACKS, sq) & board.pieces(by, KING));
         // A table lookup only where a slider stands on one of sq's lines.
         const Bitboard rooks = board.pieces(by, ROOK) | queens;
-        if (rooks & ROOK_LINES[s]) found |= rook_attacks(sq, occ) & rooks;
+        if (rooks & at(ROOK_LINES, sq)) found |= rook_attacks(sq, occ) & rooks;
         const Bitboard bishops = board.pieces(by, BISHOP) | queens;
-        if (bishops & BISHOP_LINES[s]) found |= bishop_attacks(sq, occ) & bishops;
+        if (bishops & at(BISHOP_LINES, sq)) found |= bishop_attacks(sq, occ) & bishops;
         return found;
     }
 

@@ -21,7 +21,7 @@ std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
         return nodes;
     }
     for (int i = 0; i < moves.size; ++i) {
-        board.push_move(moves.moves[static_cast<std::size_t>(i)]);
+        board.push_move(moves[i]);
         below(i);
     }
     return nodes;
