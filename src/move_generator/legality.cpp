@@ -244,6 +244,11 @@ VEMLA_INLINE int with_promotions(Bitboard to, Bitboard last_rank) {
 // captures onto enemy pieces (a step that would leave the board across its
 // side edge is refused), a push onto an empty square, a double push from the
 // second rank over two empty squares. Only destinations in allowed count.
+// Shifting a set by 8 moves every square one rank up (<<) or down (>>); by 7
+// or 9 also one file sideways, so the pawns on the file the step would leave
+// the board from are masked out first (a shift by 7 up from the a-file would
+// land on the h-file). A double push is a push of the pushed pawns that
+// landed on the third (sixth) rank.
 VEMLA_INLINE int pawn_count(Colour side, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
     if (side == WHITE) {
         const Bitboard toward_a = ((pawns & ~FILE_A) << 7) & enemy & allowed;

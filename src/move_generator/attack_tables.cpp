@@ -1,4 +1,5 @@
-// Building the magic attack tables.
+// Building the magic attack tables: the MoveGenerator constructor, and
+// rook_bishop_moves, which builds one table on its own.
 #include "failure.hpp"
 #include "move_generator/mod.hpp"
 
