@@ -1,7 +1,8 @@
 // Single-move queries.
 #include "move_generator/queries.hpp"
 
-#include "move_generator/legal_fast.hpp"
+#include "move_generator/legality.hpp"
+#include "move_generator/pawn_rules.hpp"
 
 namespace vemla {
 
@@ -12,20 +13,13 @@ namespace {
 int piece_on(const Board& board, int square) {
     const Bitboard bb = square_bb(square);
     for (int piece = 0; piece < 12; ++piece)
-        if (board.bitboards[static_cast<std::size_t>(piece)] & bb) return piece;
+        if (board.word(static_cast<Piece>(piece)) & bb) return piece;
     return -1;
 }
 
-struct PawnSteps {
-    int capture1, capture2, push;
-    int promotion_rank, double_rank, ep_rank;
-};
-constexpr PawnSteps WHITE_PAWN_STEPS{7, 9, 8, 6, 1, 4};
-constexpr PawnSteps BLACK_PAWN_STEPS{-7, -9, -8, 1, 6, 3};
-
 bool pawn_candidate(const Board& board, ChessMove move, Bitboard own, Bitboard enemy) {
     const StateWord state = board.state();
-    const PawnSteps& steps = state.white_to_move() ? WHITE_PAWN_STEPS : BLACK_PAWN_STEPS;
+    const PawnRules& steps = state.white_to_move() ? WHITE_PAWNS : BLACK_PAWNS;
     const int from = move.from();
     const int to = move.to();
     const int rank = rank_of(from);
@@ -45,7 +39,7 @@ bool pawn_candidate(const Board& board, ChessMove move, Bitboard own, Bitboard e
 }
 
 // Whether move is among the generator's candidates (before the legality
-// filter). Requires legal_fast::applies(board): no stacked pieces, so the
+// filter). Requires legality::fast_path_applies(board): no stacked pieces, so the
 // piece on the from-square is the only one there.
 bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove move) {
     const Colour side = board.side_to_move();
@@ -62,15 +56,15 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
     if (move.is_promotion() || (own & to_bb)) return false;
     const Bitboard occ = own | enemy;
     switch (kind) {
-        case KNIGHT: return KNIGHT_ATTACKS[static_cast<std::size_t>(from)] & to_bb;
+        case KNIGHT: return at(KNIGHT_ATTACKS, from) & to_bb;
         case BISHOP: return generator.bishop_attacks(from, occ) & to_bb;
         case ROOK: return generator.rook_attacks(from, occ) & to_bb;
         case QUEEN: return (generator.rook_attacks(from, occ) | generator.bishop_attacks(from, occ)) & to_bb;
         case KING: break;
         case PAWN: return false;
     }
-    if (KING_ATTACKS[static_cast<std::size_t>(from)] & to_bb) return true;
-    const CastlingRules& castling = CASTLING_RULES[static_cast<std::size_t>(side)];
+    if (at(KING_ATTACKS, from) & to_bb) return true;
+    const CastlingRules& castling = castling_rules(side);
     if (from != castling.king || generator.square_in_check(board, from, side)) return false;
     for (const CastlingRow& row : castling.rows)
         if (row.move.to() == to)
@@ -89,8 +83,8 @@ bool move_is_legal_reference(const MoveGenerator& generator, Board& board, Chess
 }
 
 bool move_is_legal(const MoveGenerator& generator, Board& board, ChessMove move) {
-    if (!legal_fast::applies(board)) return move_is_legal_reference(generator, board, move);
-    return is_candidate(generator, board, move) && generator.keeps_king_safe(board, move);
+    if (!legality::fast_path_applies(board)) return move_is_legal_reference(generator, board, move);
+    return is_candidate(generator, board, move) && legality::keeps_king_safe(generator, board, move);
 }
 
 bool move_is_capture(const Board& board, ChessMove move) {
@@ -104,8 +98,7 @@ bool move_is_capture(const Board& board, ChessMove move) {
     // the side to move (the square push_move clears).
     const bool white = board.white_to_move();
     const int taken = (to + (white ? 56 : 8)) & 63;
-    const Bitboard pawns = board.bitboards[white ? BLACK_PAWN : WHITE_PAWN];
-    return pawns & square_bb(taken);
+    return board.word(white ? BLACK_PAWN : WHITE_PAWN) & square_bb(taken);
 }
 
 bool move_gives_check(const MoveGenerator& generator, Board& board, ChessMove move) {

@@ -21,7 +21,7 @@ constexpr bool same_text(ChessMove a, ChessMove b) {
 // The reference: it builds the whole list and looks.
 bool move_is_legal_reference(const MoveGenerator& generator, Board& board, ChessMove move);
 // The same answer, decided from the move alone where the position allows
-// (legal_fast::applies): the move must be one of the generator's candidates
+// (legality::fast_path_applies): the move must be one of the generator's candidates
 // and keep the king safe. Other positions go to the reference.
 bool move_is_legal(const MoveGenerator& generator, Board& board, ChessMove move);
 

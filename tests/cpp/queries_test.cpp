@@ -2,7 +2,7 @@
 // captures and checks against what making the move does.
 #include <random>
 
-#include "move_generator/legal_fast.hpp"
+#include "move_generator/legality.hpp"
 #include "move_generator/queries.hpp"
 #include "test_support.hpp"
 
@@ -58,7 +58,7 @@ TEST(MoveQueries, FastLegalityAgreesWithTheReference) {
             const auto promotion = static_cast<std::size_t>(m.is_promotion() ? m.special() - 3 : 0);
             listed[5 * static_cast<std::size_t>(m.from() * 64 + m.to()) + promotion] = true;
         }
-        reference_positions += !legal_fast::applies(board);
+        reference_positions += !legality::fast_path_applies(board);
         for (std::size_t i = 0; i < texts.size(); ++i) {
             ASSERT_EQ(move_is_legal(generator(), board, texts[i]), listed[i])
                 << describe(board) << texts[i].to_string();
