@@ -89,7 +89,7 @@ TEST(Differential, PerftDataWalkedToDepthThree) {
     const bool full = scaled(100) == 100;
     for (const char* file : {"perft_standard.epd", "perft_cases.epd", "perft_suite.epd"}) {
         for (const auto& entry : read_epd(file)) {
-            if (entry.fen.empty()) GTEST_SKIP() << file << " not found in " << VEMLA_TEST_DATA;
+            if (entry.fen.empty()) VEMLA_MISSING_DATA(file << " not found in " << VEMLA_TEST_DATA);
             Board board = Board::from_fen(entry.fen);
             ASSERT_TRUE(diff.walk(board, full ? 3 : 2)) << entry.fen;
             ASSERT_TRUE(diff.check(board, true));
