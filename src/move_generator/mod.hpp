@@ -108,7 +108,8 @@ struct MoveGenerator {
     // left to the caller (Board::repetitions). The board ends as it started.
     Outcome outcome(Board& board) const;
 
-    // Candidates before the legality filter (exposed for tests).
+    // The candidates in generation order, before legality is decided, with
+    // the end of each group in group_end.
     void candidates(const Board& board, MoveList& list) const;
 
     // Rook-pass (kind ROOK) or bishop-pass (kind BISHOP) moves of the mover's
