@@ -35,28 +35,24 @@ constexpr std::array<PublicType, 2> PUBLIC_TYPES{{
     {"MoveGenerator", move_generator_type},
 }};
 
-// Adds each class and then __all__. Returns false with an exception set at
-// the first failure; later classes are then not created. __all__ grows by
-// appending, so it never holds an empty slot that a collection started by one
-// of these allocations could find through gc.get_objects().
-bool add_types(PyObject* module) {
-    Ref all = Ref::steal(PyList_New(0));
-    if (!all) return false;
+void add_object(PyObject* module, const char* name, PyObject* value) {
+    if (!value || PyModule_AddObjectRef(module, name, value) < 0) throw PyErrAlreadySet{};
+}
+
+// Adds each class and then __all__; throws PyErrAlreadySet at the first
+// failure, and later classes are then not created.
+void add_types(PyObject* module) {
+    ListItems all(PUBLIC_TYPES.size());
     for (const PublicType& entry : PUBLIC_TYPES) {
-        PyTypeObject* type = entry.get();
-        if (!type) return false;
-        Ref name = Ref::steal(PyUnicode_FromString(entry.name));
-        if (!name || PyList_Append(all.get(), name.get()) < 0) return false;
-        if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(type)) < 0) return false;
+        add_object(module, entry.name, reinterpret_cast<PyObject*>(entry.get()));
+        all.add(PyUnicode_FromString(entry.name));
     }
-    if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
+    const Ref all_list = Ref::steal(all.into_list());
+    add_object(module, "__all__", all_list.get());
     // Reachable by name, but not listed in __all__: the opening-book reader,
     // and the exception type for `except vemla_chess.PanicException:`.
-    PyTypeObject* book = book_type();
-    if (!book || PyModule_AddObjectRef(module, "PolyglotBook", reinterpret_cast<PyObject*>(book)) < 0)
-        return false;
-    PyObject* panic = panic_type();
-    return panic && PyModule_AddObjectRef(module, "PanicException", panic) == 0;
+    add_object(module, "PolyglotBook", reinterpret_cast<PyObject*>(book_type()));
+    add_object(module, "PanicException", panic_type());
 }
 
 }  // namespace
@@ -79,7 +75,10 @@ PyMODINIT_FUNC PyInit_vemla_chess() {
     // object around the same type objects.
     // PyModule_Create passes the API version of the headers the module is
     // compiled against.
-    Ref module = Ref::steal(PyModule_Create(&module_def));
-    if (!module || !add_types(module.get())) return nullptr;
-    return module.release();
+    return call([] {
+        Ref module = Ref::steal(PyModule_Create(&module_def));
+        if (!module) throw PyErrAlreadySet{};
+        add_types(module.get());
+        return module.release();
+    });
 }

@@ -1,6 +1,6 @@
 #include "move_texts.hpp"
 
-#include "py_call.hpp"
+#include "py_result.hpp"
 
 namespace vemla::py {
 

@@ -46,10 +46,8 @@ PyObject* planes_from_bitboards(const std::uint64_t* words) {
     expand_planes(words, cells);
     ListItems planes(12);
     for (std::size_t p = 0; p < 12; ++p) {
-        PyObject* plane = PyList_New(64);
-        if (!plane) throw PyErrAlreadySet{};
-        for (std::size_t k = 0; k < 64; ++k)
-            PyList_SET_ITEM(plane, static_cast<Py_ssize_t>(k), cells[64 * p + k] ? Py_True : Py_False);
+        const std::span<const std::uint8_t, 64> plane_cells(&cells[64 * p], 64);
+        PyObject* plane = new_list(plane_cells, [](std::uint8_t cell) { return cell ? Py_True : Py_False; });
         // The plane's 64 references to True and False, taken in two steps.
         const auto trues = static_cast<Py_ssize_t>(std::popcount(words[p]));
         add_bool_references(Py_True, trues);
@@ -117,15 +115,24 @@ PyObject* board_full_fen(PyObject* self, PyObject*) {
 }
 
 PyObject* board_halfmove_clock(PyObject* self, PyObject*) {
-    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->halfmove_clock()); });
+    return call([&] {
+        const std::uint64_t value = with_shared(self_board(self), [](const Board& board) { return board.halfmove_clock(); });
+        return new_uint(value);
+    });
 }
 
 PyObject* board_fullmove_number(PyObject* self, PyObject*) {
-    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->fullmove_number()); });
+    return call([&] {
+        const std::uint64_t value = with_shared(self_board(self), [](const Board& board) { return board.fullmove_number(); });
+        return new_uint(value);
+    });
 }
 
 PyObject* board_zobrist(PyObject* self, PyObject*) {
-    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->zobrist()); });
+    return call([&] {
+        const std::uint64_t value = with_shared(self_board(self), [](const Board& board) { return board.zobrist(); });
+        return new_uint(value);
+    });
 }
 
 // A square given as its name ("e4") or its number (0 to 63).
@@ -150,7 +157,7 @@ PyObject* board_piece_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         PyBoard* board = self_board(self);
         check_shared(board);
         const int square = square_arg(argv[0]);
-        const char piece = piece_letter_at(*SharedBorrow<Board>(board), square);
+        const char piece = with_shared(board, [&](const Board& b) { return piece_letter_at(b, square); });
         if (!piece) return new_none();
         PyObject* text = PyUnicode_FromStringAndSize(&piece, 1);
         if (!text) throw PyErrAlreadySet{};
@@ -267,8 +274,6 @@ PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
-void board_dealloc(PyObject* self) { dealloc_wrapper<Board>(self); }
-
 PyMethodDef board_methods[] = {
     {"bitboard_from_fen", as_cfunction(board_bitboard_from_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "bitboard_from_fen(fen)\n--\n\n"},
@@ -301,24 +306,11 @@ PyMethodDef board_methods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-PyType_Slot board_slots[] = {
-    {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_doc, const_cast<char*>(
-        "Board(fen=\"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\")\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(board_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(board_dealloc)},
-    {Py_tp_methods, board_methods},
-    {0, nullptr},
-};
-
-PyType_Spec board_spec = {
+const ClassSpec board_class{
     .name = "builtins.Board",
-    .basicsize = sizeof(PyBoard),
-    .itemsize = 0,
-    // Immutable: nothing can replace __new__ or a method, so every instance
-    // is made by board_new or copy() and holds a constructed record.
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = board_slots,
+    .doc = "Board(fen=\"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\")\n--\n\n",
+    .construct = board_new,
+    .methods = board_methods,
 };
 
 }  // namespace
@@ -332,9 +324,7 @@ PyBoard* board_arg(PyObject* arg) {
 }
 
 PyTypeObject* board_type() {
-    if (!board_type_object)
-        board_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&board_spec));
-    return board_type_object;
+    return class_type<Board>(board_type_object, board_class);
 }
 
 }  // namespace vemla::py

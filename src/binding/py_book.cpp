@@ -70,13 +70,14 @@ PyObject* book_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return call([&] {
         const Args argv = parse_fastcall(MOVES_PARAMS, args, nargs, kwnames);
         PyBook* book_object = receiver<PolyglotBook>(self, book_type_object, "PolyglotBook");
+        PyBoard* board_object = board_arg(argv[0]);
         std::vector<BookMove> found;
-        {
-            const SharedBorrow<PolyglotBook> book(book_object);
-            const SharedBorrow<Board> board(board_arg(argv[0]));
-            for (const BookEntry& entry : book->find(board->zobrist()))
-                found.push_back({book_move(*board, entry.move), entry.weight});
-        }
+        with_shared(book_object, [&](const PolyglotBook& book) {
+            with_shared(board_object, [&](const Board& board) {
+                for (const BookEntry& entry : book.find(board.zobrist()))
+                    found.push_back({book_move(board, entry.move), entry.weight});
+            });
+        });
         std::vector<ChessMove> moves;
         for (const BookMove& m : found) moves.push_back(m.move);
         prepare_move_texts(moves.data(), moves.data() + moves.size());
@@ -91,35 +92,22 @@ PyObject* book_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
-void book_dealloc(PyObject* self) { dealloc_wrapper<PolyglotBook>(self); }
-
 PyMethodDef book_methods[] = {
     {"moves", as_cfunction(book_moves), METH_FASTCALL | METH_KEYWORDS, "moves($self, board)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-PyType_Slot book_slots[] = {
-    {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_doc, const_cast<char*>("PolyglotBook(path)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(book_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(book_dealloc)},
-    {Py_tp_methods, book_methods},
-    {0, nullptr},
-};
-
-PyType_Spec book_spec = {
+const ClassSpec book_class{
     .name = "builtins.PolyglotBook",
-    .basicsize = sizeof(PyBook),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = book_slots,
+    .doc = "PolyglotBook(path)\n--\n\n",
+    .construct = book_new,
+    .methods = book_methods,
 };
 
 }  // namespace
 
 PyTypeObject* book_type() {
-    if (!book_type_object) book_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&book_spec));
-    return book_type_object;
+    return class_type<PolyglotBook>(book_type_object, book_class);
 }
 
 }  // namespace vemla::py

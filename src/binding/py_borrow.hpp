@@ -14,12 +14,6 @@
 
 namespace vemla::py {
 
-// A borrow that conflicts with one already held; call() raises RuntimeError
-// with the message once every guard of the call has been released.
-struct BorrowConflict {
-    const char* message;
-};
-
 // Python object holding a native record and its borrow flag.
 template <typename Record>
 struct Wrapper {

@@ -1,6 +1,9 @@
 // Acquiring and checking a buffer argument that a method writes into.
 #include "py_buffer.hpp"
 
+#include <cstring>
+#include <string>
+
 namespace vemla::py {
 
 namespace {

@@ -2,7 +2,7 @@
 // buffer protocol, checked before anything is written.
 #pragma once
 
-#include "py_call.hpp"
+#include "py_error.hpp"
 
 #include <cstdint>
 

@@ -36,7 +36,7 @@ PyObject* move_generator_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
 PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     return call([&] {
         const Args argv = parse_tuple(CALL_PARAMS, args, kwargs);
-        PyMoveGenerator* generator = receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
+        PyMoveGenerator* generator = self_generator(self);
         check_shared(generator);
         PyBoard* board = board_arg(argv[0]);
         // Only the move codes are taken under the borrows; the texts are
@@ -45,14 +45,10 @@ PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) 
         with_shared(generator, [&](const MoveGenerator& g) {
             with_exclusive(board, [&](Board& b) { g.generate(b, moves); });
         });
-        // Texts not seen before are made first; once the list exists nothing
-        // allocates until it is full.
+        // Texts not seen before are made first; the list then only takes
+        // references to them.
         prepare_move_texts(moves.begin(), moves.end());
-        PyObject* list = PyList_New(moves.size);
-        if (!list) throw PyErrAlreadySet{};
-        Py_ssize_t i = 0;
-        for (const ChessMove move : moves) PyList_SET_ITEM(list, i++, prepared_move_text(move));
-        return list;
+        return new_list(std::span(moves.begin(), moves.end()), prepared_move_text);
     });
 }
 
@@ -61,11 +57,11 @@ PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) 
 PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(IS_CHECK_PARAMS, args, nargs, kwnames);
-        const bool check = [&] {
-            const SharedBorrow<MoveGenerator> generator(self_generator(self));
-            const SharedBorrow<Board> board(board_arg(argv[0]));
-            return generator->is_check(*board);
-        }();
+        PyMoveGenerator* generator = self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const bool check = with_shared(generator, [&](const MoveGenerator& g) {
+            return with_shared(board, [&](const Board& b) { return g.is_check(b); });
+        });
         return new_bool(check);
     });
 }
@@ -74,16 +70,14 @@ PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssiz
 PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(OUTCOME_PARAMS, args, nargs, kwnames);
-        PyMoveGenerator* generator_object = self_generator(self);
-        PyBoard* board_object = board_arg(argv[0]);
+        PyMoveGenerator* generator = self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
         // Truth testing can run Python code: done before anything is borrowed.
         int claim_draw = 0;
         if (argv[1] && (claim_draw = PyObject_IsTrue(argv[1])) < 0) throw PyErrAlreadySet{};
-        const Outcome outcome = [&] {
-            const SharedBorrow<MoveGenerator> generator(generator_object);
-            const ExclusiveBorrow<Board> board(board_object);
-            return generator->outcome(*board, claim_draw != 0);
-        }();
+        const Outcome outcome = with_shared(generator, [&](const MoveGenerator& g) {
+            return with_exclusive(board, [&](Board& b) { return g.outcome(b, claim_draw != 0); });
+        });
         const std::string_view text = name(outcome);
         return text.empty() ? new_none() : new_ascii(text);
     });
@@ -100,9 +94,9 @@ auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_
     PyBoard* board_object = board_arg(argv[0]);
     const std::string_view text = utf8_arg(argv[1], "chess_move");
     const ChessMove move = ChessMove::from_str(text);
-    const SharedBorrow<MoveGenerator> generator(generator_object);
-    const ExclusiveBorrow<Board> board(board_object);
-    return query(*generator, *board, move, text);
+    return with_shared(generator_object, [&](const MoveGenerator& g) {
+        return with_exclusive(board_object, [&](Board& b) { return query(g, b, move, text); });
+    });
 }
 
 // A query answered with a bool.
@@ -142,8 +136,6 @@ PyObject* move_generator_push_legal(PyObject* self, PyObject* const* args, Py_ss
     });
 }
 
-void move_generator_dealloc(PyObject* self) { dealloc_wrapper<MoveGenerator>(self); }
-
 PyMethodDef move_generator_methods[] = {
     {"is_check", as_cfunction(move_generator_is_check), METH_FASTCALL | METH_KEYWORDS,
      "is_check($self, board)\n--\n\n"},
@@ -160,33 +152,18 @@ PyMethodDef move_generator_methods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-PyType_Slot move_generator_slots[] = {
-    {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_doc, const_cast<char*>("MoveGenerator()\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(move_generator_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(move_generator_dealloc)},
-    {Py_tp_call, reinterpret_cast<void*>(move_generator_call)},
-    {Py_tp_methods, move_generator_methods},
-    {0, nullptr},
-};
-
-PyType_Spec move_generator_spec = {
+const ClassSpec move_generator_class{
     .name = "builtins.MoveGenerator",
-    .basicsize = sizeof(PyMoveGenerator),
-    .itemsize = 0,
-    // Immutable: nothing can replace __new__, so every instance is made by
-    // move_generator_new and holds built tables.
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = move_generator_slots,
+    .doc = "MoveGenerator()\n--\n\n",
+    .construct = move_generator_new,
+    .methods = move_generator_methods,
+    .call = move_generator_call,
 };
 
 }  // namespace
 
 PyTypeObject* move_generator_type() {
-    if (!move_generator_type_object)
-        move_generator_type_object =
-            reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&move_generator_spec));
-    return move_generator_type_object;
+    return class_type<MoveGenerator>(move_generator_type_object, move_generator_class);
 }
 
 }  // namespace vemla::py
