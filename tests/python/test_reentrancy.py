@@ -53,6 +53,23 @@ def test_types_are_immutable(cls):
     assert Board().fen() == START and MoveGenerator()(Board())[0] == "b1c3"
 
 
+@pytest.mark.parametrize("name", ["Board", "MoveGenerator", "PolyglotBook"])
+def test_every_class_is_closed(name):
+    # Every class of the module is made by one helper: each must come out
+    # immutable, final, and without a way to an instance that skips its
+    # constructor, the opening-book reader included.
+    cls = getattr(vemla_chess, name)
+    assert cls.__module__ == "builtins" and cls.__name__ == name
+    with pytest.raises(TypeError, match="immutable"):
+        cls.extra = 1
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("Sub", (cls,), {})
+    with pytest.raises(TypeError, match="is not safe"):
+        object.__new__(cls)
+    # Only the generator's instances are callable.
+    assert ("__call__" in vars(cls)) == (name == "MoveGenerator")
+
+
 def test_replaced_new_cannot_reach_an_unbuilt_record():
     # Once a segfault in the generator's table lookup: run where a crash
     # cannot take the test run with it.
