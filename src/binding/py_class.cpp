@@ -1,34 +1,51 @@
 // Making the heap type of a class description.
 #include "py_class.hpp"
 
-#include <array>
+#include <new>
+#include <vector>
 
 namespace vemla::py {
 
+namespace {
+
 PyTypeObject* make_class(const ClassSpec& spec, Py_ssize_t basicsize, destructor dealloc) {
     // The slots and the spec are read only while the type is made; the name
-    // and the method table are kept by the type.
-    std::array<PyType_Slot, 7> slots{{
+    // and the tables the slots point to are kept by the type.
+    std::vector<PyType_Slot> slots{
         {Py_tp_base, &PyBaseObject_Type},
         {Py_tp_doc, const_cast<char*>(spec.doc)},
-        {Py_tp_new, reinterpret_cast<void*>(spec.construct)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
-        {Py_tp_methods, spec.methods},
-        {0, nullptr},
-        {0, nullptr},
-    }};
-    if (spec.call) slots[5] = {Py_tp_call, reinterpret_cast<void*>(spec.call)};
+    };
+    if (spec.construct) slots.push_back({Py_tp_new, reinterpret_cast<void*>(spec.construct)});
+    if (spec.methods) slots.push_back({Py_tp_methods, spec.methods});
+    if (spec.call) slots.push_back({Py_tp_call, reinterpret_cast<void*>(spec.call)});
+    slots.insert(slots.end(), spec.more_slots.begin(), spec.more_slots.end());
+    slots.push_back({0, nullptr});
     PyType_Spec type_spec = {
         .name = spec.name,
         .basicsize = static_cast<int>(basicsize),
         .itemsize = 0,
-        // Immutable: nothing can replace __new__ or a method, so every
-        // instance is made by the class's own constructor (or a method such
-        // as copy()) and holds a constructed record.
-        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+        // Immutable: every instance is made by the class's own constructor
+        // (or by the module) and holds a constructed record. Without a
+        // constructor, Python code cannot make one at all.
+        .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
+                                           (spec.construct ? 0UL : Py_TPFLAGS_DISALLOW_INSTANTIATION)),
         .slots = slots.data(),
     };
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
+}
+
+}  // namespace
+
+PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize, destructor dealloc) {
+    if (!type) {
+        try {
+            type = make_class(spec, basicsize, dealloc);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        }
+    }
+    return type;
 }
 
 }  // namespace vemla::py

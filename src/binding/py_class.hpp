@@ -6,28 +6,31 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <span>
+
 #include "py_borrow.hpp"
 
 namespace vemla::py {
 
 struct ClassSpec {
-    const char* name;        // "builtins.<class>"; the type keeps the pointer
-    const char* doc;         // the constructor's signature block
-    newfunc construct;       // tp_new
-    PyMethodDef* methods;    // a table that outlives the type
-    ternaryfunc call = nullptr;  // tp_call, for instances that are callable
+    const char* name;                // "builtins.<class>"; the type keeps the pointer
+    const char* doc;                 // the constructor's signature block, or what it is
+    newfunc construct = nullptr;     // tp_new; none: only the module makes instances
+    PyMethodDef* methods = nullptr;  // a table that outlives the type
+    ternaryfunc call = nullptr;      // tp_call, for instances that are callable
+    std::span<const PyType_Slot> more_slots = {};  // any others (tp_repr, tp_iter, ...)
 };
 
-// Makes the type of spec, whose instances are `basicsize` bytes and are
-// destroyed by dealloc. NULL with an exception set on failure.
-PyTypeObject* make_class(const ClassSpec& spec, Py_ssize_t basicsize, destructor dealloc);
+// The type of spec, whose instances are `basicsize` bytes and are destroyed
+// by dealloc, made on the first call and kept in `type`: a borrowed
+// reference, or NULL with an exception set if it cannot be made. Every class
+// is immutable (nothing can replace its constructor or a method) and final.
+PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize, destructor dealloc);
 
-// The type of a class whose instances hold a Record, made on the first call
-// and kept in `type`; a borrowed reference, or NULL with an exception set.
+// The same for a class whose instances hold a Record (a Wrapper).
 template <typename Record>
 PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec) {
-    if (!type) type = make_class(spec, sizeof(Wrapper<Record>), dealloc_wrapper<Record>);
-    return type;
+    return class_type(type, spec, sizeof(Wrapper<Record>), dealloc_wrapper<Record>);
 }
 
 // METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
