@@ -47,16 +47,19 @@ bool matches(const Board& board, const SanPattern& p, ChessMove m) {
 
 // The legal move of list that move stands for: the same squares and, for a
 // promotion, the same piece. Codes 0-3 stand for the generator's code, which
-// tells en passant, double steps and castling apart.
+// tells en passant, double steps and castling apart; where the list holds
+// the move twice (see resolve_san_reference), the one with move's own code.
 const ChessMove* find_legal(const MoveList& list, ChessMove move) {
     const int special = move.special();
     if (special > ChessMove::PROMOTE_QUEEN) return nullptr;
     const bool promotion = move.is_promotion();
+    const ChessMove* found = nullptr;
     for (const ChessMove& m : list) {
         if (m.from() != move.from() || m.to() != move.to()) continue;
-        if (promotion ? m.special() == special : !m.is_promotion()) return &m;
+        if (m == move) return &m;
+        if (!found && (promotion ? m.special() == special : !m.is_promotion())) found = &m;
     }
-    return nullptr;
+    return found;
 }
 
 void append_square(std::string& out, int sq) { out += SQUARE_NAMES[static_cast<std::size_t>(sq)]; }
@@ -147,8 +150,12 @@ SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board,
     const ChessMove* found = nullptr;
     for (const ChessMove& m : list) {
         if (!matches(board, pattern, m)) continue;
-        if (found) return SanRejection::AMBIGUOUS;
-        found = &m;
+        // A capture onto the en-passant square that holds an enemy piece
+        // comes twice, as a capture and as en passant (a position only a FEN
+        // can give): the two make the same change, so they are one move, and
+        // the first is taken.
+        if (found && (found->from() != m.from() || found->to() != m.to())) return SanRejection::AMBIGUOUS;
+        if (!found) found = &m;
     }
     if (!found) return SanRejection::NO_MATCH;
     move = *found;

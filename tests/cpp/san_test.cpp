@@ -115,6 +115,22 @@ TEST(SanIn, AcceptsTheSpellingsOfRealFiles) {
     EXPECT_EQ(parsed(two_rooks, "R1d1"), "AMBIGUOUS");
 }
 
+// A FEN can put an enemy piece on the en-passant square: the generator then
+// lists the capture there twice, as a capture and as en passant. Both make
+// the same change, so the SAN names one move and is not ambiguous.
+TEST(SanIn, CaptureOntoAnOccupiedEnPassantSquareIsOneMove) {
+    Board board = Board::from_fen("4k3/8/4n3/3P4/8/8/8/4K3 w - e6");
+    EXPECT_EQ(parsed(board, "dxe6"), "d5e6");
+    ChessMove move;
+    ASSERT_EQ(parse_san(generator(), board, "dxe6", move), SanRejection::NONE);
+    EXPECT_EQ(move.special(), ChessMove::ORDINARY);
+    ASSERT_EQ(parse_san(generator(), board, "dxe6 e.p.", move), SanRejection::NONE);
+    EXPECT_EQ(move.special(), ChessMove::EN_PASSANT);
+    std::string san;
+    EXPECT_TRUE(append_san(generator(), board, move, san));
+    EXPECT_EQ(san, "dxe6");
+}
+
 TEST(SanOutRefusal, IllegalMoveLeavesOutAndBoardAlone) {
     Board board = Board::from_fen("4r1k1/8/8/8/8/8/4N3/1N2K3 w - -");
     const Board before = board;
