@@ -1,15 +1,17 @@
 // SAN text in any position.
 //
-// Input: a FEN line, a newline, then one SAN text per line. A FEN that does
-// not read is replaced by the starting position. Each line is read by
+// Input: a FEN line, a newline, then up to four SAN texts, one per line. A
+// FEN that does not read is replaced by the starting position. Each line is read by
 // parse_san and by parse_san_reference, which must agree on the refusal or
 // the move; a refused text leaves the board exactly as it was. A move read is
 // one of the generator's legal moves; append_san and append_san_reference
 // write the same SAN for it, and that SAN reads back to the same move. The
-// move is then made, so the game goes on from the new position. The first
-// two bytes of each line also serve as a raw move code for append_san, whose
-// two paths must agree on it.
+// move is then made, so the game goes on from the new position. A line of
+// two bytes is also read as a raw move code for append_san, whose two paths
+// must agree on it. Few lines keep each input cheap: the FEN line reaches
+// any position directly.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,7 +24,7 @@
 namespace vemla::fuzz {
 namespace {
 
-constexpr std::size_t MAX_LINES = 64;
+constexpr std::size_t MAX_LINES = 4;
 
 const MoveGenerator& generator() {
     static const MoveGenerator instance;
@@ -52,7 +54,7 @@ bool same_move(Board& board, ChessMove a, ChessMove b) {
     return after_a == after_b;
 }
 
-void check_text(Board& board, std::string_view text, std::string& san, std::string& again, MoveList& legal) {
+void check_text(Board& board, std::string_view text, std::string& san, std::string& again) {
     const Snapshot before(board);
     ChessMove fast = ChessMove::pack(0, 0), reference = ChessMove::pack(0, 0);
     const SanRejection a = parse_san(generator(), board, text, fast);
@@ -65,9 +67,9 @@ void check_text(Board& board, std::string_view text, std::string& san, std::stri
               describe(board));
     if (a != SanRejection::NONE) return;
 
-    generator().generate(board, legal);
-    CHECK(std::find(legal.begin(), legal.end(), fast) != legal.end(),
-          quoted(text) + " read as " + fast.to_string() + ", not a legal move\n" + describe(board));
+    // The reference takes its move from the list of legal moves, so the move
+    // both agree on is legal; making it leaves the king safe.
+    CHECK(generator().keeps_king_safe(board, fast), quoted(text) + " read as a move that leaves the king attacked");
     san.clear();
     again.clear();
     CHECK(append_san(generator(), board, fast, san), "append_san refused the move " + fast.to_string());
@@ -81,7 +83,7 @@ void check_text(Board& board, std::string_view text, std::string& san, std::stri
 }
 
 void check_code(Board& board, std::string_view line, std::string& san, std::string& again) {
-    if (line.size() < 2) return;
+    if (line.size() != 2) return;
     const auto value = static_cast<std::uint16_t>(static_cast<unsigned char>(line[0]) |
                                                   (static_cast<unsigned char>(line[1]) << 8));
     const Snapshot before(board);
@@ -105,14 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (Board::read_fen(input.substr(0, newline), board) != FenRejection::NONE) board = Board::from_fen(DEFAULT_FEN);
     // Buffers kept from input to input: the search sees only the core's allocations.
     static std::string san, again;
-    static MoveList legal;
     std::string_view rest = newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
     for (std::size_t lines = 0; !rest.empty() && lines < fuzz::MAX_LINES; ++lines) {
         const std::size_t end = std::min(rest.find('\n'), rest.size());
         const std::string_view line = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 1, rest.size()));
         fuzz::check_code(board, line, san, again);
-        fuzz::check_text(board, line, san, again, legal);
+        fuzz::check_text(board, line, san, again);
     }
     return 0;
 }

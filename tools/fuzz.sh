@@ -29,7 +29,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 # Per-target limits: inputs longer than these only slow the search down.
-declare -A max_len=([fen_fuzzer]=512 [move_text_fuzzer]=32 [ops_fuzzer]=1024 [san_fuzzer]=512)
+declare -A max_len=([fen_fuzzer]=512 [move_text_fuzzer]=32 [ops_fuzzer]=1024 [san_fuzzer]=160)
 declare -A dict=([fen_fuzzer]=fen.dict [move_text_fuzzer]=move_text.dict [ops_fuzzer]=fen.dict [san_fuzzer]=san.dict)
 
 # max_uar_stack_size_log=16: every C++ throw makes the next frame allocation

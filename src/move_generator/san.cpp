@@ -262,9 +262,14 @@ struct Position {
 
     // Whether the fast path decides this position (see above).
     bool applies() {
-        int count = 0;
-        for (std::size_t i = 0; i < 12; ++i) count += std::popcount(board.bitboards[i]);
-        if (count != std::popcount(occ) || std::popcount(ours[KING]) != 1) return false;
+        // Bit tests only: the build's baseline may have no population count instruction.
+        Bitboard seen = 0, overlap = 0;
+        for (std::size_t i = 0; i < 12; ++i) {
+            overlap |= seen & board.bitboards[i];
+            seen |= board.bitboards[i];
+        }
+        const Bitboard kings = ours[KING];
+        if (overlap || !kings || (kings & (kings - 1))) return false;
         if (const unsigned files = board.state().en_passant_files(); files) {
             // One file at most is ever set by making moves; a FEN can give only one.
             if (files & (files - 1)) return false;
