@@ -18,6 +18,7 @@
 
 #include "board/mod.hpp"
 #include "fuzz_support.hpp"
+#include "move_generator/legality.hpp"
 #include "move_generator/mod.hpp"
 #include "move_generator/san.hpp"
 
@@ -69,7 +70,7 @@ void check_text(Board& board, std::string_view text, std::string& san, std::stri
 
     // The reference takes its move from the list of legal moves, so the move
     // both agree on is legal; making it leaves the king safe.
-    CHECK(generator().keeps_king_safe(board, fast), quoted(text) + " read as a move that leaves the king attacked");
+    CHECK(legality::keeps_king_safe(generator(), board, fast), quoted(text) + " read as a move that leaves the king attacked");
     san.clear();
     again.clear();
     CHECK(append_san(generator(), board, fast, san), "append_san refused the move " + fast.to_string());
