@@ -8,6 +8,7 @@ BaseException; catch it by name (it is not listed in __all__).
 """
 
 from collections.abc import Iterable, Mapping
+from os import PathLike
 from typing import Literal, final
 
 from _typeshed import WriteableBuffer
@@ -19,7 +20,15 @@ class PanicException(BaseException):
     SystemExit, it derives from BaseException, so it passes through ordinary
     `except Exception` handlers. Its single argument is the message."""
 
-_Outcome = Literal["checkmate", "stalemate", "insufficient_material"]
+_Outcome = Literal[
+    "checkmate",
+    "stalemate",
+    "insufficient_material",
+    "seventyfive_moves",
+    "fivefold_repetition",
+    "fifty_moves",
+    "threefold_repetition",
+]
 
 @final
 class Board:
@@ -35,6 +44,20 @@ class Board:
         """
     def fen(self) -> str:
         """The position as four-field FEN."""
+    @staticmethod
+    def from_full_fen(fen: str) -> Board:
+        """Reads the four fields as Board(fen) does, then the half-move clock
+        and the move number (non-negative decimal integers, default 0 and 1).
+
+        A bad counter raises ValueError "Invalid fen: Invalid half-move clock"
+        or "Invalid fen: Invalid move number".
+        """
+    def full_fen(self) -> str:
+        """fen() followed by the half-move clock and the move number."""
+    def halfmove_clock(self) -> int:
+        """Plies since the last capture or pawn move; follows push() and pop()."""
+    def fullmove_number(self) -> int:
+        """The number of the move in progress; grows after every move of Black."""
     def push(self, chess_move: str) -> None:
         """Plays a move in long algebraic text ("e2e4", "e7e8q").
 
@@ -90,6 +113,16 @@ class Board:
         positions after each move that pop() can take back; at least 1."""
     def ply(self) -> int:
         """The number of moves that pop() can take back."""
+    def zobrist(self) -> int:
+        """The 64-bit Polyglot opening-book key of the position (pieces,
+        castling rights, en-passant file where a pawn can take, side to move);
+        the move counters do not count."""
+    def piece_at(self, square: str | int) -> str | None:
+        """The FEN letter of the piece on square ("e4" or 0 to 63), or None.
+
+        A name or number that is not a square raises ValueError; any other
+        type raises TypeError.
+        """
 
 @final
 class MoveGenerator:
@@ -102,10 +135,23 @@ class MoveGenerator:
     def is_check(self, board: Board) -> bool:
         """Whether the (lowest) king of the side to move is attacked; False
         when that side has no king."""
-    def outcome(self, board: Board) -> _Outcome | None:
-        """"checkmate", "stalemate" or "insufficient_material" (the first that
-        holds), or None while the game goes on. Repetition is not tested: use
-        board.repetitions(). The board ends as it started."""
+    def outcome(self, board: Board, claim_draw: bool = False) -> _Outcome | None:
+        """How the rules end the game, or None while it goes on: the first that
+        holds of "checkmate", "stalemate", "insufficient_material",
+        "seventyfive_moves" (half-move clock at 150), "fivefold_repetition",
+        and with claim_draw also "fifty_moves" (clock at 100) and
+        "threefold_repetition". The board ends as it started."""
+    def is_legal(self, board: Board, chess_move: str) -> bool:
+        """Whether chess_move is among the legal moves this generator lists."""
+    def is_capture(self, board: Board, chess_move: str) -> bool:
+        """Whether pushing chess_move takes a piece, en passant included."""
+    def gives_check(self, board: Board, chess_move: str) -> bool:
+        """Whether the side to move after chess_move is in check."""
+    def push_legal(self, board: Board, chess_move: str) -> None:
+        """Plays chess_move if it is legal; otherwise raises ValueError
+        "Invalid chess move: not legal in <fen>: <move>" and the board stays
+        as it was. The queries raise what push raises for malformed text."""
+
     def san(self, board: Board, chess_move: str) -> str:
         """The SAN of a legal move given as move text ("Nf3", "exd5", "O-O",
         "e8=Q+"). ValueError, naming the move and the position, if the move is
@@ -129,3 +175,15 @@ class MoveGenerator:
         is given, the other headers, then the moves (move texts) in SAN with
         move numbers, wrapped at 80 columns, and the result. ValueError for an
         illegal move, an unknown result, a bad header or FEN."""
+
+@final
+class PolyglotBook:
+    """An opening book in the Polyglot format, read whole from its file."""
+
+    def __new__(cls, path: str | bytes | PathLike[str] | PathLike[bytes]) -> PolyglotBook:
+        """Reads the book. A file that cannot be read raises OSError; a size
+        that is not a whole number of 16-byte entries, keys out of order or an
+        unknown promotion piece raises ValueError."""
+    def moves(self, board: Board) -> list[tuple[str, int]]:
+        """The book's moves for the position (as the generator writes them,
+        castling as the king's move) with their weights, in book order."""
