@@ -2,6 +2,7 @@
 #include "messages.hpp"
 #include "move_generator/queries.hpp"
 #include "move_texts.hpp"
+#include "py_san.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -21,10 +22,6 @@ constexpr Params IS_LEGAL_PARAMS{"MoveGenerator", "is_legal", QUERY_NAMES, 2};
 constexpr Params IS_CAPTURE_PARAMS{"MoveGenerator", "is_capture", QUERY_NAMES, 2};
 constexpr Params GIVES_CHECK_PARAMS{"MoveGenerator", "gives_check", QUERY_NAMES, 2};
 constexpr Params PUSH_LEGAL_PARAMS{"MoveGenerator", "push_legal", QUERY_NAMES, 2};
-
-PyMoveGenerator* self_generator(PyObject* self) {
-    return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
-}
 
 PyObject* move_generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call([&] {
@@ -149,6 +146,14 @@ PyMethodDef move_generator_methods[] = {
      "gives_check($self, board, chess_move)\n--\n\n"},
     {"push_legal", as_cfunction(move_generator_push_legal), METH_FASTCALL | METH_KEYWORDS,
      "push_legal($self, board, chess_move)\n--\n\n"},
+{"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
+     "san($self, board, chess_move)\n--\n\n"},
+    {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,
+     "parse_san($self, board, san)\n--\n\n"},
+    {"push_san", as_cfunction(move_generator_push_san), METH_FASTCALL | METH_KEYWORDS,
+     "push_san($self, board, san)\n--\n\n"},
+    {"pgn", as_cfunction(move_generator_pgn), METH_FASTCALL | METH_KEYWORDS,
+     "pgn($self, moves, headers=None, fen=None, result=\"*\")\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
@@ -161,6 +166,10 @@ const ClassSpec move_generator_class{
 };
 
 }  // namespace
+
+PyMoveGenerator* self_generator(PyObject* self) {
+    return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
+}
 
 PyTypeObject* move_generator_type() {
     return class_type<MoveGenerator>(move_generator_type_object, move_generator_class);

@@ -21,4 +21,7 @@ PyTypeObject* book_type();
 // The `board` argument of a call, checked to be a Board (not yet borrowed).
 PyBoard* board_arg(PyObject* arg);
 
+// The receiver of a MoveGenerator method, checked (TypeError) but not borrowed.
+PyMoveGenerator* self_generator(PyObject* self);
+
 }  // namespace vemla::py
