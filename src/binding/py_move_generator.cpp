@@ -146,7 +146,7 @@ PyMethodDef move_generator_methods[] = {
      "gives_check($self, board, chess_move)\n--\n\n"},
     {"push_legal", as_cfunction(move_generator_push_legal), METH_FASTCALL | METH_KEYWORDS,
      "push_legal($self, board, chess_move)\n--\n\n"},
-{"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
+    {"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
      "san($self, board, chess_move)\n--\n\n"},
     {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,
      "parse_san($self, board, san)\n--\n\n"},
