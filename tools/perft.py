@@ -24,7 +24,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from task_pool import TaskFailed, chess_call, open_pool, worker_generator, worker_module  # noqa: E402
+from task_pool import (TaskFailed, chess_call, check_pool_arguments, open_pool,  # noqa: E402
+                       worker_generator, worker_module)
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 DEFAULT_DEPTH = 6
@@ -163,10 +164,7 @@ def parse_args(argv):
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="run on a Dask cluster: tcp://HOST:PORT, or 'local' for a LocalCluster of --jobs workers")
     args = parser.parse_args(argv)
-    if args.jobs is not None and args.jobs < 1:
-        parser.error("--jobs must be at least 1")
-    if args.jobs is not None and args.scheduler not in (None, "local"):
-        parser.error("--jobs applies to this machine; a remote cluster runs on the workers it has")
+    check_pool_arguments(parser, args)
     return args
 
 
@@ -205,6 +203,7 @@ def main(argv):
         print(f"perft failed: {error}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
+        print("interrupted", file=sys.stderr)
         return 130
     total = sum(nodes for _, nodes in counts)
     rate = total / elapsed if elapsed > 0 else 0.0
