@@ -258,7 +258,9 @@ def main(argv):
     try:
         import numpy  # noqa: F401  the shards are numpy arrays
     except ImportError:
-        raise SystemExit("selfplay.py needs numpy: apt-get install python3-numpy, or pip install numpy")
+        raise SystemExit(f"selfplay.py needs numpy, which {sys.executable} cannot import: run it with "
+                         "tools/python (Debian's python3; apt-get install python3-numpy), or pip install "
+                         "numpy for this interpreter")
 
     prepare(args.out_dir, dict(seed=args.seed, games=args.games, games_per_shard=args.games_per_shard,
                                max_plies=args.max_plies))

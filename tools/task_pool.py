@@ -415,7 +415,7 @@ def import_distributed():
     try:
         return importlib.import_module("distributed")
     except ImportError:
-        raise SystemExit(DASK_MISSING) from None
+        raise SystemExit(f"{DASK_MISSING} (Python: {sys.executable})") from None
 
 
 @contextlib.contextmanager
