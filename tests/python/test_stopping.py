@@ -3,6 +3,8 @@ parent, a full disk, a fork that fails and a scheduler that is not there, each
 with real signals and limits on real processes.
 
 Timings are bounds for a loaded machine ("ends within a minute"), never speeds."""
+import contextlib
+import glob
 import os
 import resource
 import signal
@@ -40,11 +42,13 @@ def start(tool, *args, **popen):
 
 
 def children(pid):
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as f:
-            return [int(word) for word in f.read().split()]
-    except FileNotFoundError:
-        return []
+    """The child processes of pid, whichever of its threads started them."""
+    found = []
+    for listing in glob.glob(f"/proc/{pid}/task/*/children"):
+        with contextlib.suppress(FileNotFoundError):
+            with open(listing) as f:
+                found += [int(word) for word in f.read().split()]
+    return found
 
 
 def alive(pid):
@@ -233,4 +237,7 @@ def test_ctrl_c_on_a_local_cluster_prints_one_line():
     process.wait(DEADLINE)
     err = process.stderr.read()
     assert process.returncode == 130, err
-    assert err.strip() == "interrupted", err
+    # Dask may log at start-up (purging what a killed worker left behind); on
+    # Ctrl-C the tool says one thing.
+    assert err.splitlines()[-1] == "interrupted", err
+    assert "Traceback" not in err and "KeyboardInterrupt" not in err, err
