@@ -10,10 +10,11 @@ main=(cmake g++ make python3-dev)
 # type check of the stubs, the Dask and numpy tools and the pictures.
 # python3-exceptiongroup and python3-tomli: Debian's pytest needs them when it
 # runs under Python 3.10 (tools/test_pythons.sh).
+# gnuchess-book: a real Polyglot opening book, which the book tests walk.
 tests=(libgtest-dev libbenchmark-dev python3-pytest python3-hypothesis python3-numpy python3-venv
        python3-wheel python3-setuptools python3-pip python3-exceptiongroup python3-tomli
        python3-distributed mypy clang libclang-rt-14-dev valgrind librsvg2-bin python3-pil
-       fonts-dejavu-core)
+       fonts-dejavu-core gnuchess-book)
 packages=("${main[@]}")
 if [[ "${1:-}" == --main ]]; then
   shift

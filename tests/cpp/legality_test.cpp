@@ -15,14 +15,6 @@
 namespace vemla::test {
 namespace {
 
-// VEMLA_DIFFERENTIAL_SCALE (percent, default 100) shrinks the random parts
-// for slow runs such as memcheck.
-int scaled(int count) {
-    const char* value = std::getenv("VEMLA_DIFFERENTIAL_SCALE");
-    const int percent = value && *value ? std::atoi(value) : 100;
-    return std::max(1, count * std::clamp(percent, 1, 100) / 100);
-}
-
 std::string texts(const MoveList& list) {
     std::string out;
     for (const ChessMove m : list) out += m.to_string() + "(" + std::to_string(m.special()) + ") ";

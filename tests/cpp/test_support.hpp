@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -44,6 +46,14 @@ std::string failure_of(F&& f) {
         return std::string("<wrong failure type> ") + e.what();
     }
     return "<no failure>";
+}
+
+// VEMLA_DIFFERENTIAL_SCALE (percent, default 100) shrinks the random parts
+// of the differential tests for slow runs such as memcheck.
+inline int scaled(int count) {
+    const char* value = std::getenv("VEMLA_DIFFERENTIAL_SCALE");
+    const int percent = value && *value ? std::atoi(value) : 100;
+    return std::max(1, count * std::clamp(percent, 1, 100) / 100);
 }
 
 // Building the tables costs 4 MiB and some milliseconds: share one.
