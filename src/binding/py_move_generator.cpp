@@ -1,5 +1,6 @@
 // The Python class MoveGenerator: built once, called with a Board.
 #include "move_texts.hpp"
+#include "py_pgn.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -91,6 +92,8 @@ PyMethodDef move_generator_methods[] = {
      "is_check($self, board)\n--\n\n"},
     {"outcome", as_cfunction(move_generator_outcome), METH_FASTCALL | METH_KEYWORDS,
      "outcome($self, board)\n--\n\n"},
+    {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
+     "read_pgn($self, source, keep=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
