@@ -60,6 +60,7 @@ public:
 
     // The board after the last game finished, at its last played move.
     Board& board() { return board_; }
+    const PgnReader& reader() const { return reader_; }
 
 private:
     const MoveGenerator& generator_;

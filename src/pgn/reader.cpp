@@ -8,10 +8,6 @@ namespace vemla::pgn {
 
 namespace {
 
-// Longest word kept whole; longer ones keep their first MAX_WORD bytes (no
-// SAN or move number comes near it).
-constexpr std::size_t MAX_WORD = 256;
-
 constexpr bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v'; }
 
 // Bytes that end a word: spaces and the characters with a meaning of their own.

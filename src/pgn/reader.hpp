@@ -30,6 +30,9 @@ using ReadFn = std::function<std::size_t(char* dst, std::size_t capacity)>;
 
 inline constexpr std::size_t DEFAULT_CHUNK = 1 << 16;
 inline constexpr std::uint64_t DEFAULT_GAME_LIMIT = std::uint64_t{16} << 20;
+// Longest word kept whole; longer ones keep their first MAX_WORD bytes (no
+// SAN or move number comes near it).
+inline constexpr std::size_t MAX_WORD = 256;
 
 // A piece of PgnGame::text.
 struct Span {
@@ -82,6 +85,8 @@ public:
 
     // The number of bytes consumed so far.
     std::uint64_t position() const { return base_ + pos_; }
+    // The bytes held for reading: at most two chunks and one long word.
+    std::size_t buffer_size() const { return buf_.size(); }
 
 private:
     bool refill(std::size_t& keep);
