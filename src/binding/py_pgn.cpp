@@ -222,9 +222,18 @@ PyObject* interned(PyObject*& slot, const char* text) {
 std::size_t read_into(PyObject* file, char* dst, std::size_t capacity) {
     const Ref view = Ref::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
     if (!view) throw PyErrAlreadySet{};
+    PyObject* release = interned(release_name, "release");
     const Ref count = Ref::steal(PyObject_CallMethodOneArg(file, interned(readinto_name, "readinto"), view.get()));
-    const Ref released = Ref::steal(PyObject_CallMethodNoArgs(view.get(), interned(release_name, "release")));
-    if (!count || !released) throw PyErrAlreadySet{};
+    if (!count) {
+        // The view is released all the same; the source's error is the one raised.
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        Py_XDECREF(PyObject_CallMethodNoArgs(view.get(), release));
+        PyErr_Restore(type, value, traceback);
+        throw PyErrAlreadySet{};
+    }
+    const Ref released = Ref::steal(PyObject_CallMethodNoArgs(view.get(), release));
+    if (!released) throw PyErrAlreadySet{};
     if (count.get() == Py_None)
         raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned None (a non-blocking stream with no data)");
     const Py_ssize_t n = PyLong_AsSsize_t(count.get());
