@@ -1,6 +1,7 @@
 // The Python class MoveGenerator: built once, called with a Board.
 #include "move_texts.hpp"
 #include "py_pgn.hpp"
+#include "py_san.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -14,18 +15,6 @@ constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0};
 constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1};
 constexpr Params IS_CHECK_PARAMS{"MoveGenerator", "is_check", CALL_NAMES, 1};
 constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", CALL_NAMES, 1};
-
-PyMoveGenerator* self_generator(PyObject* self) {
-    return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
-}
-
-PyBoard* board_arg(PyObject* arg) {
-    PyTypeObject* type = board_type();
-    if (!type) throw PyErrAlreadySet{};
-    if (!PyObject_TypeCheck(arg, type))
-        raise_argument_error("board", "'" + type_name(arg) + "' object cannot be converted to 'Board'");
-    return reinterpret_cast<PyBoard*>(arg);
-}
 
 PyObject* move_generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call([&] {
@@ -94,6 +83,14 @@ PyMethodDef move_generator_methods[] = {
      "outcome($self, board)\n--\n\n"},
     {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
      "read_pgn($self, source, keep=None)\n--\n\n"},
+    {"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
+     "san($self, board, chess_move)\n--\n\n"},
+    {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,
+     "parse_san($self, board, san)\n--\n\n"},
+    {"push_san", as_cfunction(move_generator_push_san), METH_FASTCALL | METH_KEYWORDS,
+     "push_san($self, board, san)\n--\n\n"},
+    {"pgn", as_cfunction(move_generator_pgn), METH_FASTCALL | METH_KEYWORDS,
+     "pgn($self, moves, headers=None, fen=None, result=\"*\")\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
@@ -118,6 +115,18 @@ PyType_Spec move_generator_spec = {
 };
 
 }  // namespace
+
+PyMoveGenerator* self_generator(PyObject* self) {
+    return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
+}
+
+PyBoard* board_arg(PyObject* arg) {
+    PyTypeObject* type = board_type();
+    if (!type) throw PyErrAlreadySet{};
+    if (!PyObject_TypeCheck(arg, type))
+        raise_argument_error("board", "'" + type_name(arg) + "' object cannot be converted to 'Board'");
+    return reinterpret_cast<PyBoard*>(arg);
+}
 
 PyTypeObject* move_generator_type() {
     if (!move_generator_type_object)

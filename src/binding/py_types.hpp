@@ -17,4 +17,9 @@ using PyMoveGenerator = Wrapper<MoveGenerator>;
 PyTypeObject* board_type();
 PyTypeObject* move_generator_type();
 
+// The receiver of a MoveGenerator method, checked (TypeError) but not borrowed.
+PyMoveGenerator* self_generator(PyObject* self);
+// A `board` argument, checked (TypeError "argument 'board': ...") but not borrowed.
+PyBoard* board_arg(PyObject* arg);
+
 }  // namespace vemla::py

@@ -1,0 +1,44 @@
+// One game as PGN text: the tag pairs (the seven standard tags first, in
+// their standard order), the movetext in SAN with move numbers, wrapped at 80
+// columns, and the result.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "chess_move/mod.hpp"
+#include "move_generator/mod.hpp"
+
+namespace vemla {
+
+using PgnTag = std::pair<std::string_view, std::string_view>;
+
+// The seven tags every exported game carries, in their order, and the value
+// written for one that is not given.
+inline constexpr std::pair<std::string_view, std::string_view> SEVEN_TAG_ROSTER[] = {
+    {"Event", "?"}, {"Site", "?"}, {"Date", "????.??.??"}, {"Round", "?"},
+    {"White", "?"}, {"Black", "?"}, {"Result", "*"},
+};
+
+// Lines of movetext are at most this long.
+inline constexpr std::size_t PGN_LINE_WIDTH = 80;
+
+// Writes the game whose moves are played from fen (none: a "FEN" tag's
+// value, else the standard starting position). Tags are written in the order
+// given after the seven standard ones; "SetUp" and "FEN" are written from the
+// starting position, with its move counters (0 and 1 where the FEN has none).
+// result is "1-0", "0-1", "1/2-1/2" or "*"; none means the "Result" tag's
+// value, or "*". Throws InvalidInput (nothing written) for: a move that is not
+// legal where it is played (naming its ply, the move and the position), an
+// unknown result, a "Result" tag that disagrees with result, a tag name that
+// is not a PGN symbol or given twice, a tag value holding a line break, and a
+// FEN that cannot be read (its messages) or whose move counters are not
+// numbers.
+std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
+                      std::span<const ChessMove> moves, std::optional<std::string_view> fen,
+                      std::optional<std::string_view> result);
+
+}  // namespace vemla
