@@ -51,7 +51,7 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                                             std::to_string(count) + " moves");
             ply = static_cast<Py_ssize_t>(given);
         }
-        Board board = Board::from_fen(game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen"));
+        Board board = Board::from_full_fen(game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen"));
         for (Py_ssize_t i = 0; i < ply; ++i)
             board.push_move(ChessMove::from_str(utf8_arg(PyList_GET_ITEM(game->moves, i), "moves")));
         PyTypeObject* type = board_type();

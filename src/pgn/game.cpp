@@ -40,7 +40,7 @@ bool start_position(const PgnGame& game, Board& board, PlayedGame& played) {
         played.error.append(variant);
         return false;
     }
-    const FenRejection rejection = Board::read_fen(played.has_fen ? fen : DEFAULT_FEN, board);
+    const FenRejection rejection = Board::read_full_fen(played.has_fen ? fen : DEFAULT_FEN, board);
     if (rejection != FenRejection::NONE) {
         played.error = "invalid FEN tag \"";
         played.error.append(fen).append("\": ").append(fen_rejection_message(rejection));

@@ -45,8 +45,18 @@ def test_corpus_matches_the_independent_reader(corpus_games, expected):
         assert game.moves == exp["uci"]
         assert game.fen == exp["headers"].get("FEN")
         assert game.result == exp["headers"]["Result"]
-        assert game.board().fen() == exp["fen4"]
+        end = game.board()
+        assert (end.fen(), end.halfmove_clock(), end.fullmove_number()) == (exp["fen4"], exp["halfmove"],
+                                                                           exp["fullmove"])
         assert data[game.offset:].startswith(b"[Event"), game
+
+
+def test_games_written_by_pgn_read_back(corpus_games):
+    games = corpus_games[::7]
+    text = "\n".join(gen.pgn(g.moves, g.tags, g.fen, g.result) for g in games)
+    again = read(text)
+    assert [(g.tags, g.moves, g.fen, g.result, g.error) for g in again] == \
+        [(g.tags, g.moves, g.fen, g.result, None) for g in games]
 
 
 def test_board_at_any_ply(corpus_games):
