@@ -16,14 +16,20 @@ constexpr bool ends_word(char c) {
            c == '$' || c == '"';
 }
 
-struct WordTable {
-    bool word[256];
-    constexpr WordTable() : word() {
-        for (int i = 0; i < 256; ++i) word[i] = !ends_word(static_cast<char>(i));
+// What each byte is to the tokenizer.
+enum CharClass : std::uint8_t { WORD, SPACE, LINE_FEED, SPECIAL };
+struct CharTable {
+    CharClass of[256];
+    constexpr CharTable() : of() {
+        for (int i = 0; i < 256; ++i) {
+            const char c = static_cast<char>(i);
+            of[i] = c == '\n' ? LINE_FEED : is_space(c) ? SPACE : ends_word(c) ? SPECIAL : WORD;
+        }
     }
 };
-constexpr WordTable WORD_TABLE;
-inline bool is_word(char c) { return WORD_TABLE.word[static_cast<unsigned char>(c)]; }
+constexpr CharTable CHARS;
+inline CharClass class_of(char c) { return CHARS.of[static_cast<unsigned char>(c)]; }
+inline bool is_word(char c) { return class_of(c) == WORD; }
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -105,14 +111,22 @@ bool PgnReader::refill(std::size_t& keep) {
 // Skips spaces and line feeds; false at the end of the input.
 bool PgnReader::skip_space() {
     for (;;) {
-        while (pos_ < end_) {
-            const char c = buf_[pos_];
-            if (c == '\n')
-                line_start_ = true;
-            else if (!is_space(c))
+        const char* const data = buf_.data();
+        std::size_t pos = pos_;
+        bool line_start = line_start_;
+        while (pos < end_) {
+            const CharClass type = class_of(data[pos]);
+            if (type == LINE_FEED)
+                line_start = true;
+            else if (type != SPACE) {
+                pos_ = pos;
+                line_start_ = line_start;
                 return true;
-            ++pos_;
+            }
+            ++pos;
         }
+        pos_ = pos;
+        line_start_ = line_start;
         std::size_t keep = pos_;
         if (!refill(keep)) return false;
     }
@@ -123,7 +137,10 @@ std::string_view PgnReader::read_word() {
     truncated_word_ = false;
     std::size_t start = pos_;
     for (;;) {
-        while (pos_ < end_ && is_word(buf_[pos_])) ++pos_;
+        const char* const data = buf_.data();
+        std::size_t pos = pos_;
+        while (pos < end_ && is_word(data[pos])) ++pos;
+        pos_ = pos;
         if (pos_ - start > MAX_WORD) break;
         if (pos_ < end_ || !refill(start)) return {buf_.data() + start, pos_ - start};
     }
@@ -399,11 +416,14 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
         }
         std::string_view word = read_word();
         if (depth > 0) continue;
-        if (is_result(word)) {
+        const char first = word[0];
+        // Most words are SAN and start with a letter; the others start with a
+        // digit (move numbers, results, 0-0) or are "*" or annotation glyphs.
+        if (first < 'A' && is_result(word)) {
             game.result.assign(word);
             return;
         }
-        if (is_digit(word[0]) && !word.starts_with("0-0")) {
+        if (is_digit(first) && !word.starts_with("0-0")) {
             // A move number ("12.", "12...", "12"), maybe with the move glued on ("12.e4").
             std::size_t i = 0;
             while (i < word.size() && is_digit(word[i])) ++i;
@@ -416,7 +436,7 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
             }
         }
         // Dots, annotation glyphs and the like standing alone.
-        if (all_of(word, ".!?")) continue;
+        if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) continue;
         if (keep) {
             const auto length = static_cast<std::uint32_t>(word.size());
             game.sans.push_back(Span{append(game.text, word), length});
