@@ -55,9 +55,13 @@ SanRejection read_san(std::string_view san, SanPattern& pattern);
 SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board, const SanPattern& pattern,
                                    ChessMove& move);
 
-// parse_san through the reference resolution only.
+// parse_san and append_san through the list of legal moves only: the
+// definition the faster paths of the two are held to, and where they send
+// the positions they do not handle (castling, several pieces on a square, a
+// side without a king or with several).
 SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, std::string_view san,
                                  ChessMove& move);
+bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move, std::string& out);
 
 // The kind of the side to move's piece on sq (the first of its six bitboards
 // holding it), or -1 if it has none there.
