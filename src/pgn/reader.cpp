@@ -60,7 +60,12 @@ bool movetext_word(std::string_view w) {
 }  // namespace
 
 bool is_result(std::string_view token) {
-    return token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*";
+    switch (token.size()) {
+        case 1: return token[0] == '*';
+        case 3: return token == "1-0" || token == "0-1";
+        case 7: return token == "1/2-1/2";
+        default: return false;
+    }
 }
 
 std::string_view PgnGame::find_tag(std::string_view name, bool& found) const {
@@ -214,10 +219,16 @@ bool PgnReader::read_tag(PgnGame& game) {
     int c = skip_blanks();
     PgnTag tag{};
     tag.name.offset = static_cast<std::uint32_t>(game.text.size());
-    while (c >= 0 && !is_space(static_cast<char>(c)) && c != '"' && c != ']' && c != '[') {
-        if (game.text.size() - tag.name.offset >= MAX_WORD) return fail("tag name too long");
-        game.text.push_back(static_cast<char>(c));
-        ++pos_;
+    const auto in_name = [](char b) { return !is_space(b) && b != '"' && b != ']' && b != '['; };
+    while (c >= 0 && in_name(static_cast<char>(c))) {
+        std::size_t run = pos_;
+        while (run < end_ && in_name(buf_[run])) ++run;
+        game.text.append(buf_.data() + pos_, run - pos_);
+        pos_ = run;
+        if (game.text.size() - tag.name.offset > MAX_WORD) {
+            game.text.resize(tag.name.offset);
+            return fail("tag name too long");
+        }
         c = get();
     }
     tag.name.length = static_cast<std::uint32_t>(game.text.size() - tag.name.offset);
@@ -419,21 +430,23 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
         const char first = word[0];
         // Most words are SAN and start with a letter; the others start with a
         // digit (move numbers, results, 0-0) or are "*" or annotation glyphs.
-        if (first < 'A' && is_result(word)) {
-            game.result.assign(word);
-            return;
-        }
-        if (is_digit(first) && !word.starts_with("0-0")) {
-            // A move number ("12.", "12...", "12"), maybe with the move glued on ("12.e4").
-            std::size_t i = 0;
+        if (is_digit(first)) {
+            std::size_t i = 1;
             while (i < word.size() && is_digit(word[i])) ++i;
-            if (i < word.size() && word[i] != '.') {
-                // Not a move number: keep it whole, the move reader will refuse it.
-            } else {
+            if (i == word.size()) continue;  // "12"
+            if (word[i] == '.') {
+                // "12.", "12...", or the move glued on: "12.e4".
                 while (i < word.size() && word[i] == '.') ++i;
                 word.remove_prefix(i);
                 if (word.empty()) continue;
+            } else if (is_result(word)) {
+                game.result.assign(word);
+                return;
             }
+            // Otherwise 0-0 or a word the move reader will refuse: kept whole.
+        } else if (first == '*' && word.size() == 1) {
+            game.result.assign(word);
+            return;
         }
         // Dots, annotation glyphs and the like standing alone.
         if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) continue;
