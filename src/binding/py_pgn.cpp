@@ -141,7 +141,8 @@ class NameCache {
 public:
     PyObject* get(std::string_view name) {
         for (const Entry& entry : entries_)
-            if (entry.name == name) return Py_NewRef(entry.str);
+            if (entry.name.size() == name.size() && std::memcmp(entry.name.data(), name.data(), name.size()) == 0)
+                return Py_NewRef(entry.str);
         PyObject* str = new_text(name);
         if (entries_.size() < MAX_ENTRIES) {
             PyUnicode_InternInPlace(&str);

@@ -70,7 +70,7 @@ bool is_result(std::string_view token) {
 
 std::string_view PgnGame::find_tag(std::string_view name, bool& found) const {
     for (const PgnTag& tag : tags)
-        if (view(tag.name) == name) {
+        if (tag.name.length == name.size() && std::memcmp(text.data() + tag.name.offset, name.data(), name.size()) == 0) {
             found = true;
             return view(tag.value);
         }
