@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "messages.hpp"
 #include "move_texts.hpp"
 #include "pgn/game.hpp"
 
@@ -51,7 +52,17 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                                             std::to_string(count) + " moves");
             ply = static_cast<Py_ssize_t>(given);
         }
-        Board board = Board::from_full_fen(game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen"));
+        // A FEN tag that does not read is the game's error already: ValueError
+        // with its reason, whatever kind of refusal it is.
+        Board board;
+        const std::string_view fen = game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen");
+        if (const FenRejection rejection = Board::read_full_fen(fen, board); rejection != FenRejection::NONE)
+        {
+            const std::string_view reason = fen_rejection_message(rejection);
+            throw InvalidInput(reason.starts_with(messages::INVALID_FEN)
+                                   ? std::string(reason)
+                                   : std::string(messages::INVALID_FEN) + std::string(reason));
+        }
         for (Py_ssize_t i = 0; i < ply; ++i)
             board.push_move(ChessMove::from_str(utf8_arg(PyList_GET_ITEM(game->moves, i), "moves")));
         PyTypeObject* type = board_type();

@@ -176,6 +176,11 @@ def test_faults_keep_the_moves_before_them_and_the_next_game():
     assert bad_tag.tags == {"Site": "x"}
     assert variant.error == "unsupported variant: Crazyhouse" and variant.moves == []
     assert bad_fen.error.startswith('invalid FEN tag "8/8/8/8 x - -"')
+    with pytest.raises(ValueError, match="Invalid fen: Invalid side-to-move"):
+        bad_fen.board()
+    (bad_placement,) = read('[FEN "8/8/8/8/8/8/8/7X w - - 0 1"]\n\n1. e4 *\n')
+    with pytest.raises(ValueError, match="Invalid fen: Invalid piece type"):
+        bad_placement.board()
     assert (fine.moves, fine.error) == (["e2e4"], None)
 
 
