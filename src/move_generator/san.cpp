@@ -164,9 +164,6 @@ SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, s
 
 namespace {
 
-constexpr Bitboard FILE_A = 0x0101010101010101ull;
-constexpr Bitboard RANK_1 = 0xFFull;
-
 // Writes the SAN of the legal move m of a piece of `kind` into out. others
 // holds the squares of the other pieces of that kind with a legal move to the
 // same square (read for pieces only).
