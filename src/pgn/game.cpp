@@ -40,6 +40,14 @@ bool start_position(const PgnGame& game, Board& board, PlayedGame& played) {
         played.error.append(variant);
         return false;
     }
+    if (!played.has_fen) {
+        // Most games start from the standard position, and so did the last
+        // one, usually: taking its moves back is cheaper than reading the
+        // FEN again, and keeps the board's stacks and their capacity.
+        static const Board standard = Board::from_full_fen(DEFAULT_FEN);
+        while (board.ply() > 0) board.pop_move();
+        if (board == standard) return true;
+    }
     const FenRejection rejection = Board::read_full_fen(played.has_fen ? fen : DEFAULT_FEN, board);
     if (rejection != FenRejection::NONE) {
         played.error = "invalid FEN tag \"";
