@@ -8,7 +8,7 @@ BaseException; catch it by name (it is not listed in __all__).
 """
 
 import os
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Mapping
 from typing import Literal, Protocol, final
 
 from _typeshed import WriteableBuffer
@@ -121,6 +121,29 @@ class MoveGenerator:
         """"checkmate", "stalemate" or "insufficient_material" (the first that
         holds), or None while the game goes on. Repetition is not tested: use
         board.repetitions(). The board ends as it started."""
+    def san(self, board: Board, chess_move: str) -> str:
+        """The SAN of a legal move given as move text ("Nf3", "exd5", "O-O",
+        "e8=Q+"). ValueError, naming the move and the position, if the move is
+        not legal. The board ends as it started."""
+    def parse_san(self, board: Board, san: str) -> str:
+        """The move text of the legal move the SAN names. Accepts check and
+        annotation suffixes, 0-0, e.p., e8Q, extra disambiguation and a
+        missing x. ValueError naming the text and the position for malformed
+        text, the null move, no match or several matches; the board ends as it
+        started."""
+    def push_san(self, board: Board, san: str) -> str:
+        """Plays the move parse_san names and returns its move text."""
+    def pgn(
+        self,
+        moves: Iterable[str],
+        headers: Mapping[str, str] | None = None,
+        fen: str | None = None,
+        result: str = "*",
+    ) -> str:
+        """One game as PGN text: the seven standard tags, SetUp/FEN when fen
+        is given, the other headers, then the moves (move texts) in SAN with
+        move numbers, wrapped at 80 columns, and the result. ValueError for an
+        illegal move, an unknown result, a bad header or FEN."""
     def read_pgn(
         self,
         source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,

@@ -112,7 +112,7 @@ PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t n
         Ref header_items;
         std::vector<PgnTag> tags;
         if (argv[1] && argv[1] != Py_None) {
-            if (!PyMapping_Check(argv[1]))
+            if (!PyObject_HasAttrString(argv[1], "items"))
                 raise_argument_error("headers", "'" + type_name(argv[1]) + "' object is not a mapping of str to str");
             header_items = Ref::steal(PyMapping_Items(argv[1]));
             if (!header_items) throw PyErrAlreadySet{};

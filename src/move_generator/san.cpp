@@ -32,9 +32,24 @@ constexpr bool is_suffix_mark(char c) { return c == '+' || c == '#' || c == '!' 
 
 bool is_null_move(std::string_view s) { return s == "--" || s == "Z0" || s == "0000" || s == "@@@@"; }
 
-// Whether the legal move m is one the pattern names. The mover's kind is
-// looked up only when the squares already agree.
-bool matches(const Board& board, const SanPattern& p, ChessMove m) {
+// The kind of the piece that makes the i-th move of a generated list: the
+// group it was generated in (kings, knights, pawns, then the rook and bishop
+// passes, where a queen moves unless the square holds a rook or bishop).
+// Where two pieces share a square this is the piece whose move it is.
+int kind_in_list(const Board& board, const MoveList& list, int i) {
+    const auto& ends = list.group_end;
+    if (i < ends[0]) return KING;
+    if (i < ends[1]) return KNIGHT;
+    if (i < ends[2]) return PAWN;
+    const Kind line = i < ends[3] ? ROOK : BISHOP;
+    const Bitboard pieces = board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), line))];
+    return pieces & square_bb(list.moves[static_cast<std::size_t>(i)].from()) ? line : QUEEN;
+}
+
+// Whether the i-th legal move of list is one the pattern names. The mover's
+// kind is looked up only when the squares already agree.
+bool matches(const Board& board, const SanPattern& p, const MoveList& list, int i) {
+    const ChessMove m = list.moves[static_cast<std::size_t>(i)];
     if (p.castling_file >= 0) return m.special() == ChessMove::CASTLING && file_of(m.to()) == p.castling_file;
     if (m.to() != p.to || m.special() == ChessMove::CASTLING) return false;
     const int from = m.from();
@@ -42,21 +57,24 @@ bool matches(const Board& board, const SanPattern& p, ChessMove m) {
     if (p.from_rank >= 0 && rank_of(from) != p.from_rank) return false;
     if (m.is_promotion() ? m.special() != p.promotion : p.promotion != 0) return false;
     if (p.en_passant && m.special() != ChessMove::EN_PASSANT) return false;
-    return own_kind_on(board, from) == p.kind;
+    return kind_in_list(board, list, i) == p.kind;
 }
 
 // The legal move of list that move stands for: the same squares and, for a
 // promotion, the same piece. Codes 0-3 stand for the generator's code, which
-// tells en passant, double steps and castling apart.
+// tells en passant, double steps and castling apart; where the list holds
+// the move twice (see resolve_san_reference), the one with move's own code.
 const ChessMove* find_legal(const MoveList& list, ChessMove move) {
     const int special = move.special();
     if (special > ChessMove::PROMOTE_QUEEN) return nullptr;
     const bool promotion = move.is_promotion();
+    const ChessMove* found = nullptr;
     for (const ChessMove& m : list) {
         if (m.from() != move.from() || m.to() != move.to()) continue;
-        if (promotion ? m.special() == special : !m.is_promotion()) return &m;
+        if (m == move) return &m;
+        if (!found && (promotion ? m.special() == special : !m.is_promotion())) found = &m;
     }
-    return nullptr;
+    return found;
 }
 
 void append_square(std::string& out, int sq) { out += SQUARE_NAMES[static_cast<std::size_t>(sq)]; }
@@ -145,10 +163,15 @@ SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board,
     MoveList list;
     generator.generate(board, list);
     const ChessMove* found = nullptr;
-    for (const ChessMove& m : list) {
-        if (!matches(board, pattern, m)) continue;
-        if (found) return SanRejection::AMBIGUOUS;
-        found = &m;
+    for (int i = 0; i < list.size; ++i) {
+        if (!matches(board, pattern, list, i)) continue;
+        const ChessMove& m = list.moves[static_cast<std::size_t>(i)];
+        // A capture onto the en-passant square that holds an enemy piece
+        // comes twice, as a capture and as en passant (a position only a FEN
+        // can give): the two make the same change, so they are one move, and
+        // the first is taken.
+        if (found && (found->from() != m.from() || found->to() != m.to())) return SanRejection::AMBIGUOUS;
+        if (!found) found = &m;
     }
     if (!found) return SanRejection::NO_MATCH;
     move = *found;
@@ -252,9 +275,14 @@ struct Position {
 
     // Whether the fast path decides this position (see above).
     bool applies() {
-        int count = 0;
-        for (std::size_t i = 0; i < 12; ++i) count += std::popcount(board.bitboards[i]);
-        if (count != std::popcount(occ) || std::popcount(ours[KING]) != 1) return false;
+        // Bit tests only: the build's baseline may have no population count instruction.
+        Bitboard seen = 0, overlap = 0;
+        for (std::size_t i = 0; i < 12; ++i) {
+            overlap |= seen & board.bitboards[i];
+            seen |= board.bitboards[i];
+        }
+        const Bitboard kings = ours[KING];
+        if (overlap || !kings || (kings & (kings - 1))) return false;
         if (const unsigned files = board.state().en_passant_files(); files) {
             // One file at most is ever set by making moves; a FEN can give only one.
             if (files & (files - 1)) return false;
@@ -375,12 +403,14 @@ bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMov
     if (!legal) return false;
     const int from = legal->from();
     const int to = legal->to();
-    const int kind = own_kind_on(board, from);
+    const int kind = kind_in_list(board, list, static_cast<int>(legal - list.begin()));
     // Other pieces of the same kind with a legal move to the same square.
     Bitboard others = 0;
-    for (const ChessMove other : list) {
+    for (int i = 0; i < list.size; ++i) {
+        const ChessMove other = list.moves[static_cast<std::size_t>(i)];
         const int f = other.from();
-        if (f != from && other.to() == to && other.special() != ChessMove::CASTLING && own_kind_on(board, f) == kind)
+        if (f != from && other.to() == to && other.special() != ChessMove::CASTLING &&
+            kind_in_list(board, list, i) == kind)
             others |= square_bb(f);
     }
     write_san(generator, board, *legal, kind, others, out);

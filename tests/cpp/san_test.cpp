@@ -115,6 +115,41 @@ TEST(SanIn, AcceptsTheSpellingsOfRealFiles) {
     EXPECT_EQ(parsed(two_rooks, "R1d1"), "AMBIGUOUS");
 }
 
+// A FEN can put an enemy piece on the en-passant square: the generator then
+// lists the capture there twice, as a capture and as en passant. Both make
+// the same change, so the SAN names one move and is not ambiguous.
+TEST(SanIn, CaptureOntoAnOccupiedEnPassantSquareIsOneMove) {
+    Board board = Board::from_fen("4k3/8/4n3/3P4/8/8/8/4K3 w - e6");
+    EXPECT_EQ(parsed(board, "dxe6"), "d5e6");
+    ChessMove move;
+    ASSERT_EQ(parse_san(generator(), board, "dxe6", move), SanRejection::NONE);
+    EXPECT_EQ(move.special(), ChessMove::ORDINARY);
+    ASSERT_EQ(parse_san(generator(), board, "dxe6 e.p.", move), SanRejection::NONE);
+    EXPECT_EQ(move.special(), ChessMove::EN_PASSANT);
+    std::string san;
+    EXPECT_TRUE(append_san(generator(), board, move, san));
+    EXPECT_EQ(san, "dxe6");
+}
+
+// Two pieces on one square (a FEN whose placement runs past h8 wraps to a1):
+// each move is named after the piece it was generated for, and read back.
+TEST(SanIn, StackedPiecesAreNamedByThePieceThatMoves) {
+    Board board = Board::from_fen("4k3/8/8/8/8/8/8/4K3 w - -");
+    board.bitboards[WHITE_PAWN] |= square_bb(D4);
+    board.bitboards[WHITE_KNIGHT] |= square_bb(D4);
+    board.bitboards[WHITE_ROOK] |= square_bb(A1);
+    board.bitboards[WHITE_QUEEN] |= square_bb(A1);
+    EXPECT_EQ(san_of(board, "d4f5"), "Nf5");
+    EXPECT_EQ(san_of(board, "d4d5"), "d5");
+    EXPECT_EQ(san_of(board, "a1a5"), "Ra5");
+    EXPECT_EQ(san_of(board, "a1c3"), "Qc3");
+    for (const auto& [san, uci] : std::vector<std::pair<const char*, const char*>>{
+             {"Nf5", "d4f5"}, {"d5", "d4d5"}, {"Ra5", "a1a5"}, {"Qc3", "a1c3"}})
+        EXPECT_EQ(parsed(board, san), uci) << san;
+    EXPECT_EQ(parsed(board, "Qa5"), "NO_MATCH");
+    EXPECT_EQ(parsed(board, "Rc3"), "NO_MATCH");
+}
+
 TEST(SanOutRefusal, IllegalMoveLeavesOutAndBoardAlone) {
     Board board = Board::from_fen("4r1k1/8/8/8/8/8/4N3/1N2K3 w - -");
     const Board before = board;

@@ -235,5 +235,7 @@ def test_pgn_argument_types(gen):
         gen.pgn([], 5)
     with pytest.raises(TypeError, match="argument 'headers'"):
         gen.pgn([], {"Event": 5})
+    with pytest.raises(TypeError, match="argument 'headers'"):
+        gen.pgn([], [("Event", "x")])
     assert gen.pgn(("e2e4",), headers=None, fen=None) == gen.pgn(["e2e4"])
     assert isinstance(MoveGenerator().pgn(iter(["e2e4"])), str)
