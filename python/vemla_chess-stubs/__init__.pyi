@@ -7,9 +7,10 @@ failures of the native code raise PanicException, which derives from
 BaseException; catch it by name (it is not listed in __all__).
 """
 
-from collections.abc import Iterable, Mapping
+import os
+from collections.abc import Callable, Iterable, Iterator, Mapping
 from os import PathLike
-from typing import Literal, final
+from typing import Literal, Protocol, final
 
 from _typeshed import WriteableBuffer
 
@@ -191,6 +192,53 @@ class MoveGenerator:
         is given, the other headers, then the moves (move texts) in SAN with
         move numbers, wrapped at 80 columns, and the result. ValueError for an
         illegal move, an unknown result, a bad header or FEN."""
+    def read_pgn(
+        self,
+        source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,
+        keep: Callable[[dict[str, str]], object] | None = None,
+    ) -> _PgnReader:
+        """The games of a PGN source: a path (.gz, .bz2, .xz, .zst by their
+        suffix), a binary file object read with readinto, or a str of PGN
+        text (empty, holding a line feed, or starting with "["). keep(tags),
+        when given, is called before a game's moves are read; a game it
+        refuses is skipped."""
+
+
+class _BinaryReader(Protocol):
+    def readinto(self, buffer: memoryview, /) -> int | None: ...
+
+# Not module attributes: read_pgn() makes them.
+@final
+class _PgnReader(Iterator[_PgnGame]):
+    """The games of a PGN source, from MoveGenerator.read_pgn() (type name PgnReader)."""
+
+    def __iter__(self) -> _PgnReader: ...
+    def __next__(self) -> _PgnGame: ...
+
+@final
+class _PgnGame:
+    """A game read by MoveGenerator.read_pgn() (type name PgnGame)."""
+
+    @property
+    def tags(self) -> dict[str, str]:
+        """The tag pairs, in file order."""
+    @property
+    def moves(self) -> list[str]:
+        """The mainline moves as move texts, up to the first fault."""
+    @property
+    def result(self) -> str:
+        """The result token, else the Result tag, else "*"."""
+    @property
+    def fen(self) -> str | None:
+        """The FEN tag the game starts from, or None."""
+    @property
+    def offset(self) -> int:
+        """The byte offset of the game in the source."""
+    @property
+    def error(self) -> str | None:
+        """None, or what stopped the game: the ply, the move and the position."""
+    def board(self, ply: int | None = None) -> Board:
+        """A new Board at the game's end, or after its first ply moves."""
 
 @final
 class PolyglotBook:

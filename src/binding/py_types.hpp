@@ -18,9 +18,6 @@ PyTypeObject* board_type();
 PyTypeObject* move_generator_type();
 PyTypeObject* book_type();
 
-// The `board` argument of a call, checked to be a Board (not yet borrowed).
-PyBoard* board_arg(PyObject* arg);
-
 // The receiver of a MoveGenerator method, checked (TypeError) but not borrowed.
 PyMoveGenerator* self_generator(PyObject* self);
 
