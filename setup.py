@@ -8,7 +8,6 @@ parallel jobs in CMAKE_BUILD_PARALLEL_LEVEL (default 2).
 """
 
 import os
-import re
 import shlex
 import subprocess
 import sys
@@ -19,15 +18,6 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
-
-
-def project_version() -> str:
-    """The version given to project() in CMakeLists.txt, so both agree."""
-    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
-    match = re.search(r"project\(\s*vemla_chess\s+VERSION\s+([0-9][0-9.]*)", text)
-    if match is None:
-        raise RuntimeError("CMakeLists.txt: no 'project(vemla_chess VERSION ...)'")
-    return match.group(1)
 
 
 class CMakeExtension(Extension):
@@ -67,8 +57,8 @@ class CMakeBuild(build_ext):
         self.copy_file(str(built), self.get_ext_fullpath(ext.name))
 
 
+# The version comes from pyproject.toml, where CMake reads it too.
 setup(
-    version=project_version(),
     # The module is the single extension; the only Python package is the stub
     # package through which type checkers find its signatures.
     ext_modules=[CMakeExtension("vemla_chess")],

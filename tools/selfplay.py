@@ -42,7 +42,8 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from task_pool import TaskFailed, chess_call, open_pool, worker_generator, worker_module  # noqa: E402
+from task_pool import (TaskFailed, chess_call, check_pool_arguments, open_pool,  # noqa: E402
+                       worker_generator, worker_module)
 
 RESULTS = ("checkmate", "stalemate", "insufficient_material", "threefold_repetition", "ply_cap")
 # Games per task: small enough to spread a shard over the workers and report
@@ -253,14 +254,13 @@ def main(argv):
             parser.error(f"--{name.replace('_', '-')} must be at least 1")
     if args.max_plies < 0:
         parser.error("--max-plies must not be negative")
-    if args.jobs is not None and args.jobs < 1:
-        parser.error("--jobs must be at least 1")
-    if args.jobs is not None and args.scheduler not in (None, "local"):
-        parser.error("--jobs applies to this machine; a remote cluster runs on the workers it has")
+    check_pool_arguments(parser, args)
     try:
         import numpy  # noqa: F401  the shards are numpy arrays
     except ImportError:
-        raise SystemExit("selfplay.py needs numpy: apt-get install python3-numpy, or pip install numpy")
+        raise SystemExit(f"selfplay.py needs numpy, which {sys.executable} cannot import: run it with "
+                         "tools/python (Debian's python3; apt-get install python3-numpy), or pip install "
+                         "numpy for this interpreter")
 
     prepare(args.out_dir, dict(seed=args.seed, games=args.games, games_per_shard=args.games_per_shard,
                                max_plies=args.max_plies))
@@ -276,6 +276,12 @@ def main(argv):
     except TaskFailed as error:
         progress.close()
         print(f"self-play failed: {error}", file=sys.stderr)
+        return 1
+    except OSError as error:  # a full disk, say: the shards written before it are complete
+        progress.close()
+        print(f"self-play failed: cannot write to {args.out_dir}: {error.strerror or error}; the shards "
+              "written so far are complete, "
+              "and the same command goes on from them", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         progress.close()

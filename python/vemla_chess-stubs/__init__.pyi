@@ -7,19 +7,24 @@ failures of the native code raise PanicException, which derives from
 BaseException; catch it by name (it is not listed in __all__).
 """
 
-from collections.abc import Iterable, Mapping
+import os
+from collections.abc import Callable, Iterable, Iterator, Mapping
 from os import PathLike
-from typing import Literal, final
+from typing import Literal, Protocol, final
 
 from _typeshed import WriteableBuffer
 
 __all__ = ["Board", "MoveGenerator"]
+
+__version__: str
+"""The package's version, e.g. "0.1.0"."""
 
 class PanicException(BaseException):
     """Raised when the native code of vemla_chess fails internally. Like
     SystemExit, it derives from BaseException, so it passes through ordinary
     `except Exception` handlers. Its single argument is the message."""
 
+_Side = Literal["white", "black"]
 _Outcome = Literal[
     "checkmate",
     "stalemate",
@@ -33,7 +38,11 @@ _Outcome = Literal[
 @final
 class Board:
     """A chess position: twelve piece bitboards, the side to move, castling
-    rights and the en-passant file, with every played move kept for pop()."""
+    rights and the en-passant file, with every played move kept for pop().
+
+    Board() is the starting position; Board(fen) reads four-field FEN. The
+    class cannot be subclassed, and its instances take no attributes.
+    """
 
     # The classes are built by __new__ alone (they have no __init__ of their own).
     def __new__(cls, fen: str = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -") -> Board:
@@ -43,7 +52,8 @@ class Board:
         a bad piece letter or a missing field raises PanicException.
         """
     def fen(self) -> str:
-        """The position as four-field FEN."""
+        """The position as four-field FEN: placement, side to move, castling
+        rights (KQkq order, or -) and en-passant square (or -), without counters."""
     @staticmethod
     def from_full_fen(fen: str) -> Board:
         """Reads the four fields as Board(fen) does, then the half-move clock
@@ -59,18 +69,21 @@ class Board:
     def fullmove_number(self) -> int:
         """The number of the move in progress; grows after every move of Black."""
     def push(self, chess_move: str) -> None:
-        """Plays a move in long algebraic text ("e2e4", "e7e8q").
+        """Plays a move in long algebraic text ("e2e4", "e7e8q"; castling as the
+        king's move, "e1g1"), whoever is to move, and flips the side to move.
 
-        The move is not checked for legality. Text of the wrong length or with
-        an unknown promotion letter raises ValueError; a square off the board
-        or an empty from-square raises PanicException.
+        The move is not checked for legality: use MoveGenerator for legal
+        moves. Text of the wrong length or with an unknown promotion letter
+        raises ValueError; a square off the board or an empty from-square
+        raises PanicException (the note of a malformed square's exception
+        quotes the text). The board is unchanged after any error.
         """
     def pop(self) -> None:
-        """Takes back the last played move; PanicException if there is none."""
+        """Takes back the last played move exactly; PanicException if there is none."""
     def bitboard(self) -> list[list[bool]]:
         """Twelve planes of 64 booleans, white P N B R Q K then black p n b r q k;
         item k of a plane is square k."""
-    def turn(self) -> str:
+    def turn(self) -> _Side:
         """The side to move: "white" or "black"."""
     def reflect(self) -> None:
         """Turns the position into its colour-swapped mirror image; the moves
@@ -128,10 +141,14 @@ class Board:
 class MoveGenerator:
     """Holds the attack tables (4 MiB); build one and reuse it."""
 
-    def __new__(cls) -> MoveGenerator: ...
+    def __new__(cls) -> MoveGenerator:
+        """Builds the magic-bitboard attack tables (about a millisecond)."""
     def __call__(self, board: Board) -> list[str]:
-        """The legal moves of the position in long algebraic text, in a fixed
-        order. The board ends as it started."""
+        """The legal moves of the side to move in long algebraic text, as a new
+        list in a fixed order: king moves (castling king side first), knight
+        moves, pawn moves, rook and queen moves along lines, bishop and queen
+        moves along diagonals; by from-square within each group. Empty after
+        checkmate or stalemate. The board ends as it started."""
     def is_check(self, board: Board) -> bool:
         """Whether the (lowest) king of the side to move is attacked; False
         when that side has no king."""
@@ -175,6 +192,53 @@ class MoveGenerator:
         is given, the other headers, then the moves (move texts) in SAN with
         move numbers, wrapped at 80 columns, and the result. ValueError for an
         illegal move, an unknown result, a bad header or FEN."""
+    def read_pgn(
+        self,
+        source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,
+        keep: Callable[[dict[str, str]], object] | None = None,
+    ) -> _PgnReader:
+        """The games of a PGN source: a path (.gz, .bz2, .xz, .zst by their
+        suffix), a binary file object read with readinto, or a str of PGN
+        text (empty, holding a line feed, or starting with "["). keep(tags),
+        when given, is called before a game's moves are read; a game it
+        refuses is skipped."""
+
+
+class _BinaryReader(Protocol):
+    def readinto(self, buffer: memoryview, /) -> int | None: ...
+
+# Not module attributes: read_pgn() makes them.
+@final
+class _PgnReader(Iterator[_PgnGame]):
+    """The games of a PGN source, from MoveGenerator.read_pgn() (type name PgnReader)."""
+
+    def __iter__(self) -> _PgnReader: ...
+    def __next__(self) -> _PgnGame: ...
+
+@final
+class _PgnGame:
+    """A game read by MoveGenerator.read_pgn() (type name PgnGame)."""
+
+    @property
+    def tags(self) -> dict[str, str]:
+        """The tag pairs, in file order."""
+    @property
+    def moves(self) -> list[str]:
+        """The mainline moves as move texts, up to the first fault."""
+    @property
+    def result(self) -> str:
+        """The result token, else the Result tag, else "*"."""
+    @property
+    def fen(self) -> str | None:
+        """The FEN tag the game starts from, or None."""
+    @property
+    def offset(self) -> int:
+        """The byte offset of the game in the source."""
+    @property
+    def error(self) -> str | None:
+        """None, or what stopped the game: the ply, the move and the position."""
+    def board(self, ply: int | None = None) -> Board:
+        """A new Board at the game's end, or after its first ply moves."""
 
 @final
 class PolyglotBook:

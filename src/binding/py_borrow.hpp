@@ -70,7 +70,9 @@ private:
 //     const std::string text = with_shared(board, [](const Board& b) { return b.fen(); });
 //     return new_ascii(text);
 //
-// fn must not create Python objects; its result is returned by value.
+// fn must not create Python objects; its result is returned by value. The
+// one record held while Python code runs is the PGN reader's, whose position
+// in its source must not be read from again before the game is complete.
 template <typename Record, typename Fn>
 decltype(auto) with_shared(Wrapper<Record>* w, Fn&& fn) {
     const SharedBorrow<Record> borrow(w);

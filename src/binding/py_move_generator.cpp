@@ -2,6 +2,7 @@
 #include "messages.hpp"
 #include "move_generator/queries.hpp"
 #include "move_texts.hpp"
+#include "py_pgn.hpp"
 #include "py_san.hpp"
 #include "py_types.hpp"
 
@@ -146,6 +147,8 @@ PyMethodDef move_generator_methods[] = {
      "gives_check($self, board, chess_move)\n--\n\n"},
     {"push_legal", as_cfunction(move_generator_push_legal), METH_FASTCALL | METH_KEYWORDS,
      "push_legal($self, board, chess_move)\n--\n\n"},
+    {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
+     "read_pgn($self, source, keep=None)\n--\n\n"},
     {"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
      "san($self, board, chess_move)\n--\n\n"},
     {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,

@@ -156,3 +156,26 @@ def test_screenshot_script_renders_a_board(tmp_path):
     subprocess.run([sys.executable, str(script), str(tmp_path / "board.png")], env=env, check=True,
                    capture_output=True, timeout=60)
     assert PIL_Image.open(tmp_path / "board.png").size == (360, 360)
+
+
+@needs_numpy
+def test_pgn_to_numpy(tmp_path):
+    corpus = Path(__file__).resolve().parents[1] / "data" / "pgn" / "corpus.pgn"
+    sample = tmp_path / "sample.pgn.gz"
+    import gzip
+    text = corpus.read_bytes()
+    sample.write_bytes(gzip.compress(text[:text.index(b"[Event", 60_000)]))
+    out = run_example("pgn_to_numpy.py", sample, "--min-elo", "1500", "--save", tmp_path / "a.npz",
+                      cwd=tmp_path)
+    data = np.load(tmp_path / "a.npz")
+    games = [g for g in MoveGenerator().read_pgn(sample)
+             if min(int(g.tags.get("WhiteElo", 0)), int(g.tags.get("BlackElo", 0))) >= 1500]
+    assert f"{len(games)} games" in out and games
+    assert list(data["moves"]) == [m for g in games for m in g.moves]
+    # Spot checks: the first position of each game, and a mid-game one.
+    first = 0
+    for g in games:
+        assert (data["planes"][first] == planes_of(g.board(0).fen())).all()
+        mid = len(g.moves) // 2
+        assert (data["planes"][first + mid] == planes_of(g.board(mid).fen())).all()
+        first += len(g.moves)

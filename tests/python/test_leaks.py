@@ -35,7 +35,18 @@ def calls(board, gen):
     def group(*failing):
         return lambda: [swallow(f, *args, **kwargs)() for f, args, kwargs in failing]
 
+    pgn = ('[Event "a"]\n[FEN "4k3/8/8/8/8/8/8/4KN1N w - - 0 1"]\n\n1. Kd2 Kd7 2. Ng3 *\n\n'
+           '[Event "b ]"]\n\n1. e4 {c} e5 (1... c5) 2. Ke3 *\n\n1. d4 {unfinished')
+
+    def keep_raises(tags):
+        raise KeyError("x")
+
     return {
+        "read_pgn": (lambda: [g.board(1) for g in gen.read_pgn(pgn)], 10_000),
+        "read_pgn errors": (group(
+            (gen.read_pgn, (5,), {}), (gen.read_pgn, ("/nonexistent/x.pgn",), {}),
+            (gen.read_pgn, (pgn,), {"keep": 1}), (lambda: next(gen.read_pgn(pgn, keep=keep_raises)), (), {}),
+            (lambda: list(gen.read_pgn(pgn))[0].board(9), (), {})), 5_000),
         "Board": (lambda: Board(START), 100_000),
         "fen": (board.fen, 200_000),
         "push/pop": (lambda: (board.push("g8f6"), board.pop()), 200_000),
