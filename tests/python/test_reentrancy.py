@@ -70,6 +70,22 @@ def test_every_class_is_closed(name):
     assert ("__call__" in vars(cls)) == (name == "MoveGenerator")
 
 
+def test_classes_without_a_constructor_are_closed():
+    # The PGN reader and its games are made only by read_pgn(): Python code
+    # can neither make one nor change or extend their classes.
+    reader = MoveGenerator().read_pgn("1. e4 *\n")
+    game = next(reader)
+    for cls in (type(reader), type(game)):
+        assert cls.__module__ == "builtins"
+        with pytest.raises(TypeError, match="cannot create"):
+            cls()
+        with pytest.raises(TypeError, match="immutable"):
+            cls.extra = 1
+        with pytest.raises(TypeError, match="not an acceptable base type"):
+            type("Sub", (cls,), {})
+    assert game.moves == ["e2e4"] and iter(reader) is reader
+
+
 def test_replaced_new_cannot_reach_an_unbuilt_record():
     # Once a segfault in the generator's table lookup: run where a crash
     # cannot take the test run with it.
