@@ -1,5 +1,7 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include "move_generator/policy.hpp"
 #include "move_texts.hpp"
+#include "py_buffer.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -13,6 +15,14 @@ constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0};
 constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1};
 constexpr Params IS_CHECK_PARAMS{"MoveGenerator", "is_check", CALL_NAMES, 1};
 constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", CALL_NAMES, 1};
+constexpr const char* INDICES_NAMES[] = {"board", "scheme"};
+constexpr const char* MASK_NAMES[] = {"board", "out", "scheme"};
+constexpr const char* INDEX_NAMES[] = {"board", "move", "scheme"};
+constexpr const char* MOVE_NAMES[] = {"board", "index", "scheme"};
+constexpr Params INDICES_PARAMS{"MoveGenerator", "policy_indices", INDICES_NAMES, 1};
+constexpr Params MASK_PARAMS{"MoveGenerator", "policy_mask_into", MASK_NAMES, 2};
+constexpr Params INDEX_PARAMS{"MoveGenerator", "policy_index", INDEX_NAMES, 2};
+constexpr Params MOVE_PARAMS{"MoveGenerator", "policy_move", MOVE_NAMES, 2};
 
 PyMoveGenerator* self_generator(PyObject* self) {
     return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
@@ -84,6 +94,88 @@ PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize
     });
 }
 
+PolicyScheme scheme_arg(PyObject* arg) {
+    return arg ? policy_scheme_from_str(utf8_arg(arg, "scheme")) : PolicyScheme::LC0;
+}
+
+// The legal moves in generator order, each given its index in scheme.
+struct PolicyIndices {
+    std::array<std::int16_t, MAX_CANDIDATES> index;
+    int size = 0;
+};
+
+void legal_policy_indices(PyObject* self, PyBoard* board, PolicyScheme scheme, PolicyIndices& out) {
+    MoveList moves;
+    Colour mover = WHITE;
+    with_shared(self_generator(self), [&](const MoveGenerator& g) {
+        with_exclusive(board, [&](Board& b) {
+            g.generate(b, moves);
+            mover = b.side_to_move();
+        });
+    });
+    for (const ChessMove move : moves)
+        out.index[static_cast<std::size_t>(out.size++)] = static_cast<std::int16_t>(policy_index(move, mover, scheme));
+}
+
+PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(INDICES_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const PolicyScheme scheme = scheme_arg(argv[1]);
+        PolicyIndices indices;
+        legal_policy_indices(self, board, scheme, indices);
+        ListItems items(static_cast<std::size_t>(indices.size));
+        for (int i = 0; i < indices.size; ++i) items.add(PyLong_FromLong(indices.index[static_cast<std::size_t>(i)]));
+        return items.into_list();
+    });
+}
+
+// Every argument is converted (the buffer's exporter may run Python code)
+// before the board is read; the buffer is written only once the moves are known.
+PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(MASK_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const PolicyScheme scheme = scheme_arg(argv[2]);
+        const OutBuffer out(argv[1], "out", static_cast<std::size_t>(policy_size(scheme)));
+        PolicyIndices indices;
+        legal_policy_indices(self, board, scheme, indices);
+        std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
+        for (int i = 0; i < indices.size; ++i) out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
+        return new_none();
+    });
+}
+
+PyObject* move_generator_policy_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(INDEX_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const std::string_view text = utf8_arg(argv[1], "move");
+        const PolicyScheme scheme = scheme_arg(argv[2]);
+        const int index = with_shared(board, [&](const Board& b) { return policy_index_of_text(b, text, scheme); });
+        return new_int(index);
+    });
+}
+
+PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(MOVE_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const long long index = int_arg(argv[1], "index");
+        const PolicyScheme scheme = scheme_arg(argv[2]);
+        check_policy_index(index, scheme);
+        const std::string text =
+            with_shared(board, [&](const Board& b) { return policy_text(b, static_cast<int>(index), scheme); });
+        return new_ascii(text);
+    });
+}
+
 void move_generator_dealloc(PyObject* self) { dealloc_wrapper<MoveGenerator>(self); }
 
 PyMethodDef move_generator_methods[] = {
@@ -91,6 +183,19 @@ PyMethodDef move_generator_methods[] = {
      "is_check($self, board)\n--\n\n"},
     {"outcome", as_cfunction(move_generator_outcome), METH_FASTCALL | METH_KEYWORDS,
      "outcome($self, board)\n--\n\n"},
+    {"policy_indices", as_cfunction(move_generator_policy_indices), METH_FASTCALL | METH_KEYWORDS,
+     "policy_indices($self, board, scheme='lc0')\n--\n\n"
+     "The policy index of every legal move, in the order the generator lists them."},
+    {"policy_mask_into", as_cfunction(move_generator_policy_mask_into), METH_FASTCALL | METH_KEYWORDS,
+     "policy_mask_into($self, board, out, scheme='lc0')\n--\n\n"
+     "Writes 1 at the policy index of every legal move and 0 elsewhere into a writable buffer of\n"
+     "the scheme's size (1858 for lc0, 4672 for alphazero) of one-byte items."},
+    {"policy_index", as_cfunction(move_generator_policy_index), METH_FASTCALL | METH_KEYWORDS,
+     "policy_index($self, board, move, scheme='lc0')\n--\n\n"
+     "The policy index of one move text for the board's side to move."},
+    {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
+     "policy_move($self, board, index, scheme='lc0')\n--\n\n"
+     "The move text a policy index stands for on the board."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
