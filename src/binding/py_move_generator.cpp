@@ -1,5 +1,6 @@
 // The Python class MoveGenerator: built once, called with a Board.
 #include "move_generator/policy.hpp"
+#include "move_generator/position_record.hpp"
 #include "move_texts.hpp"
 #include "py_buffer.hpp"
 #include "py_types.hpp"
@@ -23,6 +24,8 @@ constexpr Params INDICES_PARAMS{"MoveGenerator", "policy_indices", INDICES_NAMES
 constexpr Params MASK_PARAMS{"MoveGenerator", "policy_mask_into", MASK_NAMES, 2};
 constexpr Params INDEX_PARAMS{"MoveGenerator", "policy_index", INDEX_NAMES, 2};
 constexpr Params MOVE_PARAMS{"MoveGenerator", "policy_move", MOVE_NAMES, 2};
+constexpr const char* ENCODE_NAMES[] = {"board", "moves", "out", "result"};
+constexpr Params ENCODE_PARAMS{"MoveGenerator", "encode_game", ENCODE_NAMES, 3};
 
 PyMoveGenerator* self_generator(PyObject* self) {
     return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
@@ -176,6 +179,45 @@ PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_s
     });
 }
 
+// The codes of a list or tuple of move texts; text that is not a move gets a
+// code no legal move has, so that the game stops there.
+std::vector<ChessMove> move_codes_arg(PyObject* arg, const char* name) {
+    if (!PyList_Check(arg) && !PyTuple_Check(arg))
+        raise_argument_error(name, "expected a list or tuple of str, got '" + type_name(arg) + "' object");
+    const Ref items = Ref::steal(PySequence_Fast(arg, name));
+    if (!items) throw PyErrAlreadySet{};
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    std::vector<ChessMove> codes(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const std::string_view text = utf8_arg(PySequence_Fast_GET_ITEM(items.get(), i), name);
+        ChessMove& code = codes[static_cast<std::size_t>(i)];
+        if (ChessMove::parse(text, code) != ChessMove::Rejection::NONE) code = ChessMove{0xFFFF};
+    }
+    return codes;
+}
+
+// Converts every argument, then plays the game on the board under one
+// exclusive borrow, writing the records straight into the buffer.
+PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(ENCODE_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const std::vector<ChessMove> moves = move_codes_arg(argv[1], "moves");
+        const long long result = argv[3] ? int_arg(argv[3], "result") : 0;
+        if (result < -1 || result > 1) raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
+        const OutBuffer out(argv[2], "out", moves.size() * sizeof(PositionRecord));
+        GameFrame frame;
+        frame.white_result = static_cast<int>(result);
+        const std::size_t written = with_shared(self_generator(self), [&](const MoveGenerator& g) {
+            return with_exclusive(board, [&](Board& b) {
+                return encode_game(g, b, moves.data(), moves.size(), frame, out.data());
+            });
+        });
+        return new_int(static_cast<long>(written));
+    });
+}
+
 void move_generator_dealloc(PyObject* self) { dealloc_wrapper<MoveGenerator>(self); }
 
 PyMethodDef move_generator_methods[] = {
@@ -193,6 +235,11 @@ PyMethodDef move_generator_methods[] = {
     {"policy_index", as_cfunction(move_generator_policy_index), METH_FASTCALL | METH_KEYWORDS,
      "policy_index($self, board, move, scheme='lc0')\n--\n\n"
      "The policy index of one move text for the board's side to move."},
+    {"encode_game", as_cfunction(move_generator_encode_game), METH_FASTCALL | METH_KEYWORDS,
+     "encode_game($self, board, moves, out, result=0)\n--\n\n"
+     "Plays the moves on the board, writing a 128-byte training record of each position before\n"
+     "its move into out (len(moves) * 128 one-byte items); result is White's (1, 0, -1). Stops\n"
+     "at the first move that is not legal; returns the number of records written."},
     {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
      "policy_move($self, board, index, scheme='lc0')\n--\n\n"
      "The move text a policy index stands for on the board."},
