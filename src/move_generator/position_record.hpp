@@ -26,7 +26,9 @@ struct PositionRecord {
     std::int8_t en_passant;         // the square a pawn may capture on en passant, -1 for none
     std::int8_t result;             // the game's result for the side to move: 1 win, 0 draw, -1 loss
     std::uint8_t repetitions;       // how often this position has occurred in the game, itself included
-    std::uint8_t reserved[15];      // zero
+    std::uint8_t reserved0[3];      // zero
+    std::uint32_t game;             // zero here: left for the caller's game number
+    std::uint8_t reserved[8];       // zero
 };
 static_assert(sizeof(PositionRecord) == 128);
 
