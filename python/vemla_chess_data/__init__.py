@@ -1,0 +1,163 @@
+"""Reading vemla_chess datasets: shards of memory-mapped numpy records.
+
+    import vemla_chess_data
+    data = vemla_chess_data.open_dataset("data/")
+    for batch in data.batches(1024, seed=0):
+        batch["pieces"]            # (1024, 12) uint64 piece bitboards
+        batch["policy_lc0"]        # (1024,) the move played, as lc0 indices
+        batch["result"]            # (1024,) +1 / 0 / -1 for the side to move
+
+A dataset folder (written by `vemla-dataset`, tools/dataset.py) holds
+index.json and one folder per shard with positions.npy (one 128-byte record
+per position, fields in records.POSITION_FIELDS) and games.npy (one row per
+game: source, byte offset, ratings, result, termination, time control, start
+FEN, players, event). Both open with numpy alone: np.load(path, mmap_mode="r").
+
+numpy is imported when a dataset is opened, not with this package.
+"""
+
+import json
+import os
+
+from .records import GAMES_FILE, INDEX, POSITIONS_FILE, POSITION_FIELDS, position_dtype  # noqa: F401
+
+__all__ = ["Dataset", "open_dataset", "planes", "PLANES"]
+
+
+class Dataset:
+    """A dataset folder's shards, memory-mapped on first use."""
+
+    def __init__(self, path):
+        self.path = path
+        with open(os.path.join(path, INDEX)) as f:
+            self.index = json.load(f)
+        self.names = sorted(self.index["shards"])
+        self.sizes = [self.index["shards"][name]["positions"] for name in self.names]
+        self._positions, self._games = {}, {}
+
+    def __len__(self):
+        return sum(self.sizes)
+
+    @property
+    def sources(self):
+        return [s["path"] for s in self.index["sources"]]
+
+    def positions(self, shard):
+        """The position records of shard number `shard` (a read-only memory map)."""
+        import numpy as np
+
+        if shard not in self._positions:
+            self._positions[shard] = np.load(os.path.join(self.path, self.names[shard], POSITIONS_FILE),
+                                             mmap_mode="r")
+        return self._positions[shard]
+
+    def games(self, shard):
+        """The games table of shard number `shard`."""
+        import numpy as np
+
+        if shard not in self._games:
+            self._games[shard] = np.load(os.path.join(self.path, self.names[shard], GAMES_FILE), mmap_mode="r")
+        return self._games[shard]
+
+    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False):
+        """Yields dicts {column: array} of batch_size positions (the last one
+        may be smaller unless drop_last).
+
+        With a seed, the order is shuffled: the shards in a seeded order,
+        then the positions of `mix` shards at a time in a seeded order, read
+        through the memory maps. Without one, positions come in file order.
+        `columns` picks fields of the records (default: all but the reserved ones);
+        "shard" is added, so that (shard, game) names a game."""
+        import numpy as np
+
+        names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] if columns is None else columns
+        rng = np.random.default_rng(seed) if seed is not None else None
+        order = rng.permutation(len(self.names)) if rng is not None else np.arange(len(self.names))
+        pending = []  # (shard, rows) still to hand out
+        carry = None
+        for start in range(0, len(order), mix):
+            group = [int(s) for s in order[start:start + mix]]
+            shard_of = np.concatenate([np.full(self.sizes[s], s, dtype=np.int32) for s in group]) \
+                if group else np.zeros(0, np.int32)
+            row_of = np.concatenate([np.arange(self.sizes[s], dtype=np.int64) for s in group]) \
+                if group else np.zeros(0, np.int64)
+            if rng is not None:
+                permutation = rng.permutation(len(row_of))
+                shard_of, row_of = shard_of[permutation], row_of[permutation]
+            if carry is not None:
+                shard_of, row_of = np.concatenate([carry[0], shard_of]), np.concatenate([carry[1], row_of])
+            full = len(row_of) - len(row_of) % batch_size
+            for first in range(0, full, batch_size):
+                yield self._gather(shard_of[first:first + batch_size], row_of[first:first + batch_size], names)
+            carry = (shard_of[full:], row_of[full:])
+        del pending
+        if carry is not None and len(carry[1]) and not drop_last:
+            yield self._gather(carry[0], carry[1], names)
+
+    def _gather(self, shard_of, row_of, names):
+        import numpy as np
+
+        out = {name: np.empty((len(row_of),) + position_dtype()[name].shape, position_dtype()[name].base)
+               for name in names}
+        for shard in np.unique(shard_of):
+            where = np.flatnonzero(shard_of == shard)
+            rows = row_of[where]
+            # Sorted reads touch each page of the map once.
+            order = np.argsort(rows, kind="stable")
+            records = self.positions(int(shard))[rows[order]]
+            for name in names:
+                out[name][where[order]] = records[name]
+        out["shard"] = shard_of.astype(np.int32)
+        return out
+
+
+def open_dataset(path):
+    """The dataset in folder `path`."""
+    return Dataset(path)
+
+
+# The input planes that `planes` builds, in order.
+PLANES = ["P", "N", "B", "R", "Q", "K", "p", "n", "b", "r", "q", "k",
+          "white_to_move", "castling_K", "castling_Q", "castling_k", "castling_q",
+          "en_passant", "halfmove_clock", "repetitions"]
+
+
+def planes(batch, view="board", dtype="float32"):
+    """Input planes (N, 20, 8, 8) of a batch (a dict with the record fields),
+    [plane][rank][file], rank 1 first.
+
+    view="board": as the board stands. view="mover": from the side to move,
+    so Black's positions are mirrored by rank and their colours swapped (the
+    mover's pieces in planes 0-5, its castling rights in 13-14, the others'
+    in 15-16). Planes 0-11 pieces; 12 one where White is to move; 13-16 ones
+    for each castling right; 17 a one on the en-passant target square; 18 the
+    half-move clock / 100; 19 the repetitions before this one (0, 1, 2+ as
+    0, 0.5, 1)."""
+    import numpy as np
+
+    pieces = np.ascontiguousarray(batch["pieces"], dtype="<u8")
+    n = len(pieces)
+    bits = np.unpackbits(pieces.view(np.uint8).reshape(n, 12, 8), axis=2, bitorder="little")
+    board_planes = bits.reshape(n, 12, 8, 8).astype(dtype)  # byte r of a word is rank r, bit f is file f
+    out = np.zeros((n, len(PLANES), 8, 8), dtype=dtype)
+    out[:, :12] = board_planes
+    castling = np.asarray(batch["castling"])
+    rights = np.stack([(castling >> k) & 1 for k in range(4)], axis=1).astype(dtype)
+    white = np.asarray(batch["white_to_move"]).astype(bool)
+    ep = np.asarray(batch["en_passant"]).astype(np.int64)
+    out[:, 12] = white[:, None, None]
+    out[:, 13:17] = rights[:, :, None, None]
+    has_ep = ep >= 0
+    out[np.flatnonzero(has_ep), 17, ep[has_ep] // 8, ep[has_ep] % 8] = 1
+    out[:, 18] = (np.asarray(batch["halfmove_clock"]) / 100.0)[:, None, None]
+    out[:, 19] = (np.minimum(np.asarray(batch["repetitions"]).astype(np.int64) - 1, 2) / 2.0)[:, None, None]
+    if view == "mover":
+        black = np.flatnonzero(~white)
+        flipped = out[black]
+        flipped = flipped[:, :, ::-1, :]
+        flipped[:, :12] = np.concatenate([flipped[:, 6:12], flipped[:, 0:6]], axis=1)
+        flipped[:, 13:17] = np.concatenate([flipped[:, 15:17], flipped[:, 13:15]], axis=1)
+        out[black] = flipped
+    elif view != "board":
+        raise ValueError(f'view must be "board" or "mover", not {view!r}')
+    return out
