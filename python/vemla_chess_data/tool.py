@@ -47,6 +47,16 @@ def selfplay_plan(out_dir, settings, games):
     return plan
 
 
+def selfplay_plan_of(out_dir, settings, games, report):
+    """The plan for at least `games` games: a dataset that holds more keeps them."""
+    def plan_of(index):
+        index["settings_games"] = planned = max(games, index.get("settings_games", 0))
+        if planned > games:
+            report(f"{out_dir} already holds {planned} games; keeping them all")
+        return selfplay_plan(out_dir, settings, planned)
+    return plan_of
+
+
 def expand_inputs(inputs):
     """Paths, globs and folders to a sorted list of PGN files, each once, in the order given."""
     found = []
@@ -155,7 +165,7 @@ def check_existing(out_dir, index, plan, report):
         found = os.path.isdir(os.path.join(out_dir, name))
         if entry is not None and entry.get("task") != task:
             # A self-play shard that held fewer games before the dataset grew.
-            problem = "was made for fewer games; rebuilding it"
+            problem = "was made for fewer games"
         elif entry is None and found:
             entry = shards.shard_manifest(out_dir, name)
             problem = "has no readable record of its files" if entry is None else None
@@ -354,11 +364,7 @@ def run(parser, args, prog):
         settings = dict(seed=args.seed, games_per_shard=args.games_per_shard, max_plies=args.max_plies)
         source_list = [{"path": "selfplay"}]
 
-        def plan_of(index):
-            index["settings_games"] = games = max(args.games, index.get("settings_games", 0))
-            if games > args.games:
-                report(f"{out_dir} already holds {games} games; keeping them all")
-            return selfplay_plan(out_dir, settings, games)
+        plan_of = selfplay_plan_of(out_dir, settings, args.games, report)
     else:
         filters = dict(min_elo=args.min_elo, elo_of=args.elo_of, time_classes=args.time_control,
                        tag_equals=args.tag, tag_contains=args.tag_contains, skip_plies=args.skip_plies,
