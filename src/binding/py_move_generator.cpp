@@ -3,6 +3,7 @@
 #include "move_generator/position_record.hpp"
 #include "move_texts.hpp"
 #include "py_buffer.hpp"
+#include "py_pgn.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -225,6 +226,8 @@ PyMethodDef move_generator_methods[] = {
      "is_check($self, board)\n--\n\n"},
     {"outcome", as_cfunction(move_generator_outcome), METH_FASTCALL | METH_KEYWORDS,
      "outcome($self, board)\n--\n\n"},
+    {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
+     "read_pgn($self, source, keep=None)\n--\n\n"},
     {"policy_indices", as_cfunction(move_generator_policy_indices), METH_FASTCALL | METH_KEYWORDS,
      "policy_indices($self, board, scheme='lc0')\n--\n\n"
      "The policy index of every legal move, in the order the generator lists them."},

@@ -1,0 +1,484 @@
+// generator.read_pgn(source, keep=None): the core PGN reader behind a Python
+// iterator of games. The source is opened here (decompressors are Python file
+// objects), its bytes are read with readinto straight into the reader's
+// buffer, and the parse loop is native.
+#include "py_pgn.hpp"
+
+#include <structmember.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "move_texts.hpp"
+#include "pgn/game.hpp"
+
+namespace vemla::py {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// PgnGame: one game, its fields plain Python objects made once.
+
+struct PyPgnGame {
+    PyObject_HEAD
+    PyObject* tags;    // dict, file order
+    PyObject* moves;   // list of move texts
+    PyObject* result;  // str
+    PyObject* fen;     // str or None
+    PyObject* offset;  // int
+    PyObject* error;   // str or None
+};
+
+PyTypeObject* game_type_object = nullptr;
+PyTypeObject* reader_type_object = nullptr;
+
+constexpr const char* BOARD_NAMES[] = {"ply"};
+constexpr Params BOARD_PARAMS{"PgnGame", "board", BOARD_NAMES, 0};
+
+// The Board after the first ply moves of the game (all of them by default).
+PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(BOARD_PARAMS, args, nargs, kwnames);
+        auto* game = reinterpret_cast<PyPgnGame*>(self);
+        const Py_ssize_t count = PyList_GET_SIZE(game->moves);
+        Py_ssize_t ply = count;
+        if (argv[0] && argv[0] != Py_None) {
+            const long long given = int_arg(argv[0], "ply");
+            if (given < 0 || given > count)
+                raise(PyExc_IndexError, "ply " + std::to_string(given) + " is out of range: the game has " +
+                                            std::to_string(count) + " moves");
+            ply = static_cast<Py_ssize_t>(given);
+        }
+        Board board = Board::from_fen(game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen"));
+        for (Py_ssize_t i = 0; i < ply; ++i)
+            board.push_move(ChessMove::from_str(utf8_arg(PyList_GET_ITEM(game->moves, i), "moves")));
+        PyTypeObject* type = board_type();
+        if (!type) throw PyErrAlreadySet{};
+        return new_wrapper(type, std::move(board));
+    });
+}
+
+PyObject* game_repr(PyObject* self) {
+    auto* game = reinterpret_cast<PyPgnGame*>(self);
+    return PyUnicode_FromFormat("<PgnGame at byte %S: %zd moves, result %R, error %R>", game->offset,
+                                PyList_GET_SIZE(game->moves), game->result, game->error);
+}
+
+void game_dealloc(PyObject* self) {
+    auto* game = reinterpret_cast<PyPgnGame*>(self);
+    Py_XDECREF(game->tags);
+    Py_XDECREF(game->moves);
+    Py_XDECREF(game->result);
+    Py_XDECREF(game->fen);
+    Py_XDECREF(game->offset);
+    Py_XDECREF(game->error);
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DECREF(type);
+}
+
+PyMemberDef game_members[] = {
+    {"tags", T_OBJECT_EX, offsetof(PyPgnGame, tags), READONLY, "The tag pairs, a dict in file order."},
+    {"moves", T_OBJECT_EX, offsetof(PyPgnGame, moves), READONLY,
+     "The mainline moves as move texts, up to the first fault."},
+    {"result", T_OBJECT_EX, offsetof(PyPgnGame, result), READONLY,
+     "The result token, else the Result tag, else \"*\"."},
+    {"fen", T_OBJECT_EX, offsetof(PyPgnGame, fen), READONLY, "The FEN tag the game starts from, or None."},
+    {"offset", T_OBJECT_EX, offsetof(PyPgnGame, offset), READONLY, "The byte offset of the game in the source."},
+    {"error", T_OBJECT_EX, offsetof(PyPgnGame, error), READONLY,
+     "None, or what stopped the game: the ply, the move and the position."},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyMethodDef game_methods[] = {
+    {"board", as_cfunction(game_board), METH_FASTCALL | METH_KEYWORDS, "board($self, ply=None)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot game_slots[] = {
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_doc, const_cast<char*>("A game read by MoveGenerator.read_pgn().")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(game_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(game_repr)},
+    {Py_tp_members, game_members},
+    {Py_tp_methods, game_methods},
+    {0, nullptr},
+};
+
+PyType_Spec game_spec = {
+    .name = "builtins.PgnGame",
+    .basicsize = sizeof(PyPgnGame),
+    .itemsize = 0,
+    // No tp_new: games are made only by the reader, complete.
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = game_slots,
+};
+
+PyTypeObject* game_type() {
+    if (!game_type_object) game_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&game_spec));
+    return game_type_object;
+}
+
+// ---------------------------------------------------------------------------
+// Python objects for the parts of a game.
+
+// A str from UTF-8 text; bytes that are not UTF-8 (files written in Latin-1)
+// become U+FFFD rather than losing the game.
+PyObject* new_text(std::string_view text) {
+    bool ascii = true;
+    for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return new_ascii(text);
+    PyObject* str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (!str) throw PyErrAlreadySet{};
+    return str;
+}
+
+// Tag names repeat from game to game: each is made once and shared. The
+// cache is bounded, so a file of ever new names cannot grow it without end.
+class NameCache {
+public:
+    PyObject* get(std::string_view name) {
+        for (const Entry& entry : entries_)
+            if (entry.name == name) return Py_NewRef(entry.str);
+        PyObject* str = new_text(name);
+        if (entries_.size() < MAX_ENTRIES) {
+            PyUnicode_InternInPlace(&str);
+            entries_.push_back(Entry{std::string(name), Py_NewRef(str)});
+        }
+        return str;
+    }
+
+private:
+    static constexpr std::size_t MAX_ENTRIES = 64;
+    struct Entry {
+        std::string name;
+        PyObject* str;  // kept until the process ends, like the move texts
+    };
+    std::vector<Entry> entries_;
+};
+NameCache tag_names;
+// The four results, and "?", the commonest tag value.
+NameCache common_values;
+
+PyObject* new_value(std::string_view value) {
+    if (value == "?" || pgn::is_result(value)) return common_values.get(value);
+    return new_text(value);
+}
+
+PyObject* new_tags(const pgn::PgnGame& game) {
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) throw PyErrAlreadySet{};
+    for (std::size_t i = 0; i < game.tags.size(); ++i) {
+        const Ref name = Ref::steal(tag_names.get(game.tag_name(i)));
+        const Ref value = Ref::steal(new_value(game.tag_value(i)));
+        if (PyDict_SetItem(dict.get(), name.get(), value.get()) < 0) throw PyErrAlreadySet{};
+    }
+    return dict.release();
+}
+
+PyObject* new_moves(const std::vector<ChessMove>& moves) {
+    const ChessMove* begin = moves.data();
+    prepare_move_texts(begin, begin + moves.size());
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(moves.size()));
+    if (!list) throw PyErrAlreadySet{};
+    for (std::size_t i = 0; i < moves.size(); ++i)
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), prepared_move_text(moves[i]));
+    return list;
+}
+
+// ---------------------------------------------------------------------------
+// The iterator.
+
+struct PgnSource {
+    Ref generator;   // the MoveGenerator object whose tables the reader uses
+    Ref keep;        // callable or NULL
+    Ref file;        // a binary file object read with readinto, or NULL
+    bool owns_file = false;  // opened by read_pgn: closed when the games run out
+    Ref text;        // a str source, kept alive while its UTF-8 is read
+    std::string_view data;
+    std::size_t at = 0;
+    std::unique_ptr<pgn::GameReader> reader;
+    pgn::PgnGame game;
+    pgn::PlayedGame played;
+    bool done = false;
+    bool broken = false;  // the source failed in the middle of a read
+};
+using PyPgnReader = Wrapper<PgnSource>;
+
+PyObject* readinto_name = nullptr;
+PyObject* release_name = nullptr;
+
+PyObject* interned(PyObject*& slot, const char* text) {
+    if (!slot) slot = PyUnicode_InternFromString(text);
+    if (!slot) throw PyErrAlreadySet{};
+    return slot;
+}
+
+// file.readinto(memoryview of dst): the bytes go straight into the reader's
+// buffer. The view is released before returning, so the file object cannot
+// keep a way to write there afterwards.
+std::size_t read_into(PyObject* file, char* dst, std::size_t capacity) {
+    const Ref view = Ref::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
+    if (!view) throw PyErrAlreadySet{};
+    const Ref count = Ref::steal(PyObject_CallMethodOneArg(file, interned(readinto_name, "readinto"), view.get()));
+    const Ref released = Ref::steal(PyObject_CallMethodNoArgs(view.get(), interned(release_name, "release")));
+    if (!count || !released) throw PyErrAlreadySet{};
+    if (count.get() == Py_None)
+        raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned None (a non-blocking stream with no data)");
+    const Py_ssize_t n = PyLong_AsSsize_t(count.get());
+    if (n == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+    if (n < 0 || static_cast<std::size_t>(n) > capacity)
+        raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned " + std::to_string(n) +
+                                    " for a buffer of " + std::to_string(capacity) + " bytes");
+    return static_cast<std::size_t>(n);
+}
+
+void close_source(PgnSource& source) {
+    if (!source.owns_file) return;
+    source.owns_file = false;
+    const Ref file = std::move(source.file);
+    const Ref closed = Ref::steal(PyObject_CallMethod(file.get(), "close", nullptr));
+    if (!closed) throw PyErrAlreadySet{};
+}
+
+PyPgnReader* self_reader(PyObject* self) {
+    return receiver<PgnSource>(self, reader_type_object, "PgnReader");
+}
+
+// The next game the keep filter accepts, or NULL (no exception) at the end.
+PyObject* reader_next(PyObject* self) {
+    return call([&]() -> PyObject* {
+        PyPgnReader* wrapper = self_reader(self);
+        const ExclusiveBorrow<PgnSource> source(wrapper);
+        if (source->done) return nullptr;
+        if (source->broken)
+            raise(PyExc_RuntimeError, "read_pgn(): the source failed during an earlier read; no more games");
+        const SharedBorrow<MoveGenerator> generator(reinterpret_cast<PyMoveGenerator*>(source->generator.get()));
+        pgn::GameReader& reader = *source->reader;
+        pgn::PgnGame& game = source->game;
+        pgn::PlayedGame& played = source->played;
+        // Exceptions from the source leave the reader in the middle of a token.
+        const auto guarded = [&](auto&& step) {
+            try {
+                return step();
+            } catch (...) {
+                source->broken = true;
+                throw;
+            }
+        };
+        for (;;) {
+            if (!guarded([&] { return reader.next_tags(game); })) {
+                source->done = true;
+                close_source(*source);
+                return nullptr;
+            }
+            Ref tags = Ref::steal(new_tags(game));
+            bool keep = true;
+            if (source->keep) {
+                const Ref answer = Ref::steal(PyObject_CallOneArg(source->keep.get(), tags.get()));
+                if (!answer) throw PyErrAlreadySet{};
+                const int truth = PyObject_IsTrue(answer.get());
+                if (truth < 0) throw PyErrAlreadySet{};
+                keep = truth != 0;
+            }
+            guarded([&] { reader.finish(game, played, keep); });
+            if (!keep) continue;
+
+            Ref moves = Ref::steal(new_moves(played.moves));
+            bool found = false;
+            const std::string_view result_tag = game.find_tag("Result", found);
+            Ref result = Ref::steal(new_value(!game.result.empty() ? std::string_view(game.result)
+                                              : found                ? result_tag
+                                                                     : std::string_view("*")));
+            Ref fen = played.has_fen ? Ref::steal(new_text(played.fen)) : Ref::incref(Py_None);
+            Ref offset = Ref::steal(PyLong_FromUnsignedLongLong(game.offset));
+            if (!offset) throw PyErrAlreadySet{};
+            Ref error = played.error.empty() ? Ref::incref(Py_None) : Ref::steal(new_text(played.error));
+            PyTypeObject* type = game_type();
+            if (!type) throw PyErrAlreadySet{};
+            PyObject* object = PyType_GenericAlloc(type, 0);
+            if (!object) throw PyErrAlreadySet{};
+            auto* item = reinterpret_cast<PyPgnGame*>(object);
+            item->tags = tags.release();
+            item->moves = moves.release();
+            item->result = result.release();
+            item->fen = fen.release();
+            item->offset = offset.release();
+            item->error = error.release();
+            return object;
+        }
+    });
+}
+
+void reader_dealloc(PyObject* self) { dealloc_wrapper<PgnSource>(self); }
+
+PyType_Slot reader_slots[] = {
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_doc, const_cast<char*>("The games of a PGN source, from MoveGenerator.read_pgn().")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(reader_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(reader_next)},
+    {0, nullptr},
+};
+
+PyType_Spec reader_spec = {
+    .name = "builtins.PgnReader",
+    .basicsize = sizeof(PyPgnReader),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = reader_slots,
+};
+
+PyTypeObject* reader_type() {
+    if (!reader_type_object)
+        reader_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&reader_spec));
+    return reader_type_object;
+}
+
+// ---------------------------------------------------------------------------
+// Opening the source.
+
+// A str is PGN text when it is empty, holds a line feed, or starts (after
+// blanks and a byte-order mark) with a tag pair; any other str is a path.
+bool is_pgn_text(std::string_view text) {
+    if (text.empty() || text.find('\n') != std::string_view::npos) return true;
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    return first != std::string_view::npos && text[first] == '[';
+}
+
+bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
+    if (text.size() < suffix.size()) return false;
+    text.remove_prefix(text.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i]) return false;
+    }
+    return true;
+}
+
+// module.open(path, "rb").
+PyObject* open_with(const char* module_name, PyObject* path) {
+    const Ref module = Ref::steal(PyImport_ImportModule(module_name));
+    if (!module) throw PyErrAlreadySet{};
+    PyObject* file = PyObject_CallMethod(module.get(), "open", "Os", path, "rb");
+    if (!file) throw PyErrAlreadySet{};
+    return file;
+}
+
+// Opens a path (str or bytes, from os.fspath) by its suffix: .gz, .bz2 and .xz
+// with the standard library, .zst with zstandard where it can be imported,
+// anything else as a plain binary file.
+PyObject* open_path(PyObject* path) {
+    std::string_view name;
+    if (PyBytes_Check(path)) {
+        name = {PyBytes_AS_STRING(path), static_cast<std::size_t>(PyBytes_GET_SIZE(path))};
+    } else {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(path, &size);
+        if (!utf8) throw PyErrAlreadySet{};
+        name = {utf8, static_cast<std::size_t>(size)};
+    }
+    if (ends_with_ignoring_case(name, ".gz")) return open_with("gzip", path);
+    if (ends_with_ignoring_case(name, ".bz2")) return open_with("bz2", path);
+    if (ends_with_ignoring_case(name, ".xz")) return open_with("lzma", path);
+    if (ends_with_ignoring_case(name, ".zst")) {
+        Ref module = Ref::steal(PyImport_ImportModule("zstandard"));
+        if (!module) {
+            if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw PyErrAlreadySet{};
+            PyObject *type, *value, *traceback;
+            PyErr_Fetch(&type, &value, &traceback);
+            PyErr_NormalizeException(&type, &value, &traceback);
+            Ref cause = Ref::steal(value);
+            Py_XDECREF(type);
+            Py_XDECREF(traceback);
+            PyErr_SetString(PyExc_ImportError,
+                            "read_pgn(): reading a .zst file needs the zstandard module, which cannot be imported");
+            PyObject *new_type, *new_value, *new_traceback;
+            PyErr_Fetch(&new_type, &new_value, &new_traceback);
+            PyErr_NormalizeException(&new_type, &new_value, &new_traceback);
+            if (cause) PyException_SetCause(new_value, cause.release());
+            PyErr_Restore(new_type, new_value, new_traceback);
+            throw PyErrAlreadySet{};
+        }
+        return open_with("zstandard", path);
+    }
+    return open_with("io", path);
+}
+
+}  // namespace
+
+constexpr const char* READ_PGN_NAMES[] = {"source", "keep"};
+constexpr Params READ_PGN_PARAMS{"MoveGenerator", "read_pgn", READ_PGN_NAMES, 1};
+
+PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(READ_PGN_PARAMS, args, nargs, kwnames);
+        PyTypeObject* generator_type = move_generator_type();
+        if (!generator_type) throw PyErrAlreadySet{};
+        PyMoveGenerator* generator = receiver<MoveGenerator>(self, generator_type, "MoveGenerator");
+        check_shared(generator);
+        PyObject* keep = argv[1] && argv[1] != Py_None ? argv[1] : nullptr;
+        if (keep && !PyCallable_Check(keep))
+            raise_argument_error("keep", "'" + type_name(keep) + "' object is not callable");
+
+        PgnSource source;
+        source.generator = Ref::incref(self);
+        source.keep = Ref::incref(keep);
+        PyObject* arg = argv[0];
+        bool is_text = false;
+        if (PyUnicode_Check(arg)) {
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
+            if (!utf8) throw PyErrAlreadySet{};
+            const std::string_view text(utf8, static_cast<std::size_t>(size));
+            if (is_pgn_text(text)) {
+                is_text = true;
+                source.text = Ref::incref(arg);
+                source.data = text;
+            }
+        }
+        if (!is_text) {
+            const int has_readinto = PyObject_HasAttrString(arg, "readinto");
+            if (has_readinto && !PyUnicode_Check(arg)) {
+                source.file = Ref::incref(arg);
+            } else {
+                Ref path = Ref::steal(PyOS_FSPath(arg));
+                if (!path) {
+                    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyErrAlreadySet{};
+                    PyErr_Clear();
+                    raise_argument_error("source", "'" + type_name(arg) +
+                                                       "' object is not a path, a binary file object or PGN text");
+                }
+                source.file = Ref::steal(open_path(path.get()));
+                source.owns_file = true;
+            }
+        }
+
+        PyTypeObject* type = reader_type();
+        if (!type) throw PyErrAlreadySet{};
+        Ref object = Ref::steal(new_wrapper(type, std::move(source)));
+        // The read function refers to the record inside the object, whose
+        // address is now fixed.
+        PgnSource& record = reinterpret_cast<PyPgnReader*>(object.get())->record;
+        pgn::ReadFn read;
+        if (record.file) {
+            PyObject* file = record.file.get();
+            read = [file](char* dst, std::size_t capacity) { return read_into(file, dst, capacity); };
+        } else {
+            read = [&record](char* dst, std::size_t capacity) {
+                const std::size_t n = std::min(capacity, record.data.size() - record.at);
+                std::memcpy(dst, record.data.data() + record.at, n);
+                record.at += n;
+                return n;
+            };
+        }
+        record.reader = std::make_unique<pgn::GameReader>(generator->record, std::move(read));
+        return object.release();
+    });
+}
+
+}  // namespace vemla::py

@@ -1,0 +1,72 @@
+// Standard algebraic notation (SAN): "Nf3", "exd5", "O-O", "e8=Q+".
+//
+// Writing names a legal move the way the common PGN exporters do. Reading
+// accepts what real game files carry and resolves the text to the one legal
+// move it names. Both are defined on the list of legal moves (the reference);
+// parse_san resolves most texts faster from the attack tables, with the same
+// result, and sends odd positions to the reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "board/mod.hpp"
+#include "chess_move/mod.hpp"
+#include "move_generator/mod.hpp"
+
+namespace vemla {
+
+// Why SAN text was refused.
+enum class SanRejection : std::uint8_t { NONE, MALFORMED, NULL_MOVE, NO_MATCH, AMBIGUOUS };
+
+// The legal move the SAN text names in board's position; move is set only on
+// NONE. Accepts what real files carry: check and mate suffixes whether right
+// or wrong, annotation suffixes (! ? !! ?? !? ?!), 0-0 and 0-0-0, an "e.p."
+// suffix, promotions written e8=Q or e8Q, more disambiguation than needed
+// (Ngf3, Ng1f3) and a missing x. Piece letters are upper case only ("b" is a
+// file). The board may be used to try moves and ends exactly as it started.
+SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move);
+
+// Appends the SAN of a legal move (with + or #) to out; returns false, out
+// untouched, if the move is not legal. A move is matched by its squares and,
+// for a promotion, its piece; codes 1-3 need not be given (e1g1 with code 0
+// names castling, e5d6 en passant). The board ends exactly as it started.
+bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, std::string& out);
+
+// What the text says, before any position is looked at. Squares and files
+// are -1 where the text does not give them.
+struct SanPattern {
+    Kind kind = PAWN;
+    int from_file = -1;
+    int from_rank = -1;
+    int to = -1;
+    int promotion = 0;       // ChessMove special code 4-7, or 0
+    int castling_file = -1;  // the king's destination file (6 or 2) for O-O / O-O-O
+    bool en_passant = false; // an "e.p." suffix was given
+};
+
+// Reads the text into pattern: NONE, MALFORMED or NULL_MOVE. pattern is
+// complete only on NONE.
+SanRejection read_san(std::string_view san, SanPattern& pattern);
+
+// The reference resolution: the pattern is matched against the whole list of
+// legal moves. NONE (move set), NO_MATCH or AMBIGUOUS.
+SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board, const SanPattern& pattern,
+                                   ChessMove& move);
+
+// parse_san through the reference resolution only.
+SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, std::string_view san,
+                                 ChessMove& move);
+
+// The kind of the side to move's piece on sq (the first of its six bitboards
+// holding it), or -1 if it has none there.
+int own_kind_on(const Board& board, int sq);
+
+// The message for a refusal of san in the position fen: names the reason, the
+// text and the position.
+std::string san_rejection_message(SanRejection rejection, std::string_view san, std::string_view fen);
+// The message for a move that append_san refuses: names the move and the position.
+std::string illegal_move_message(ChessMove move, std::string_view fen);
+
+}  // namespace vemla

@@ -1,0 +1,431 @@
+#include "pgn/reader.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace vemla::pgn {
+
+namespace {
+
+// Longest word kept whole; longer ones keep their first MAX_WORD bytes (no
+// SAN or move number comes near it).
+constexpr std::size_t MAX_WORD = 256;
+
+constexpr bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v'; }
+
+// Bytes that end a word: spaces and the characters with a meaning of their own.
+constexpr bool ends_word(char c) {
+    return is_space(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == '[' || c == ']' || c == ';' ||
+           c == '$' || c == '"';
+}
+
+struct WordTable {
+    bool word[256];
+    constexpr WordTable() : word() {
+        for (int i = 0; i < 256; ++i) word[i] = !ends_word(static_cast<char>(i));
+    }
+};
+constexpr WordTable WORD_TABLE;
+inline bool is_word(char c) { return WORD_TABLE.word[static_cast<unsigned char>(c)]; }
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool all_of(std::string_view text, std::string_view allowed) {
+    return text.find_first_not_of(allowed) == std::string_view::npos;
+}
+
+std::uint32_t append(std::string& text, std::string_view piece) {
+    const auto offset = static_cast<std::uint32_t>(text.size());
+    text.append(piece);
+    return offset;
+}
+
+// Whether a word could start a game's movetext: a move number, a result, the
+// null move or something shaped like SAN. Prose between games is none of these.
+bool movetext_word(std::string_view w) {
+    if (w.empty()) return false;
+    if (is_digit(w[0]) || w == "*" || w == "--") return true;
+    while (!w.empty() && (w.back() == '+' || w.back() == '#' || w.back() == '!' || w.back() == '?')) w.remove_suffix(1);
+    if (w == "O-O" || w == "O-O-O") return true;
+    if (!w.empty() && std::string_view("KQRBN").find(w[0]) != std::string_view::npos) w.remove_prefix(1);
+    if (w.size() < 2 || !all_of(w, "abcdefgh12345678x=QRBN")) return false;
+    for (std::size_t i = 0; i + 1 < w.size(); ++i)
+        if (w[i] >= 'a' && w[i] <= 'h' && w[i + 1] >= '1' && w[i + 1] <= '8') return true;
+    return false;
+}
+
+}  // namespace
+
+bool is_result(std::string_view token) {
+    return token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*";
+}
+
+std::string_view PgnGame::find_tag(std::string_view name, bool& found) const {
+    for (const PgnTag& tag : tags)
+        if (view(tag.name) == name) {
+            found = true;
+            return view(tag.value);
+        }
+    found = false;
+    return {};
+}
+
+void PgnGame::clear() {
+    offset = 0;
+    text.clear();
+    tags.clear();
+    sans.clear();
+    result.clear();
+    tag_error.clear();
+    end_error.clear();
+}
+
+PgnReader::PgnReader(ReadFn read, std::size_t chunk, std::uint64_t game_limit)
+    : read_(std::move(read)), chunk_(std::max<std::size_t>(chunk, 1)), game_limit_(game_limit) {}
+
+// Moves the bytes from keep on to the front of the buffer (keep becomes 0,
+// pos_ follows), then reads one more chunk behind them. False at the end of
+// the input, with nothing changed but the move.
+bool PgnReader::refill(std::size_t& keep) {
+    if (eof_) return false;
+    if (keep > 0) {
+        std::memmove(buf_.data(), buf_.data() + keep, end_ - keep);
+        end_ -= keep;
+        pos_ -= keep;
+        base_ += keep;
+        keep = 0;
+    }
+    if (buf_.size() - end_ < chunk_) buf_.resize(end_ + chunk_);
+    const std::size_t n = read_(buf_.data() + end_, chunk_);
+    if (n == 0) {
+        eof_ = true;
+        return false;
+    }
+    end_ += std::min(n, chunk_);
+    return true;
+}
+
+// Skips spaces and line feeds; false at the end of the input.
+bool PgnReader::skip_space() {
+    for (;;) {
+        while (pos_ < end_) {
+            const char c = buf_[pos_];
+            if (c == '\n')
+                line_start_ = true;
+            else if (!is_space(c))
+                return true;
+            ++pos_;
+        }
+        std::size_t keep = pos_;
+        if (!refill(keep)) return false;
+    }
+}
+
+// The run of word bytes at pos_, consumed. Valid until the next read.
+std::string_view PgnReader::read_word() {
+    truncated_word_ = false;
+    std::size_t start = pos_;
+    for (;;) {
+        while (pos_ < end_ && is_word(buf_[pos_])) ++pos_;
+        if (pos_ - start > MAX_WORD) break;
+        if (pos_ < end_ || !refill(start)) return {buf_.data() + start, pos_ - start};
+    }
+    // Too long to keep: remember its start, drop the rest.
+    long_word_.assign(buf_.data() + start, MAX_WORD);
+    truncated_word_ = true;
+    for (;;) {
+        while (pos_ < end_ && is_word(buf_[pos_])) ++pos_;
+        std::size_t keep = pos_;
+        if (pos_ < end_ || !refill(keep)) return long_word_;
+    }
+}
+
+// Consumes everything up to and including the next stop byte; false if the
+// input ends first.
+bool PgnReader::skip_past(char stop) {
+    for (;;) {
+        if (const void* found = std::memchr(buf_.data() + pos_, stop, end_ - pos_)) {
+            pos_ = static_cast<std::size_t>(static_cast<const char*>(found) - buf_.data()) + 1;
+            return true;
+        }
+        pos_ = end_;
+        std::size_t keep = pos_;
+        if (!refill(keep)) return false;
+    }
+}
+
+void PgnReader::skip_line() {
+    if (skip_past('\n')) line_start_ = true;
+}
+
+// After skip_space: whether the word at pos_ could start a tagless game.
+// Leaves pos_ where it was.
+bool PgnReader::looks_like_movetext() {
+    const std::uint64_t at = position();
+    const std::string_view word = read_word();
+    if (truncated_word_ || !movetext_word(word)) return false;
+    // read_word may have moved the buffer, but kept the whole word in it.
+    pos_ = static_cast<std::size_t>(at - base_);
+    return true;
+}
+
+// One tag pair, at '['. Appends it to game; on a malformed pair sets
+// game.tag_error (the first one wins), skips the rest of its line, and
+// returns false.
+bool PgnReader::read_tag(PgnGame& game) {
+    ++pos_;  // '['
+    const auto fail = [&](const char* what) {
+        if (game.tag_error.empty()) game.tag_error = std::string("malformed tag pair: ") + what;
+        if (pos_ < end_ && buf_[pos_] == '\n') {
+            ++pos_;
+            line_start_ = true;
+        } else {
+            skip_line();
+        }
+        return false;
+    };
+    const auto get = [&]() -> int {
+        if (pos_ == end_) {
+            std::size_t keep = pos_;
+            if (!refill(keep)) return -1;
+        }
+        return static_cast<unsigned char>(buf_[pos_]);
+    };
+    const auto skip_blanks = [&] {
+        int c;
+        while ((c = get()) == ' ' || c == '\t' || c == '\r') ++pos_;
+        return c;
+    };
+
+    int c = skip_blanks();
+    PgnTag tag{};
+    tag.name.offset = static_cast<std::uint32_t>(game.text.size());
+    while (c >= 0 && !is_space(static_cast<char>(c)) && c != '"' && c != ']' && c != '[') {
+        if (game.text.size() - tag.name.offset >= MAX_WORD) return fail("tag name too long");
+        game.text.push_back(static_cast<char>(c));
+        ++pos_;
+        c = get();
+    }
+    tag.name.length = static_cast<std::uint32_t>(game.text.size() - tag.name.offset);
+    if (tag.name.length == 0) {
+        game.text.resize(tag.name.offset);
+        return fail("no tag name");
+    }
+    c = skip_blanks();
+    if (c != '"') {
+        game.text.resize(tag.name.offset);
+        return fail("no quoted tag value");
+    }
+    ++pos_;
+    tag.value.offset = static_cast<std::uint32_t>(game.text.size());
+    for (;;) {
+        // The value up to the next quote, backslash or line end, in one piece.
+        std::size_t run = pos_;
+        while (run < end_ && buf_[run] != '"' && buf_[run] != '\\' && buf_[run] != '\n') ++run;
+        game.text.append(buf_.data() + pos_, run - pos_);
+        pos_ = run;
+        if (game.text.size() - tag.value.offset > game_limit_) {
+            game.text.resize(tag.name.offset);
+            return fail("tag value too long");
+        }
+        c = get();
+        if (c < 0 || c == '\n') {
+            game.text.resize(tag.name.offset);
+            return fail("unterminated tag value");
+        }
+        if (c == '"') break;
+        if (c == '\\') {
+            // \" and \\ stand for the character; any other backslash for itself.
+            ++pos_;
+            const int next = get();
+            if (next == '"' || next == '\\') {
+                game.text.push_back(static_cast<char>(next));
+                ++pos_;
+            } else {
+                game.text.push_back('\\');
+            }
+        }
+        // Otherwise the run stopped at the end of the buffer, now refilled.
+    }
+    ++pos_;  // closing quote
+    tag.value.length = static_cast<std::uint32_t>(game.text.size() - tag.value.offset);
+    if (skip_blanks() != ']') {
+        game.text.resize(tag.name.offset);
+        return fail("no closing bracket");
+    }
+    ++pos_;
+    game.tags.push_back(tag);
+    return true;
+}
+
+bool PgnReader::next_game(PgnGame& game) {
+    if (movetext_pending_) {
+        PgnGame skipped;
+        read_movetext(skipped, false);
+    }
+    game.clear();
+    if (!started_) {
+        // A byte-order mark before the first game.
+        started_ = true;
+        std::size_t keep = pos_;
+        while (end_ - pos_ < 3 && refill(keep)) keep = pos_;
+        if (end_ - pos_ >= 3 && std::memcmp(buf_.data() + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+    }
+    // Text before the game: comments, escape lines, prose.
+    for (;;) {
+        if (!skip_space()) return false;
+        const bool at_line_start = line_start_;
+        const char c = buf_[pos_];
+        if (c == '[') break;
+        if (c == '{') {
+            ++pos_;
+            line_start_ = false;
+            if (!skip_past('}')) return false;
+            continue;
+        }
+        if (c == ';' || (c == '%' && at_line_start)) {
+            skip_line();
+            continue;
+        }
+        if (looks_like_movetext()) {
+            game.offset = position();
+            line_start_ = false;
+            movetext_pending_ = true;
+            return true;
+        }
+        skip_line();
+    }
+    game.offset = position();
+    // The tag section: tag pairs, and the comments and escape lines that may
+    // stand between them.
+    for (;;) {
+        if (!skip_space()) break;
+        const bool at_line_start = line_start_;
+        const char c = buf_[pos_];
+        if (c == '[') {
+            line_start_ = false;
+            read_tag(game);
+        } else if (c == ';' || (c == '%' && at_line_start)) {
+            skip_line();
+        } else {
+            break;
+        }
+        if (position() - game.offset > game_limit_) {
+            if (game.tag_error.empty()) game.tag_error = "game longer than the size limit";
+            resynchronise();
+            movetext_pending_ = false;
+            return true;
+        }
+    }
+    movetext_pending_ = true;
+    return true;
+}
+
+// After a game that exceeded the size limit: skips to the next line that
+// starts with '['.
+void PgnReader::resynchronise() {
+    for (;;) {
+        if (!skip_past('\n')) return;
+        if (pos_ == end_) {
+            std::size_t keep = pos_;
+            if (!refill(keep)) return;
+        }
+        if (buf_[pos_] == '[') {
+            line_start_ = true;
+            return;
+        }
+    }
+}
+
+void PgnReader::read_movetext(PgnGame& game, bool keep) {
+    if (!movetext_pending_) return;
+    movetext_pending_ = false;
+    int depth = 0;  // variation nesting
+    for (;;) {
+        if (!skip_space()) {
+            if (game.result.empty() && game.end_error.empty())
+                game.end_error = depth > 0 ? "truncated game: unterminated variation" : "truncated game: no result";
+            return;
+        }
+        if (position() - game.offset > game_limit_) {
+            game.end_error = "game longer than the size limit";
+            resynchronise();
+            return;
+        }
+        const bool at_line_start = line_start_;
+        line_start_ = false;
+        const char c = buf_[pos_];
+        switch (c) {
+            case '{':
+                ++pos_;
+                if (!skip_past('}')) {
+                    game.end_error = "truncated game: unterminated comment";
+                    return;
+                }
+                continue;
+            case ';':
+                skip_line();
+                continue;
+            case '(':
+                ++pos_;
+                ++depth;
+                continue;
+            case ')':
+                ++pos_;
+                if (depth > 0) --depth;
+                continue;
+            case '[':
+                // The next game's tags: this game had no result token.
+                if (at_line_start || depth == 0) {
+                    line_start_ = at_line_start;
+                    return;
+                }
+                ++pos_;
+                continue;
+            case '$':
+                ++pos_;
+                read_word();
+                continue;
+            case '%':
+                if (at_line_start) {
+                    skip_line();
+                    continue;
+                }
+                break;
+            case ']':
+            case '}':
+            case '"':
+                ++pos_;
+                continue;
+            default:
+                break;
+        }
+        std::string_view word = read_word();
+        if (depth > 0) continue;
+        if (is_result(word)) {
+            game.result.assign(word);
+            return;
+        }
+        if (is_digit(word[0]) && !word.starts_with("0-0")) {
+            // A move number ("12.", "12...", "12"), maybe with the move glued on ("12.e4").
+            std::size_t i = 0;
+            while (i < word.size() && is_digit(word[i])) ++i;
+            if (i < word.size() && word[i] != '.') {
+                // Not a move number: keep it whole, the move reader will refuse it.
+            } else {
+                while (i < word.size() && word[i] == '.') ++i;
+                word.remove_prefix(i);
+                if (word.empty()) continue;
+            }
+        }
+        // Dots, annotation glyphs and the like standing alone.
+        if (all_of(word, ".!?")) continue;
+        if (keep) {
+            const auto length = static_cast<std::uint32_t>(word.size());
+            game.sans.push_back(Span{append(game.text, word), length});
+        }
+    }
+}
+
+}  // namespace vemla::pgn
