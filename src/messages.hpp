@@ -20,6 +20,8 @@ inline constexpr std::string_view INVALID_MOVE = "Invalid chess move: ";
 inline constexpr std::string_view INVALID_SIDE_TO_MOVE = "Invalid fen: Invalid side-to-move";
 inline constexpr std::string_view INVALID_CASTLING = "Invalid fen: Invalid castling specifier";
 inline constexpr std::string_view INVALID_EN_PASSANT = "Invalid fen: Invalid en-passant square";
+inline constexpr std::string_view INVALID_HALFMOVE_CLOCK = "Invalid fen: Invalid half-move clock";
+inline constexpr std::string_view INVALID_MOVE_NUMBER = "Invalid fen: Invalid move number";
 static_assert(INVALID_SIDE_TO_MOVE.starts_with(INVALID_FEN) && INVALID_CASTLING.starts_with(INVALID_FEN) &&
               INVALID_EN_PASSANT.starts_with(INVALID_FEN));
 

@@ -9,6 +9,8 @@ packages=(cmake g++ make libgtest-dev libbenchmark-dev python3-dev python3-pytes
           python3-hypothesis python3-numpy python3-venv python3-wheel python3-setuptools
           python3-pip python3-exceptiongroup python3-tomli python3-distributed mypy clang
           libclang-rt-14-dev valgrind librsvg2-bin python3-pil fonts-dejavu-core "$@")
+# gnuchess-book: a real Polyglot opening book, which the book tests walk.
+packages+=(gnuchess-book)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

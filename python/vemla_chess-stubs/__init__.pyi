@@ -34,6 +34,20 @@ class Board:
         """
     def fen(self) -> str:
         """The position as four-field FEN."""
+    @staticmethod
+    def from_full_fen(fen: str) -> Board:
+        """Reads the four fields as Board(fen) does, then the half-move clock
+        and the move number (non-negative decimal integers, default 0 and 1).
+
+        A bad counter raises ValueError "Invalid fen: Invalid half-move clock"
+        or "Invalid fen: Invalid move number".
+        """
+    def full_fen(self) -> str:
+        """fen() followed by the half-move clock and the move number."""
+    def halfmove_clock(self) -> int:
+        """Plies since the last capture or pawn move; follows push() and pop()."""
+    def fullmove_number(self) -> int:
+        """The number of the move in progress; grows after every move of Black."""
     def push(self, chess_move: str) -> None:
         """Plays a move in long algebraic text ("e2e4", "e7e8q").
 

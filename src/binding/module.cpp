@@ -52,8 +52,11 @@ bool add_types(PyObject* module) {
         if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(type)) < 0) return false;
     }
     if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
-    // Reachable by name for `except vemla_chess.PanicException:`, but not
-    // listed in __all__.
+    // Reachable by name, but not listed in __all__: the opening-book reader,
+    // and the exception type for `except vemla_chess.PanicException:`.
+    PyTypeObject* book = book_type();
+    if (!book || PyModule_AddObjectRef(module, "PolyglotBook", reinterpret_cast<PyObject*>(book)) < 0)
+        return false;
     PyObject* panic = panic_type();
     return panic && PyModule_AddObjectRef(module, "PanicException", panic) == 0;
 }

@@ -13,6 +13,7 @@ constexpr const char* PUSH_NAMES[] = {"chess_move"};
 constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0};
 constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1};
 constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
+constexpr Params FROM_FULL_FEN_PARAMS{"Board", "from_full_fen", FEN_NAMES, 1};
 constexpr const char* INTO_NAMES[] = {"out"};
 constexpr Params BYTES_FROM_FEN_PARAMS{"Board", "bitboard_bytes_from_fen", FEN_NAMES, 1};
 constexpr Params INTO_PARAMS{"Board", "bitboard_into", INTO_NAMES, 1};
@@ -80,6 +81,15 @@ PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* board_from_full_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(FROM_FULL_FEN_PARAMS, args, nargs, kwnames);
+        PyTypeObject* type = board_type();
+        if (!type) throw PyErrAlreadySet{};
+        return new_wrapper(type, Board::from_full_fen(utf8_arg(argv[0], "fen")));
+    });
+}
+
 PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(FROM_FEN_PARAMS, args, nargs, kwnames);
@@ -93,6 +103,25 @@ PyObject* board_fen(PyObject* self, PyObject*) {
         const std::string text = with_shared(self_board(self), [](const Board& board) { return board.fen(); });
         return new_ascii(text);
     });
+}
+
+PyObject* board_full_fen(PyObject* self, PyObject*) {
+    return call([&] {
+        const std::string text = with_shared(self_board(self), [](const Board& board) { return board.full_fen(); });
+        return new_ascii(text);
+    });
+}
+
+PyObject* board_halfmove_clock(PyObject* self, PyObject*) {
+    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->halfmove_clock()); });
+}
+
+PyObject* board_fullmove_number(PyObject* self, PyObject*) {
+    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->fullmove_number()); });
+}
+
+PyObject* board_zobrist(PyObject* self, PyObject*) {
+    return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->zobrist()); });
 }
 
 PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -213,6 +242,12 @@ PyMethodDef board_methods[] = {
      "bitboard_into($self, out)\n--\n\n"},
     {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
     {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
+    {"from_full_fen", as_cfunction(board_from_full_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_full_fen(fen)\n--\n\n"},
+    {"full_fen", board_full_fen, METH_NOARGS, "full_fen($self)\n--\n\n"},
+    {"halfmove_clock", board_halfmove_clock, METH_NOARGS, "halfmove_clock($self)\n--\n\n"},
+    {"fullmove_number", board_fullmove_number, METH_NOARGS, "fullmove_number($self)\n--\n\n"},
+    {"zobrist", board_zobrist, METH_NOARGS, "zobrist($self)\n--\n\n"},
     {"svg", as_cfunction(board_svg), METH_FASTCALL | METH_KEYWORDS,
      "svg($self, size=360, orientation=\"white\")\n--\n\n"},
     {"_repr_svg_", board_repr_svg, METH_NOARGS, "_repr_svg_($self)\n--\n\n"},
@@ -242,6 +277,14 @@ PyType_Spec board_spec = {
 };
 
 }  // namespace
+
+PyBoard* board_arg(PyObject* arg) {
+    PyTypeObject* type = board_type();
+    if (!type) throw PyErrAlreadySet{};
+    if (!PyObject_TypeCheck(arg, type))
+        raise_argument_error("board", "'" + type_name(arg) + "' object cannot be converted to 'Board'");
+    return reinterpret_cast<PyBoard*>(arg);
+}
 
 PyTypeObject* board_type() {
     if (!board_type_object)

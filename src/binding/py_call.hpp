@@ -219,6 +219,12 @@ inline PyObject* new_int(long value) {
     return number;
 }
 
+inline PyObject* new_uint(std::uint64_t value) {
+    PyObject* number = PyLong_FromUnsignedLongLong(value);
+    if (!number) throw PyErrAlreadySet{};
+    return number;
+}
+
 // METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.
 template <typename F>
 PyCFunction as_cfunction(F f) {

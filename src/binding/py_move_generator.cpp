@@ -32,14 +32,6 @@ PyMoveGenerator* self_generator(PyObject* self) {
     return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
 }
 
-PyBoard* board_arg(PyObject* arg) {
-    PyTypeObject* type = board_type();
-    if (!type) throw PyErrAlreadySet{};
-    if (!PyObject_TypeCheck(arg, type))
-        raise_argument_error("board", "'" + type_name(arg) + "' object cannot be converted to 'Board'");
-    return reinterpret_cast<PyBoard*>(arg);
-}
-
 PyObject* move_generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call([&] {
         parse_tuple(NEW_PARAMS, args, kwargs);

@@ -1,4 +1,4 @@
-// The two Python classes: their wrappers, and their type objects, created
+// The Python classes: their wrappers, and their type objects, created
 // once per process on first need and kept until it ends.
 #pragma once
 
@@ -16,5 +16,9 @@ using PyMoveGenerator = Wrapper<MoveGenerator>;
 // NULL with an exception set on failure.
 PyTypeObject* board_type();
 PyTypeObject* move_generator_type();
+PyTypeObject* book_type();
+
+// The `board` argument of a call, checked to be a Board (not yet borrowed).
+PyBoard* board_arg(PyObject* arg);
 
 }  // namespace vemla::py

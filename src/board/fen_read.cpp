@@ -1,5 +1,7 @@
 // Reading the four-field FEN dialect: placement, side to move, castling
 // rights, en-passant square. Move counters after the fourth field are ignored.
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "board/mod.hpp"
@@ -65,6 +67,8 @@ std::string_view fen_rejection_message(FenRejection rejection) {
         case FenRejection::SIDE_TO_MOVE: return messages::INVALID_SIDE_TO_MOVE;
         case FenRejection::CASTLING: return messages::INVALID_CASTLING;
         case FenRejection::EN_PASSANT: return messages::INVALID_EN_PASSANT;
+        case FenRejection::HALFMOVE_CLOCK: return messages::INVALID_HALFMOVE_CLOCK;
+        case FenRejection::MOVE_NUMBER: return messages::INVALID_MOVE_NUMBER;
     }
     return {};
 }
@@ -93,8 +97,10 @@ std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
     return words;
 }
 
-FenRejection Board::read_fen(std::string_view fen, Board& board) {
-    utf8::Fields fields(fen);
+namespace {
+
+// The four position fields, read from fields into board.
+FenRejection read_position(utf8::Fields& fields, Board& board) {
     std::string_view field;
 
     // 1. Piece placement. Its failures come first, whatever the other fields say.
@@ -138,6 +144,49 @@ FenRejection Board::read_fen(std::string_view fen, Board& board) {
     std::copy(pieces.begin(), pieces.end(), board.bitboards.begin());
     board.bitboards[STATE] = state.bits;
     return FenRejection::NONE;
+}
+
+// A move counter: decimal digits only, no sign, at most 2^63 - 1.
+bool read_counter(std::string_view field, std::uint64_t& value) {
+    constexpr std::uint64_t LIMIT = std::numeric_limits<std::int64_t>::max();
+    if (field.empty()) return false;
+    std::uint64_t n = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') return false;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (n > (LIMIT - digit) / 10) return false;
+        n = 10 * n + digit;
+    }
+    value = n;
+    return true;
+}
+
+}  // namespace
+
+FenRejection Board::read_fen(std::string_view fen, Board& board) {
+    utf8::Fields fields(fen);
+    return read_position(fields, board);
+}
+
+FenRejection Board::read_full_fen(std::string_view fen, Board& board) {
+    utf8::Fields fields(fen);
+    Board read;
+    if (const FenRejection rejection = read_position(fields, read); rejection != FenRejection::NONE)
+        return rejection;
+    std::string_view field;
+    if (fields.next_field(field) && !read_counter(field, read.start_halfmove_clock))
+        return FenRejection::HALFMOVE_CLOCK;
+    if (fields.next_field(field) && !read_counter(field, read.start_fullmove_number))
+        return FenRejection::MOVE_NUMBER;
+    board = std::move(read);
+    return FenRejection::NONE;
+}
+
+Board Board::from_full_fen(std::string_view fen) {
+    Board board;
+    if (const FenRejection rejection = read_full_fen(fen, board); rejection != FenRejection::NONE) [[unlikely]]
+        throw_fen_rejection(rejection);
+    return board;
 }
 
 Board Board::from_fen(std::string_view fen) {

@@ -42,6 +42,8 @@ enum class FenRejection : std::uint8_t {
     SIDE_TO_MOVE,
     CASTLING,
     EN_PASSANT,
+    HALFMOVE_CLOCK,
+    MOVE_NUMBER,
 };
 inline constexpr bool is_panic(FenRejection r) { return r >= FenRejection::NO_PLACEMENT && r <= FenRejection::NO_EN_PASSANT; }
 // The whole message of a refusal, prefix included.
@@ -64,9 +66,29 @@ struct Board {
     // otherwise board is left as it was. Callers that meet many bad texts
     // (a fuzzer, a bulk loader) test the result instead of catching.
     static FenRejection read_fen(std::string_view fen, Board& board);
+    // from_fen, then the two move counters of the fifth and sixth fields:
+    // non-negative decimal integers, 0 and 1 where the text ends before them.
+    // Fields after the sixth are ignored. Throws InvalidInput for a bad counter.
+    static Board from_full_fen(std::string_view fen);
+    static FenRejection read_full_fen(std::string_view fen, Board& board);
+
+    // The counters of the position the undo history starts from. The current
+    // ones are derived from these and the undo records, so making and taking
+    // back moves never touches them.
+    std::uint64_t start_halfmove_clock = 0;
+    std::uint64_t start_fullmove_number = 1;
 
     // Writes the position as four-field FEN.
     std::string fen() const;
+    // fen() followed by the half-move clock and the move number.
+    std::string full_fen() const;
+
+    // Plies since the last capture or pawn move (or since the start counter,
+    // if the undo history holds none).
+    std::uint64_t halfmove_clock() const;
+    // The number of the move in progress: it grows by one after each move of
+    // Black.
+    std::uint64_t fullmove_number() const;
 
     // Applies any move whose from-square holds a piece, legal or not, and
     // records what is needed to take it back. Panics (board unchanged) if the
@@ -92,7 +114,8 @@ struct Board {
     StateWord state() const { return StateWord{bitboards[STATE]}; }
     bool white_to_move() const { return state().white_to_move(); }
     Colour side_to_move() const { return state().side_to_move(); }
-    // Colour-swapped mirror image in place; forgets the undo history.
+    // Colour-swapped mirror image in place; forgets the undo history but keeps
+    // the move counters' values.
     void reflect();
 
     // The number of moves that can be taken back.
@@ -102,6 +125,10 @@ struct Board {
     // position and the position after each move that can be taken back, the
     // current one included. Derived from the undo records; at least 1.
     int repetitions() const;
+    // The Polyglot opening-book key of the position: pieces, castling rights,
+    // the en-passant file where a pawn of the side to move can capture on it,
+    // and the side to move. The move counters do not count.
+    std::uint64_t zobrist() const;
     // Neither side can ever mate: besides the kings the board holds nothing,
     // or one knight, or only bishops (of either colour) that all stand on
     // squares of one colour.

@@ -4,6 +4,11 @@
 namespace vemla {
 
 void Board::reflect() {
+    // The counters keep their values, from now on as those of the start of
+    // the history. Read before the side to move changes, which they depend on.
+    start_halfmove_clock = halfmove_clock();
+    start_fullmove_number = fullmove_number();
+
     // Each white bitboard trades places with the black one of the same kind.
     // Byte k of a bitboard is rank k + 1, so reversing the bytes mirrors the
     // board top to bottom: square s goes to s ^ 56, same file, rank 9 - r.

@@ -12,14 +12,15 @@ from vemla_chess import Board, MoveGenerator
 from chess_util import PANIC, START
 
 BOARD_METHODS = ["bitboard_from_fen", "fen", "push", "pop", "bitboard", "turn", "reflect", "copy",
-                 "bitboard_bytes", "bitboard_bytes_from_fen", "bitboard_into", "repetitions", "ply"]
+                 "bitboard_bytes", "bitboard_bytes_from_fen", "bitboard_into", "repetitions", "ply",
+                 "from_full_fen", "full_fen", "halfmove_clock", "fullmove_number"]
 
 
 def test_module_attributes():
     assert vemla_chess.__all__ == ["Board", "MoveGenerator"]
     assert vemla_chess.__doc__ == ""
     public = {name for name in vars(vemla_chess) if not name.startswith("__")}
-    assert public == {"Board", "MoveGenerator", "PanicException"}
+    assert public == {"Board", "MoveGenerator", "PanicException", "PolyglotBook"}
 
 
 @pytest.mark.parametrize("cls", [Board, MoveGenerator])

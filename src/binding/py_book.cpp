@@ -1,0 +1,117 @@
+// The Python class PolyglotBook: an opening book read once from its file.
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "move_texts.hpp"
+#include "polyglot/book.hpp"
+#include "py_types.hpp"
+
+namespace vemla::py {
+
+namespace {
+
+PyTypeObject* book_type_object = nullptr;
+
+constexpr const char* NEW_NAMES[] = {"path"};
+constexpr const char* MOVES_NAMES[] = {"board"};
+constexpr Params NEW_PARAMS{"PolyglotBook", "__new__", NEW_NAMES, 1};
+constexpr Params MOVES_PARAMS{"PolyglotBook", "moves", MOVES_NAMES, 1};
+
+using PyBook = Wrapper<PolyglotBook>;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The whole file at path (str, bytes or os.PathLike). A file that cannot be
+// opened or read raises the OSError the system call reported.
+std::vector<unsigned char> read_file(PyObject* path_arg) {
+    PyObject* converted = nullptr;
+    if (!PyUnicode_FSConverter(path_arg, &converted)) throw PyErrAlreadySet{};
+    const Ref path = Ref::steal(converted);
+    const auto fail = [&] {
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_arg);
+        throw PyErrAlreadySet{};
+    };
+    errno = 0;
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(PyBytes_AS_STRING(path.get()), "rb"));
+    if (!file) fail();
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[1 << 16];
+    while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) bytes.insert(bytes.end(), chunk, chunk + n);
+    if (std::ferror(file.get())) fail();
+    return bytes;
+}
+
+PyObject* book_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return call([&] {
+        const Args argv = parse_tuple(NEW_PARAMS, args, kwargs);
+        const std::vector<unsigned char> bytes = read_file(argv[0]);
+        return new_wrapper(type, PolyglotBook::from_bytes(bytes));
+    });
+}
+
+struct BookMove {
+    ChessMove move;
+    std::uint16_t weight;
+};
+
+PyObject* book_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(MOVES_PARAMS, args, nargs, kwnames);
+        PyBook* book_object = receiver<PolyglotBook>(self, book_type_object, "PolyglotBook");
+        std::vector<BookMove> found;
+        {
+            const SharedBorrow<PolyglotBook> book(book_object);
+            const SharedBorrow<Board> board(board_arg(argv[0]));
+            for (const BookEntry& entry : book->find(board->zobrist()))
+                found.push_back({book_move(*board, entry.move), entry.weight});
+        }
+        std::vector<ChessMove> moves;
+        for (const BookMove& m : found) moves.push_back(m.move);
+        prepare_move_texts(moves.data(), moves.data() + moves.size());
+        ListItems items(found.size());
+        for (const BookMove& m : found) {
+            const Ref text = Ref::steal(prepared_move_text(m.move));
+            const Ref weight = Ref::steal(PyLong_FromLong(m.weight));
+            if (!weight) throw PyErrAlreadySet{};
+            items.add(PyTuple_Pack(2, text.get(), weight.get()));
+        }
+        return items.into_list();
+    });
+}
+
+void book_dealloc(PyObject* self) { dealloc_wrapper<PolyglotBook>(self); }
+
+PyMethodDef book_methods[] = {
+    {"moves", as_cfunction(book_moves), METH_FASTCALL | METH_KEYWORDS, "moves($self, board)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PyType_Slot book_slots[] = {
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_doc, const_cast<char*>("PolyglotBook(path)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(book_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(book_dealloc)},
+    {Py_tp_methods, book_methods},
+    {0, nullptr},
+};
+
+PyType_Spec book_spec = {
+    .name = "builtins.PolyglotBook",
+    .basicsize = sizeof(PyBook),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = book_slots,
+};
+
+}  // namespace
+
+PyTypeObject* book_type() {
+    if (!book_type_object) book_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&book_spec));
+    return book_type_object;
+}
+
+}  // namespace vemla::py

@@ -1,0 +1,37 @@
+// The move counters: reading them, and deriving them from the undo records.
+#include "test_support.hpp"
+
+namespace vemla::test {
+namespace {
+
+TEST(Counters, ReadFullFenRefusesWithoutThrowingAndKeepsTheBoard) {
+    Board board = Board::from_full_fen("8/8/8/8/8/8/8/K6k w - - 3 9");
+    const Board before = board;
+    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 b - - 1x", board), FenRejection::HALFMOVE_CLOCK);
+    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 b - - 1 x", board), FenRejection::MOVE_NUMBER);
+    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 x - - 1 1", board), FenRejection::SIDE_TO_MOVE);
+    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 w", board), FenRejection::NO_CASTLING);
+    EXPECT_EQ(board, before);
+    EXPECT_EQ(failure_of<InvalidInput>([] { Board::from_full_fen("8/8/8/8/8/8/8/8 b - - 1 -"); }),
+              "Invalid fen: Invalid move number");
+    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 b - -", board), FenRejection::NONE);
+    EXPECT_EQ(board.full_fen(), "8/8/8/8/8/8/8/8 b - - 0 1");
+}
+
+TEST(Counters, FollowPushAndPopWithoutTouchingThem) {
+    Board board = Board::from_full_fen("4k3/8/8/8/8/8/4P3/4K1N1 w - - 41 60");
+    board.push_move(mv("g1f3"));
+    board.push_move(mv("e8d8"));
+    EXPECT_EQ(board.full_fen(), "3k4/8/8/8/8/5N2/4P3/4K3 w - - 43 61");
+    board.push_move(mv("e2e4"));
+    EXPECT_EQ(board.halfmove_clock(), 0u);
+    board.pop_move();
+    board.pop_move();
+    board.pop_move();
+    // The start counters are what the FEN said; only the records changed.
+    EXPECT_EQ(board, Board::from_full_fen("4k3/8/8/8/8/8/4P3/4K1N1 w - - 41 60"));
+    EXPECT_NE(board, Board::from_fen("4k3/8/8/8/8/8/4P3/4K1N1 w - -"));
+}
+
+}  // namespace
+}  // namespace vemla::test
