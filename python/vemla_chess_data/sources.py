@@ -18,8 +18,6 @@ import types
 
 from . import records, shards
 
-# Ends of a self-play game besides the generator's own outcomes.
-SELFPLAY_ENDS = ("threefold_repetition", "ply_cap")
 SCORES = {"1-0": 1, "0-1": -1, "1/2-1/2": 0}
 COMPRESSED = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
 # How far to look past a range boundary for the start of the next game.
@@ -33,6 +31,8 @@ def worker_state():
     if getattr(state, "generator", None) is None:
         state.vemla_chess = importlib.import_module("vemla_chess")
         state.generator = state.vemla_chess.MoveGenerator()
+        # Builds whose outcome() knows the move-count and repetition rules.
+        state.draw_rules = "claim_draw" in (state.vemla_chess.MoveGenerator.outcome.__text_signature__ or "")
     return state
 
 
@@ -47,9 +47,13 @@ def play_game(state, seed, game, max_plies):
     rng = game_rng(seed, game)
     moves = []
     while True:
-        ending = generator.outcome(board)
-        if ending is None and board.repetitions() >= 3:
-            ending = "threefold_repetition"
+        # The draws a player may claim end the game too: nobody plays on for them.
+        if state.draw_rules:
+            ending = generator.outcome(board, claim_draw=True)
+        else:
+            ending = generator.outcome(board)
+            if ending is None and board.repetitions() >= 3:
+                ending = "threefold_repetition"
         if ending is None and len(moves) >= max_plies:
             ending = "ply_cap"
         if ending is not None:
@@ -77,7 +81,7 @@ def assemble(state, out_dir, name, games, meta):
     rejected = dict(meta.pop("rejected", {}))
     for game in games:
         moves = game.pop("moves")
-        board = Board(game["start_fen"]) if game.get("start_fen") else Board()
+        board = Board.from_full_fen(game["start_fen"]) if game.get("start_fen") else Board()
         written = generator.encode_game(board, moves, buffer[row:row + len(moves)], SCORES.get(game["result"], 0))
         if written != len(moves):
             # The reader vouches for its moves; a game that still fails to replay is not kept.

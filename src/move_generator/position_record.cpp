@@ -31,7 +31,9 @@ const ChessMove* find_legal(const MoveList& legal, ChessMove wanted) {
 std::size_t encode_game(const MoveGenerator& generator, Board& board, const ChessMove* moves,
                         std::size_t count, const GameFrame& frame, std::uint8_t* out) {
     MoveList legal;
-    int clock = frame.halfmove_clock, number = frame.fullmove_number;
+    // The counters are followed here rather than derived again at each position.
+    int clock = static_cast<int>(std::min<std::uint64_t>(board.halfmove_clock(), 0xFFFF));
+    int number = static_cast<int>(std::min<std::uint64_t>(board.fullmove_number(), 0xFFFF));
     for (std::size_t i = 0; i < count; ++i) {
         generator.generate(board, legal);
         const ChessMove* played = find_legal(legal, moves[i]);

@@ -32,15 +32,13 @@ struct PositionRecord {
 };
 static_assert(sizeof(PositionRecord) == 128);
 
-// How the game starts and ends, as far as the records need it.
+// How the game ends, as far as the records need it.
 struct GameFrame {
-    int halfmove_clock = 0;
-    int fullmove_number = 1;
     int white_result = 0;  // 1 White won, -1 Black won, 0 drawn or unknown
 };
 
 // Plays moves on board in order, writing the record of each position before
-// its move. Every move must be legal: the first that is not (or that is not
+// its move; the counters start from the board's own. Every move must be legal: the first that is not (or that is not
 // move text at all) ends the game there, with board holding the position
 // before it. Returns the number of records written (at most count); board
 // keeps the moves played on its undo history. out holds count records of

@@ -65,16 +65,16 @@ def mover_result(result, white_to_move):
     return score if white_to_move else -score
 
 
-def check_replay(gen, data, shard, moves_of=None):
+def check_replay(gen, data, shard, limit=None):
     """Replays every game of a shard from its start and checks every field of
     every record against the board (fen() for the state), move by move."""
     positions, games = data.positions(shard), data.games(shard)
     assert positions.dtype == vemla_chess_data.position_dtype()
     played = []
-    for number, game in enumerate(games):
+    for number, game in enumerate(games[:limit]):
         rows = positions[game["first"]:game["first"] + game["positions"]]
         assert (rows["game"] == number).all()
-        board = Board(str(game["start_fen"])) if game["start_fen"] else Board()
+        board = Board.from_full_fen(str(game["start_fen"])) if game["start_fen"] else Board()
         clock, moves = 0, []
         for ply, record in enumerate(rows):
             fen = board.fen().split()
@@ -88,6 +88,8 @@ def check_replay(gen, data, shard, moves_of=None):
             text = next(m for m in gen(board) if code_of(m) == record["move"])
             for scheme in ("lc0", "alphazero"):
                 assert record[f"policy_{scheme}"] == gen.policy_index(board, text, scheme)
+            assert record["halfmove_clock"] == board.halfmove_clock()
+            assert record["fullmove_number"] == board.fullmove_number()
             if game["start_fen"] == "":
                 assert record["halfmove_clock"] == clock
             before = board.bitboard()
@@ -283,6 +285,8 @@ def test_corpus_moves_equal_the_independent_reading(corpus_set):
     for (offset, moves, result), want in zip(games, expected):
         assert moves == [code_of(m) for m in want["uci"]], offset
         assert result == want["headers"].get("Result", "*")
+    for shard in range(len(data.names)):
+        check_replay(MoveGenerator(), data, shard, limit=60)
 
 
 @needs_pgn
