@@ -102,10 +102,10 @@ class Progress:
     """Games, positions, rate and the time left, on standard error: one line
     kept up to date on a terminal, a line per shard otherwise."""
 
-    def __init__(self, shards_total, weight_total, unit, stream=sys.stderr):
+    def __init__(self, shards_total, weight_total, unit, stream=None):
         self.shards_total, self.weight_total, self.unit = shards_total, max(weight_total, 1), unit
         self.shards = self.games = self.positions = self.weight = 0
-        self.stream = stream
+        self.stream = stream = stream or sys.stderr
         self.tty = stream.isatty()
         self.start = time.perf_counter()
 
@@ -199,7 +199,7 @@ def totals(index):
     return index
 
 
-def build(out_dir, kind, settings, source_list, plan_of, pool_factory, report, progress_stream=sys.stderr,
+def build(out_dir, kind, settings, source_list, plan_of, pool_factory, report, progress_stream=None,
           on_shard=None):
     """Builds the missing shards of a dataset; returns (index, written, found)."""
     os.makedirs(out_dir, exist_ok=True)
