@@ -34,6 +34,19 @@ class Dataset:
         self.names = sorted(self.index["shards"])
         self.sizes = [self.index["shards"][name]["positions"] for name in self.names]
         self._positions, self._games = {}, {}
+        self._unique = None
+
+    def unique(self, shard):
+        """Which positions of shard number `shard` are the first of their key
+        in the dataset (a dataset built with --dedup), else None."""
+        import numpy as np
+
+        if "unique" not in self.index:
+            return None
+        if self._unique is None:
+            self._unique = np.load(os.path.join(self.path, self.index["unique"]["file"]), mmap_mode="r")
+        start = sum(self.sizes[:shard])
+        return self._unique[start:start + self.sizes[shard]]
 
     def __len__(self):
         return sum(self.sizes)
@@ -59,7 +72,7 @@ class Dataset:
             self._games[shard] = np.load(os.path.join(self.path, self.names[shard], GAMES_FILE), mmap_mode="r")
         return self._games[shard]
 
-    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False):
+    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False, unique=True):
         """Yields dicts {column: array} of batch_size positions (the last one
         may be smaller unless drop_last).
 
@@ -67,13 +80,14 @@ class Dataset:
         then the positions of `mix` shards at a time in a seeded order, read
         through the memory maps. Without one, positions come in file order.
         `columns` picks fields of the records (default: all but the reserved ones);
-        "shard" is added, so that (shard, game) names a game."""
+        "shard" is added, so that (shard, game) names a game. In a
+        de-duplicated dataset only the first position of each key is given
+        unless unique=False."""
         import numpy as np
 
         names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] if columns is None else columns
         rng = np.random.default_rng(seed) if seed is not None else None
         order = rng.permutation(len(self.names)) if rng is not None else np.arange(len(self.names))
-        pending = []  # (shard, rows) still to hand out
         carry = None
         for start in range(0, len(order), mix):
             group = [int(s) for s in order[start:start + mix]]
@@ -81,6 +95,9 @@ class Dataset:
                 if group else np.zeros(0, np.int32)
             row_of = np.concatenate([np.arange(self.sizes[s], dtype=np.int64) for s in group]) \
                 if group else np.zeros(0, np.int64)
+            if unique and "unique" in self.index:
+                keep = np.concatenate([np.asarray(self.unique(s)) for s in group])
+                shard_of, row_of = shard_of[keep], row_of[keep]
             if rng is not None:
                 permutation = rng.permutation(len(row_of))
                 shard_of, row_of = shard_of[permutation], row_of[permutation]
@@ -90,7 +107,6 @@ class Dataset:
             for first in range(0, full, batch_size):
                 yield self._gather(shard_of[first:first + batch_size], row_of[first:first + batch_size], names)
             carry = (shard_of[full:], row_of[full:])
-        del pending
         if carry is not None and len(carry[1]) and not drop_last:
             yield self._gather(carry[0], carry[1], names)
 

@@ -23,7 +23,7 @@ POSITION_FIELDS = [
     ("repetitions", "u1"),        # occurrences of this position in its game so far, itself included
     ("reserved0", "u1", (3,)),
     ("game", "<u4"),              # row of its game in the shard's games table
-    ("reserved", "u1", (8,)),
+    ("key", "<u8"),               # the position's Polyglot key
 ]
 RECORD_SIZE = 128
 
@@ -43,6 +43,7 @@ POSITIONS_FILE = "positions.npy"
 GAMES_FILE = "games.npy"
 SHARD_MANIFEST = "shard.json"
 INDEX = "index.json"
+UNIQUE_FILE = "unique.npy"
 
 
 def position_dtype():

@@ -20,7 +20,7 @@ import os
 import shutil
 import zlib
 
-from .records import INDEX, SHARD_MANIFEST
+from .records import INDEX, SHARD_MANIFEST, UNIQUE_FILE
 
 TEMPORARY_PREFIX = ".tmp-"
 LOCK = ".lock"
@@ -127,7 +127,7 @@ def remove_temporaries(out_dir):
     """Removes what runs that were stopped while writing left behind."""
     removed = 0
     for name in os.listdir(out_dir):
-        if name.startswith(TEMPORARY_PREFIX) or (name.endswith(".tmp") and name.startswith(INDEX)):
+        if name.startswith(TEMPORARY_PREFIX) or (name.endswith(".tmp") and name.startswith((INDEX, UNIQUE_FILE))):
             path = os.path.join(out_dir, name)
             shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.remove(path)
             removed += 1

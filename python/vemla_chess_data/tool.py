@@ -229,7 +229,32 @@ def build(out_dir, kind, settings, source_list, plan_of, pool_factory, report, p
                         on_shard(name)
         finally:
             progress.close()
+        if settings.get("filters", {}).get("dedup"):
+            mark_unique(out_dir, index, [step[0] for step in plan], report)
         return index, written, len(done)
+
+
+def mark_unique(out_dir, index, names, report):
+    """Writes unique.npy: one bool per position of the shards in plan order,
+    True for the first occurrence of its Polyglot key in the whole dataset.
+    Holds every key in memory (about 16 bytes per position)."""
+    import numpy as np
+
+    keys = [np.load(os.path.join(out_dir, name, records.POSITIONS_FILE), mmap_mode="r")["key"] for name in names]
+    every = np.concatenate(keys) if keys else np.zeros(0, np.uint64)
+    unique = np.zeros(len(every), dtype=bool)
+    unique[np.unique(every, return_index=True)[1]] = True
+    path = os.path.join(out_dir, records.UNIQUE_FILE)
+    temporary = f"{path}.{os.getpid()}.tmp"
+    with open(temporary, "wb") as f:
+        np.lib.format.write_array(f, unique, allow_pickle=False)
+        f.flush()
+        os.fsync(f.fileno())
+    os.replace(temporary, path)
+    index["unique"] = dict(file=records.UNIQUE_FILE, positions=int(unique.sum()),
+                           digest=list(shards.file_digest(path)))
+    shards.write_index(out_dir, index)
+    report(f"de-duplicated: {int(unique.sum())} of {len(unique)} positions are the first of their key")
 
 
 def _call(function, args):
@@ -328,6 +353,9 @@ def parser_for(prog):
     filters.add_argument("--sample", type=rate, default=1.0, metavar="RATE",
                          help="keep each position with this probability, drawn from --seed")
     filters.add_argument("--seed", type=int, default=0, help="seed of --sample")
+    filters.add_argument("--dedup", action="store_true",
+                         help="mark the first occurrence of each position (by Polyglot key) in the whole dataset "
+                              "in unique.npy, which the reader follows; keys are held in memory, 16 bytes each")
     add_pool_options(pgn)
     return parser
 
@@ -368,7 +396,7 @@ def run(parser, args, prog):
     else:
         filters = dict(min_elo=args.min_elo, elo_of=args.elo_of, time_classes=args.time_control,
                        tag_equals=args.tag, tag_contains=args.tag_contains, skip_plies=args.skip_plies,
-                       sample=args.sample, seed=args.seed)
+                       sample=args.sample, seed=args.seed, dedup=args.dedup)
         settings = dict(range_mb=args.range_mb, filters=filters)
         source_list = [{"path": p, "size": os.path.getsize(p)} for p in expand_inputs(args.inputs)]
 

@@ -55,6 +55,7 @@ std::size_t encode_game(const MoveGenerator& generator, Board& board, const Ches
                              : std::int8_t{-1};
         r.result = static_cast<std::int8_t>(mover == WHITE ? frame.white_result : -frame.white_result);
         r.repetitions = static_cast<std::uint8_t>(std::min(board.repetitions(), 255));
+        r.key = board.zobrist();
 
         const int from = played->from(), to = played->to();
         const bool pawn = (board.bitboards[static_cast<std::size_t>(piece_of(mover, PAWN))] >> from) & 1;

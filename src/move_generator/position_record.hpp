@@ -28,7 +28,7 @@ struct PositionRecord {
     std::uint8_t repetitions;       // how often this position has occurred in the game, itself included
     std::uint8_t reserved0[3];      // zero
     std::uint32_t game;             // zero here: left for the caller's game number
-    std::uint8_t reserved[8];       // zero
+    std::uint64_t key;              // the position's Polyglot key (Board::zobrist)
 };
 static_assert(sizeof(PositionRecord) == 128);
 

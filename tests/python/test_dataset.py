@@ -19,7 +19,7 @@ np = optional_import("numpy")
 pytestmark = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
 import vemla_chess_data  # noqa: E402  python/, on the path through conftest
 from task_pool import InlinePool, open_pool  # noqa: E402
-from vemla_chess_data import shards, tool  # noqa: E402
+from vemla_chess_data import shards, sources, tool  # noqa: E402
 
 SELFPLAY = ["--games", "10", "--games-per-shard", "4", "--seed", "1"]
 CORPUS = DATA / "pgn" / "corpus.pgn"
@@ -84,6 +84,7 @@ def check_replay(gen, data, shard, limit=None):
             assert record["castling"] == sum(1 << i for i, c in enumerate("KQkq") if c in fen[2])
             ep = -1 if fen[3] == "-" else "abcdefgh".index(fen[3][0]) + 8 * (int(fen[3][1]) - 1)
             assert record["en_passant"] == ep and record["repetitions"] == board.repetitions()
+            assert record["key"] == board.zobrist()
             assert record["result"] == mover_result(str(game["result"]), fen[1] == "w")
             text = next(m for m in gen(board) if code_of(m) == record["move"])
             for scheme in ("lc0", "alphazero"):
@@ -294,3 +295,50 @@ def test_corpus_same_bytes_on_every_pool(corpus_set, cluster, tmp_path):
     done = run_tool("pgn", tmp_path / "two", CORPUS, "--range-mb", "1", "--jobs", "2")
     assert done.returncode == 0, done.stderr
     assert dataset_files(tmp_path / "two") == dataset_files(corpus_set)
+
+
+FILTERS = ["--min-elo", "1500", "--time-control", "blitz,rapid", "--skip-plies", "4", "--sample", "0.5",
+           "--seed", "9", "--dedup", "--range-mb", "1"]
+
+
+@needs_pgn
+def test_filters_sampling_and_dedup(tmp_path):
+    done = run_tool("pgn", tmp_path / "one", CORPUS, *FILTERS, "--jobs", "1")
+    assert done.returncode == 0, done.stderr
+    data = vemla_chess_data.open_dataset(str(tmp_path / "one"))
+    games = np.concatenate([np.asarray(data.games(s)) for s in range(len(data.names))])
+    positions = np.concatenate([np.asarray(data.positions(s)) for s in range(len(data.names))])
+    assert len(games) and (games["white_elo"] >= 1500).all() and (games["black_elo"] >= 1500).all()
+    classes = {sources.time_class(str(t)) for t in games["time_control"]}
+    assert classes <= {"blitz", "rapid"}
+    # Every game of the corpus is kept or counted under a reason.
+    assert len(games) + sum(data.index["rejected"].values()) == 3000
+    assert data.index["rejected"]["filtered: rating"] > 0
+    assert (positions["ply"] >= 4).all()
+    played = sum(max(0, len(m) - 4) for m in kept_games_moves(games))
+    assert 0.45 < len(positions) / played < 0.55
+    unique = np.concatenate([np.asarray(data.unique(s)) for s in range(len(data.names))])
+    keys = positions["key"]
+    assert len(set(keys[unique].tolist())) == unique.sum() and set(keys[unique].tolist()) == set(keys.tolist())
+    assert unique.sum() < len(unique)  # opening positions repeat
+    assert sum(len(b["key"]) for b in data.batches(1000, seed=1)) == unique.sum()
+    again = run_tool("pgn", tmp_path / "two", CORPUS, *FILTERS, "--jobs", "2")
+    assert again.returncode == 0, again.stderr
+    assert dataset_files(tmp_path / "two") == dataset_files(tmp_path / "one")
+
+
+def kept_games_moves(games):
+    """The mainline of each kept game, from the independent reading, by Site tag order."""
+    expected = [json.loads(line) for line in (DATA / "pgn" / "expected.jsonl").read_text().splitlines()]
+    by_players = {(e["headers"].get("White"), e["headers"].get("Black"), e["headers"].get("Site")): e["uci"]
+                  for e in expected}
+    offsets = sorted(int(o) for o in games["offset"])
+    corpus = CORPUS.read_bytes()
+    found = []
+    for offset in offsets:
+        header = corpus[offset:offset + 2000].decode("utf-8", "replace")
+        site = header.split('[Site "', 1)[1].split('"', 1)[0]
+        white = header.split('[White "', 1)[1].split('"', 1)[0]
+        black = header.split('[Black "', 1)[1].split('"', 1)[0]
+        found.append(by_players[(white, black, site)])
+    return found
