@@ -113,6 +113,19 @@ void legal_policy_indices(PyObject* self, PyBoard* board, PolicyScheme scheme, P
         out.index[static_cast<std::size_t>(out.size++)] = static_cast<std::int16_t>(policy_index(move, mover, scheme));
 }
 
+// The ints of policy indices, each made once per process the first time it is
+// returned and shared afterwards, like the move texts: at most 4672 objects.
+PyObject* index_objects[ALPHAZERO_POLICY_SIZE];
+
+PyObject* index_object(int index) {
+    PyObject*& slot = index_objects[static_cast<std::size_t>(index)];
+    if (!slot) [[unlikely]]
+        slot = PyLong_FromLong(index);
+    if (!slot) return nullptr;
+    Py_INCREF(slot);
+    return slot;
+}
+
 PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                         PyObject* kwnames) {
     return call([&] {
@@ -123,7 +136,7 @@ PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, P
         PolicyIndices indices;
         legal_policy_indices(self, board, scheme, indices);
         ListItems items(static_cast<std::size_t>(indices.size));
-        for (int i = 0; i < indices.size; ++i) items.add(PyLong_FromLong(indices.index[static_cast<std::size_t>(i)]));
+        for (int i = 0; i < indices.size; ++i) items.add(index_object(indices.index[static_cast<std::size_t>(i)]));
         return items.into_list();
     });
 }
