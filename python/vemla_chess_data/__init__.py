@@ -21,7 +21,7 @@ import os
 
 from .records import GAMES_FILE, INDEX, POSITIONS_FILE, POSITION_FIELDS, position_dtype  # noqa: F401
 
-__all__ = ["Dataset", "open_dataset", "planes", "PLANES"]
+__all__ = ["Dataset", "open_dataset", "planes", "PLANES", "write_games"]
 
 
 class Dataset:
@@ -60,8 +60,12 @@ class Dataset:
         import numpy as np
 
         if shard not in self._positions:
-            self._positions[shard] = np.load(os.path.join(self.path, self.names[shard], POSITIONS_FILE),
-                                             mmap_mode="r")
+            path = os.path.join(self.path, self.names[shard], POSITIONS_FILE)
+            positions = np.load(path, mmap_mode="r")
+            if positions.dtype != position_dtype():
+                raise ValueError(f"{path} holds records of another layout ({positions.dtype}); "
+                                 "it was written by another version of the dataset tool")
+            self._positions[shard] = positions
         return self._positions[shard]
 
     def games(self, shard):
@@ -177,3 +181,27 @@ def planes(batch, view="board", dtype="float32"):
     elif view != "board":
         raise ValueError(f'view must be "board" or "mover", not {view!r}')
     return out
+
+
+def write_games(out_dir, games):
+    """Writes games as a one-shard dataset in the new folder `out_dir`, in the
+    format the dataset tool writes, and returns its index.
+
+    Each game is a dict with "moves" (move texts from its start), "result"
+    ("1-0", "0-1", "1/2-1/2" or "*"), and optionally "termination" and
+    "start_fen" (FEN, counters included; empty or missing for the standard
+    start). Needs numpy and the vemla_chess module."""
+    from . import records, shards, sources, tool
+
+    if os.path.exists(os.path.join(out_dir, INDEX)):
+        raise shards.DatasetError(f"{out_dir} already holds a dataset")
+    os.makedirs(out_dir, exist_ok=True)
+    with shards.FolderLock(out_dir):
+        rows = [dict(dict(number=i, source=0, offset=-1, white_elo=-1, black_elo=-1, termination="", start_fen=""),
+                     **game) for i, game in enumerate(games)]
+        entry = sources.assemble(sources.worker_state(), out_dir, "shard-00000", rows,
+                                 dict(task=["games", len(rows)]))
+        index = tool.totals(dict(format=records.FORMAT, kind="games", settings={}, sources=[{"path": "games"}],
+                                 shards={"shard-00000": entry}))
+        shards.write_index(out_dir, index)
+    return index
