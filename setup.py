@@ -8,7 +8,6 @@ parallel jobs in CMAKE_BUILD_PARALLEL_LEVEL (default 2).
 """
 
 import os
-import re
 import shlex
 import subprocess
 import sys
@@ -20,15 +19,6 @@ from setuptools.command.build_ext import build_ext
 from setuptools.command.build_py import build_py
 
 ROOT = Path(__file__).resolve().parent
-
-
-def project_version() -> str:
-    """The version given to project() in CMakeLists.txt, so both agree."""
-    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
-    match = re.search(r"project\(\s*vemla_chess\s+VERSION\s+([0-9][0-9.]*)", text)
-    if match is None:
-        raise RuntimeError("CMakeLists.txt: no 'project(vemla_chess VERSION ...)'")
-    return match.group(1)
 
 
 class CMakeExtension(Extension):
@@ -78,8 +68,8 @@ class BuildPy(build_py):
         self.copy_file(str(ROOT / "tools" / "task_pool.py"), str(target))
 
 
+# The version comes from pyproject.toml, where CMake reads it too.
 setup(
-    version=project_version(),
     # The module is the single extension. The Python packages: the stubs
     # through which type checkers find its signatures, and the pure-Python
     # dataset tool and reader (the vemla-dataset command).

@@ -21,14 +21,19 @@ private:
 };
 
 // A violated expectation: a malformed FEN placement, a missing field, popping
-// with nothing to take back. Reaches Python as PanicException(message).
+// with nothing to take back. Reaches Python as PanicException(message). The
+// message is fixed per kind of failure; a note, where there is one, says which
+// input failed and how (it reaches Python as the exception's note).
 class Panic : public std::runtime_error {
 public:
-    explicit Panic(const std::string& message) : std::runtime_error(message), message_(message) {}
+    explicit Panic(const std::string& message, std::string note = {})
+        : std::runtime_error(message), message_(message), note_(std::move(note)) {}
     const std::string& message() const { return message_; }
+    const std::string& note() const { return note_; }
 
 private:
     std::string message_;
+    std::string note_;
 };
 
 [[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }

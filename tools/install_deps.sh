@@ -1,22 +1,34 @@
 #!/usr/bin/env bash
-# Installs, with apt, whatever the build and the tests need and the machine
-# lacks, plus any further packages named as arguments.
-#   tools/install_deps.sh [package...]
+# Installs, with apt, whatever the machine lacks of what the build and the
+# tests need, plus any further packages named as arguments. With --main, only
+# what the main job (./run.sh: perft through the module) needs.
+#   tools/install_deps.sh [--main] [package...]
 set -euo pipefail
+# Building the module and running it.
+main=(cmake g++ make python3-dev)
+# The test suites, the hardening checks (sanitizers, fuzzers, valgrind), the
+# type check of the stubs, the Dask and numpy tools and the pictures.
 # python3-exceptiongroup and python3-tomli: Debian's pytest needs them when it
 # runs under Python 3.10 (tools/test_pythons.sh).
-packages=(cmake g++ make libgtest-dev libbenchmark-dev python3-dev python3-pytest
-          python3-hypothesis python3-numpy python3-venv python3-wheel python3-setuptools
-          python3-pip python3-exceptiongroup python3-tomli python3-distributed mypy clang
-          libclang-rt-14-dev valgrind librsvg2-bin python3-pil fonts-dejavu-core "$@")
+tests=(libgtest-dev libbenchmark-dev python3-pytest python3-hypothesis python3-numpy python3-venv
+       python3-wheel python3-setuptools python3-pip python3-exceptiongroup python3-tomli
+       python3-distributed mypy clang libclang-rt-14-dev valgrind librsvg2-bin python3-pil
+       fonts-dejavu-core python3-zstandard)
 # gnuchess-book: a real Polyglot opening book, which the book tests walk.
-packages+=(gnuchess-book)
+tests+=(gnuchess-book)
+packages=("${main[@]}")
+if [[ "${1:-}" == --main ]]; then
+  shift
+else
+  packages+=("${tests[@]}")
+fi
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
+  echo "installing with apt (a minute or two): ${missing[*]}" >&2
   SUDO=""
   [[ $(id -u) -ne 0 ]] && SUDO=sudo
   $SUDO apt-get update -qq

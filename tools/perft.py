@@ -1,9 +1,12 @@
 """Perft through the vemla_chess module: counts the leaf nodes of the move tree.
 
-    perft.py [--jobs N | --scheduler ADDRESS] [FEN] [depth]
+    perft.py [--jobs N | --scheduler ADDRESS] [--force] [FEN | startpos] [DEPTH]
 
 Prints the count below each legal move of the position, the total, the time
-taken and the nodes per second. Defaults to the starting position at depth 6.
+taken and the nodes per second. Defaults to the starting position at depth 6;
+a lone number is the depth, and `startpos` names the starting position. A FEN
+is one argument: quote it. A depth whose tree would take hours (estimated from
+the first plies) is refused unless --force is given.
 
 The tree is cut into tasks (the root moves, or the positions one or two plies
 further down when that gives too few tasks for the workers) that run on one
@@ -18,13 +21,16 @@ benchmarks too) and `divide` (the count per root move through a task pool).
 
 import argparse
 import collections
+import math
 import os
+import signal
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from task_pool import TaskFailed, chess_call, open_pool, worker_generator, worker_module  # noqa: E402
+from task_pool import (TaskFailed, chess_call, check_pool_arguments, open_pool,  # noqa: E402
+                       worker_generator, worker_module)
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 DEFAULT_DEPTH = 6
@@ -35,6 +41,11 @@ TASKS_PER_WORKER = 16
 # task keeps at least MIN_TASK_DEPTH plies of counting to do.
 MAX_SPLIT_PLIES = 3
 MIN_TASK_DEPTH = 4
+# Deeper trees than this many leaf nodes (hours of counting on a few cores)
+# are refused without --force: a mistyped depth must not start a run that never ends.
+MAX_NODES = 10**12
+# The estimate of a tree's size counts this many plies exactly.
+ESTIMATE_PLIES = 3
 
 
 def perft(generator, board, depth):
@@ -75,6 +86,19 @@ def split(generator, board, depth, min_tasks, min_task_depth=MIN_TASK_DEPTH):
     return root, paths
 
 
+def estimated_nodes(generator, board, depth):
+    """About how many leaf nodes `depth` plies below the board's position: exact
+    up to ESTIMATE_PLIES, then the last ply's growth for each further ply."""
+    known = min(depth, ESTIMATE_PLIES)
+    before, counted = perft(generator, board, known - 1), perft(generator, board, known)
+    if depth == known or counted == 0:
+        return float(counted)
+    try:
+        return counted * (counted / before) ** (depth - known)
+    except OverflowError:
+        return math.inf
+
+
 def count_task(fen, path, depth):
     """Worker side: the nodes `depth` plies below the position reached by playing `path` from `fen`."""
     board = chess_call(worker_module().Board, fen)
@@ -109,6 +133,8 @@ def divide(pool, fen, depth, on_move=None, on_task=None, min_tasks=None, min_tas
             reported += 1
 
     tasks = [(fen, path, depth - len(path)) for _, path in paths]
+    if on_task:
+        on_task(0, len(tasks))
     report_ready()
     for done, (task, nodes) in enumerate(pool.run(count_task, tasks), 1):
         index = paths[task][0]
@@ -121,10 +147,11 @@ def divide(pool, fen, depth, on_move=None, on_task=None, min_tasks=None, min_tas
 
 
 class Progress:
-    """Reports on standard error, once a second, how many tasks have finished."""
+    """Reports on standard error, from the start and then once a second, what
+    the run is doing: starting its workers, then how many tasks have finished."""
 
     def __init__(self):
-        self.done = self.total = 0
+        self.done = self.total = None
         self.stop = threading.Event()
         self.thread = threading.Thread(target=self.run, daemon=True)
 
@@ -133,9 +160,12 @@ class Progress:
 
     def run(self):
         start = time.perf_counter()
-        while not self.stop.wait(1.0):
+        while True:
             elapsed = time.perf_counter() - start
-            print(f"\r... {self.done}/{self.total} tasks, {elapsed:.0f} s", end="", file=sys.stderr, flush=True)
+            what = "starting the workers" if self.total is None else f"{self.done}/{self.total} tasks"
+            print(f"\r... {what}, {elapsed:.0f} s   ", end="", file=sys.stderr, flush=True)
+            if self.stop.wait(1.0):
+                return
 
     def __enter__(self):
         if sys.stderr.isatty():
@@ -145,7 +175,7 @@ class Progress:
     def clear(self):
         """Wipes the progress line, so that a line printed next starts clean on the terminal."""
         if self.thread.ident is not None:
-            print("\r" + " " * 40 + "\r", end="", file=sys.stderr, flush=True)
+            print("\r" + " " * 50 + "\r", end="", file=sys.stderr, flush=True)
 
     def __exit__(self, *exc):
         self.stop.set()
@@ -155,33 +185,54 @@ class Progress:
 
 
 def parse_args(argv):
-    parser = argparse.ArgumentParser(prog="perft.py", description=__doc__.splitlines()[0])
-    parser.add_argument("fen", nargs="?", default=START, help="position (default: the starting position)")
-    parser.add_argument("depth", nargs="?", default=str(DEFAULT_DEPTH), help=f"plies (default {DEFAULT_DEPTH})")
+    # ./run.sh passes its own name, which is the one the user typed.
+    prog = os.environ.get("VEMLA_PERFT_PROG") or "perft.py"
+    parser = argparse.ArgumentParser(prog=prog, description=__doc__.splitlines()[0],
+                                     usage=f"{prog} [-h] [--jobs N | --scheduler ADDRESS] [--force] "
+                                           "[FEN | startpos] [DEPTH]")
+    parser.add_argument("position", nargs="*", metavar="[FEN | startpos] [DEPTH]",
+                        help=f"the position, as one quoted FEN or startpos (the default), and the "
+                             f"depth in plies (default {DEFAULT_DEPTH}); a lone number is the depth")
     parser.add_argument("--jobs", type=int, metavar="N",
                         help="worker processes (default: one per core; 1: count in this process)")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="run on a Dask cluster: tcp://HOST:PORT, or 'local' for a LocalCluster of --jobs workers")
+    parser.add_argument("--force", action="store_true",
+                        help=f"count a tree of more than about {MAX_NODES:.0e} leaf nodes (hours of work) all the same")
     args = parser.parse_args(argv)
-    if args.jobs is not None and args.jobs < 1:
-        parser.error("--jobs must be at least 1")
-    if args.jobs is not None and args.scheduler not in (None, "local"):
-        parser.error("--jobs applies to this machine; a remote cluster runs on the workers it has")
-    return args
+    check_pool_arguments(parser, args)
+    words = args.position
+    if len(words) > 2 or (len(words) == 2 and words[1] in ("w", "b")):
+        parser.error(f"a FEN is one argument: put it in quotes, e.g. {prog} \"{' '.join(words[:4])}\""
+                     + (f" {words[-1]}" if len(words) > 4 and words[-1].isdigit() else ""))
+    if len(words) == 1 and words[0].lstrip("+-").isdigit():
+        words = [START] + words
+    args.fen = words[0] if words else START
+    if args.fen == "startpos":
+        args.fen = START
+    depth = words[1] if len(words) == 2 else str(DEFAULT_DEPTH)
+    try:
+        args.depth = int(depth)
+    except ValueError:
+        parser.error(f"the depth must be a whole number, not {depth!r}")
+    if args.depth < 1:
+        parser.error("the depth must be at least 1")
+    return parser, args
+
+
+def import_module():
+    try:
+        import vemla_chess
+    except ImportError as error:
+        raise SystemExit(f"{sys.executable} cannot import vemla_chess ({error}); build it with ./run.sh "
+                         "and run this with PYTHONPATH=build/python, or use ./run.sh") from None
+    return vemla_chess
 
 
 def main(argv):
-    args = parse_args(argv[1:])
-    try:
-        depth = int(args.depth)
-    except ValueError:
-        print(f"depth must be a whole number, not {args.depth!r}", file=sys.stderr)
-        return 2
-    if depth < 1:
-        print("depth must be at least 1", file=sys.stderr)
-        return 2
-    import vemla_chess
-
+    parser, args = parse_args(argv[1:])
+    depth = args.depth
+    vemla_chess = import_module()
     try:
         board = vemla_chess.Board(args.fen)
     except BaseException as error:  # PanicException derives from BaseException
@@ -189,10 +240,15 @@ def main(argv):
             raise
         print(f"cannot read the position: {type(error).__name__}: {error}", file=sys.stderr)
         return 2
+    if not args.force:
+        nodes = estimated_nodes(vemla_chess.MoveGenerator(), board, depth)
+        if nodes > MAX_NODES:
+            parser.error(f"depth {depth} means about {nodes:.1e} leaf nodes from this position, hours of "
+                         f"counting or far more; give --force to count them all the same")
 
     print(f"position: {board.fen()}\ndepth: {depth}\n", flush=True)
     try:
-        with open_pool(args.jobs, args.scheduler) as pool, Progress() as progress:
+        with Progress() as progress, open_pool(args.jobs, args.scheduler) as pool:
             start = time.perf_counter()
 
             def print_move(move, nodes):
@@ -205,12 +261,24 @@ def main(argv):
         print(f"perft failed: {error}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
+        print("interrupted", file=sys.stderr)
         return 130
     total = sum(nodes for _, nodes in counts)
     rate = total / elapsed if elapsed > 0 else 0.0
-    print(f"\nNodes searched: {total}\nTime: {elapsed:.3f} s\nNodes per second: {rate:,.0f}")
+    print(f"\nNodes searched: {total}\nTime: {elapsed:.3f} s\nNodes per second: {rate:,.0f}", flush=True)
     return 0
 
 
+def run(argv):
+    """main(), ending quietly when the reader of standard output goes away (`... | head`)."""
+    try:
+        return main(argv)
+    except BrokenPipeError:
+        # Python would report the failed flush of standard output again at exit.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 128 + signal.SIGPIPE
+
+
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(run(sys.argv))

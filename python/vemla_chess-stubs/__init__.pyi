@@ -13,18 +13,36 @@ from _typeshed import WriteableBuffer
 
 __all__ = ["Board", "MoveGenerator"]
 
+__version__: str
+"""The package's version, e.g. "0.1.0"."""
+
 class PanicException(BaseException):
     """Raised when the native code of vemla_chess fails internally. Like
     SystemExit, it derives from BaseException, so it passes through ordinary
     `except Exception` handlers. Its single argument is the message."""
 
 _Scheme = Literal["lc0", "alphazero"]
-_Outcome = Literal["checkmate", "stalemate", "insufficient_material"]
+_Side = Literal["white", "black"]
+# Every answer of MoveGenerator.outcome: the game ends, or a draw may be claimed
+# (fifty_moves, threefold_repetition) where the board's counters and history say so.
+_Outcome = Literal[
+    "checkmate",
+    "stalemate",
+    "insufficient_material",
+    "seventyfive_moves",
+    "fivefold_repetition",
+    "fifty_moves",
+    "threefold_repetition",
+]
 
 @final
 class Board:
     """A chess position: twelve piece bitboards, the side to move, castling
-    rights and the en-passant file, with every played move kept for pop()."""
+    rights and the en-passant file, with every played move kept for pop().
+
+    Board() is the starting position; Board(fen) reads four-field FEN. The
+    class cannot be subclassed, and its instances take no attributes.
+    """
 
     # The classes are built by __new__ alone (they have no __init__ of their own).
     def __new__(cls, fen: str = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -") -> Board:
@@ -34,7 +52,8 @@ class Board:
         a bad piece letter or a missing field raises PanicException.
         """
     def fen(self) -> str:
-        """The position as four-field FEN."""
+        """The position as four-field FEN: placement, side to move, castling
+        rights (KQkq order, or -) and en-passant square (or -), without counters."""
     @staticmethod
     def from_full_fen(fen: str) -> Board:
         """Reads the four fields as Board(fen) does, then the half-move clock
@@ -50,18 +69,21 @@ class Board:
     def fullmove_number(self) -> int:
         """The number of the move in progress; grows after every move of Black."""
     def push(self, chess_move: str) -> None:
-        """Plays a move in long algebraic text ("e2e4", "e7e8q").
+        """Plays a move in long algebraic text ("e2e4", "e7e8q"; castling as the
+        king's move, "e1g1"), whoever is to move, and flips the side to move.
 
-        The move is not checked for legality. Text of the wrong length or with
-        an unknown promotion letter raises ValueError; a square off the board
-        or an empty from-square raises PanicException.
+        The move is not checked for legality: use MoveGenerator for legal
+        moves. Text of the wrong length or with an unknown promotion letter
+        raises ValueError; a square off the board or an empty from-square
+        raises PanicException (the note of a malformed square's exception
+        quotes the text). The board is unchanged after any error.
         """
     def pop(self) -> None:
-        """Takes back the last played move; PanicException if there is none."""
+        """Takes back the last played move exactly; PanicException if there is none."""
     def bitboard(self) -> list[list[bool]]:
         """Twelve planes of 64 booleans, white P N B R Q K then black p n b r q k;
         item k of a plane is square k."""
-    def turn(self) -> str:
+    def turn(self) -> _Side:
         """The side to move: "white" or "black"."""
     def reflect(self) -> None:
         """Turns the position into its colour-swapped mirror image; the moves
@@ -109,17 +131,23 @@ class Board:
 class MoveGenerator:
     """Holds the attack tables (4 MiB); build one and reuse it."""
 
-    def __new__(cls) -> MoveGenerator: ...
+    def __new__(cls) -> MoveGenerator:
+        """Builds the magic-bitboard attack tables (about a millisecond)."""
     def __call__(self, board: Board) -> list[str]:
-        """The legal moves of the position in long algebraic text, in a fixed
-        order. The board ends as it started."""
+        """The legal moves of the side to move in long algebraic text, as a new
+        list in a fixed order: king moves (castling king side first), knight
+        moves, pawn moves, rook and queen moves along lines, bishop and queen
+        moves along diagonals; by from-square within each group. Empty after
+        checkmate or stalemate. The board ends as it started."""
     def is_check(self, board: Board) -> bool:
         """Whether the (lowest) king of the side to move is attacked; False
         when that side has no king."""
     def outcome(self, board: Board) -> _Outcome | None:
-        """"checkmate", "stalemate" or "insufficient_material" (the first that
-        holds), or None while the game goes on. Repetition is not tested: use
-        board.repetitions(). The board ends as it started."""
+        """How the game stands: "checkmate" (no legal move, in check),
+        "stalemate" (no legal move, not in check), "insufficient_material"
+        (neither side can ever mate), the draw rules the board's counters and
+        history decide, or None while the game goes on; the first that holds.
+        The board ends as it started."""
     def policy_indices(self, board: Board, scheme: _Scheme = "lc0") -> list[int]:
         """The policy index of every legal move, aligned with generator(board):
         lc0 (1858 entries) or alphazero (4672 = 8 x 8 x 73), seen from the

@@ -31,6 +31,10 @@ class DatasetError(Exception):
     """A dataset folder that cannot be used as asked (its message says why and what to do)."""
 
 
+class WriteFailed(Exception):
+    """A shard could not be written (a full disk, a file-size limit): "cannot write to DIR: reason"."""
+
+
 def file_digest(path):
     """(size, CRC-32) of a file."""
     crc, size = 0, 0
@@ -70,6 +74,15 @@ def write_shard(out_dir, name, arrays, meta):
 
     final = os.path.join(out_dir, name)
     temporary = os.path.join(out_dir, f"{TEMPORARY_PREFIX}{name}-{os.getpid()}-{os.urandom(4).hex()}")
+    try:
+        return _write_shard(out_dir, final, temporary, arrays, meta)
+    except OSError as error:
+        raise WriteFailed(f"cannot write to {out_dir}: {error.strerror or error}") from None
+
+
+def _write_shard(out_dir, final, temporary, arrays, meta):
+    import numpy as np
+
     os.mkdir(temporary)
     try:
         files = {}

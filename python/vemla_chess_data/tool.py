@@ -227,6 +227,10 @@ def build(out_dir, kind, settings, source_list, plan_of, pool_factory, report, p
                     progress.shard(entry, todo[position][4])
                     if on_shard:
                         on_shard(name)
+        except BaseException:
+            # The pool is closed and its workers ended: what they were writing goes.
+            shards.remove_temporaries(out_dir)
+            raise
         finally:
             progress.close()
         if settings.get("filters", {}).get("dedup"):
@@ -310,7 +314,7 @@ class HelpFormatter(argparse.ArgumentDefaultsHelpFormatter):
 
 def add_pool_options(parser):
     group = parser.add_argument_group("where the work runs")
-    group.add_argument("--jobs", type=positive, metavar="N",
+    group.add_argument("--jobs", type=int, metavar="N",
                        help="worker processes on this machine (default: one per core; 1: this process alone)")
     group.add_argument("--scheduler", metavar="ADDRESS",
                        help="run on a Dask cluster: tcp://HOST:PORT, or 'local' for a LocalCluster of --jobs "
@@ -369,20 +373,14 @@ def add_selfplay_options(parser):
                         help="a game still going after P plies stops unfinished (result '*')")
 
 
-def check_pool_options(parser, args):
-    if args.scheduler is not None and not args.scheduler.strip():
-        parser.error("--scheduler needs an address: tcp://HOST:PORT or local")
-    if args.jobs is not None and args.scheduler not in (None, "local"):
-        parser.error("--jobs applies to this machine; a remote cluster runs on the workers it has")
-
-
 def run(parser, args, prog):
-    check_pool_options(parser, args)
+    task_pool.check_pool_arguments(parser, args)
     try:
         import numpy  # noqa: F401  the shards are numpy arrays
     except ImportError:
-        raise SystemExit(f"{prog} needs numpy, which {sys.executable} cannot import: "
-                         "apt-get install python3-numpy (for Debian's python3), or pip install numpy")
+        raise SystemExit(f"{prog} needs numpy, which {sys.executable} cannot import: run it with "
+                         "tools/python (Debian's python3; apt-get install python3-numpy), or pip install "
+                         "numpy for this interpreter")
     out_dir = args.out_dir
 
     def report(text):
@@ -423,8 +421,17 @@ def execute(parser, args, prog):
     except shards.DatasetError as error:
         print(f"{prog}: {error}", file=sys.stderr)
         return 2
-    except (task_pool.TaskFailed, OSError) as error:
-        print(f"{prog}: failed: {error}; the finished shards are kept, run the same command again to go on",
+    except task_pool.TaskFailed as error:
+        # A shard that could not be written says so alone, without the task.
+        text = str(error)
+        text = text.split("WriteFailed: ", 1)[1] if "WriteFailed: " in text else text
+        print(f"{prog}: failed: {text}; the finished shards are kept, run the same command again to go on",
+              file=sys.stderr)
+        return 1
+    except (shards.WriteFailed, OSError) as error:
+        text = str(error) if isinstance(error, shards.WriteFailed) else \
+            f"cannot write to {args.out_dir}: {error.strerror or error}"
+        print(f"{prog}: failed: {text}; the finished shards are kept, run the same command again to go on",
               file=sys.stderr)
         return 1
     except KeyboardInterrupt:

@@ -52,6 +52,8 @@ bool add_types(PyObject* module) {
         if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(type)) < 0) return false;
     }
     if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
+    // The version of pyproject.toml, passed in by the build.
+    if (PyModule_AddStringConstant(module, "__version__", VEMLA_VERSION) < 0) return false;
     // Reachable by name, but not listed in __all__: the opening-book reader,
     // and the exception type for `except vemla_chess.PanicException:`.
     PyTypeObject* book = book_type();

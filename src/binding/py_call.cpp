@@ -114,8 +114,39 @@ PyObject* panic_type() {
     return panic_type_object;
 }
 
-void set_panic(const std::string& message) {
-    if (PyObject* type = panic_type()) set_error(type, message);  // else the creation error stays set
+namespace {
+
+// The message as a str, decoded the way set_error decodes it.
+Ref decoded(const std::string& message) {
+    return Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+}
+
+// Adds a note to an exception instance; false with an exception set if that fails.
+bool add_note(PyObject* error, const std::string& note) {
+    Ref text = decoded(note);
+    if (!text) return false;
+#if PY_VERSION_HEX >= 0x030B0000
+    Ref done = Ref::steal(PyObject_CallMethod(error, "add_note", "O", text.get()));
+    return static_cast<bool>(done);
+#else
+    Ref notes = Ref::steal(PyList_New(0));
+    return notes && PyList_Append(notes.get(), text.get()) == 0 &&
+           PyObject_SetAttrString(error, "__notes__", notes.get()) == 0;
+#endif
+}
+
+}  // namespace
+
+void set_panic(const std::string& message, const std::string& note) {
+    PyObject* type = panic_type();
+    if (!type) return;  // the creation error stays set
+    if (note.empty()) return set_error(type, message);
+    Ref text = decoded(message);
+    Ref error = text ? Ref::steal(PyObject_CallOneArg(type, text.get())) : Ref{};
+    if (!error) return;
+    // The note only helps to read the failure: the exception stands without it.
+    if (!add_note(error.get(), note)) PyErr_Clear();
+    PyErr_SetObject(type, error.get());
 }
 
 namespace {

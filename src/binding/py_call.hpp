@@ -54,8 +54,9 @@ Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs);
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 // Sets an exception of type with the whole message (embedded NULs kept).
 void set_error(PyObject* type, const std::string& message);
-// Sets PanicException(message), creating the type on first need.
-void set_panic(const std::string& message);
+// Sets PanicException(message), creating the type on first need; a note, if
+// not empty, is added to the exception (add_note; __notes__ before 3.11).
+void set_panic(const std::string& message, const std::string& note = {});
 // The PanicException type, created on first need and kept until the process
 // ends (a borrowed reference); NULL with an exception set if it cannot be made.
 PyObject* panic_type();
@@ -204,7 +205,7 @@ PyObject* call(Body&& body) noexcept {
         set_error(PyExc_ValueError, e.message());
         return nullptr;
     } catch (const Panic& e) {
-        set_panic(e.message());
+        set_panic(e.message(), e.note());
         return nullptr;
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();

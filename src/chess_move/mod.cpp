@@ -50,6 +50,32 @@ std::string ChessMove::rejection_message(Rejection rejection, std::string_view t
     return {};
 }
 
+std::string ChessMove::rejection_note(Rejection rejection, std::string_view text) {
+    const char* what = nullptr;
+    switch (rejection) {
+        case Rejection::NONE:
+        case Rejection::NOTATION:
+        case Rejection::PROMOTION: return {};
+        case Rejection::TOO_SHORT: what = "it has fewer than four characters"; break;
+        case Rejection::FROM_FILE: what = "the from-square's file is not a letter a to h (lower case)"; break;
+        case Rejection::FROM_RANK: what = "the from-square's rank is not a digit 1 to 8"; break;
+        case Rejection::TO_FILE: what = "the to-square's file is not a letter a to h (lower case)"; break;
+        case Rejection::TO_RANK: what = "the to-square's rank is not a digit 1 to 8"; break;
+    }
+    // Control characters are written as \xNN, so that the note stays one readable line.
+    std::string quoted = "move text '";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            constexpr const char* HEX = "0123456789abcdef";
+            quoted += {'\\', 'x', HEX[byte >> 4], HEX[byte & 15]};
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "': " + what;
+}
+
 ChessMove::Rejection ChessMove::parse(std::string_view text, ChessMove& move) {
     // The text is at most 5 bytes from here on, so at most 5 characters.
     std::array<char32_t, 5> chars{};

@@ -63,9 +63,13 @@ struct ChessMove {
     static Rejection parse(std::string_view text, ChessMove& move);
     // The whole message of a rejection of text, prefix included.
     static std::string rejection_message(Rejection rejection, std::string_view text);
+    // For a malformed square: the whole text and what is wrong with it, in
+    // words ("move text 'e2e9': the to-square's rank is not a digit 1 to 8");
+    // empty for the other rejections, whose message names the text already.
+    static std::string rejection_note(Rejection rejection, std::string_view text);
     // Throws what a rejection (not NONE) of text stands for: Panic or InvalidInput.
     [[noreturn]] static void throw_rejection(Rejection rejection, std::string_view text) {
-        if (is_panic(rejection)) throw Panic(rejection_message(rejection, text));
+        if (is_panic(rejection)) throw Panic(rejection_message(rejection, text), rejection_note(rejection, text));
         throw InvalidInput(rejection_message(rejection, text));
     }
 

@@ -227,6 +227,13 @@ def test_push_errors_leave_board_unchanged(text, error, message):
     assert type(info.value) is error
     assert info.value.args == (message,)
     assert snapshot(board) == before
+    # A malformed square also gets a note with the whole text; the message
+    # itself stays the fixed text above.
+    notes = getattr(info.value, "__notes__", None)
+    if message.startswith(("assertion failed", "index out of bounds")):
+        assert len(notes) == 1 and notes[0].startswith(f"move text '{text}': ")
+    else:
+        assert notes is None
 
 
 def test_random_games_unwind_exactly(gen):

@@ -4,6 +4,7 @@ import os
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 import vemla_chess
@@ -21,6 +22,11 @@ def test_module_attributes():
     assert vemla_chess.__doc__ == ""
     public = {name for name in vars(vemla_chess) if not name.startswith("__")}
     assert public == {"Board", "MoveGenerator", "PanicException", "PolyglotBook"}
+
+
+def test_version_is_the_one_in_pyproject():
+    text = (Path(__file__).resolve().parents[2] / "pyproject.toml").read_text()
+    assert f'\nversion = "{vemla_chess.__version__}"\n' in text
 
 
 @pytest.mark.parametrize("cls", [Board, MoveGenerator])
@@ -159,3 +165,29 @@ def test_native_memory_exhaustion_is_memory_error():
     )
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["MemoryError", "20"]
+
+
+def test_stubs_describe_every_public_call():
+    # What an IDE shows: every method of both classes is in the stubs, with a
+    # docstring, and the fixed answers are typed as literals.
+    import ast
+
+    stub = ast.parse((Path(__file__).resolve().parents[2] / "python" / "vemla_chess-stubs" / "__init__.pyi")
+                     .read_text())
+    classes = {node.name: node for node in stub.body if isinstance(node, ast.ClassDef)}
+    for cls in (Board, MoveGenerator):
+        methods = {node.name: node for node in classes[cls.__name__].body if isinstance(node, ast.FunctionDef)}
+        public = {name for name in vars(cls) if not name.startswith("__")} | {"__new__"}
+        if cls is MoveGenerator:
+            public.add("__call__")
+        assert public <= set(methods), f"{cls.__name__}: not in the stubs: {public - set(methods)}"
+        for name, node in methods.items():
+            assert ast.get_docstring(node), f"{cls.__name__}.{name} has no docstring in the stubs"
+    aliases = {node.targets[0].id: ast.unparse(node.value) for node in stub.body
+               if isinstance(node, ast.Assign) and isinstance(node.targets[0], ast.Name)}
+    assert aliases["_Side"] == "Literal['white', 'black']"
+    turn = next(node for node in classes["Board"].body if getattr(node, "name", "") == "turn")
+    assert ast.unparse(turn.returns) == "_Side"
+    board, generator = Board(), MoveGenerator()
+    assert f"'{generator.outcome(Board('k7/8/8/8/8/8/8/K7 w - -'))}'" in aliases["_Outcome"]
+    assert f"'{board.turn()}'" in aliases["_Side"]
