@@ -88,8 +88,12 @@ def _write_shard(out_dir, final, temporary, arrays, meta):
         files = {}
         for file_name, array in arrays.items():
             path = os.path.join(temporary, file_name)
+            array = np.ascontiguousarray(array)
             with open(path, "wb") as f:
-                np.lib.format.write_array(f, np.ascontiguousarray(array), allow_pickle=False)
+                # The .npy header, then the data through the file object, so a
+                # short write fails with the system's reason (no space, too large).
+                np.lib.format.write_array_header_1_0(f, np.lib.format.header_data_from_array_1_0(array))
+                f.write(array.reshape(-1).view(np.uint8).data)
                 f.flush()
                 os.fsync(f.fileno())
             files[file_name] = list(file_digest(path))
