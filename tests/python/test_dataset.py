@@ -342,3 +342,30 @@ def kept_games_moves(games):
         black = header.split('[Black "', 1)[1].split('"', 1)[0]
         found.append(by_players[(white, black, site)])
     return found
+
+
+@needs_pgn
+def test_compressed_inputs_give_the_records_of_the_plain_file(tmp_path):
+    import bz2
+    import gzip
+    import lzma
+
+    text = CORPUS.read_bytes()
+    part = text[:text.index(b"[Event ", 400_000)]  # whole games only
+    plain = tmp_path / "part.pgn"
+    plain.write_bytes(part)
+    packers = {".gz": gzip.compress, ".bz2": bz2.compress, ".xz": lzma.compress}
+    zstandard = optional_import("zstandard")
+    if zstandard is not None:
+        packers[".zst"] = zstandard.ZstdCompressor().compress
+    done = run_tool("pgn", tmp_path / "plain", plain, "--range-mb", "64", "--jobs", "1")
+    assert done.returncode == 0, done.stderr
+    want = dataset_files(tmp_path / "plain")
+    for suffix, pack in packers.items():
+        packed = tmp_path / f"part.pgn{suffix}"
+        packed.write_bytes(pack(part))
+        done = run_tool("pgn", tmp_path / suffix, packed, "--jobs", "1")
+        assert done.returncode == 0, done.stderr
+        got = dataset_files(tmp_path / suffix)
+        for name in ("shard-00000/positions.npy", "shard-00000/games.npy"):
+            assert got[name] == want[name], suffix
