@@ -8,8 +8,6 @@ namespace vemla::py {
 
 namespace {
 
-bool module_created = false;
-
 PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "vemla_chess",
@@ -69,17 +67,21 @@ bool add_types(PyObject* module) {
 
 PyMODINIT_FUNC PyInit_vemla_chess() {
     using namespace vemla::py;
-    // The types and the panic exception are process-wide; a second module
-    // object would share them, so a second initialisation is refused.
-    if (module_created) {
+    // The types and the panic exception are created once per process and
+    // belong to the main interpreter. A subinterpreter is refused before
+    // anything is created, so that a refused import there leaves nothing
+    // behind (no type owned by an interpreter that is about to be destroyed).
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         PyErr_SetString(PyExc_ImportError,
-                        "vemla_chess may be initialised only once per interpreter process");
+                        "vemla_chess can be imported only in the main interpreter");
         return nullptr;
     }
+    // A second initialisation in the main interpreter (after
+    // `del sys.modules["vemla_chess"]`, or a reload) builds a new module
+    // object around the same type objects.
     // PyModule_Create passes the API version of the headers the module is
     // compiled against.
     Ref module = Ref::steal(PyModule_Create(&module_def));
     if (!module || !add_types(module.get())) return nullptr;
-    module_created = true;
     return module.release();
 }

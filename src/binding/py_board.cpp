@@ -10,9 +10,9 @@ PyTypeObject* board_type_object = nullptr;
 
 constexpr const char* FEN_NAMES[] = {"fen"};
 constexpr const char* PUSH_NAMES[] = {"chess_move"};
-constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0};
-constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1};
-constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1};
+constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0, true};
+constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1, true};
+constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1, true};
 constexpr Params FROM_FULL_FEN_PARAMS{"Board", "from_full_fen", FEN_NAMES, 1};
 constexpr const char* INTO_NAMES[] = {"out"};
 constexpr Params BYTES_FROM_FEN_PARAMS{"Board", "bitboard_bytes_from_fen", FEN_NAMES, 1};
@@ -184,15 +184,21 @@ PyObject* board_bitboard_bytes_from_fen(PyObject*, PyObject* const* args, Py_ssi
 PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(INTO_PARAMS, args, nargs, kwnames);
-        const auto words = piece_words(self);
+        self_board(self);
+        // Acquiring the buffer may run Python code (__buffer__) that changes
+        // the board: the words are read after it.
         const OutBuffer out(argv[0], "out", PLANE_CELLS);
+        const auto words = piece_words(self);
         expand_planes(words.data(), out.data());
         return new_none();
     });
 }
 
 PyObject* board_repetitions(PyObject* self, PyObject*) {
-    return call([&] { return new_int(SharedBorrow<Board>(self_board(self))->repetitions()); });
+    return call([&] {
+        const int repetitions = SharedBorrow<Board>(self_board(self))->repetitions();
+        return new_int(repetitions);
+    });
 }
 
 PyObject* board_ply(PyObject* self, PyObject*) {
@@ -205,9 +211,12 @@ PyObject* board_ply(PyObject* self, PyObject*) {
 PyObject* board_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(SVG_PARAMS, args, nargs, kwnames);
-        const PositionWords words = position_words(self);
+        self_board(self);
+        // The arguments first: converting size may run Python code (__index__)
+        // that changes the board, and the picture is of the board as it is then.
         const long long size = argv[0] ? int_arg(argv[0], "size") : SVG_DEFAULT_SIZE;
-        return new_ascii(svg(words, size, orientation_arg(argv[1])));
+        const Colour orientation = orientation_arg(argv[1]);
+        return new_ascii(svg(position_words(self), size, orientation));
     });
 }
 
@@ -218,8 +227,9 @@ PyObject* board_repr_svg(PyObject* self, PyObject*) {
 PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(DIAGRAM_PARAMS, args, nargs, kwnames);
-        const PositionWords words = position_words(self);
-        return new_ascii(diagram(words, orientation_arg(argv[0])));
+        self_board(self);
+        const Colour orientation = orientation_arg(argv[0]);
+        return new_ascii(diagram(position_words(self), orientation));
     });
 }
 

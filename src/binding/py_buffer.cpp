@@ -43,9 +43,10 @@ OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items) {
         if (view_.itemsize != 1 || !one_byte_format(view_.format))
             raise_argument_error(name, expected + ", got items of format '" +
                                            std::string(view_.format ? view_.format : "B") + "' (" +
-                                           std::to_string(view_.itemsize) + " bytes)");
+                                           std::to_string(view_.itemsize) + (view_.itemsize == 1 ? " byte)" : " bytes)"));
         if (static_cast<std::size_t>(view_.len) != items)
-            value_error(name, expected + ", got " + std::to_string(view_.len) + " items (shape " +
+            value_error(name, expected + ", got " + std::to_string(view_.len) +
+                                  (view_.len == 1 ? " item (shape " : " items (shape ") +
                                   tuple_text(view_.shape, view_.ndim) + ")");
         if (!PyBuffer_IsContiguous(&view_, 'C'))
             value_error(name, "expected a C-contiguous buffer, got strides " +

@@ -45,7 +45,9 @@ std::string quoted_list(const std::vector<std::string>& names) {
         message += std::to_string(params.names.size());
     else
         message += "from " + std::to_string(params.required) + " to " + std::to_string(params.names.size());
-    message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+    const bool plural = params.always_plural || params.names.size() != 1 || params.required != 1;
+    message += plural ? " positional arguments but " : " positional argument but ";
+    message += std::to_string(given) + (given == 1 ? " was" : " were") + " given";
     raise(PyExc_TypeError, message);
 }
 

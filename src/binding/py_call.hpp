@@ -37,6 +37,10 @@ struct Params {
     const char* function_name;
     std::span<const char* const> names;
     std::size_t required;
+    // The first callables of the module word their "takes N positional
+    // arguments" message in the plural whatever N is, and callers match that
+    // text; every later one writes "argument" for one.
+    bool always_plural = false;
 
     std::string full_name() const {
         return std::string(class_name) + "." + function_name + "()";

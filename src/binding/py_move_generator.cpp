@@ -13,8 +13,8 @@ namespace {
 PyTypeObject* move_generator_type_object = nullptr;
 
 constexpr const char* CALL_NAMES[] = {"board"};
-constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0};
-constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1};
+constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0, true};
+constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1, true};
 constexpr Params IS_CHECK_PARAMS{"MoveGenerator", "is_check", CALL_NAMES, 1};
 constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", CALL_NAMES, 1};
 constexpr const char* INDICES_NAMES[] = {"board", "scheme"};

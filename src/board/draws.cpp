@@ -6,8 +6,6 @@ namespace vemla {
 
 namespace {
 
-constexpr Bitboard DARK_SQUARES = 0xAA55AA55AA55AA55ull;  // a1 is dark
-
 constexpr bool at_most_one_bit(Bitboard b) { return !(b & (b - 1)); }
 
 // popcount(earlier) - popcount(later). Most moves change a bitboard by one bit
@@ -52,13 +50,10 @@ int Board::repetitions() const {
 }
 
 bool Board::insufficient_material() const {
-    const auto of = [&](Colour colour, Kind kind) {
-        return bitboards[static_cast<std::size_t>(piece_of(colour, kind))];
-    };
-    const auto both = [&](Kind kind) { return of(WHITE, kind) | of(BLACK, kind); };
+    const auto both = [&](Kind kind) { return pieces(WHITE, kind) | pieces(BLACK, kind); };
     if (both(PAWN) | both(ROOK) | both(QUEEN)) return false;
     // Counted per colour: two knights sharing a square are still two knights.
-    const int knights = std::popcount(of(WHITE, KNIGHT)) + std::popcount(of(BLACK, KNIGHT));
+    const int knights = std::popcount(pieces(WHITE, KNIGHT)) + std::popcount(pieces(BLACK, KNIGHT));
     const Bitboard bishops = both(BISHOP);
     if (knights) return knights == 1 && !bishops;
     return !(bishops & DARK_SQUARES) || !(bishops & ~DARK_SQUARES);

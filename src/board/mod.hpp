@@ -104,6 +104,10 @@ struct Board {
     // Takes back the last made move. Panics (board unchanged) if there is none.
     void pop_move();
 
+    // The bitboard of one piece: a colour's pieces of one kind.
+    Bitboard& word(Piece piece) { return bitboards[static_cast<std::size_t>(piece)]; }
+    Bitboard word(Piece piece) const { return bitboards[static_cast<std::size_t>(piece)]; }
+    Bitboard pieces(Colour colour, Kind kind) const { return word(piece_of(colour, kind)); }
     // The union of one colour's six piece bitboards.
     Bitboard pieces(Colour colour) const {
         const std::uint64_t* const bb = bitboards.data() + piece_of(colour, PAWN);

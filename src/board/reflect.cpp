@@ -14,8 +14,8 @@ void Board::reflect() {
     // board top to bottom: square s goes to s ^ 56, same file, rank 9 - r.
     for (int k = PAWN; k <= KING; ++k) {
         const auto kind = static_cast<Kind>(k);
-        std::uint64_t& white = bitboards[static_cast<std::size_t>(piece_of(WHITE, kind))];
-        std::uint64_t& black = bitboards[static_cast<std::size_t>(piece_of(BLACK, kind))];
+        std::uint64_t& white = word(piece_of(WHITE, kind));
+        std::uint64_t& black = word(piece_of(BLACK, kind));
         const std::uint64_t old_white = white;
         white = __builtin_bswap64(black);
         black = __builtin_bswap64(old_white);

@@ -19,9 +19,6 @@ constexpr std::array<std::uint64_t, PIECE_ENTRIES> PIECE_KEYS = [] {
     return keys;
 }();
 
-constexpr Bitboard FILE_A = 0x0101010101010101ull;
-constexpr Bitboard FILE_H = FILE_A << 7;
-
 }  // namespace
 
 std::uint64_t Board::zobrist() const {

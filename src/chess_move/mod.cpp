@@ -118,6 +118,8 @@ int ChessMove::write_text(char* out) const {
     out[1] = static_cast<char>('1' + ((from() >> 3) & 7));
     out[2] = static_cast<char>('a' + (to() & 7));
     out[3] = static_cast<char>('1' + ((to() >> 3) & 7));
+    // Special codes 0 to 3 (bits 12 to 15 below 4) are not promotions: the
+    // text has no fifth letter.
     if (value < 0x4000) return 4;
     static constexpr char PROMOTION_LETTERS[] = "nbrq";
     expect(is_promotion(), "explicit panic");

@@ -37,4 +37,8 @@ inline constexpr std::array<CastlingRules, 2> CASTLING_RULES = {{
        {QUEEN_SIDE, {C8, D8}, square_bb(B8), ChessMove::pack(E8, C8, ChessMove::CASTLING)}}}},
 }};
 
+inline constexpr const CastlingRules& castling_rules(Colour side) {
+    return CASTLING_RULES[static_cast<std::size_t>(side)];
+}
+
 }  // namespace vemla

@@ -15,7 +15,7 @@ std::string_view name(Outcome outcome) {
 
 bool MoveGenerator::is_check(const Board& board) const {
     const Colour side = board.side_to_move();
-    const Bitboard kings = board.bitboards[static_cast<std::size_t>(piece_of(side, KING))];
+    const Bitboard kings = board.pieces(side, KING);
     return kings && square_in_check(board, lsb(kings), side);
 }
 

@@ -1,12 +1,9 @@
-// Legal move generation: candidates gathered group by group in a fixed order,
-// then filtered. The reference filter makes each candidate and tests the
-// mover's king; positions that legal_fast applies to are filtered there
-// instead, with the same result.
+// Candidate moves, gathered group by group in a fixed order: king steps and
+// castling, knights, pawns, the rook pass and the bishop pass. Which of them
+// are legal is decided in legality.cpp.
 #include "move_generator/mod.hpp"
 
-#include <utility>
-
-#include "move_generator/legal_fast.hpp"
+#include "move_generator/legality.hpp"
 
 namespace vemla {
 
@@ -17,7 +14,7 @@ namespace {
 void get_k_moves(Bitboard pieces, Bitboard own, const std::array<Steps, 64>& steps, MoveList& list) {
     for (Bitboard b = pieces; b; b &= b - 1) {
         const int from = lsb(b);
-        const Steps& s = steps[static_cast<std::size_t>(from)];
+        const Steps& s = at(steps, from);
         for (int i = 0; i < s.count; ++i) {
             const int to = s.to[static_cast<std::size_t>(i)];
             if (!(own & square_bb(to))) list.push(ChessMove::pack(from, to));
@@ -78,9 +75,8 @@ void pawn_moves(Bitboard pawns, Bitboard own, Bitboard enemy, StateWord state,
 
 void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, Bitboard enemy,
                                 Kind kind, MoveList& list) const {
-    const auto& bb = board.bitboards;
-    const Bitboard pieces = bb[static_cast<std::size_t>(own_base + kind)] |
-                            bb[static_cast<std::size_t>(own_base + QUEEN)];
+    const Bitboard pieces = board.word(static_cast<Piece>(own_base + kind)) |
+                            board.word(static_cast<Piece>(own_base + QUEEN));
     const Bitboard occ = own | enemy;
     for (Bitboard b = pieces; b; b &= b - 1) {
         const int from = lsb(b);
@@ -91,21 +87,20 @@ void MoveGenerator::magic_moves(const Board& board, int own_base, Bitboard own, 
 }
 
 void MoveGenerator::candidates(const Board& board, MoveList& list) const {
-    const auto& bb = board.bitboards;
     const StateWord state = board.state();
     const Colour side = state.side_to_move();
     const bool white = side == WHITE;
     const int own_base = piece_of(side, PAWN);
     const Bitboard own = board.pieces(side);
     const Bitboard enemy = board.pieces(opposite(side));
-    const auto piece = [&](Kind kind) { return bb[static_cast<std::size_t>(piece_of(side, kind))]; };
+    const auto piece = [&](Kind kind) { return board.pieces(side, kind); };
 
     list.size = 0;
     const Bitboard kings = piece(KING);
     get_k_moves(kings, own, KING_STEPS, list);
 
     // Castling, by the rows of the side to move: king side before queen side.
-    const CastlingRules& castling = CASTLING_RULES[static_cast<std::size_t>(side)];
+    const CastlingRules& castling = castling_rules(side);
     if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
         for (const CastlingRow& row : castling.rows)
             if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy)) list.push(row.move);
@@ -122,107 +117,14 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     list.group_end[4] = list.size;
 }
 
-namespace {
-
-// Makes a candidate, tests the mover's king, takes the candidate back. Without
-// a king nothing can leave it attacked, so the candidate stays.
-template <int KIND>
-bool is_legal(const MoveGenerator& generator, Board& board, ChessMove move, Piece mover,
-              std::size_t king, Colour side, Bitboard enemy) {
-    if constexpr (KIND == ANY_KIND)
-        board.push_move(move);
-    else
-        board.make_move<KIND>(move, mover, enemy);
-    const Bitboard kings = board.bitboards[king];
-    const bool attacked = kings && generator.square_in_check(board, lsb(kings), side);
-    board.pop_move();
-    return !attacked;
-}
-
-// Filters moves[begin, end) into moves[kept...], keeping their order.
-template <int KIND>
-int filter(const MoveGenerator& generator, Board& board, MoveList& list, int begin, int end,
-           Piece mover, std::size_t king, Colour side, Bitboard enemy, int kept) {
-    for (int i = begin; i < end; ++i) {
-        const ChessMove move = list.moves[static_cast<std::size_t>(i)];
-        list.moves[static_cast<std::size_t>(kept)] = move;
-        kept += is_legal<KIND>(generator, board, move, mover, king, side, enemy);
-    }
-    return kept;
-}
-
-// The rook pass (LINE = ROOK) or bishop pass (LINE = BISHOP) holds the moves
-// of those pieces and of queens; the from-square tells which.
-template <int LINE>
-int filter_sliders(const MoveGenerator& generator, Board& board, MoveList& list, int begin,
-                   int end, std::size_t king, Colour side, Bitboard enemy, int kept) {
-    const Piece line_piece = piece_of(side, static_cast<Kind>(LINE));
-    const Piece queen = piece_of(side, QUEEN);
-    const Bitboard line_pieces = board.bitboards[static_cast<std::size_t>(line_piece)];
-    for (int i = begin; i < end; ++i) {
-        const ChessMove move = list.moves[static_cast<std::size_t>(i)];
-        list.moves[static_cast<std::size_t>(kept)] = move;
-        const bool legal = (line_pieces & square_bb(move.from()))
-                               ? is_legal<LINE>(generator, board, move, line_piece, king, side, enemy)
-                               : is_legal<QUEEN>(generator, board, move, queen, king, side, enemy);
-        kept += legal;
-    }
-    return kept;
-}
-
-}  // namespace
-
-bool MoveGenerator::keeps_king_safe(Board& board, ChessMove move) const {
-    // push_move finds the mover; the piece and enemy given here are not used.
-    const Colour side = board.side_to_move();
-    return is_legal<ANY_KIND>(*this, board, move, WHITE_PAWN, static_cast<std::size_t>(piece_of(side, KING)), side, 0);
-}
-
 void MoveGenerator::generate(Board& board, MoveList& legal) const {
-    if (!legal_fast::applies(board)) return generate_reference(board, legal);
     candidates(board, legal);
-    legal_fast::filter(*this, board, legal);
+    legality::filter(*this, board, legal);
 }
 
 void MoveGenerator::generate_reference(Board& board, MoveList& legal) const {
     candidates(board, legal);
-    const Colour side = board.side_to_move();
-    const std::size_t king = static_cast<std::size_t>(piece_of(side, KING));
-
-    // Each candidate is made with Board::push_move semantics. When no square
-    // is held by two piece bitboards, the mover push_move would find is the
-    // generating piece itself, so the search for it is skipped and the make
-    // is specialised for the piece's kind; the result is the same.
-    Bitboard seen = 0;
-    Bitboard overlap = 0;
-    for (std::size_t i = 0; i < 12; ++i) {
-        overlap |= seen & board.bitboards[i];
-        seen |= board.bitboards[i];
-    }
-    const Bitboard enemy = board.pieces(opposite(side));
-    auto& ends = legal.group_end;
-    if (overlap) {
-        // The mover is found by push_move; the piece given here is not used.
-        int kept = 0;
-        int begin = 0;
-        for (int& end : ends) {
-            kept = filter<ANY_KIND>(*this, board, legal, begin, end, WHITE_PAWN, king, side, enemy, kept);
-            begin = std::exchange(end, kept);
-        }
-        legal.size = kept;
-        return;
-    }
-    int kept = filter<KING>(*this, board, legal, 0, ends[0], piece_of(side, KING), king, side, enemy, 0);
-    int begin = std::exchange(ends[0], kept);
-    kept = filter<KNIGHT>(*this, board, legal, begin, ends[1], piece_of(side, KNIGHT), king, side, enemy, kept);
-    begin = std::exchange(ends[1], kept);
-    kept = filter<PAWN>(*this, board, legal, begin, ends[2], piece_of(side, PAWN), king, side, enemy, kept);
-    begin = std::exchange(ends[2], kept);
-    kept = filter_sliders<ROOK>(*this, board, legal, begin, ends[3], king, side, enemy, kept);
-    begin = std::exchange(ends[3], kept);
-    kept = filter_sliders<BISHOP>(*this, board, legal, begin, ends[4], king, side, enemy, kept);
-    ends[4] = kept;
-    legal.size = kept;
+    legality::filter_reference(*this, board, legal);
 }
 
 bool MoveGenerator::has_legal_move(Board& board) const {

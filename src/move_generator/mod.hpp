@@ -28,6 +28,8 @@ struct MoveList {
     std::array<int, 5> group_end{};
 
     void push(ChessMove m) { moves[static_cast<std::size_t>(size++)] = m; }
+    ChessMove& operator[](int i) { return moves[static_cast<std::size_t>(i)]; }
+    ChessMove operator[](int i) const { return moves[static_cast<std::size_t>(i)]; }
     const ChessMove* begin() const { return moves.data(); }
     const ChessMove* end() const { return moves.data() + size; }
 };
@@ -55,23 +57,27 @@ struct MoveGenerator {
         return table(2 * sq + 1)[bishop_index(sq, occ)];
     }
 
+    // The pieces of colour `by` that attack square sq when the squares in
+    // occ are occupied (a slider's ray stops at the first of them). This is
+    // the one attack test: the check after a move, the castling squares, and
+    // the checkers and king steps of the fast legality filter all ask it.
+    Bitboard attackers(const Board& board, int sq, Bitboard occ, Colour by) const {
+        const Bitboard pawn_squares = at(by == BLACK ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS, sq);
+        const Bitboard queens = board.pieces(by, QUEEN);
+        Bitboard found = (at(KNIGHT_ATTACKS, sq) & board.pieces(by, KNIGHT)) |
+                         (pawn_squares & board.pieces(by, PAWN)) | (at(KING_ATTACKS, sq) & board.pieces(by, KING));
+        // A table lookup only where a slider stands on one of sq's lines.
+        const Bitboard rooks = board.pieces(by, ROOK) | queens;
+        if (rooks & at(ROOK_LINES, sq)) found |= rook_attacks(sq, occ) & rooks;
+        const Bitboard bishops = board.pieces(by, BISHOP) | queens;
+        if (bishops & at(BISHOP_LINES, sq)) found |= bishop_attacks(sq, occ) & bishops;
+        return found;
+    }
+
     // Whether square sq is attacked by the pieces of side's opponent (side is
     // the colour whose square it is, typically the king's own colour).
     bool square_in_check(const Board& board, int sq, Colour side) const {
-        const auto& bb = board.bitboards;
-        const auto s = static_cast<std::size_t>(sq);
-        const Colour attacker = opposite(side);
-        const std::size_t base = static_cast<std::size_t>(piece_of(attacker, PAWN));
-        // Knights, pawns and the king by single bit tests, combined into one
-        // branch: whichever finds the attacker, the answer is the same.
-        const Bitboard pawn_squares = attacker == BLACK ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
-        if ((KNIGHT_ATTACKS[s] & bb[base + KNIGHT]) | (pawn_squares & bb[base + PAWN]) |
-            (KING_ATTACKS[s] & bb[base + KING]))
-            return true;
-        const Bitboard occ = board.occupancy();
-        const Bitboard queens = bb[base + QUEEN];
-        return (rook_attacks(sq, occ) & (bb[base + ROOK] | queens)) |
-               (bishop_attacks(sq, occ) & (bb[base + BISHOP] | queens));
+        return attackers(board, sq, board.occupancy(), opposite(side)) != 0;
     }
 
     // Whether the side to move may castle by this row: the squares the king
@@ -79,23 +85,18 @@ struct MoveGenerator {
     // empty. The caller has checked the right and the king's own square.
     bool can_castle(const Board& board, const CastlingRow& row, Bitboard own, Bitboard enemy) const;
 
-    // The legal moves of the side to move, in the fixed order. The board may
-    // be used to try candidates and ends exactly as it started. Positions
-    // that legal_fast::applies to are decided by legal_fast, all others by
-    // generate_reference; both give the same list.
+    // The legal moves of the side to move, in the fixed order: the
+    // candidates, filtered by legality::filter. The board may be used to try
+    // candidates and ends exactly as it started.
     void generate(Board& board, MoveList& legal) const;
 
-    // The reference: every candidate is made, the mover's king is tested and
-    // the candidate is taken back.
+    // The same list by the reference filter alone (legality::filter_reference):
+    // every candidate is made, the mover's king is tested and the candidate is
+    // taken back.
     void generate_reference(Board& board, MoveList& legal) const;
 
-    // Makes move, tests the mover's (lowest) king, takes the move back. A
-    // side without a king has nothing that can be attacked.
-    bool keeps_king_safe(Board& board, ChessMove move) const;
-
-    // Whether the side to move has a legal move: candidates are tried in
-    // generation order until one leaves the king safe. The board ends exactly
-    // as it started.
+    // Whether the side to move has a legal move. It generates the whole list
+    // and looks at its size. The board ends exactly as it started.
     bool has_legal_move(Board& board) const;
 
     // Whether the lowest king of the side to move is attacked; false when

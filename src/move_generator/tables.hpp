@@ -25,6 +25,9 @@ constexpr bool step_ok(int sq, int offset, int limit) {
     return df <= limit && df >= -limit;
 }
 
+// The rook's relevance mask: its file and rank without sq and without the
+// edge squares a ray ends on anyway. 0x0001010101010100 is the a-file from a2
+// to a7, shifted to sq's file; 0x7E is b1 to g1, shifted to sq's rank.
 constexpr Bitboard rook_mask(int sq) {
     return ((0x0001010101010100ull << file_of(sq)) | (0x7Eull << (8 * rank_of(sq)))) & ~square_bb(sq);
 }
@@ -62,6 +65,10 @@ constexpr std::array<Bitboard, 64> by_square(F f) {
     for (int sq = 0; sq < 64; ++sq) table[static_cast<std::size_t>(sq)] = f(sq);
     return table;
 }
+
+// A rook's and a bishop's lines from each square on an empty board.
+inline constexpr auto ROOK_LINES = by_square([](int sq) { return slider_attacks(sq, 0, true); });
+inline constexpr auto BISHOP_LINES = by_square([](int sq) { return slider_attacks(sq, 0, false); });
 
 inline constexpr auto ROOK_MASKS = by_square(rook_mask);
 inline constexpr auto BISHOP_MASKS = by_square(get_bishop_cross);

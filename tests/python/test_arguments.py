@@ -53,7 +53,7 @@ ARGUMENT_ERRORS = [
     (lambda b, g: b.bitboard_bytes_from_fen(START, fen=START), "Board.bitboard_bytes_from_fen() got multiple values for argument 'fen'"),
     (lambda b, g: Board.bitboard_bytes_from_fen(5), conversion("fen", "int")),
     (lambda b, g: b.bitboard_into(), "Board.bitboard_into() missing 1 required positional argument: 'out'"),
-    (lambda b, g: b.bitboard_into(bytearray(768), bytearray(768)), "Board.bitboard_into() takes 1 positional arguments but 2 were given"),
+    (lambda b, g: b.bitboard_into(bytearray(768), bytearray(768)), "Board.bitboard_into() takes 1 positional argument but 2 were given"),
     (lambda b, g: b.bitboard_into(bytearray(768), out=bytearray(768)), "Board.bitboard_into() got multiple values for argument 'out'"),
     (lambda b, g: b.bitboard_into(buffer=bytearray(768)), "Board.bitboard_into() got an unexpected keyword argument 'buffer'"),
     # MoveGenerator.__new__ and __call__
@@ -70,7 +70,7 @@ ARGUMENT_ERRORS = [
     # MoveGenerator.is_check and outcome take the board like the call does
     *(case for m in ("is_check", "outcome") for case in [
         (lambda b, g, m=m: getattr(g, m)(), f"MoveGenerator.{m}() missing 1 required positional argument: 'board'"),
-        (lambda b, g, m=m: getattr(g, m)(b, b), f"MoveGenerator.{m}() takes 1 positional arguments but 2 were given"),
+        (lambda b, g, m=m: getattr(g, m)(b, b), f"MoveGenerator.{m}() takes 1 positional argument but 2 were given"),
         (lambda b, g, m=m: getattr(g, m)(b, board=b), f"MoveGenerator.{m}() got multiple values for argument 'board'"),
         (lambda b, g, m=m: getattr(g, m)(bord=b), f"MoveGenerator.{m}() got an unexpected keyword argument 'bord'"),
         (lambda b, g, m=m: getattr(g, m)(START), conversion("board", "str", "Board")),

@@ -1,5 +1,6 @@
 """The module object, the two type objects and the PanicException type."""
 import copy
+import importlib.util
 import os
 import subprocess
 import sys
@@ -109,31 +110,82 @@ def test_panic_passes_through_except_exception():
     assert caught.args == ("no move to take back",)
 
 
-def test_second_initialisation_raises_import_error():
-    script = textwrap.dedent(
+def run_script(script, *args):
+    """Runs script in a fresh interpreter, with the directory of the module
+    under test as its first argument; returns its output lines."""
+    out = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(script), os.path.dirname(vemla_chess.__file__), *args],
+        capture_output=True, text=True, timeout=60,
+    )
+    assert out.returncode == 0, out.stderr
+    return out.stdout.splitlines()
+
+
+def test_second_initialisation_shares_the_types():
+    # Both ways of initialising the module again: dropping it from
+    # sys.modules and importing, and building a module from a fresh spec.
+    lines = run_script(
         """
         import importlib.util, sys
         sys.path.insert(0, sys.argv[1])
-        import vemla_chess
-        found = importlib.util.spec_from_file_location("vemla_chess", vemla_chess.__file__)
-        try:
-            found.loader.exec_module(importlib.util.module_from_spec(found))
-        except ImportError as e:
-            print("ImportError", e)
-        else:
-            print("loaded twice")
-        # The first module keeps working.
-        print(vemla_chess.Board().fen())
+        import vemla_chess as first
+        del sys.modules["vemla_chess"]
+        import vemla_chess as second
+        found = importlib.util.spec_from_file_location("vemla_chess", first.__file__)
+        third = importlib.util.module_from_spec(found)
+        found.loader.exec_module(third)
+        for m in (second, third):
+            print(m is not first, m.Board is first.Board, m.MoveGenerator is first.MoveGenerator,
+                  m.PanicException is first.PanicException, m.__all__)
+        # Objects of either module work with the other's.
+        print(len(first.MoveGenerator()(third.Board())), second.Board().fen())
         """
     )
-    out = subprocess.run(
-        [sys.executable, "-c", script, os.path.dirname(vemla_chess.__file__)],
-        capture_output=True, text=True, timeout=60,
+    assert lines == ["True True True True ['Board', 'MoveGenerator']"] * 2 + [f"20 {START}"]
+
+
+# Runs in the subinterpreter: argv[1] is the module's directory, argv[2] the
+# file that receives the outcome of the import.
+SUBINTERPRETER_IMPORT = """
+import sys
+sys.path.insert(0, {path!r})
+try:
+    import vemla_chess
+except ImportError:
+    result = "ImportError"
+else:
+    result = "imported"
+with open({report!r}, "w") as f:
+    f.write(result)
+"""
+
+
+def test_refused_subinterpreter_import_leaves_nothing_behind(tmp_path):
+    # The import is refused in the subinterpreter; afterwards the main
+    # interpreter imports the module as if nothing had happened.
+    for name in ("_interpreters", "_xxsubinterpreters"):
+        if importlib.util.find_spec(name):
+            break
+    else:
+        pytest.skip("this interpreter offers no subinterpreters")
+    report = tmp_path / "report"
+    lines = run_script(
+        """
+        import sys
+        sys.path.insert(0, sys.argv[1])
+        interpreters = __import__(sys.argv[2])
+        interp = interpreters.create()
+        interpreters.run_string(interp, sys.argv[3])
+        interpreters.destroy(interp)
+        import vemla_chess
+        board = vemla_chess.Board()
+        print(len(vemla_chess.MoveGenerator()(board)), type(board).__module__)
+        """,
+        name,
+        SUBINTERPRETER_IMPORT.format(path=os.path.dirname(vemla_chess.__file__), report=str(report)),
     )
-    lines = out.stdout.splitlines()
-    assert out.returncode == 0, out.stderr
-    assert lines[0].startswith("ImportError ") and "once" in lines[0]
-    assert lines[1] == START
+    assert report.read_text() == "ImportError"
+    assert lines == ["20 builtins"]
 
 
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),

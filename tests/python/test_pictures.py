@@ -218,7 +218,7 @@ def test_svg_arguments(Panic):
 def test_size_conversion_may_use_the_board():
     # Converting the size runs Python code (__index__). The board is not held
     # meanwhile: that code can change it, and the picture is of the position
-    # the call started with.
+    # once every argument is converted.
     board = Board()
     before = board.svg(400)
 
@@ -227,8 +227,9 @@ def test_size_conversion_may_use_the_board():
             board.push("e2e4")
             return 400
 
-    assert board.svg(Size()) == before
+    drawn = board.svg(Size())
     assert board.fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
+    assert drawn == board.svg(400) != before
 
 
 def test_diagram_matches_the_fen_both_ways_up():

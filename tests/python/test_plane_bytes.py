@@ -2,6 +2,7 @@
 into a caller's buffer (bitboard_into)."""
 import array
 import random
+import sys
 
 import pytest
 from vemla_chess import Board, MoveGenerator
@@ -93,6 +94,7 @@ def refused(np=None):
         (memoryview(bytes(768)), TypeError, EXPECTED + "read-only 'memoryview' object"),
         (array.array("h", bytes(1536)), TypeError, EXPECTED + "items of format 'h' (2 bytes)"),
         (bytearray(767), ValueError, EXPECTED + "767 items (shape (767,))"),
+        (bytearray(1), ValueError, EXPECTED + "1 item (shape (1,))"),
         (memoryview(bytearray(1536)).cast("B", (2, 768)), ValueError, EXPECTED + "1536 items (shape (2, 768))"),
         (memoryview(bytearray(1536))[::2], ValueError, "expected a C-contiguous buffer, got strides (2,) for shape (768,)"),
     ]
@@ -102,6 +104,7 @@ def refused(np=None):
         cases += [
             (readonly, TypeError, EXPECTED + "read-only 'ndarray' object"),
             (np.zeros(768, dtype=np.float32), TypeError, EXPECTED + "items of format 'f' (4 bytes)"),
+            (np.zeros(768, dtype="S1"), TypeError, EXPECTED + "items of format '1s' (1 byte)"),
             (np.zeros((12, 8, 16), dtype=np.bool_)[:, :, ::2], ValueError,
              "expected a C-contiguous buffer, got strides (128, 16, 2) for shape (12, 8, 8)"),
             (np.zeros((12, 64), dtype=np.uint8, order="F"), ValueError,
@@ -136,3 +139,20 @@ def test_exporter_failure_passes_through():
     view.release()
     with pytest.raises(ValueError, match="released"):
         Board().bitboard_into(view)
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="__buffer__ is new in Python 3.12")
+def test_buffer_export_may_use_the_board():
+    # Acquiring the buffer runs Python code (__buffer__) that may change the
+    # board; the planes written are those of the board after it.
+    board = Board()
+    target = bytearray(768)
+
+    class Out:
+        def __buffer__(self, flags):
+            board.push("e2e4")
+            return memoryview(target)
+
+    board.bitboard_into(Out())
+    assert board.fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
+    assert bytes(target) == board.bitboard_bytes()

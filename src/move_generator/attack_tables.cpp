@@ -1,4 +1,5 @@
-// Building the magic attack tables.
+// Building the magic attack tables: the MoveGenerator constructor, and
+// rook_bishop_moves, which builds one table on its own.
 #include "failure.hpp"
 #include "move_generator/mod.hpp"
 
@@ -30,9 +31,9 @@ std::vector<Bitboard> rook_bishop_moves(int sq, Bitboard mask, Kind kind) {
 MoveGenerator::MoveGenerator() : attack_tables(128 * TABLE_SIZE) {
     for (int sq = 0; sq < 64; ++sq) {
         fill_table(attack_tables.data() + static_cast<std::size_t>(2 * sq) * TABLE_SIZE, sq,
-                   ROOK_MASKS[static_cast<std::size_t>(sq)], ROOK);
+                   at(ROOK_MASKS, sq), ROOK);
         fill_table(attack_tables.data() + static_cast<std::size_t>(2 * sq + 1) * TABLE_SIZE, sq,
-                   BISHOP_MASKS[static_cast<std::size_t>(sq)], BISHOP);
+                   at(BISHOP_MASKS, sq), BISHOP);
     }
 }
 

@@ -1,4 +1,5 @@
-// The castling test (the attack test itself is inline in mod.hpp).
+// The castling test of the candidate gathering (the attack test it asks is
+// MoveGenerator::attackers, inline in mod.hpp).
 #include "move_generator/mod.hpp"
 
 namespace vemla {
