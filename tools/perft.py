@@ -159,6 +159,9 @@ class Progress:
         self.done, self.total = done, total
 
     def run(self):
+        # Ctrl-C is for the main thread, which stops the run; delivered here,
+        # it would wait for the main thread to wake up.
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
         start = time.perf_counter()
         while True:
             elapsed = time.perf_counter() - start

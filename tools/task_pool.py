@@ -48,6 +48,11 @@ SCHEDULER_SCHEMES = ("tcp", "tls", "ws", "wss", "ucx")
 # A local pool has at most this many worker processes per core (and at least MIN_MAX_JOBS may be asked for).
 JOBS_PER_CORE = 4
 MIN_MAX_JOBS = 8
+# The longest a pool waits for its workers without looking up, in seconds. A
+# signal such as Ctrl-C that the kernel hands to another thread of the process
+# does not interrupt the main thread's wait; Python raises it in the main thread
+# only once that thread runs again.
+SIGNAL_LATENCY = 0.2
 # How long idle workers of a pool that closes normally get to stop, in seconds.
 SHUTDOWN_GRACE = 10
 
@@ -231,7 +236,6 @@ def _send_reply(connection, key, ok, payload):
 
 def _worker_main(connection, inherited, parent):
     """A worker process: runs the batches it receives until told to stop or its parent goes."""
-    _ignore_interrupts()
     _die_with_parent(parent)
     for other in inherited:
         other.close()
@@ -278,34 +282,44 @@ class ProcessPool:
         self._run = 0
         try:
             for _ in range(jobs):
-                self._processes.append(self._fork())
+                self._fork()
         except BaseException:
             self.close()
             raise
 
     def _fork(self):
+        """Starts one more worker."""
         parent_end, child_end = multiprocessing.Pipe(duplex=True)
         # Output buffered here would otherwise be written again by the child.
         for stream in (sys.stdout, sys.stderr):
             with contextlib.suppress(Exception):
                 stream.flush()
+        # Ctrl-C is held back until the worker is on the list of those to stop:
+        # raised during the fork, it would be raised inside the interpreter's
+        # after-fork hooks, which swallow it, or leave a worker nobody knows of.
+        mask = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
         try:
-            pid = os.fork()
-        except OSError as error:
-            parent_end.close()
-            child_end.close()
-            raise TaskFailed(f"cannot start worker process {len(self._processes) + 1} of {self.workers}: "
-                             f"{error.strerror or error}; ask for fewer with --jobs") from None
-        if pid == 0:  # the worker
-            code = 0
             try:
-                _worker_main(child_end, [parent_end] + [w.connection for w in self._processes], os.getppid())
-            except BaseException:
-                code = 1
-            finally:
-                os._exit(code)
-        child_end.close()
-        return _Worker(pid, parent_end)
+                pid = os.fork()
+            except OSError as error:
+                parent_end.close()
+                child_end.close()
+                raise TaskFailed(f"cannot start worker process {len(self._processes) + 1} of {self.workers}: "
+                                 f"{error.strerror or error}; ask for fewer with --jobs") from None
+            if pid == 0:  # the worker
+                code = 0
+                try:
+                    _ignore_interrupts()
+                    signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+                    _worker_main(child_end, [parent_end] + [w.connection for w in self._processes], os.getppid())
+                except BaseException:
+                    code = 1
+                finally:
+                    os._exit(code)
+            child_end.close()
+            self._processes.append(_Worker(pid, parent_end))
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, mask)
 
     def _send(self, worker, function, batch, pending):
         key = self._next_key
@@ -323,7 +337,7 @@ class ProcessPool:
         if self.restarts > MAX_RESTARTS:
             unfinished = sum(len(batch) for batch in queue)
             raise TaskFailed(f"worker processes died {self.restarts} times; {unfinished} tasks were not finished")
-        self._processes.append(self._fork())
+        self._fork()
 
     def _feed(self, function, queue, pending):
         """Sends batches until every worker holds two (one it works on and the
@@ -357,7 +371,7 @@ class ProcessPool:
         while pending:
             self._feed(function, queue, pending)
             by_connection = {worker.connection: worker for worker in self._processes}
-            for connection in multiprocessing.connection.wait(list(by_connection)):
+            for connection in multiprocessing.connection.wait(list(by_connection), timeout=SIGNAL_LATENCY):
                 worker = by_connection[connection]
                 if worker not in self._processes:
                     continue
