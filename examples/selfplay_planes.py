@@ -3,8 +3,11 @@
     python3 selfplay_planes.py [--seed N] [--games N] [--max-plies N] [--save DIR]
 
 Plays games of uniformly random legal moves (the same games for the same
-seed). A game ends by checkmate, stalemate, insufficient material or
-threefold repetition, or stops unfinished after --max-plies plies. The planes
+seed). A game ends by the rules, as generator.outcome(board, claim_draw=True)
+tells: checkmate, stalemate, insufficient material, the seventy-five-move
+rule, fivefold repetition, or a claimed draw by the fifty-move rule or
+threefold repetition. The rules end every game; --max-plies (default 10000)
+is only a safety net, after which a game stops unfinished. The planes
 of every position in which a move was chosen are written by
 Board.bitboard_into straight into one numpy array of shape
 (positions, 12, 8, 8), without going through Python lists:
@@ -71,9 +74,7 @@ class PlaneBuffer:
 def play(generator: MoveGenerator, rng: random.Random, max_plies: int, planes: PlaneBuffer) -> Game:
     board, game = Board(), Game()
     while True:
-        ending: str | None = generator.outcome(board)
-        if ending is None and board.repetitions() >= 3:
-            ending = "threefold_repetition"
+        ending: str | None = generator.outcome(board, claim_draw=True)
         if ending is not None:
             game.reason = ending
             if ending == "checkmate":  # the side to move has lost
@@ -101,7 +102,7 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--games", type=int, default=1)
-    parser.add_argument("--max-plies", type=int, default=600)
+    parser.add_argument("--max-plies", type=int, default=10000)
     parser.add_argument("--save", metavar="DIR", help="write the games as a dataset folder")
     args = parser.parse_args(argv)
     if args.max_plies < 0 or args.games < 1:

@@ -4,8 +4,11 @@ or a log would show it.
     python3 watch_game.py [--seed N] [--max-plies N] [--black]
 
 Moves are drawn from the generator's legal moves with Python's random module,
-so a seed gives the same game every time. --black prints the board from
-Black's side. The file is fully annotated for `mypy --strict`.
+so a seed gives the same game every time. The game stops when the rules end
+it (generator.outcome: checkmate, stalemate, insufficient material, the
+seventy-five-move rule or fivefold repetition), or after --max-plies plies.
+--black prints the board from Black's side. The file is fully annotated for
+`mypy --strict`.
 """
 
 import argparse
@@ -29,11 +32,11 @@ def main() -> int:
     generator = MoveGenerator()
     print(board.diagram(orientation))
     for ply in range(1, options.max_plies + 1):
-        moves = generator(board)
-        if not moves:
-            print("no legal move: the game is over")
+        ending = generator.outcome(board)
+        if ending is not None:
+            print(f"\ngame over: {ending.replace('_', ' ')}")
             break
-        move = rng.choice(moves)
+        move = rng.choice(generator(board))
         board.push(move)
         print(f"\nply {ply}: {move}")
         print(board.diagram(orientation))

@@ -48,6 +48,20 @@ inline std::string not_an_integer(std::string_view type_name) {
     return "'" + std::string(type_name) + "' object cannot be interpreted as an integer";
 }
 
+// A move that push_legal refuses: the position's FEN and the move's text.
+inline std::string not_legal(std::string_view fen, std::string_view move) {
+    return std::string(INVALID_MOVE) + "not legal in " + std::string(fen) + ": " + std::string(move);
+}
+
+// Squares given by name ("e4") or number (0 to 63).
+inline std::string invalid_square_name(std::string_view given) {
+    return "Invalid square: expected a name from a1 to h8, got \"" + std::string(given) + "\"";
+}
+inline constexpr const char* INVALID_SQUARE_NUMBER = "Invalid square: expected a number from 0 to 63";
+inline std::string not_a_square(std::string_view type_name) {
+    return "'" + std::string(type_name) + "' object cannot be converted to 'str' or 'int'";
+}
+
 // Arguments of the pictures of a Board.
 inline constexpr const char* INVALID_SVG_SIZE = "Invalid size: expected a number of pixels from 64 to 4096";
 inline std::string invalid_orientation(std::string_view given) {

@@ -7,6 +7,7 @@ failures of the native code raise PanicException, which derives from
 BaseException; catch it by name (it is not listed in __all__).
 """
 
+from os import PathLike
 from typing import Literal, final
 
 from _typeshed import WriteableBuffer
@@ -126,6 +127,16 @@ class Board:
         positions after each move that pop() can take back; at least 1."""
     def ply(self) -> int:
         """The number of moves that pop() can take back."""
+    def zobrist(self) -> int:
+        """The 64-bit Polyglot opening-book key of the position (pieces,
+        castling rights, en-passant file where a pawn can take, side to move);
+        the move counters do not count."""
+    def piece_at(self, square: str | int) -> str | None:
+        """The FEN letter of the piece on square ("e4" or 0 to 63), or None.
+
+        A name or number that is not a square raises ValueError; any other
+        type raises TypeError.
+        """
 
 @final
 class MoveGenerator:
@@ -142,12 +153,12 @@ class MoveGenerator:
     def is_check(self, board: Board) -> bool:
         """Whether the (lowest) king of the side to move is attacked; False
         when that side has no king."""
-    def outcome(self, board: Board) -> _Outcome | None:
-        """How the game stands: "checkmate" (no legal move, in check),
-        "stalemate" (no legal move, not in check), "insufficient_material"
-        (neither side can ever mate), the draw rules the board's counters and
-        history decide, or None while the game goes on; the first that holds.
-        The board ends as it started."""
+    def outcome(self, board: Board, claim_draw: bool = False) -> _Outcome | None:
+        """How the rules end the game, or None while it goes on: the first that
+        holds of "checkmate", "stalemate", "insufficient_material",
+        "seventyfive_moves" (half-move clock at 150), "fivefold_repetition",
+        and with claim_draw also "fifty_moves" (clock at 100) and
+        "threefold_repetition". The board ends as it started."""
     def policy_indices(self, board: Board, scheme: _Scheme = "lc0") -> list[int]:
         """The policy index of every legal move, aligned with generator(board):
         lc0 (1858 entries) or alphazero (4672 = 8 x 8 x 73), seen from the
@@ -170,3 +181,25 @@ class MoveGenerator:
         position before its move into out (len(moves) * 128 one-byte items;
         layout in vemla_chess_data.records). result is White's. Stops at the
         first move that is not legal; returns the number of records written."""
+    def is_legal(self, board: Board, chess_move: str) -> bool:
+        """Whether chess_move is among the legal moves this generator lists."""
+    def is_capture(self, board: Board, chess_move: str) -> bool:
+        """Whether pushing chess_move takes a piece, en passant included."""
+    def gives_check(self, board: Board, chess_move: str) -> bool:
+        """Whether the side to move after chess_move is in check."""
+    def push_legal(self, board: Board, chess_move: str) -> None:
+        """Plays chess_move if it is legal; otherwise raises ValueError
+        "Invalid chess move: not legal in <fen>: <move>" and the board stays
+        as it was. The queries raise what push raises for malformed text."""
+
+@final
+class PolyglotBook:
+    """An opening book in the Polyglot format, read whole from its file."""
+
+    def __new__(cls, path: str | bytes | PathLike[str] | PathLike[bytes]) -> PolyglotBook:
+        """Reads the book. A file that cannot be read raises OSError; a size
+        that is not a whole number of 16-byte entries, keys out of order or an
+        unknown promotion piece raises ValueError."""
+    def moves(self, board: Board) -> list[tuple[str, int]]:
+        """The book's moves for the position (as the generator writes them,
+        castling as the king's move) with their weights, in book order."""

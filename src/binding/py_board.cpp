@@ -1,4 +1,6 @@
 // The Python class Board.
+#include "messages.hpp"
+#include "move_generator/queries.hpp"
 #include "py_buffer.hpp"
 #include "py_types.hpp"
 
@@ -17,6 +19,8 @@ constexpr Params FROM_FULL_FEN_PARAMS{"Board", "from_full_fen", FEN_NAMES, 1};
 constexpr const char* INTO_NAMES[] = {"out"};
 constexpr Params BYTES_FROM_FEN_PARAMS{"Board", "bitboard_bytes_from_fen", FEN_NAMES, 1};
 constexpr Params INTO_PARAMS{"Board", "bitboard_into", INTO_NAMES, 1};
+constexpr const char* SQUARE_NAMES_[] = {"square"};
+constexpr Params PIECE_AT_PARAMS{"Board", "piece_at", SQUARE_NAMES_, 1};
 constexpr const char* SVG_NAMES[] = {"size", "orientation"};
 constexpr const char* DIAGRAM_NAMES[] = {"orientation"};
 constexpr Params SVG_PARAMS{"Board", "svg", SVG_NAMES, 0};
@@ -122,6 +126,36 @@ PyObject* board_fullmove_number(PyObject* self, PyObject*) {
 
 PyObject* board_zobrist(PyObject* self, PyObject*) {
     return call([&] { return new_uint(SharedBorrow<Board>(self_board(self))->zobrist()); });
+}
+
+// A square given as its name ("e4") or its number (0 to 63).
+int square_arg(PyObject* arg) {
+    if (PyLong_Check(arg)) {
+        int overflow = 0;
+        const long n = PyLong_AsLongAndOverflow(arg, &overflow);
+        if (n == -1 && !overflow && PyErr_Occurred()) throw PyErrAlreadySet{};
+        if (overflow || n < 0 || n > 63) throw InvalidInput(messages::INVALID_SQUARE_NUMBER);
+        return static_cast<int>(n);
+    }
+    if (!PyUnicode_Check(arg)) raise_argument_error("square", messages::not_a_square(type_name(arg)));
+    const std::string_view name = utf8_arg(arg, "square");
+    if (name.size() != 2 || name[0] < 'a' || name[0] > 'h' || name[1] < '1' || name[1] > '8')
+        throw InvalidInput(messages::invalid_square_name(name));
+    return (name[0] - 'a') + 8 * (name[1] - '1');
+}
+
+PyObject* board_piece_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(PIECE_AT_PARAMS, args, nargs, kwnames);
+        PyBoard* board = self_board(self);
+        check_shared(board);
+        const int square = square_arg(argv[0]);
+        const char piece = piece_letter_at(*SharedBorrow<Board>(board), square);
+        if (!piece) return new_none();
+        PyObject* text = PyUnicode_FromStringAndSize(&piece, 1);
+        if (!text) throw PyErrAlreadySet{};
+        return text;
+    });
 }
 
 PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -257,6 +291,7 @@ PyMethodDef board_methods[] = {
     {"full_fen", board_full_fen, METH_NOARGS, "full_fen($self)\n--\n\n"},
     {"halfmove_clock", board_halfmove_clock, METH_NOARGS, "halfmove_clock($self)\n--\n\n"},
     {"fullmove_number", board_fullmove_number, METH_NOARGS, "fullmove_number($self)\n--\n\n"},
+    {"piece_at", as_cfunction(board_piece_at), METH_FASTCALL | METH_KEYWORDS, "piece_at($self, square)\n--\n\n"},
     {"zobrist", board_zobrist, METH_NOARGS, "zobrist($self)\n--\n\n"},
     {"svg", as_cfunction(board_svg), METH_FASTCALL | METH_KEYWORDS,
      "svg($self, size=360, orientation=\"white\")\n--\n\n"},

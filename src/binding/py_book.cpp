@@ -21,6 +21,10 @@ constexpr Params MOVES_PARAMS{"PolyglotBook", "moves", MOVES_NAMES, 1};
 
 using PyBook = Wrapper<PolyglotBook>;
 
+// Far beyond any published book (those run to a few hundred MiB).
+constexpr std::size_t MAX_BOOK_BYTES = std::size_t{1} << 30;
+constexpr const char* BOOK_TOO_LARGE = "Invalid book: larger than 1 GiB";
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -40,7 +44,11 @@ std::vector<unsigned char> read_file(PyObject* path_arg) {
     if (!file) fail();
     std::vector<unsigned char> bytes;
     unsigned char chunk[1 << 16];
-    while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) bytes.insert(bytes.end(), chunk, chunk + n);
+    while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) {
+        // Something endless (a device, a pipe that never closes) stops here.
+        if (bytes.size() + n > MAX_BOOK_BYTES) throw InvalidInput(BOOK_TOO_LARGE);
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
     if (std::ferror(file.get())) fail();
     return bytes;
 }

@@ -1,6 +1,8 @@
 // The Python class MoveGenerator: built once, called with a Board.
 #include "move_generator/policy.hpp"
 #include "move_generator/position_record.hpp"
+#include "messages.hpp"
+#include "move_generator/queries.hpp"
 #include "move_texts.hpp"
 #include "py_buffer.hpp"
 #include "py_pgn.hpp"
@@ -16,7 +18,6 @@ constexpr const char* CALL_NAMES[] = {"board"};
 constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0, true};
 constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1, true};
 constexpr Params IS_CHECK_PARAMS{"MoveGenerator", "is_check", CALL_NAMES, 1};
-constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", CALL_NAMES, 1};
 constexpr const char* INDICES_NAMES[] = {"board", "scheme"};
 constexpr const char* MASK_NAMES[] = {"board", "out", "scheme"};
 constexpr const char* INDEX_NAMES[] = {"board", "move", "scheme"};
@@ -27,6 +28,13 @@ constexpr Params INDEX_PARAMS{"MoveGenerator", "policy_index", INDEX_NAMES, 2};
 constexpr Params MOVE_PARAMS{"MoveGenerator", "policy_move", MOVE_NAMES, 2};
 constexpr const char* ENCODE_NAMES[] = {"board", "moves", "out", "result"};
 constexpr Params ENCODE_PARAMS{"MoveGenerator", "encode_game", ENCODE_NAMES, 3};
+constexpr const char* OUTCOME_NAMES[] = {"board", "claim_draw"};
+constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", OUTCOME_NAMES, 1};
+constexpr const char* QUERY_NAMES[] = {"board", "chess_move"};
+constexpr Params IS_LEGAL_PARAMS{"MoveGenerator", "is_legal", QUERY_NAMES, 2};
+constexpr Params IS_CAPTURE_PARAMS{"MoveGenerator", "is_capture", QUERY_NAMES, 2};
+constexpr Params GIVES_CHECK_PARAMS{"MoveGenerator", "gives_check", QUERY_NAMES, 2};
+constexpr Params PUSH_LEGAL_PARAMS{"MoveGenerator", "push_legal", QUERY_NAMES, 2};
 
 PyMoveGenerator* self_generator(PyObject* self) {
     return receiver<MoveGenerator>(self, move_generator_type_object, "MoveGenerator");
@@ -80,10 +88,15 @@ PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssiz
 PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(OUTCOME_PARAMS, args, nargs, kwnames);
+        PyMoveGenerator* generator_object = self_generator(self);
+        PyBoard* board_object = board_arg(argv[0]);
+        // Truth testing can run Python code: done before anything is borrowed.
+        int claim_draw = 0;
+        if (argv[1] && (claim_draw = PyObject_IsTrue(argv[1])) < 0) throw PyErrAlreadySet{};
         const Outcome outcome = [&] {
-            const SharedBorrow<MoveGenerator> generator(self_generator(self));
-            const ExclusiveBorrow<Board> board(board_arg(argv[0]));
-            return generator->outcome(*board);
+            const SharedBorrow<MoveGenerator> generator(generator_object);
+            const ExclusiveBorrow<Board> board(board_object);
+            return generator->outcome(*board, claim_draw != 0);
         }();
         const std::string_view text = name(outcome);
         return text.empty() ? new_none() : new_ascii(text);
@@ -155,6 +168,55 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
         legal_policy_indices(self, board, scheme, indices);
         std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
         for (int i = 0; i < indices.size; ++i) out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
+// The queries about one move: the move text is parsed first (its errors are
+// those of push), then the generator is borrowed shared and the board
+// exclusively, since a move may be made and taken back on it.
+template <typename Query>
+auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                Query&& query) {
+    const Args argv = parse_fastcall(params, args, nargs, kwnames);
+    PyMoveGenerator* generator_object = self_generator(self);
+    PyBoard* board_object = board_arg(argv[0]);
+    const std::string_view text = utf8_arg(argv[1], "chess_move");
+    const ChessMove move = ChessMove::from_str(text);
+    const SharedBorrow<MoveGenerator> generator(generator_object);
+    const ExclusiveBorrow<Board> board(board_object);
+    return query(*generator, *board, move, text);
+}
+
+// A query answered with a bool.
+template <typename Query>
+PyObject* bool_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, Query&& query) {
+    return call([&] {
+        return new_bool(move_query(params, self, args, nargs, kwnames,
+                                   [&](const MoveGenerator& g, Board& b, ChessMove m, std::string_view) {
+                                       return query(g, b, m);
+                                   }));
+    });
+}
+
+PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return bool_query(IS_LEGAL_PARAMS, self, args, nargs, kwnames, move_is_legal);
+}
+
+PyObject* move_generator_is_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return bool_query(IS_CAPTURE_PARAMS, self, args, nargs, kwnames,
+                      [](const MoveGenerator&, const Board& b, ChessMove m) { return move_is_capture(b, m); });
+}
+
+PyObject* move_generator_gives_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return bool_query(GIVES_CHECK_PARAMS, self, args, nargs, kwnames, move_gives_check);
+}
+
+// Plays the move only if it is legal; otherwise ValueError, board unchanged.
+PyObject* move_generator_push_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        move_query(PUSH_LEGAL_PARAMS, self, args, nargs, kwnames,
+                   [](const MoveGenerator& g, Board& b, ChessMove m, std::string_view text) {
+                       if (!move_is_legal(g, b, m)) throw InvalidInput(messages::not_legal(b.fen(), text));
+                       b.push_move(m);
+                   });
         return new_none();
     });
 }
@@ -251,6 +313,15 @@ PyMethodDef move_generator_methods[] = {
     {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
      "policy_move($self, board, index, scheme='lc0')\n--\n\n"
      "The move text a policy index stands for on the board."},
+     "outcome($self, board, claim_draw=False)\n--\n\n"},
+    {"is_legal", as_cfunction(move_generator_is_legal), METH_FASTCALL | METH_KEYWORDS,
+     "is_legal($self, board, chess_move)\n--\n\n"},
+    {"is_capture", as_cfunction(move_generator_is_capture), METH_FASTCALL | METH_KEYWORDS,
+     "is_capture($self, board, chess_move)\n--\n\n"},
+    {"gives_check", as_cfunction(move_generator_gives_check), METH_FASTCALL | METH_KEYWORDS,
+     "gives_check($self, board, chess_move)\n--\n\n"},
+    {"push_legal", as_cfunction(move_generator_push_legal), METH_FASTCALL | METH_KEYWORDS,
+     "push_legal($self, board, chess_move)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -43,7 +43,7 @@ std::uint64_t Board::zobrist() const {
         const int target = 8 * (white ? 4 : 3) + file;  // the pawn that made the double step
         const Bitboard target_bb = square_bb(target);
         const Bitboard beside = ((target_bb << 1) & ~FILE_A) | ((target_bb >> 1) & ~FILE_H);
-        const Bitboard own_pawns = bitboards[static_cast<std::size_t>(piece_of(word.side_to_move(), PAWN))];
+        const Bitboard own_pawns = pieces(word.side_to_move(), PAWN);
         if (beside & own_pawns) key ^= POLYGLOT_RANDOM[POLYGLOT_EN_PASSANT + static_cast<std::size_t>(file)];
     }
 

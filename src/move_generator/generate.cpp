@@ -2,6 +2,7 @@
 // castling, knights, pawns, the rook pass and the bishop pass. Which of them
 // are legal is decided in legality.cpp.
 #include "move_generator/mod.hpp"
+#include "move_generator/pawn_rules.hpp"
 
 #include "move_generator/legality.hpp"
 
@@ -26,14 +27,6 @@ void push_promotions(MoveList& list, int from, int to) {
     for (int special = ChessMove::PROMOTE_KNIGHT; special <= ChessMove::PROMOTE_QUEEN; ++special)
         list.push(ChessMove::pack(from, to, special));
 }
-
-// Per-side constants of pawn moves.
-struct PawnRules {
-    int capture1, capture2, push;
-    int promotion_rank, double_rank, ep_rank;
-};
-constexpr PawnRules WHITE_PAWNS{7, 9, 8, 6, 1, 4};
-constexpr PawnRules BLACK_PAWNS{-7, -9, -8, 1, 6, 3};
 
 // Each pawn in ascending order: first capture (or its promotions), first en
 // passant, second capture, second en passant, push (or its promotions), double push.

@@ -35,9 +35,20 @@ struct MoveList {
 };
 
 // How a game stands for the side to move, in the order the tests are made.
-enum class Outcome { ONGOING, CHECKMATE, STALEMATE, INSUFFICIENT_MATERIAL };
+// The last two end a game only when a player claims the draw.
+enum class Outcome {
+    ONGOING,
+    CHECKMATE,
+    STALEMATE,
+    INSUFFICIENT_MATERIAL,
+    SEVENTYFIVE_MOVES,
+    FIVEFOLD_REPETITION,
+    FIFTY_MOVES,
+    THREEFOLD_REPETITION,
+};
 
-// "checkmate", "stalemate", "insufficient_material"; empty for ONGOING.
+// The outcome's name in lower case with underscores ("checkmate",
+// "fivefold_repetition"); empty for ONGOING.
 std::string_view name(Outcome outcome);
 
 struct MoveGenerator {
@@ -104,9 +115,11 @@ struct MoveGenerator {
     bool is_check(const Board& board) const;
 
     // Checkmate (no legal move, in check), stalemate (no legal move),
-    // insufficient material, or ONGOING: the first that holds. Repetition is
-    // left to the caller (Board::repetitions). The board ends as it started.
-    Outcome outcome(Board& board) const;
+    // insufficient material, the seventy-five-move rule (clock at 150 or
+    // more), fivefold repetition, and with claim_draw also the fifty-move rule
+    // (clock at 100) and threefold repetition; or ONGOING: the first that
+    // holds. The board ends as it started.
+    Outcome outcome(Board& board, bool claim_draw = false) const;
 
     // Candidates before the legality filter (exposed for tests).
     void candidates(const Board& board, MoveList& list) const;

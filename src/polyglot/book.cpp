@@ -64,7 +64,7 @@ ChessMove book_move(const Board& board, std::uint16_t move) {
     // corner of its own rank.
     const Colour side = board.side_to_move();
     const int home = side == WHITE ? E1 : E8;
-    const Bitboard king = board.bitboards[static_cast<std::size_t>(piece_of(side, KING))];
+    const Bitboard king = board.pieces(side, KING);
     if (from == home && (king & square_bb(home))) {
         if (to == home + 3) return ChessMove::pack(from, home + 2, ChessMove::CASTLING);
         if (to == home - 4) return ChessMove::pack(from, home - 2, ChessMove::CASTLING);

@@ -70,7 +70,9 @@ ARGUMENT_ERRORS = [
     # MoveGenerator.is_check and outcome take the board like the call does
     *(case for m in ("is_check", "outcome") for case in [
         (lambda b, g, m=m: getattr(g, m)(), f"MoveGenerator.{m}() missing 1 required positional argument: 'board'"),
-        (lambda b, g, m=m: getattr(g, m)(b, b), f"MoveGenerator.{m}() takes 1 positional argument but 2 were given"),
+        (lambda b, g, m=m: getattr(g, m)(b, b), f"MoveGenerator.{m}() takes 1 positional argument but 2 were given")
+        if m == "is_check" else
+        (lambda b, g, m=m: getattr(g, m)(b, b, b), f"MoveGenerator.{m}() takes from 1 to 2 positional arguments but 3 were given"),
         (lambda b, g, m=m: getattr(g, m)(b, board=b), f"MoveGenerator.{m}() got multiple values for argument 'board'"),
         (lambda b, g, m=m: getattr(g, m)(bord=b), f"MoveGenerator.{m}() got an unexpected keyword argument 'bord'"),
         (lambda b, g, m=m: getattr(g, m)(START), conversion("board", "str", "Board")),

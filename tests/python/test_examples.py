@@ -104,7 +104,7 @@ def test_selfplay_records_games_that_end_by_the_rules(tmp_path, seed, games, cap
         legal = gen(board)
         if reason == "unfinished":
             assert len(at) == cap and result == "*"
-            assert legal and gen.outcome(board) is None and board.repetitions() < 3
+            assert legal and gen.outcome(board, claim_draw=True) is None
         elif reason == "checkmate":
             assert legal == [] and gen.is_check(board)
             assert result == ("0-1" if board.turn() == "white" else "1-0")
@@ -113,11 +113,15 @@ def test_selfplay_records_games_that_end_by_the_rules(tmp_path, seed, games, cap
         elif reason == "insufficient_material":
             assert legal and result == "1/2-1/2"
             assert material(board) in ([], ["N"], ["n"]) or set(material(board)) <= {"B", "b"}
-        else:
-            assert reason == "threefold_repetition" and result == "1/2-1/2"
+        elif reason == "threefold_repetition":
+            assert result == "1/2-1/2"
             assert board.repetitions() == 3 and gen.outcome(board) is None
             # Three equal positions among those played through, the last included.
             assert (fens[at[0]:at[-1] + 1] + [board.fen()]).count(board.fen()) == 3
+        else:
+            # The move rules and fivefold repetition: the clock or the count as outcome says.
+            assert reason in ("fifty_moves", "seventyfive_moves", "fivefold_repetition") and result == "1/2-1/2"
+            assert gen.outcome(board, claim_draw=True) == reason
     assert f"final position: {board.fen()}" in out
 
 
@@ -152,6 +156,18 @@ def test_watch_game_prints_the_board_after_every_move(tmp_path, flag, orientatio
         assert move in MoveGenerator()(board)
         board.push(move)
         assert picture.rstrip("\n") == board.diagram(orientation)
+
+
+def test_watch_game_stops_when_the_rules_end_the_game(tmp_path):
+    out = run_example("watch_game.py", "--seed", 5, "--max-plies", 100000, cwd=tmp_path)
+    blocks = out.split("\n\n")
+    assert blocks[-1].startswith("game over: ")
+    gen, board = MoveGenerator(), Board()
+    for block in blocks[1:-1]:
+        assert gen.outcome(board) is None
+        board.push(block.split("\n", 1)[0].split(": ")[1])
+    assert blocks[-1].rstrip("\n") == f"game over: {gen.outcome(board).replace('_', ' ')}"
+    assert len(blocks) - 2 < 2000
 
 
 @pytest.mark.skipif(PIL_Image is None, reason="Pillow cannot be imported by this interpreter")

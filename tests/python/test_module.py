@@ -66,7 +66,7 @@ def test_type_object(cls):
         (Board.repetitions, "($self)"),
         (Board.ply, "($self)"),
         (MoveGenerator.is_check, "($self, board)"),
-        (MoveGenerator.outcome, "($self, board)"),
+        (MoveGenerator.outcome, "($self, board, claim_draw=False)"),
     ],
 )
 def test_text_signature(obj, signature):

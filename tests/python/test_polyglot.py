@@ -100,6 +100,8 @@ def test_bad_books_raise_and_never_read_past_the_end(tmp_path):
         with pytest.raises(ValueError) as info:
             PolyglotBook(path)
         assert str(info.value) == message
+    with pytest.raises(ValueError, match="^Invalid book: larger than 1 GiB$"):
+        PolyglotBook("/dev/zero")
     with pytest.raises(FileNotFoundError):
         PolyglotBook(tmp_path / "absent.bin")
     with pytest.raises(IsADirectoryError):
