@@ -21,7 +21,7 @@ import os
 
 from .records import GAMES_FILE, INDEX, POSITIONS_FILE, POSITION_FIELDS, position_dtype  # noqa: F401
 
-__all__ = ["Dataset", "open_dataset", "planes", "PLANES", "write_games"]
+__all__ = ["Dataset", "open_dataset", "piece_planes", "planes", "PLANES", "write_games"]
 
 
 class Dataset:
@@ -128,6 +128,42 @@ class Dataset:
             for name in names:
                 out[name][where[order]] = records[name]
         out["shard"] = shard_of.astype(np.int32)
+        out["row"] = row_of.astype(np.int64)
+        return out
+
+    def history_planes(self, batch, history=8, view="mover", dtype="float32"):
+        """Input planes of a batch from batches() with the positions before
+        each one: (N, 12 * history + 8, 8, 8), the pieces of the position and
+        of the history - 1 before it in its game (the latest first), then the
+        eight state planes of `planes`. Positions before the first record of
+        the game (the game's start, or plies the dataset skipped or sampled
+        away) give zero planes. view="mover" mirrors every step by the
+        current side to move, as planes() does the position."""
+        import numpy as np
+
+        shard_of, row_of = np.asarray(batch["shard"]), np.asarray(batch["row"])
+        current = planes(batch, view=view, dtype=dtype)
+        n = len(row_of)
+        out = np.zeros((n, 12 * history + 8, 8, 8), dtype=dtype)
+        out[:, :12] = current[:, :12]
+        out[:, 12 * history:] = current[:, 12:]
+        black = np.asarray(batch["white_to_move"]) == 0
+        for step in range(1, history):
+            earlier = np.zeros((n, 12), dtype="<u8")
+            for shard in np.unique(shard_of):
+                where = np.flatnonzero(shard_of == shard)
+                records = self.positions(int(shard))
+                rows = row_of[where] - step
+                ok = rows >= 0
+                candidates = records[np.maximum(rows, 0)]
+                here = records[row_of[where]]
+                ok &= (candidates["game"] == here["game"]) & (candidates["ply"].astype(np.int64) ==
+                                                              here["ply"].astype(np.int64) - step)
+                earlier[where[ok]] = candidates["pieces"][ok]
+            frame = piece_planes(earlier, dtype)
+            if view == "mover":
+                frame[black] = np.concatenate([frame[black][:, 6:12], frame[black][:, 0:6]], axis=1)[:, :, ::-1, :]
+            out[:, 12 * step:12 * step + 12] = frame
         return out
 
 
@@ -140,6 +176,17 @@ def open_dataset(path):
 PLANES = ["P", "N", "B", "R", "Q", "K", "p", "n", "b", "r", "q", "k",
           "white_to_move", "castling_K", "castling_Q", "castling_k", "castling_q",
           "en_passant", "halfmove_clock", "repetitions"]
+
+
+def piece_planes(pieces, dtype="float32"):
+    """(N, 12, 8, 8) planes [piece][rank][file] of (N, 12) piece bitboards."""
+    import numpy as np
+
+    pieces = np.ascontiguousarray(pieces, dtype="<u8")
+    n = len(pieces)
+    # Byte r of a little-endian word is rank r; bit f of it is file f.
+    bits = np.unpackbits(pieces.view(np.uint8).reshape(n, 12, 8), axis=2, bitorder="little")
+    return bits.reshape(n, 12, 8, 8).astype(dtype)
 
 
 def planes(batch, view="board", dtype="float32"):
@@ -155,10 +202,8 @@ def planes(batch, view="board", dtype="float32"):
     0, 0.5, 1)."""
     import numpy as np
 
-    pieces = np.ascontiguousarray(batch["pieces"], dtype="<u8")
-    n = len(pieces)
-    bits = np.unpackbits(pieces.view(np.uint8).reshape(n, 12, 8), axis=2, bitorder="little")
-    board_planes = bits.reshape(n, 12, 8, 8).astype(dtype)  # byte r of a word is rank r, bit f is file f
+    board_planes = piece_planes(batch["pieces"], dtype)
+    n = len(board_planes)
     out = np.zeros((n, len(PLANES), 8, 8), dtype=dtype)
     out[:, :12] = board_planes
     castling = np.asarray(batch["castling"])
