@@ -168,6 +168,10 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
         legal_policy_indices(self, board, scheme, indices);
         std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
         for (int i = 0; i < indices.size; ++i) out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
+        return new_none();
+    });
+}
+
 // The queries about one move: the move text is parsed first (its errors are
 // those of push), then the generator is borrowed shared and the board
 // exclusively, since a move may be made and taken back on it.
@@ -292,7 +296,7 @@ PyMethodDef move_generator_methods[] = {
     {"is_check", as_cfunction(move_generator_is_check), METH_FASTCALL | METH_KEYWORDS,
      "is_check($self, board)\n--\n\n"},
     {"outcome", as_cfunction(move_generator_outcome), METH_FASTCALL | METH_KEYWORDS,
-     "outcome($self, board)\n--\n\n"},
+     "outcome($self, board, claim_draw=False)\n--\n\n"},
     {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
      "read_pgn($self, source, keep=None)\n--\n\n"},
     {"policy_indices", as_cfunction(move_generator_policy_indices), METH_FASTCALL | METH_KEYWORDS,
@@ -313,7 +317,6 @@ PyMethodDef move_generator_methods[] = {
     {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
      "policy_move($self, board, index, scheme='lc0')\n--\n\n"
      "The move text a policy index stands for on the board."},
-     "outcome($self, board, claim_draw=False)\n--\n\n"},
     {"is_legal", as_cfunction(move_generator_is_legal), METH_FASTCALL | METH_KEYWORDS,
      "is_legal($self, board, chess_move)\n--\n\n"},
     {"is_capture", as_cfunction(move_generator_is_capture), METH_FASTCALL | METH_KEYWORDS,
