@@ -7,8 +7,9 @@ failures of the native code raise PanicException, which derives from
 BaseException; catch it by name (it is not listed in __all__).
 """
 
+from collections.abc import Callable, Iterator
 from os import PathLike
-from typing import Literal, final
+from typing import IO, Any, Literal, final
 
 from _typeshed import WriteableBuffer
 
@@ -150,6 +151,16 @@ class MoveGenerator:
         moves, pawn moves, rook and queen moves along lines, bishop and queen
         moves along diagonals; by from-square within each group. Empty after
         checkmate or stalemate. The board ends as it started."""
+    def read_pgn(
+        self,
+        source: str | PathLike[str] | PathLike[bytes] | bytes | IO[bytes],
+        keep: Callable[[dict[str, str]], object] | None = None,
+    ) -> Iterator[Any]:
+        """The games of a PGN source: a path (.gz, .bz2, .xz, .zst by their
+        suffix), a binary file object, or a str of PGN text; each game has
+        tags, moves, result, fen, offset, error and board(ply=None).
+        keep(tags), when given, is called before a game's moves are read; a
+        game it refuses is skipped."""
     def is_check(self, board: Board) -> bool:
         """Whether the (lowest) king of the side to move is attacked; False
         when that side has no king."""
