@@ -13,9 +13,10 @@ mkdir -p "$logs"
 failed=0
 
 # Deep perft: every count of the standard positions, to depth 5 and beyond.
+# VEMLA_REQUIRE_DATA: a missing data file fails its suite instead of skipping it.
 # --no-tests=error: a build without the suite (no GoogleTest) must not pass.
 echo "== C++ core (GoogleTest through ctest)"
-if VEMLA_DEEP_PERFT=1 ctest --test-dir build --output-on-failure --no-tests=error -j2 >"$logs/ctest.log" 2>&1; then
+if VEMLA_DEEP_PERFT=1 VEMLA_REQUIRE_DATA=1 ctest --test-dir build --output-on-failure --no-tests=error -j2 >"$logs/ctest.log" 2>&1; then
   # Skipped tests are listed; passing ones are not.
   sed -n '/tests passed/,$p' "$logs/ctest.log"
 else

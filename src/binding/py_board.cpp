@@ -31,8 +31,7 @@ PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_ob
 // The position's words, copied under a shared borrow that ends on return, so
 // pictures are built without holding the Board.
 PositionWords position_words(PyObject* self) {
-    const SharedBorrow<Board> board(self_board(self));
-    return board->bitboards;
+    return with_shared(self_board(self), [](const Board& board) { return board.bitboards; });
 }
 
 Colour orientation_arg(PyObject* arg) {
@@ -63,10 +62,11 @@ PyObject* planes_from_bitboards(const std::uint64_t* words) {
 // The twelve piece bitboards, copied out under a shared borrow that ends
 // before any Python object is made or any Python code can run.
 std::array<std::uint64_t, 12> piece_words(PyObject* self) {
-    const SharedBorrow<Board> board(self_board(self));
-    std::array<std::uint64_t, 12> words;
-    std::copy_n(board->bitboards.begin(), 12, words.begin());
-    return words;
+    return with_shared(self_board(self), [](const Board& board) {
+        std::array<std::uint64_t, 12> words;
+        std::copy_n(board.bitboards.begin(), 12, words.begin());
+        return words;
+    });
 }
 
 // The 768 plane cells (0 or 1) as one bytes object, in the order of bitboard().
@@ -230,14 +230,14 @@ PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t 
 
 PyObject* board_repetitions(PyObject* self, PyObject*) {
     return call([&] {
-        const int repetitions = SharedBorrow<Board>(self_board(self))->repetitions();
+        const int repetitions = with_shared(self_board(self), [](const Board& board) { return board.repetitions(); });
         return new_int(repetitions);
     });
 }
 
 PyObject* board_ply(PyObject* self, PyObject*) {
     return call([&] {
-        const auto ply = SharedBorrow<Board>(self_board(self))->ply();
+        const std::size_t ply = with_shared(self_board(self), [](const Board& board) { return board.ply(); });
         return new_int(static_cast<long>(ply));
     });
 }

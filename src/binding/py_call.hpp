@@ -1,8 +1,10 @@
 // The one call path shared by every Python entry point:
 //   parse -> borrow -> convert -> run -> release -> translate.
 // parse_* check the arguments against a constant Params description and set
-// the exact TypeError; the borrow guards release on every path by RAII; call()
-// turns whatever the body throws into exactly one Python exception.
+// the exact TypeError; the borrow guards (py_borrow.hpp) release on every path
+// by RAII; call() turns whatever the body throws into exactly one Python
+// exception. Results are made by the new_* helpers and ListItems, and the
+// reference-count shortcut they rely on is in py_refcount.hpp.
 #pragma once
 
 #include "py_ref.hpp"
@@ -16,19 +18,12 @@
 #include <string_view>
 #include <utility>
 
-#include "borrow_flag.hpp"
 #include "failure.hpp"
+#include "py_borrow.hpp"
+#include "py_error.hpp"
+#include "py_refcount.hpp"
 
 namespace vemla::py {
-
-// Thrown after a Python exception has been set; call() returns NULL for it.
-struct PyErrAlreadySet {};
-
-// A borrow that conflicts with one already held; call() raises RuntimeError
-// with the message once every guard of the call has been released.
-struct BorrowConflict {
-    const char* message;
-};
 
 // A callable's parameters: all positional-or-keyword, the first `required`
 // of them mandatory. Class and function name appear in every message.
@@ -76,119 +71,12 @@ std::string_view utf8_arg(PyObject* arg, const char* name);
 // range of long long come back as its limits, so range checks reject them.
 long long int_arg(PyObject* arg, const char* name);
 
-// Python object holding a native record and its borrow flag.
-template <typename Record>
-struct Wrapper {
-    PyObject_HEAD
-    Record record;
-    BorrowFlag borrow;
-};
-
-inline constexpr const char SHARED_CONFLICT[] = "Already mutably borrowed";
-inline constexpr const char EXCLUSIVE_CONFLICT[] = "Already borrowed";
-
-// Borrow guards: take the flag in the constructor (or throw BorrowConflict),
-// give it back in the destructor. They create no Python object, so nothing
-// can run Python code while a record is held.
-template <typename Record>
-class SharedBorrow {
-public:
-    explicit SharedBorrow(Wrapper<Record>* w) : w_(w) {
-        if (!try_borrow_shared(w->borrow)) throw BorrowConflict{SHARED_CONFLICT};
-    }
-    ~SharedBorrow() { release_shared(w_->borrow); }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
-    const Record& operator*() const { return w_->record; }
-    const Record* operator->() const { return &w_->record; }
-
-private:
-    Wrapper<Record>* w_;
-};
-
-template <typename Record>
-class ExclusiveBorrow {
-public:
-    explicit ExclusiveBorrow(Wrapper<Record>* w) : w_(w) {
-        if (!try_borrow_exclusive(w->borrow)) throw BorrowConflict{EXCLUSIVE_CONFLICT};
-    }
-    ~ExclusiveBorrow() { release_exclusive(w_->borrow); }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
-    Record& operator*() const { return w_->record; }
-    Record* operator->() const { return &w_->record; }
-
-private:
-    Wrapper<Record>* w_;
-};
-
-// Borrows hold a record only while native code runs. Creating a Python
-// object can start a garbage collection, and its finalisers can run any
-// Python code, which may use the same record again (or release the
-// interpreter lock to another thread that does). So a call takes from the
-// record, under the borrow, plain native data for its result, and builds the
-// Python objects only after the borrow has ended:
-//
-//     const std::string text = with_shared(board, [](const Board& b) { return b.fen(); });
-//     return new_ascii(text);
-//
-// fn must not create Python objects; its result is returned by value.
-template <typename Record, typename Fn>
-decltype(auto) with_shared(Wrapper<Record>* w, Fn&& fn) {
-    const SharedBorrow<Record> borrow(w);
-    return std::forward<Fn>(fn)(*borrow);
-}
-template <typename Record, typename Fn>
-decltype(auto) with_exclusive(Wrapper<Record>* w, Fn&& fn) {
-    const ExclusiveBorrow<Record> borrow(w);
-    return std::forward<Fn>(fn)(*borrow);
-}
-
-// Fail as taking the borrow would, without taking it. Used before converting
-// arguments, which can run Python code: the record is borrowed only after
-// that, but a conflicting borrow still fails first, as it would if held.
-template <typename Record>
-void check_shared(const Wrapper<Record>* w) {
-    if (w->borrow.load() >= EXCLUSIVE - 1) throw BorrowConflict{SHARED_CONFLICT};
-}
-template <typename Record>
-void check_exclusive(const Wrapper<Record>* w) {
-    if (w->borrow.load() != 0) throw BorrowConflict{EXCLUSIVE_CONFLICT};
-}
-
 // Checks that obj is an instance of type before it is borrowed.
 template <typename Record>
 Wrapper<Record>* receiver(PyObject* obj, PyTypeObject* type, const char* class_name) {
     if (!PyObject_TypeCheck(obj, type))
         raise(PyExc_TypeError, "'" + type_name(obj) + "' object cannot be converted to '" + class_name + "'");
     return reinterpret_cast<Wrapper<Record>*>(obj);
-}
-
-// Allocates an instance of type and moves the record into it.
-template <typename Record>
-PyObject* new_wrapper(PyTypeObject* type, Record&& record) {
-    auto* alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* obj = (alloc ? alloc : PyType_GenericAlloc)(type, 0);
-    if (!obj) throw PyErrAlreadySet{};
-    auto* w = reinterpret_cast<Wrapper<Record>*>(obj);
-    std::construct_at(&w->record, std::move(record));
-    std::construct_at(&w->borrow, 0);
-    return obj;
-}
-
-// tp_dealloc of both classes: destroy the record, free the object, and drop
-// the reference every heap-type instance holds on its type (taken by
-// PyType_GenericAlloc; a heap type's dealloc must drop it since 3.8, so on
-// every supported version).
-template <typename Record>
-void dealloc_wrapper(PyObject* obj) {
-    auto* w = reinterpret_cast<Wrapper<Record>*>(obj);
-    std::destroy_at(&w->record);
-    std::destroy_at(&w->borrow);
-    PyTypeObject* type = Py_TYPE(obj);
-    auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(obj);
-    Py_DECREF(type);
 }
 
 // Runs body and translates its outcome: a new reference, or NULL with exactly
@@ -234,25 +122,6 @@ inline PyObject* new_uint(std::uint64_t value) {
 template <typename F>
 PyCFunction as_cfunction(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
-// Takes the references that n new list items holding `boolean` (True or
-// False) need, for callers that store the items with PyList_SET_ITEM.
-//   - 3.12 and later: True and False are immortal. Their count never changes
-//     (Py_INCREF and Py_DECREF leave it alone, Py_SET_REFCNT refuses to touch
-//     it), so the items need no reference and nothing is done.
-//   - 3.10 and 3.11: each item owns a reference. Adding all n to the count in
-//     one step gives the same count as n Py_INCREFs without a chain of n
-//     dependent increments of one counter.
-//   - Debug interpreters (Py_REF_DEBUG) before 3.12 also keep a total of all
-//     references, which only Py_INCREF maintains: take them one by one.
-inline void add_bool_references([[maybe_unused]] PyObject* boolean, [[maybe_unused]] Py_ssize_t n) {
-#if PY_VERSION_HEX >= 0x030C0000
-#elif defined(Py_REF_DEBUG)
-    for (Py_ssize_t i = 0; i < n; ++i) Py_INCREF(boolean);
-#else
-    Py_SET_REFCNT(boolean, Py_REFCNT(boolean) + n);
-#endif
 }
 
 // A new str from ASCII text, written straight into the string's buffer.

@@ -121,7 +121,8 @@ struct MoveGenerator {
     // holds. The board ends as it started.
     Outcome outcome(Board& board, bool claim_draw = false) const;
 
-    // Candidates before the legality filter (exposed for tests).
+    // The candidates in generation order, before legality is decided, with
+    // the end of each group in group_end.
     void candidates(const Board& board, MoveList& list) const;
 
     // Rook-pass (kind ROOK) or bishop-pass (kind BISHOP) moves of the mover's

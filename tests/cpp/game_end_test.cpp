@@ -86,7 +86,7 @@ TEST(IsCheck, AgreesWithTheOpponentsCaptures) {
             board.push_move(moves.moves[rng() % static_cast<unsigned>(moves.size)]);
         }
     }
-    if (positions == 0) GTEST_SKIP() << "perft_suite.epd not found in " << VEMLA_TEST_DATA;
+    if (positions == 0) VEMLA_MISSING_DATA("perft_suite.epd not found in " << VEMLA_TEST_DATA);
 }
 
 TEST(HasLegalMove, LeavesTheBoardAsItWas) {

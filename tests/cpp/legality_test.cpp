@@ -15,14 +15,6 @@
 namespace vemla::test {
 namespace {
 
-// VEMLA_DIFFERENTIAL_SCALE (percent, default 100) shrinks the random parts
-// for slow runs such as memcheck.
-int scaled(int count) {
-    const char* value = std::getenv("VEMLA_DIFFERENTIAL_SCALE");
-    const int percent = value && *value ? std::atoi(value) : 100;
-    return std::max(1, count * std::clamp(percent, 1, 100) / 100);
-}
-
 std::string texts(const MoveList& list) {
     std::string out;
     for (const ChessMove m : list) out += m.to_string() + "(" + std::to_string(m.special()) + ") ";
@@ -89,7 +81,7 @@ TEST(Differential, PerftDataWalkedToDepthThree) {
     const bool full = scaled(100) == 100;
     for (const char* file : {"perft_standard.epd", "perft_cases.epd", "perft_suite.epd"}) {
         for (const auto& entry : read_epd(file)) {
-            if (entry.fen.empty()) GTEST_SKIP() << file << " not found in " << VEMLA_TEST_DATA;
+            if (entry.fen.empty()) VEMLA_MISSING_DATA(file << " not found in " << VEMLA_TEST_DATA);
             Board board = Board::from_fen(entry.fen);
             ASSERT_TRUE(diff.walk(board, full ? 3 : 2)) << entry.fen;
             ASSERT_TRUE(diff.check(board, true));
@@ -246,6 +238,35 @@ TEST(Differential, GamesWithIllegalPushes) {
         }
     }
     EXPECT_GT(diff.fast, diff.compared / 4);
+}
+
+// The attack test against the plainest statement of it: for every square and
+// both colours, on random placements (stacked pieces included) and under
+// random occupancies, the attackers are the step pieces on the squares a
+// piece of their kind would reach from sq, and the sliders that a ray walk
+// from sq meets first.
+TEST(AttackTest, AttackersMatchARayWalk) {
+    std::mt19937_64 rng(31);
+    for (int round = 0; round < scaled(3000); ++round) {
+        const Board board = random_position(rng);
+        const Bitboard occ = round % 2 ? board.occupancy() : board.occupancy() ^ rng();
+        for (int sq = 0; sq < 64; ++sq) {
+            for (const Colour by : {WHITE, BLACK}) {
+                const auto piece = [&](Kind kind) { return board.pieces(by, kind); };
+                const Bitboard pawn_from = step_set(sq, std::array<std::int16_t, 2>{
+                                                            static_cast<std::int16_t>(by == WHITE ? -7 : 7),
+                                                            static_cast<std::int16_t>(by == WHITE ? -9 : 9)}, 1);
+                const Bitboard expected = (step_set(sq, KNIGHT_OFFSETS, 2) & piece(KNIGHT)) |
+                                          (pawn_from & piece(PAWN)) | (step_set(sq, KING_OFFSETS, 1) & piece(KING)) |
+                                          (slider_attacks(sq, occ, true) & (piece(ROOK) | piece(QUEEN))) |
+                                          (slider_attacks(sq, occ, false) & (piece(BISHOP) | piece(QUEEN)));
+                ASSERT_EQ(generator().attackers(board, sq, occ, by), expected)
+                    << describe(board) << " square " << sq << " by " << by;
+                ASSERT_EQ(generator().square_in_check(board, sq, opposite(by)),
+                          (generator().attackers(board, sq, board.occupancy(), by) != 0));
+            }
+        }
+    }
 }
 
 // Odd positions named one by one: what each needs of the fast path.

@@ -33,7 +33,7 @@ class StandardPerft : public testing::TestWithParam<EpdEntry> {};
 
 TEST_P(StandardPerft, MatchesReference) {
     const EpdEntry& entry = GetParam();
-    if (entry.fen.empty()) GTEST_SKIP() << entry.file << " not found in " << VEMLA_TEST_DATA;
+    if (entry.fen.empty()) VEMLA_MISSING_DATA(entry.file << " not found in " << VEMLA_TEST_DATA);
     Board board = Board::from_fen(entry.fen);
     expect_counts(board, entry, STANDARD_LIMIT, 5);
 }
@@ -46,7 +46,7 @@ class CasePerft : public testing::TestWithParam<EpdEntry> {};
 
 TEST_P(CasePerft, MatchesReferenceFromBothSides) {
     const EpdEntry& entry = GetParam();
-    if (entry.fen.empty()) GTEST_SKIP() << entry.file << " not found in " << VEMLA_TEST_DATA;
+    if (entry.fen.empty()) VEMLA_MISSING_DATA(entry.file << " not found in " << VEMLA_TEST_DATA);
     Board board = Board::from_fen(entry.fen);
     std::istringstream fields(entry.fen);  // the FEN writes back its own first four fields
     std::string placement, side, castling, ep;
@@ -97,7 +97,7 @@ TEST(CheckedPerft, PopRestoresWholeRecord) {
             }
         }
     }
-    if (positions == 0) GTEST_SKIP() << "no perft data files in " << VEMLA_TEST_DATA;
+    if (positions == 0) VEMLA_MISSING_DATA("no perft data files in " << VEMLA_TEST_DATA);
 }
 
 // Per-move counts at depth 2, from blocks of "fen <FEN>" then "<move> <count>" lines.
@@ -129,7 +129,7 @@ class Divide : public testing::TestWithParam<DivideBlock> {};
 
 TEST_P(Divide, MatchesReferencePerMove) {
     const DivideBlock& block = GetParam();
-    if (block.fen.empty()) GTEST_SKIP() << "divide_d2.txt not found in " << VEMLA_TEST_DATA;
+    if (block.fen.empty()) VEMLA_MISSING_DATA("divide_d2.txt not found in " << VEMLA_TEST_DATA);
     Board board = Board::from_fen(block.fen);
     MoveList moves;
     generator().generate(board, moves);

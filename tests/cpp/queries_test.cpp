@@ -24,7 +24,19 @@ std::vector<ChessMove> every_move_text() {
 std::vector<Board> positions() {
     std::vector<Board> out;
     std::mt19937 rng(18);
-    for (const EpdEntry& entry : read_epd("perft_suite.epd")) {
+    const std::vector<EpdEntry> suite = read_epd("perft_suite.epd");
+    // Slow runs take every step-th starting position.
+    const std::size_t step = suite.size() / static_cast<std::size_t>(scaled(static_cast<int>(suite.size())));
+    // Always some the fallback decides: a piece stacked on another, no king
+    // to move, two kings to move.
+    Board stacked = Board::from_fen("r3k2r/8/8/8/8/8/4P3/R3K2R w KQkq -");
+    stacked.push_move(mv("e1e2"));
+    stacked.push_move(mv("a8a1"));
+    out.push_back(stacked);
+    out.push_back(Board::from_fen("4k3/8/8/8/8/8/4P3/8 w - -"));
+    out.push_back(Board::from_fen("4k3/8/8/8/8/8/4P3/K3K3 w - -"));
+    for (std::size_t i = 0; i < suite.size(); i += step) {
+        const EpdEntry& entry = suite[i];
         Board board = Board::from_fen(entry.fen);
         out.push_back(board);
         for (int ply = 0; ply < 8; ++ply) {
@@ -67,8 +79,8 @@ TEST(MoveQueries, FastLegalityAgreesWithTheReference) {
         for (const ChessMove m : list) ASSERT_TRUE(move_is_legal_reference(generator(), board, m));
         ASSERT_EQ(board, before);
     }
-    EXPECT_GT(legal_seen, 5000);
-    EXPECT_GT(reference_positions, 20);  // the fallback was exercised
+    EXPECT_GT(legal_seen, scaled(5000));
+    EXPECT_GT(reference_positions, 0);  // the fallback was exercised
 }
 
 TEST(MoveQueries, CaptureAndCheckMatchWhatTheMoveDoes) {

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -46,6 +49,14 @@ std::string failure_of(F&& f) {
     return "<no failure>";
 }
 
+// VEMLA_DIFFERENTIAL_SCALE (percent, default 100) shrinks the random parts
+// of the differential tests for slow runs such as memcheck.
+inline int scaled(int count) {
+    const char* value = std::getenv("VEMLA_DIFFERENTIAL_SCALE");
+    const int percent = value && *value ? std::atoi(value) : 100;
+    return std::max(1, count * std::clamp(percent, 1, 100) / 100);
+}
+
 // Building the tables costs 4 MiB and some milliseconds: share one.
 inline const MoveGenerator& generator() {
     static const MoveGenerator instance;
@@ -69,6 +80,21 @@ inline std::string describe(const Board& board) {
 }
 
 inline std::string data_path(const char* name) { return std::string(VEMLA_TEST_DATA) + "/" + name; }
+
+// Whether a missing data file fails the test instead of skipping it: set
+// (VEMLA_REQUIRE_DATA=1) by ./test.sh and so in CI, where every file must be
+// there and a suite that found nothing to check would pass vacuously.
+inline bool data_required() {
+    const char* value = std::getenv("VEMLA_REQUIRE_DATA");
+    return value && *value && std::string_view(value) != "0";
+}
+
+// Skips the test for want of a data file, or fails it where data is required.
+#define VEMLA_MISSING_DATA(message)                                                        \
+    do {                                                                                   \
+        if (::vemla::test::data_required()) GTEST_FAIL() << message << " (VEMLA_REQUIRE_DATA)"; \
+        GTEST_SKIP() << message;                                                           \
+    } while (false)
 
 // One line "FEN ;D1 n ;D2 n ..." of an EPD file. A missing file gives one
 // entry with an empty fen, so that its tests skip instead of vanishing.
