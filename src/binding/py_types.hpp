@@ -23,5 +23,7 @@ PyBoard* board_arg(PyObject* arg);
 
 // The receiver of a MoveGenerator method, checked (TypeError) but not borrowed.
 PyMoveGenerator* self_generator(PyObject* self);
+// A `board` argument, checked (TypeError "argument 'board': ...") but not borrowed.
+PyBoard* board_arg(PyObject* arg);
 
 }  // namespace vemla::py
