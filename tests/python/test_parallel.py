@@ -108,6 +108,29 @@ def test_process_pool_recovers_from_a_killed_worker(tmp_path):
         assert sorted(pool.run(pow, [(k, 2) for k in range(5)])) == [(k, k * k) for k in range(5)]
 
 
+def test_a_send_to_a_dead_worker_reruns_its_batch_once():
+    """The worker dies before its batch is sent: the batch must run again
+    exactly once, not once for the queue and once for the dead worker."""
+    with open_pool(2) as pool:
+        send, broken = pool._send, []
+
+        def send_to_a_dead_worker(worker, function, batch, pending):
+            if broken:
+                return send(worker, function, batch, pending)
+            broken.append(batch)
+            os.kill(worker.pid, signal.SIGKILL)
+            os.waitpid(worker.pid, 0)
+            return send(worker, function, batch, pending)
+
+        pool._send = send_to_a_dead_worker
+        try:
+            results = list(pool.run(pow, [(k, 2) for k in range(40)]))
+        except BrokenPipeError:
+            pytest.skip("the pipe took the message before the worker's end was seen")
+        assert broken and sorted(results) == [(k, k * k) for k in range(40)]
+        assert pool.restarts == 1
+
+
 def test_process_pool_gives_up_on_a_task_that_always_kills_its_worker():
     with open_pool(2) as pool, pytest.raises(TaskFailed, match="died 4 times"):
         list(pool.run(always_die, [(1,)]))
