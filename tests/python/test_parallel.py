@@ -11,7 +11,7 @@ import pytest
 from vemla_chess import Board
 
 from chess_util import DATA, START, TOOLS, perft
-from conftest import ASAN_SKIP, MODULE_DIR, UNDER_ASAN
+from conftest import ASAN_SKIP, MODULE_DIR, UNDER_ASAN, optional_dask
 import perft as perft_tool  # noqa: E402  tools/perft.py, on the path through chess_util
 from task_pool import InlinePool, ProcessPool, TaskFailed, open_pool
 
@@ -167,14 +167,7 @@ def test_command_output_is_the_same_for_every_job_count():
 
 # Dask: the tests below share the session's two-worker LocalCluster
 # (conftest.py); the one that kills a worker runs last.
-try:
-    import distributed
-except ImportError:
-    distributed = None
-except Exception:  # Debian's Dask, built for its own python3, fails otherwise on newer ones
-    if os.environ.get("VEMLA_REQUIRE_OPTIONAL") == "1":
-        raise
-    distributed = None
+distributed = optional_dask()
 needs_dask = pytest.mark.skipif(distributed is None or UNDER_ASAN,
                                 reason=ASAN_SKIP if UNDER_ASAN else "Dask (python3-distributed) is not installed")
 
