@@ -20,5 +20,7 @@ PyTypeObject* book_type();
 
 // The receiver of a MoveGenerator method, checked (TypeError) but not borrowed.
 PyMoveGenerator* self_generator(PyObject* self);
+// A `board` argument, checked (TypeError "argument 'board': ...") but not borrowed.
+PyBoard* board_arg(PyObject* arg);
 
 }  // namespace vemla::py
