@@ -111,11 +111,17 @@ SanRejection read_san(std::string_view s, SanPattern& pattern) {
         if (s.ends_with(' ')) s.remove_suffix(1);
         en_passant = true;
     }
-    if (is_null_move(s)) return SanRejection::NULL_MOVE;
+    // Null moves and castling start with one of a few bytes that no other
+    // move starts with: most texts are told apart by their first byte.
+    const char first = s.empty() ? '\0' : s.front();
+    if ((first == '-' || first == 'Z' || first == '0' || first == '@') && is_null_move(s)) return SanRejection::NULL_MOVE;
 
     SanPattern p;
     p.en_passant = en_passant;
-    if (s == "O-O" || s == "0-0" || s == "O-O-O" || s == "0-0-0") {
+    // O-O, O-O-O, or the same with zeros.
+    const bool castling = (first == 'O' || first == '0') && (s.size() == 3 || s.size() == 5) && s[1] == '-' &&
+                          s[2] == first && (s.size() == 3 || (s[3] == '-' && s[4] == first));
+    if (castling) {
         if (en_passant) return SanRejection::MALFORMED;
         p.kind = KING;
         p.castling_file = s.size() == 3 ? 6 : 2;
