@@ -1,6 +1,6 @@
 """Random self-play recorded as piece planes, the usual input of a chess network.
 
-    python3 selfplay_planes.py [--seed N] [--games N] [--max-plies N] [--save FILE.npz]
+    python3 selfplay_planes.py [--seed N] [--games N] [--max-plies N] [--save DIR]
 
 Plays games of uniformly random legal moves (the same games for the same
 seed). A game ends by the rules, as generator.outcome(board, claim_draw=True)
@@ -20,14 +20,17 @@ so planes[i] is the position before moves[i], seen from White's side whoever
 is to move. Each game's result is recorded ("1-0", "0-1", "1/2-1/2", or "*"
 when it stopped at the cap) with the reason, and each position gets its
 game's result from White's point of view (+1, 0, -1; 0 when unfinished), the
-usual value target. --save writes planes, moves, fens, game (the game of each
-position) and value, and per game its result and reason (np.savez).
+usual value target. --save writes the games as a dataset folder in the format
+of the dataset tool (tools/dataset.py), which vemla_chess_data reads.
 
-Needs numpy (Debian: python3-numpy) and the vemla_chess module on the path.
+Needs numpy (Debian: python3-numpy) and the vemla_chess module on the path;
+--save also the vemla_chess_data package (installed with the module by pip
+install ., or the checkout's python/ folder).
 """
 
 import argparse
 import collections
+import os
 import random
 import sys
 from dataclasses import dataclass, field
@@ -100,7 +103,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--games", type=int, default=1)
     parser.add_argument("--max-plies", type=int, default=10000)
-    parser.add_argument("--save", metavar="FILE.npz", help="write planes, moves, fens, games and results")
+    parser.add_argument("--save", metavar="DIR", help="write the games as a dataset folder")
     args = parser.parse_args(argv)
     if args.max_plies < 0 or args.games < 1:
         parser.error("--max-plies must not be negative and --games must be positive")
@@ -123,14 +126,14 @@ def main(argv: list[str]) -> int:
     print(f"final position: {games[-1].final}")
 
     if args.save:
-        game_of = np.repeat(np.arange(len(games)), [len(g.moves) for g in games])
-        np.savez(args.save, planes=planes,
-                 moves=np.array([m for g in games for m in g.moves], dtype=str),
-                 fens=np.array([f for g in games for f in g.fens], dtype=str),
-                 game=game_of,
-                 value=np.array([SCORES[games[i].result] for i in game_of], dtype=np.int8),
-                 results=np.array([g.result for g in games], dtype=str),
-                 reasons=np.array([g.reason for g in games], dtype=str))
+        try:
+            import vemla_chess_data
+        except ImportError:  # a checkout: the package sits in python/ beside examples/
+            sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "python"))
+            import vemla_chess_data
+        index = vemla_chess_data.write_games(args.save, [
+            dict(moves=g.moves, result=g.result, termination=g.reason) for g in games])
+        print(f"saved: {index['positions']} positions of {index['games']} games in {args.save}")
     return 0
 
 

@@ -14,7 +14,7 @@ main=(cmake g++ make python3-dev)
 tests=(libgtest-dev libbenchmark-dev python3-pytest python3-hypothesis python3-numpy python3-venv
        python3-wheel python3-setuptools python3-pip python3-exceptiongroup python3-tomli
        python3-distributed mypy clang libclang-rt-14-dev valgrind librsvg2-bin python3-pil
-       fonts-dejavu-core gnuchess-book)
+       fonts-dejavu-core python3-zstandard gnuchess-book)
 packages=("${main[@]}")
 if [[ "${1:-}" == --main ]]; then
   shift

@@ -24,7 +24,10 @@ class PanicException(BaseException):
     SystemExit, it derives from BaseException, so it passes through ordinary
     `except Exception` handlers. Its single argument is the message."""
 
+_Scheme = Literal["lc0", "alphazero"]
 _Side = Literal["white", "black"]
+# Every answer of MoveGenerator.outcome: the game ends, or a draw may be claimed
+# (fifty_moves, threefold_repetition) where the board's counters and history say so.
 _Outcome = Literal[
     "checkmate",
     "stalemate",
@@ -158,6 +161,28 @@ class MoveGenerator:
         "seventyfive_moves" (half-move clock at 150), "fivefold_repetition",
         and with claim_draw also "fifty_moves" (clock at 100) and
         "threefold_repetition". The board ends as it started."""
+    def policy_indices(self, board: Board, scheme: _Scheme = "lc0") -> list[int]:
+        """The policy index of every legal move, aligned with generator(board):
+        lc0 (1858 entries) or alphazero (4672 = 8 x 8 x 73), seen from the
+        side to move (Black's moves mirrored by rank)."""
+    def policy_mask_into(self, board: Board, out: WriteableBuffer, scheme: _Scheme = "lc0") -> None:
+        """Writes 1 at the index of every legal move and 0 elsewhere into a
+        writable C-contiguous buffer of 1858 (lc0) or 4672 (alphazero)
+        one-byte items, such as numpy.zeros(1858, numpy.uint8)."""
+    def policy_index(self, board: Board, move: str, scheme: _Scheme = "lc0") -> int:
+        """The index of one move text for the board's side to move (castling
+        as the king's two-square move or as the king taking its rook).
+        ValueError for text that is not a move or has no index."""
+    def policy_move(self, board: Board, index: int, scheme: _Scheme = "lc0") -> str:
+        """The move text an index stands for on this board (castling as the
+        king's two-square move, promotions with their letter where the board
+        has a king or pawn on the from-square). ValueError outside the scheme."""
+    def encode_game(self, board: Board, moves: list[str] | tuple[str, ...], out: WriteableBuffer,
+                    result: Literal[1, 0, -1] = 0) -> int:
+        """Plays the moves on the board, writing a 128-byte record of each
+        position before its move into out (len(moves) * 128 one-byte items;
+        layout in vemla_chess_data.records). result is White's. Stops at the
+        first move that is not legal; returns the number of records written."""
     def is_legal(self, board: Board, chess_move: str) -> bool:
         """Whether chess_move is among the legal moves this generator lists."""
     def is_capture(self, board: Board, chess_move: str) -> bool:

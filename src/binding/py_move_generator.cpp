@@ -1,7 +1,10 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include "move_generator/policy.hpp"
+#include "move_generator/position_record.hpp"
 #include "messages.hpp"
 #include "move_generator/queries.hpp"
 #include "move_texts.hpp"
+#include "py_buffer.hpp"
 #include "py_pgn.hpp"
 #include "py_san.hpp"
 #include "py_types.hpp"
@@ -16,6 +19,16 @@ constexpr const char* CALL_NAMES[] = {"board"};
 constexpr Params NEW_PARAMS{"MoveGenerator", "__new__", {}, 0, true};
 constexpr Params CALL_PARAMS{"MoveGenerator", "__call__", CALL_NAMES, 1, true};
 constexpr Params IS_CHECK_PARAMS{"MoveGenerator", "is_check", CALL_NAMES, 1};
+constexpr const char* INDICES_NAMES[] = {"board", "scheme"};
+constexpr const char* MASK_NAMES[] = {"board", "out", "scheme"};
+constexpr const char* INDEX_NAMES[] = {"board", "move", "scheme"};
+constexpr const char* MOVE_NAMES[] = {"board", "index", "scheme"};
+constexpr Params INDICES_PARAMS{"MoveGenerator", "policy_indices", INDICES_NAMES, 1};
+constexpr Params MASK_PARAMS{"MoveGenerator", "policy_mask_into", MASK_NAMES, 2};
+constexpr Params INDEX_PARAMS{"MoveGenerator", "policy_index", INDEX_NAMES, 2};
+constexpr Params MOVE_PARAMS{"MoveGenerator", "policy_move", MOVE_NAMES, 2};
+constexpr const char* ENCODE_NAMES[] = {"board", "moves", "out", "result"};
+constexpr Params ENCODE_PARAMS{"MoveGenerator", "encode_game", ENCODE_NAMES, 3};
 constexpr const char* OUTCOME_NAMES[] = {"board", "claim_draw"};
 constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", OUTCOME_NAMES, 1};
 constexpr const char* QUERY_NAMES[] = {"board", "chess_move"};
@@ -87,6 +100,75 @@ PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize
     });
 }
 
+PolicyScheme scheme_arg(PyObject* arg) {
+    return arg ? policy_scheme_from_str(utf8_arg(arg, "scheme")) : PolicyScheme::LC0;
+}
+
+// The legal moves in generator order, each given its index in scheme.
+struct PolicyIndices {
+    std::array<std::int16_t, MAX_CANDIDATES> index;
+    int size = 0;
+};
+
+void legal_policy_indices(PyObject* self, PyBoard* board, PolicyScheme scheme, PolicyIndices& out) {
+    MoveList moves;
+    Colour mover = WHITE;
+    with_shared(self_generator(self), [&](const MoveGenerator& g) {
+        with_exclusive(board, [&](Board& b) {
+            g.generate(b, moves);
+            mover = b.side_to_move();
+        });
+    });
+    for (const ChessMove move : moves)
+        out.index[static_cast<std::size_t>(out.size++)] = static_cast<std::int16_t>(policy_index(move, mover, scheme));
+}
+
+// The ints of policy indices, each made once per process the first time it is
+// returned and shared afterwards, like the move texts: at most 4672 objects.
+PyObject* index_objects[ALPHAZERO_POLICY_SIZE];
+
+PyObject* index_object(int index) {
+    PyObject*& slot = index_objects[static_cast<std::size_t>(index)];
+    if (!slot) [[unlikely]]
+        slot = PyLong_FromLong(index);
+    if (!slot) return nullptr;
+    Py_INCREF(slot);
+    return slot;
+}
+
+PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(INDICES_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const PolicyScheme scheme = scheme_arg(argv[1]);
+        PolicyIndices indices;
+        legal_policy_indices(self, board, scheme, indices);
+        ListItems items(static_cast<std::size_t>(indices.size));
+        for (int i = 0; i < indices.size; ++i) items.add(index_object(indices.index[static_cast<std::size_t>(i)]));
+        return items.into_list();
+    });
+}
+
+// Every argument is converted (the buffer's exporter may run Python code)
+// before the board is read; the buffer is written only once the moves are known.
+PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(MASK_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const PolicyScheme scheme = scheme_arg(argv[2]);
+        const OutBuffer out(argv[1], "out", static_cast<std::size_t>(policy_size(scheme)));
+        PolicyIndices indices;
+        legal_policy_indices(self, board, scheme, indices);
+        std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
+        for (int i = 0; i < indices.size; ++i) out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
+        return new_none();
+    });
+}
+
 // The queries about one move: the move text is parsed first (its errors are
 // those of push), then the generator is borrowed shared and the board
 // exclusively, since a move may be made and taken back on it.
@@ -140,6 +222,71 @@ PyObject* move_generator_push_legal(PyObject* self, PyObject* const* args, Py_ss
     });
 }
 
+PyObject* move_generator_policy_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(INDEX_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const std::string_view text = utf8_arg(argv[1], "move");
+        const PolicyScheme scheme = scheme_arg(argv[2]);
+        const int index = with_shared(board, [&](const Board& b) { return policy_index_of_text(b, text, scheme); });
+        return new_int(index);
+    });
+}
+
+PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(MOVE_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const long long index = int_arg(argv[1], "index");
+        const PolicyScheme scheme = scheme_arg(argv[2]);
+        check_policy_index(index, scheme);
+        const std::string text =
+            with_shared(board, [&](const Board& b) { return policy_text(b, static_cast<int>(index), scheme); });
+        return new_ascii(text);
+    });
+}
+
+// The codes of a list or tuple of move texts; text that is not a move gets a
+// code no legal move has, so that the game stops there.
+std::vector<ChessMove> move_codes_arg(PyObject* arg, const char* name) {
+    if (!PyList_Check(arg) && !PyTuple_Check(arg))
+        raise_argument_error(name, "expected a list or tuple of str, got '" + type_name(arg) + "' object");
+    const Ref items = Ref::steal(PySequence_Fast(arg, name));
+    if (!items) throw PyErrAlreadySet{};
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    std::vector<ChessMove> codes(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const std::string_view text = utf8_arg(PySequence_Fast_GET_ITEM(items.get(), i), name);
+        ChessMove& code = codes[static_cast<std::size_t>(i)];
+        if (ChessMove::parse(text, code) != ChessMove::Rejection::NONE) code = ChessMove{0xFFFF};
+    }
+    return codes;
+}
+
+// Converts every argument, then plays the game on the board under one
+// exclusive borrow, writing the records straight into the buffer.
+PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(ENCODE_PARAMS, args, nargs, kwnames);
+        self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        const std::vector<ChessMove> moves = move_codes_arg(argv[1], "moves");
+        const long long result = argv[3] ? int_arg(argv[3], "result") : 0;
+        if (result < -1 || result > 1) raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
+        const OutBuffer out(argv[2], "out", moves.size() * sizeof(PositionRecord));
+        GameFrame frame;
+        frame.white_result = static_cast<int>(result);
+        const std::size_t written = with_shared(self_generator(self), [&](const MoveGenerator& g) {
+            return with_exclusive(board, [&](Board& b) {
+                return encode_game(g, b, moves.data(), moves.size(), frame, out.data());
+            });
+        });
+        return new_int(static_cast<long>(written));
+    });
+}
+
 void move_generator_dealloc(PyObject* self) { dealloc_wrapper<MoveGenerator>(self); }
 
 PyMethodDef move_generator_methods[] = {
@@ -147,6 +294,24 @@ PyMethodDef move_generator_methods[] = {
      "is_check($self, board)\n--\n\n"},
     {"outcome", as_cfunction(move_generator_outcome), METH_FASTCALL | METH_KEYWORDS,
      "outcome($self, board, claim_draw=False)\n--\n\n"},
+    {"policy_indices", as_cfunction(move_generator_policy_indices), METH_FASTCALL | METH_KEYWORDS,
+     "policy_indices($self, board, scheme='lc0')\n--\n\n"
+     "The policy index of every legal move, in the order the generator lists them."},
+    {"policy_mask_into", as_cfunction(move_generator_policy_mask_into), METH_FASTCALL | METH_KEYWORDS,
+     "policy_mask_into($self, board, out, scheme='lc0')\n--\n\n"
+     "Writes 1 at the policy index of every legal move and 0 elsewhere into a writable buffer of\n"
+     "the scheme's size (1858 for lc0, 4672 for alphazero) of one-byte items."},
+    {"policy_index", as_cfunction(move_generator_policy_index), METH_FASTCALL | METH_KEYWORDS,
+     "policy_index($self, board, move, scheme='lc0')\n--\n\n"
+     "The policy index of one move text for the board's side to move."},
+    {"encode_game", as_cfunction(move_generator_encode_game), METH_FASTCALL | METH_KEYWORDS,
+     "encode_game($self, board, moves, out, result=0)\n--\n\n"
+     "Plays the moves on the board, writing a 128-byte training record of each position before\n"
+     "its move into out (len(moves) * 128 one-byte items); result is White's (1, 0, -1). Stops\n"
+     "at the first move that is not legal; returns the number of records written."},
+    {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
+     "policy_move($self, board, index, scheme='lc0')\n--\n\n"
+     "The move text a policy index stands for on the board."},
     {"is_legal", as_cfunction(move_generator_is_legal), METH_FASTCALL | METH_KEYWORDS,
      "is_legal($self, board, chess_move)\n--\n\n"},
     {"is_capture", as_cfunction(move_generator_is_capture), METH_FASTCALL | METH_KEYWORDS,

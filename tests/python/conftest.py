@@ -18,6 +18,11 @@ MODULE_DIR = os.path.abspath(os.environ.get("VEMLA_MODULE_DIR", str(REPO / "buil
 sys.path.insert(0, MODULE_DIR)
 # Plain helpers shared by the test files live next to this file.
 sys.path.insert(1, str(Path(__file__).resolve().parent))
+# The pure-Python dataset package, here and in the workers the tests start
+# (a Dask LocalCluster's workers take the path from the environment).
+PACKAGE_DIR = str(REPO / "python")
+sys.path.insert(2, PACKAGE_DIR)
+os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [PACKAGE_DIR, os.environ.get("PYTHONPATH")]))
 
 import vemla_chess  # noqa: E402
 

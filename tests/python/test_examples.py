@@ -10,6 +10,8 @@ from vemla_chess import Board, MoveGenerator
 from conftest import MODULE_DIR, optional_import
 
 np = optional_import("numpy")
+if np is not None:
+    import vemla_chess_data  # python/, on the path through conftest
 needs_numpy = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
 PIL_Image = optional_import("PIL.Image")
 
@@ -55,6 +57,13 @@ def replay(moves, fens, planes, gen):
     return board
 
 
+def move_text(code):
+    """The text of a move code from a dataset record."""
+    code = int(code)
+    square = lambda sq: "abcdefgh"[sq % 8] + str(sq // 8 + 1)  # noqa: E731
+    return square(code & 63) + square((code >> 6) & 63) + ("", "", "", "", "n", "b", "r", "q")[code >> 12]
+
+
 def material(board):
     """The pieces besides the kings, read from the FEN."""
     return sorted(c for c in board.fen().split()[0] if c.isalpha() and c not in "Kk")
@@ -66,11 +75,23 @@ def material(board):
 @pytest.mark.parametrize("seed, games, cap", [(7, 12, 300), (1, 12, 300), (2, 1, 0)])
 def test_selfplay_records_games_that_end_by_the_rules(tmp_path, seed, games, cap):
     out = run_example("selfplay_planes.py", "--seed", seed, "--games", games, "--max-plies", cap,
-                      "--save", tmp_path / "games.npz", cwd=tmp_path)
-    data = np.load(tmp_path / "games.npz")
-    planes, moves, fens, game_of = data["planes"], list(data["moves"]), list(data["fens"]), data["game"]
+                      "--save", tmp_path / "games", cwd=tmp_path)
+    # Saved in the dataset tool's format, read back with its reader.
+    data = vemla_chess_data.open_dataset(str(tmp_path / "games"))
+    records, table = data.positions(0), data.games(0)
+    assert f"saved: {len(records)} positions of {games} games in" in out
+    planes = vemla_chess_data.planes(records)[:, :12].astype(bool)
     assert f"planes: {planes.shape} bool" in out
-    assert planes.dtype == bool and planes.shape == (len(moves), 12, 8, 8)
+    moves = [move_text(code) for code in records["move"]]
+    game_of = np.asarray(records["game"])
+    fens = []
+    for g in range(games):
+        board = Board()
+        for i in np.flatnonzero(game_of == g):
+            fens.append(board.fen())
+            board.push(moves[i])
+    data = dict(results=table["result"], reasons=table["termination"], value=np.asarray(records["result"]) *
+                np.where(np.asarray(records["white_to_move"]) == 1, 1, -1))
     assert len(data["results"]) == len(data["reasons"]) == games
 
     gen = MoveGenerator()
@@ -179,3 +200,14 @@ def test_pgn_to_numpy(tmp_path):
         mid = len(g.moves) // 2
         assert (data["planes"][first + mid] == planes_of(g.board(mid).fen())).all()
         first += len(g.moves)
+
+
+@needs_numpy
+def test_train_loop_reads_every_position_of_a_saved_dataset(tmp_path):
+    run_example("selfplay_planes.py", "--seed", 7, "--games", 3, "--max-plies", 60, "--save", tmp_path / "d",
+                cwd=tmp_path)
+    positions = len(vemla_chess_data.open_dataset(str(tmp_path / "d")))
+    out = run_example("train_loop.py", tmp_path / "d", "--batch-size", 64, "--epochs", 2, "--scheme", "alphazero",
+                      cwd=tmp_path)
+    assert f"{positions} positions in 1 shards, 3 games" in out
+    assert out.count(f": {positions} positions in ") == 2 and "input (20, 8, 8) planes" in out

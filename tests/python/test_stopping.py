@@ -83,12 +83,15 @@ def finish(process):
 
 
 def assert_no_temporary_files_and_shards_load(directory):
+    from vemla_chess_data import shards  # python/, on the path through conftest
+
     names = os.listdir(directory)
-    assert not [name for name in names if name.endswith(".tmp")], names
+    assert not [name for name in names if name.endswith(".tmp") or name.startswith(".tmp-")], names
     for name in names:
-        if name.endswith(".npz"):
-            with np.load(directory / name) as shard:
-                assert len(shard["games"]) == 16
+        if name.startswith("shard-"):
+            entry = shards.shard_manifest(str(directory), name)
+            assert entry is not None and shards.check_shard(str(directory), name, entry) is None
+            assert entry["games"] == 16 and len(np.load(directory / name / "games.npy")) == 16
 
 
 @pytest.mark.parametrize("tool, args", [
@@ -131,7 +134,7 @@ def test_a_full_disk_ends_the_run_with_the_finished_shards_intact(tmp_path):
     code, out, err, took = finish(process)
     assert code == 1 and took < DEADLINE, (code, took, err)
     assert "Traceback" not in err
-    assert f"self-play failed: cannot write to {tmp_path}: File too large" in err
+    assert f"selfplay.py: failed: cannot write to {tmp_path}: File too large" in err
     assert_no_temporary_files_and_shards_load(tmp_path)
 
 

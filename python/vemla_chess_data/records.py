@@ -1,0 +1,74 @@
+"""The record layouts of a dataset's shards, shared by the writer and the reader.
+
+numpy is imported by the functions that need it, so that importing the
+package costs nothing and works without numpy.
+"""
+
+FORMAT = 1
+
+# One 128-byte record per position, exactly as MoveGenerator.encode_game
+# writes it (all little-endian).
+POSITION_FIELDS = [
+    ("pieces", "<u8", (12,)),     # piece bitboards, White's view: P N B R Q K p n b r q k; bit k = square k (a1 = 0)
+    ("move", "<u2"),              # the move played: from | to << 6 | promotion << 12 (4 n, 5 b, 6 r, 7 q)
+    ("policy_lc0", "<u2"),        # its lc0 index (0 to 1857)
+    ("policy_alphazero", "<u2"),  # its alphazero index (0 to 4671)
+    ("ply", "<u2"),               # plies played in the game before this position
+    ("halfmove_clock", "<u2"),
+    ("fullmove_number", "<u2"),
+    ("white_to_move", "u1"),
+    ("castling", "u1"),           # K 1, Q 2, k 4, q 8
+    ("en_passant", "i1"),         # en-passant target square, -1 for none
+    ("result", "i1"),             # the game's result for the side to move: 1, 0, -1
+    ("repetitions", "u1"),        # occurrences of this position in its game so far, itself included
+    ("reserved0", "u1", (3,)),
+    ("game", "<u4"),              # row of its game in the shard's games table
+    ("key", "<u8"),               # the position's Polyglot key
+]
+RECORD_SIZE = 128
+
+# Per game; the text fields are as wide as the shard's longest value.
+GAME_NUMBER_FIELDS = [
+    ("number", "<i8"),       # self-play: the game's number; PGN: -1
+    ("source", "<i4"),       # index into the dataset's list of sources
+    ("offset", "<i8"),       # byte offset of the game in its source (-1 for self-play)
+    ("first", "<i8"),        # its first row in positions.npy
+    ("positions", "<i4"),    # its rows there
+    ("white_elo", "<i2"),    # -1 where the tag is missing or not a number
+    ("black_elo", "<i2"),
+]
+GAME_TEXT_FIELDS = ["result", "termination", "time_control", "start_fen", "white", "black", "event"]
+
+POSITIONS_FILE = "positions.npy"
+GAMES_FILE = "games.npy"
+SHARD_MANIFEST = "shard.json"
+INDEX = "index.json"
+UNIQUE_FILE = "unique.npy"
+
+
+def position_dtype():
+    import numpy as np
+
+    dtype = np.dtype(POSITION_FIELDS)
+    assert dtype.itemsize == RECORD_SIZE
+    return dtype
+
+
+def game_dtype(widths):
+    """The games table's dtype, each text field `widths[name]` characters wide (at least 1)."""
+    import numpy as np
+
+    return np.dtype(GAME_NUMBER_FIELDS + [(name, f"<U{max(1, widths.get(name, 1))}") for name in GAME_TEXT_FIELDS])
+
+
+def games_table(games):
+    """The games table of a list of dicts holding the fields above (missing text: "")."""
+    import numpy as np
+
+    widths = {name: max((len(g.get(name) or "") for g in games), default=1) for name in GAME_TEXT_FIELDS}
+    table = np.zeros(len(games), dtype=game_dtype(widths))
+    for name, *_ in GAME_NUMBER_FIELDS:
+        table[name] = [g[name] for g in games]
+    for name in GAME_TEXT_FIELDS:
+        table[name] = [g.get(name) or "" for g in games]
+    return table

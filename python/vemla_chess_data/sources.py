@@ -1,0 +1,283 @@
+"""The worker side of the dataset tool: each task builds one shard and writes it.
+
+Tasks take plain arguments and return the shard's index entry, so they run
+the same in this process, in worker processes or on a Dask cluster (whose
+workers must see the output folder and have this package installed).
+"""
+
+import bz2
+import gzip
+import importlib
+import io
+import lzma
+import os
+import random
+import re
+import sys
+import types
+
+from . import records, shards
+
+SCORES = {"1-0": 1, "0-1": -1, "1/2-1/2": 0}
+COMPRESSED = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
+# How far to look past a range boundary for the start of the next game.
+SYNC_BLOCK = 1 << 16
+
+
+def worker_state():
+    """Per-process state (the module and one generator), kept in sys.modules so
+    that it outlives the copies of this module's globals Dask may make."""
+    state = sys.modules.setdefault("_vemla_dataset_state", types.ModuleType("_vemla_dataset_state"))
+    if getattr(state, "generator", None) is None:
+        state.vemla_chess = importlib.import_module("vemla_chess")
+        state.generator = state.vemla_chess.MoveGenerator()
+        # Builds whose outcome() knows the move-count and repetition rules.
+        state.draw_rules = "claim_draw" in (state.vemla_chess.MoveGenerator.outcome.__text_signature__ or "")
+    return state
+
+
+def game_rng(seed, game):
+    """The random generator of one self-play game: a function of the seed and the game number only."""
+    return random.Random(f"vemla-selfplay/{seed}/{game}")
+
+
+def play_game(state, seed, game, max_plies):
+    """One game of uniformly random legal moves: (moves, termination, result)."""
+    generator, board = state.generator, state.vemla_chess.Board()
+    rng = game_rng(seed, game)
+    moves = []
+    while True:
+        # The draws a player may claim end the game too: nobody plays on for them.
+        if state.draw_rules:
+            ending = generator.outcome(board, claim_draw=True)
+        else:
+            ending = generator.outcome(board)
+            if ending is None and board.repetitions() >= 3:
+                ending = "threefold_repetition"
+        if ending is None and len(moves) >= max_plies:
+            ending = "ply_cap"
+        if ending is not None:
+            break
+        legal = generator(board)
+        move = legal[rng.randrange(len(legal))]
+        board.push(move)
+        moves.append(move)
+    if ending == "checkmate":
+        result = "0-1" if board.turn() == "white" else "1-0"
+    else:
+        result = "*" if ending == "ply_cap" else "1/2-1/2"
+    return moves, ending, result
+
+
+def assemble(state, out_dir, name, games, meta):
+    """Encodes the games ({moves, result, ...} dicts) and writes them as shard `name`."""
+    import numpy as np
+
+    generator, Board = state.generator, state.vemla_chess.Board
+    total = sum(len(g["moves"]) for g in games)
+    buffer = np.zeros((total, records.RECORD_SIZE), dtype=np.uint8)
+    row = 0
+    kept = []
+    rejected = dict(meta.pop("rejected", {}))
+    for game in games:
+        moves = game.pop("moves")
+        board = Board.from_full_fen(game["start_fen"]) if game.get("start_fen") else Board()
+        written = generator.encode_game(board, moves, buffer[row:row + len(moves)], SCORES.get(game["result"], 0))
+        if written != len(moves):
+            # The reader vouches for its moves; a game that still fails to replay is not kept.
+            rejected["not replayable"] = rejected.get("not replayable", 0) + 1
+            continue
+        kept.append(dict(game, first=row, positions=written))
+        row += written
+    positions = buffer[:row].view(records.position_dtype()).reshape(row)
+    skip, rate, seed = meta.pop("skip_plies", 0), meta.pop("sample", 1.0), meta.pop("seed", 0)
+    if skip or rate < 1.0:
+        mask = positions["ply"] >= skip
+        if rate < 1.0:
+            # Each game draws from its own generator, so the choice does not
+            # depend on which worker reads it or on what else it reads.
+            for game in kept:
+                rng = np.random.default_rng(list(f"{seed}/{game['source']}/{game['offset']}/{game['number']}".encode()))
+                mask[game["first"]:game["first"] + game["positions"]] &= rng.random(game["positions"]) < rate
+        counts = [int(mask[g["first"]:g["first"] + g["positions"]].sum()) for g in kept]
+        positions = positions[mask]
+        row = len(positions)
+        first = 0
+        for game, count in zip(kept, counts):
+            game["first"], game["positions"] = first, int(count)
+            first += int(count)
+    positions["game"] = np.repeat(np.arange(len(kept), dtype=np.uint32),
+                                  [g["positions"] for g in kept]).astype(np.uint32)
+    table = records.games_table(kept)
+    entry = dict(meta, name=name, games=len(kept), positions=int(row), rejected=rejected)
+    return shards.write_shard(out_dir, name, {records.POSITIONS_FILE: positions, records.GAMES_FILE: table}, entry)
+
+
+def selfplay_shard(out_dir, name, seed, first, count, max_plies):
+    """Task: plays games first .. first+count-1 and writes them as shard `name`."""
+    state = worker_state()
+    games = []
+    for number in range(first, first + count):
+        moves, termination, result = play_game(state, seed, number, max_plies)
+        games.append(dict(number=number, source=0, offset=-1, white_elo=-1, black_elo=-1, moves=moves,
+                          result=result, termination=termination))
+    return assemble(state, out_dir, name, games, dict(task=["selfplay", first, count]))
+
+
+# ---- PGN ---------------------------------------------------------------------------------------
+
+def open_pgn(path):
+    """A binary stream over a PGN file, decompressed by its extension."""
+    extension = os.path.splitext(path)[1].lower()
+    if extension in COMPRESSED:
+        return COMPRESSED[extension](path, "rb")
+    if extension == ".zst":
+        try:
+            zstandard = importlib.import_module("zstandard")
+        except ImportError:
+            raise RuntimeError(f"{path}: reading .zst files needs the zstandard module "
+                               "(Debian: python3-zstandard; pip install zstandard)") from None
+        return zstandard.ZstdDecompressor().stream_reader(open(path, "rb"), closefd=True)
+    return open(path, "rb")
+
+
+def is_splittable(path):
+    """Plain files are read in byte ranges; compressed ones whole."""
+    return os.path.splitext(path)[1].lower() not in (*COMPRESSED, ".zst")
+
+
+GAME_START = re.compile(rb"\n[ \t\r]*\n[ \t]*\[")
+
+
+def next_game_start(f, position, size):
+    """The first offset at or after `position` where a game's tags begin: a '['
+    that opens a line after an empty line (offset 0 is always a start). Both
+    readers of a boundary compute the same offset, so no game is lost or read twice."""
+    if position <= 0:
+        return 0
+    if position >= size:
+        return size
+    start = max(0, position - 4)
+    carry = b""
+    while start < size:
+        f.seek(start)
+        block = carry + f.read(SYNC_BLOCK)
+        base = start - len(carry)
+        for match in GAME_START.finditer(block):
+            at = base + match.end() - 1
+            if at >= position:
+                return at
+        carry = block[-8:]
+        start += SYNC_BLOCK
+    return size
+
+
+def read_range(path, start, end):
+    """The bytes of a plain file from the game starting at or after `start` up
+    to the game starting at or after `end`, and the offset of the first byte."""
+    with open(path, "rb") as f:
+        size = os.fstat(f.fileno()).st_size
+        first = next_game_start(f, start, size)
+        last = next_game_start(f, end, size)
+        f.seek(first)
+        return f.read(max(0, last - first)), first
+
+
+def tag_number(tags, name):
+    try:
+        value = int(tags.get(name, ""))
+        return value if -32768 <= value <= 32767 else -1
+    except ValueError:
+        return -1
+
+
+# Lichess's classes by the estimated duration base + 40 * increment, in seconds.
+TIME_CLASSES = (("ultrabullet", 29), ("bullet", 179), ("blitz", 479), ("rapid", 1499))
+
+
+def time_class(time_control):
+    """The class of a TimeControl tag: ultrabullet, bullet, blitz, rapid, classical,
+    correspondence ('-') or unknown."""
+    if time_control == "-":
+        return "correspondence"
+    base, _, increment = (time_control or "").partition("+")
+    try:
+        estimate = int(base) + 40 * int(increment or 0)
+    except ValueError:
+        return "unknown"
+    for name, limit in TIME_CLASSES:
+        if estimate <= limit:
+            return name
+    return "classical"
+
+
+def game_filter(filters):
+    """keep(tags) -> reason text or None, from the run's filters."""
+    min_elo, elo_of = filters.get("min_elo"), filters.get("elo_of", "both")
+    classes = set(filters.get("time_classes") or ())
+    equals, contains = filters.get("tag_equals") or [], filters.get("tag_contains") or []
+
+    def refusal(tags):
+        if min_elo is not None:
+            white, black = tag_number(tags, "WhiteElo"), tag_number(tags, "BlackElo")
+            if white < 0 or black < 0:
+                return "rating unknown"
+            if (min(white, black) if elo_of == "both" else (white + black) / 2) < min_elo:
+                return "rating"
+        if classes and time_class(tags.get("TimeControl")) not in classes:
+            return "time control"
+        for name, value in equals:
+            if tags.get(name) != value:
+                return f"tag {name}"
+        for name, value in contains:
+            if value not in tags.get(name, ""):
+                return f"tag {name}"
+        return None
+
+    return refusal
+
+
+def error_reason(error):
+    """A short class of a reader error, for counting: its text up to the first detail."""
+    return "reader: " + re.split(r"[:(]| at | in ", str(error), maxsplit=1)[0].strip()[:60]
+
+
+def pgn_shard(out_dir, name, source, path, start, end, filters):
+    """Task: reads the games of `path` that start in [start, end) (the whole file
+    when end is None), filters them and writes them as shard `name`."""
+    state = worker_state()
+    generator = state.generator
+    if end is None:
+        stream, base = open_pgn(path), 0
+    else:
+        data, base = read_range(path, start, end)
+        stream = io.BytesIO(data)
+    refusal = game_filter(filters)
+    rejected, refused = {}, []
+
+    def keep(tags):
+        reason = refusal(tags)
+        if reason is not None:
+            refused.append(reason)
+        return reason is None
+
+    games = []
+    with stream:
+        for game in generator.read_pgn(stream, keep=keep):
+            if game.error is not None:
+                reason = error_reason(game.error)
+                rejected[reason] = rejected.get(reason, 0) + 1
+                continue
+            tags = game.tags
+            games.append(dict(
+                number=-1, source=source, offset=base + game.offset, moves=list(game.moves),
+                white_elo=tag_number(tags, "WhiteElo"), black_elo=tag_number(tags, "BlackElo"),
+                result=tags.get("Result", game.result or "*"), termination=tags.get("Termination", ""),
+                time_control=tags.get("TimeControl", ""), start_fen=game.fen or "",
+                white=tags.get("White", ""), black=tags.get("Black", ""), event=tags.get("Event", "")))
+    for reason in refused:
+        rejected["filtered: " + reason] = rejected.get("filtered: " + reason, 0) + 1
+    meta = dict(task=["pgn", source, start, end], rejected=rejected, skip_plies=filters.get("skip_plies", 0),
+                sample=filters.get("sample", 1.0), seed=filters.get("seed", 0))
+    entry = assemble(state, out_dir, name, games, meta)
+    return entry
