@@ -350,12 +350,15 @@ class ProcessPool:
             fed = False
             for worker in list(self._processes):
                 if queue and len(worker.batches) < 2:
+                    # Taken off the queue first: if the send fails, the batch
+                    # is already among the worker's own, and _lost puts it back
+                    # once, first in line.
+                    batch = queue.popleft()
                     try:
-                        self._send(worker, function, queue[0], pending)
+                        self._send(worker, function, batch, pending)
                     except (OSError, EOFError):
                         self._lost(worker, queue)
                         continue
-                    queue.popleft()
                     fed = True
 
     def run(self, function, tasks):

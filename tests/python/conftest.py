@@ -49,6 +49,20 @@ def optional_import(name):
         return None
 
 
+def optional_dask():
+    """distributed (Dask), or None where this interpreter cannot use it.
+
+    Debian's Dask is pure Python written for Debian's python3; on a newer
+    interpreter its imports fail with errors other than ImportError
+    (TypeError from typing_extensions on 3.12), which mean the same here."""
+    try:
+        return optional_import("distributed")
+    except Exception:
+        if REQUIRE_OPTIONAL:
+            raise
+        return None
+
+
 @pytest.fixture(scope="session")
 def vc():
     return vemla_chess

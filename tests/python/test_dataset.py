@@ -13,7 +13,7 @@ import pytest
 from vemla_chess import Board, MoveGenerator
 
 from chess_util import DATA, TOOLS
-from conftest import MODULE_DIR, UNDER_ASAN, optional_import
+from conftest import MODULE_DIR, UNDER_ASAN, optional_dask, optional_import
 
 np = optional_import("numpy")
 pytestmark = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
@@ -128,7 +128,7 @@ def test_selfplay_records_replay_as_the_games_played(gen, selfplay_set):
     assert data.index["games"] == 10 and len(data) == data.index["positions"]
 
 
-needs_dask = pytest.mark.skipif(UNDER_ASAN or optional_import("distributed") is None,
+needs_dask = pytest.mark.skipif(UNDER_ASAN or optional_dask() is None,
                                 reason="Dask is not available here, or left out under the sanitizers")
 
 

@@ -16,7 +16,7 @@ import time
 import pytest
 
 from chess_util import START, TOOLS
-from conftest import MODULE_DIR, UNDER_ASAN, optional_import
+from conftest import MODULE_DIR, UNDER_ASAN, optional_dask, optional_import
 import task_pool
 from task_pool import TaskFailed, open_pool
 
@@ -205,7 +205,7 @@ def test_pool_arguments_that_cannot_work_are_refused_at_once(args, message):
         assert "Traceback" not in done.stderr
 
 
-distributed = optional_import("distributed") if not UNDER_ASAN else None
+distributed = optional_dask() if not UNDER_ASAN else None
 needs_dask = pytest.mark.skipif(distributed is None, reason="Dask is not available here")
 
 

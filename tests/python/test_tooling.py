@@ -142,8 +142,15 @@ def test_screenshot_help_and_no_argument_leave_the_readme_picture_alone():
 
 
 def test_a_tool_without_numpy_names_its_interpreter(tmp_path):
-    # -S: without site-packages, where numpy lives.
-    done = subprocess.run([sys.executable, "-S", str(REPO / "tools" / "selfplay.py"), str(tmp_path)],
-                          env=tool_env(), capture_output=True, text=True, timeout=60)
+    # A numpy that cannot be imported, first on the path: wherever this
+    # interpreter finds the real one (site-packages, or Debian's packages on
+    # PYTHONPATH), the tool meets the failure.
+    blocker = tmp_path / "no-numpy" / "numpy"
+    blocker.mkdir(parents=True)
+    (blocker / "__init__.py").write_text("raise ImportError('numpy is hidden from this test')\n")
+    env = tool_env()
+    env["PYTHONPATH"] = os.pathsep.join((str(blocker.parent), env["PYTHONPATH"]))
+    done = subprocess.run([sys.executable, str(REPO / "tools" / "selfplay.py"), str(tmp_path / "out")],
+                          env=env, capture_output=True, text=True, timeout=60)
     assert done.returncode == 1
     assert f"selfplay.py needs numpy, which {sys.executable} cannot import: run it with tools/python" in done.stderr
