@@ -141,21 +141,29 @@ PyObject* new_text(std::string_view text) {
 
 // Tag names repeat from game to game: each is made once and shared. The
 // cache is bounded, so a file of ever new names cannot grow it without end.
+// Games of one file mostly give their tags in the same order, so the entry
+// after the last one found is tried first.
 class NameCache {
 public:
     PyObject* get(std::string_view name) {
-        for (const Entry& entry : entries_)
-            if (entry.name.size() == name.size() && std::memcmp(entry.name.data(), name.data(), name.size()) == 0)
-                return Py_NewRef(entry.str);
+        const std::size_t count = entries_.size();
+        if (next_ < count && entries_[next_].name == name) return Py_NewRef(entries_[next_++].str);
+        for (std::size_t i = 0; i < count; ++i)
+            if (entries_[i].name == name) {
+                next_ = i + 1;
+                return Py_NewRef(entries_[i].str);
+            }
         PyObject* str = new_text(name);
-        if (entries_.size() < MAX_ENTRIES) {
+        if (count < MAX_ENTRIES) {
             PyUnicode_InternInPlace(&str);
             entries_.push_back(Entry{std::string(name), Py_NewRef(str)});
+            next_ = count + 1;
         }
         return str;
     }
 
 private:
+    std::size_t next_ = 0;
     static constexpr std::size_t MAX_ENTRIES = 64;
     struct Entry {
         std::string name;
@@ -168,7 +176,7 @@ NameCache tag_names;
 NameCache common_values;
 
 PyObject* new_value(std::string_view value) {
-    if (value == "?" || pgn::is_result(value)) return common_values.get(value);
+    if ((value.size() == 1 && value[0] == '?') || pgn::is_result(value)) return common_values.get(value);
     return new_text(value);
 }
 

@@ -77,6 +77,17 @@ const ChessMove* find_legal(const MoveList& list, ChessMove move) {
     return found;
 }
 
+// Whether no square holds two pieces.
+bool pieces_disjoint(const Board& board) {
+    // Bit tests only: the build's baseline may have no population count instruction.
+    Bitboard seen = 0, overlap = 0;
+    for (std::size_t i = 0; i < 12; ++i) {
+        overlap |= seen & board.bitboards[i];
+        seen |= board.bitboards[i];
+    }
+    return !overlap;
+}
+
 void append_square(std::string& out, int sq) { out += SQUARE_NAMES[static_cast<std::size_t>(sq)]; }
 
 }  // namespace
@@ -100,11 +111,17 @@ SanRejection read_san(std::string_view s, SanPattern& pattern) {
         if (s.ends_with(' ')) s.remove_suffix(1);
         en_passant = true;
     }
-    if (is_null_move(s)) return SanRejection::NULL_MOVE;
+    // Null moves and castling start with one of a few bytes that no other
+    // move starts with: most texts are told apart by their first byte.
+    const char first = s.empty() ? '\0' : s.front();
+    if ((first == '-' || first == 'Z' || first == '0' || first == '@') && is_null_move(s)) return SanRejection::NULL_MOVE;
 
     SanPattern p;
     p.en_passant = en_passant;
-    if (s == "O-O" || s == "0-0" || s == "O-O-O" || s == "0-0-0") {
+    // O-O, O-O-O, or the same with zeros.
+    const bool castling = (first == 'O' || first == '0') && (s.size() == 3 || s.size() == 5) && s[1] == '-' &&
+                          s[2] == first && (s.size() == 3 || (s[3] == '-' && s[4] == first));
+    if (castling) {
         if (en_passant) return SanRejection::MALFORMED;
         p.kind = KING;
         p.castling_file = s.size() == 3 ? 6 : 2;
@@ -273,16 +290,14 @@ struct Position {
           king(lsb(ours[KING])),
           ep_square(-1) {}
 
-    // Whether the fast path decides this position (see above).
-    bool applies() {
-        // Bit tests only: the build's baseline may have no population count instruction.
-        Bitboard seen = 0, overlap = 0;
-        for (std::size_t i = 0; i < 12; ++i) {
-            overlap |= seen & board.bitboards[i];
-            seen |= board.bitboards[i];
+    // Whether the fast path decides this position (see above). sound: the
+    // board is known to pass sound_for_san (which asks more: a king for each
+    // side), so only the en-passant square is left to look at.
+    bool applies(bool sound) {
+        if (!sound) {
+            const Bitboard kings = ours[KING];
+            if (!pieces_disjoint(board) || !kings || (kings & (kings - 1))) return false;
         }
-        const Bitboard kings = ours[KING];
-        if (overlap || !kings || (kings & (kings - 1))) return false;
         if (const unsigned files = board.state().en_passant_files(); files) {
             // One file at most is ever set by making moves; a FEN can give only one.
             if (files & (files - 1)) return false;
@@ -348,10 +363,10 @@ struct Position {
         return from;
     }
 
-    // The candidates of candidates() after which the king is safe.
-    Bitboard legal_origins(int kind, int to) const {
+    // The candidates of candidates() within `allowed` after which the king is safe.
+    Bitboard legal_origins(int kind, int to, Bitboard allowed) const {
         Bitboard legal = 0;
-        for (Bitboard b = candidates(kind, to); b; b &= b - 1) {
+        for (Bitboard b = candidates(kind, to) & allowed; b; b &= b - 1) {
             const int from = lsb(b);
             if (safe_after(from, to, captured_by(kind, from, to))) legal |= square_bb(from);
         }
@@ -374,15 +389,28 @@ constexpr bool promotes(int to) { return rank_of(to) == 0 || rank_of(to) == 7; }
 
 }  // namespace
 
-SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move) {
+bool sound_for_san(const Board& board) {
+    const auto one = [](Bitboard b) { return b && !(b & (b - 1)); };
+    return pieces_disjoint(board) && one(board.pieces(WHITE, KING)) && one(board.pieces(BLACK, KING));
+}
+
+namespace {
+
+template <bool SOUND>
+SanRejection parse_san_with(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move,
+                            int& kind) {
     SanPattern p;
     if (const SanRejection r = read_san(san, p); r != SanRejection::NONE) return r;
+    kind = p.kind;
     Position position(generator, board);
-    if (p.castling_file >= 0 || !position.applies()) return resolve_san_reference(generator, board, p, move);
+    if (p.castling_file >= 0 || !position.applies(SOUND)) return resolve_san_reference(generator, board, p, move);
 
-    Bitboard origins = position.legal_origins(p.kind, p.to);
-    if (p.from_file >= 0) origins &= FILE_A << p.from_file;
-    if (p.from_rank >= 0) origins &= RANK_1 << (8 * p.from_rank);
+    // The origin the text names, if any, is applied before the (costlier)
+    // king safety test: the same origins come out either way.
+    Bitboard allowed = ~Bitboard{0};
+    if (p.from_file >= 0) allowed &= FILE_A << p.from_file;
+    if (p.from_rank >= 0) allowed &= RANK_1 << (8 * p.from_rank);
+    Bitboard origins = position.legal_origins(p.kind, p.to, allowed);
     if (p.kind == PAWN) {
         // A pawn reaching the last rank promotes and no other move does; only
         // a capture on the en-passant square is taken en passant.
@@ -394,6 +422,18 @@ SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string
     if (origins & (origins - 1)) return SanRejection::AMBIGUOUS;
     move = position.code(p.kind, lsb(origins), p.to, p.promotion);
     return SanRejection::NONE;
+}
+
+}  // namespace
+
+SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move) {
+    int kind;
+    return parse_san_with<false>(generator, board, san, move, kind);
+}
+
+SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move,
+                             int& kind) {
+    return parse_san_with<true>(generator, board, san, move, kind);
 }
 
 bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move, std::string& out) {
@@ -423,10 +463,10 @@ bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, st
     const int to = move.to();
     const int kind = own_kind_on(board, from);
     // Castling (a king move of two files) is left to the reference.
-    if (!position.applies() || (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))
+    if (!position.applies(false) || (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))
         return append_san_reference(generator, board, move, out);
     if (kind < 0 || move.special() > ChessMove::PROMOTE_QUEEN) return false;
-    const Bitboard origins = position.legal_origins(kind, to);
+    const Bitboard origins = position.legal_origins(kind, to, ~Bitboard{0});
     if (!(origins & square_bb(from))) return false;
     int promotion = 0;
     if (kind == PAWN) {

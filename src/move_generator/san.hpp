@@ -55,6 +55,19 @@ SanRejection read_san(std::string_view san, SanPattern& pattern);
 SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board, const SanPattern& pattern,
                                    ChessMove& move);
 
+// Whether no two piece bitboards overlap and each side has exactly one king.
+// Legal moves keep both unless one takes a king (a set-up position may leave
+// the side not to move in check), so a board that passes and is then moved
+// only by the moves parse_san returns, none taking a king, passes in every
+// position it reaches.
+bool sound_for_san(const Board& board);
+
+// parse_san for a board that sound_for_san accepts, without checking that
+// again: the same result. On NONE kind is set to the mover's kind (the
+// board's piece on the move's from-square), for Board::make_move.
+SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move,
+                             int& kind);
+
 // parse_san and append_san through the list of legal moves only: the
 // definition the faster paths of the two are held to, and where they send
 // the positions they do not handle (castling, several pieces on a square, a

@@ -57,17 +57,48 @@ bool start_position(const PgnGame& game, Board& board, PlayedGame& played) {
     return true;
 }
 
+namespace {
+
+// Makes a legal move of a piece of the given kind on a board that
+// sound_for_san accepts: the mover is the side to move's piece of that kind.
+void make_known(Board& board, ChessMove move, int kind) {
+    const Colour side = board.side_to_move();
+    const Bitboard enemy = board.pieces(opposite(side));
+    switch (kind) {
+        case PAWN: board.make_move<PAWN>(move, piece_of(side, PAWN), enemy); break;
+        case KNIGHT: board.make_move<KNIGHT>(move, piece_of(side, KNIGHT), enemy); break;
+        case BISHOP: board.make_move<BISHOP>(move, piece_of(side, BISHOP), enemy); break;
+        case ROOK: board.make_move<ROOK>(move, piece_of(side, ROOK), enemy); break;
+        case QUEEN: board.make_move<QUEEN>(move, piece_of(side, QUEEN), enemy); break;
+        default: board.make_move<KING>(move, piece_of(side, KING), enemy); break;
+    }
+}
+
+}  // namespace
+
 void play(const MoveGenerator& generator, const PgnGame& game, Board& board, PlayedGame& played) {
     played.moves.reserve(game.sans.size());
+    // A sound start stays sound through legal moves, checked once, and the
+    // mover's kind then comes from the SAN; only a move that takes a king (a
+    // set-up position can leave one en prise) ends it.
+    bool sound = sound_for_san(board);
     for (std::size_t i = 0; i < game.sans.size(); ++i) {
         const std::string_view san = game.san(i);
         ChessMove move;
-        const SanRejection rejection = parse_san(generator, board, san, move);
+        int kind = 0;
+        const SanRejection rejection =
+            sound ? parse_san_sound(generator, board, san, move, kind) : parse_san(generator, board, san, move);
         if (rejection != SanRejection::NONE) [[unlikely]] {
             played.error = "ply " + std::to_string(i + 1) + ": " + san_rejection_message(rejection, san, board.fen());
             return;
         }
-        board.push_move(move);
+        if (sound) {
+            if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to())) [[unlikely]]
+                sound = false;
+            make_known(board, move, kind);
+        } else {
+            board.push_move(move);
+        }
         played.moves.push_back(move);
     }
     played.error = game.end_error;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "move_generator/san.hpp"
+#include "pgn/game.hpp"
 #include "pgn/reader.hpp"
 
 namespace vemla::test {
@@ -165,6 +167,42 @@ TEST(PgnReader, ChunkSizeDoesNotMatter) {
     const auto whole = read_all(text, text.size());
     ASSERT_EQ(whole.size(), 3u);
     for (std::size_t chunk = 1; chunk <= 17; ++chunk) EXPECT_EQ(read_all(text, chunk), whole) << chunk;
+}
+
+// Games played by GameReader agree with SAN read through the move list, move
+// by move; among them a set-up position whose side not to move is in check,
+// where taking the king leaves a side without one (and the board then goes
+// the slow way), and a game after it on the same board.
+TEST(GameReader, PlaysAsTheReferenceDoes) {
+    const std::string text =
+        "[FEN \"4k2r/8/8/8/8/8/4Q3/K7 w - - 0 1\"]\n\n1. Qxe8+ Rh1 2. Ka2 Rh2+ 3. Kb3 Rh3+ *\n\n"
+        "[Event \"x\"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 6. Re1 b5 7. Bb3 d6 8. c3 O-O 1-0\n\n"
+        "[FEN \"rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2\"]\n\n2. Ke2 Qh4 3. Kd3 Qxe4+ 4. Kc3 Ke7 5. Kb3 Kd8 *\n";
+    std::size_t at = 0;
+    pgn::GameReader reader(generator(), [&](char* dst, std::size_t capacity) {
+        const std::size_t n = std::min(capacity, text.size() - at);
+        std::copy_n(text.data() + at, n, dst);
+        at += n;
+        return n;
+    });
+    PgnGame game;
+    pgn::PlayedGame played;
+    std::vector<std::size_t> lengths;
+    while (reader.next_tags(game)) {
+        reader.finish(game, played, true);
+        EXPECT_EQ(played.error, "");
+        lengths.push_back(played.moves.size());
+        Board board = played.has_fen ? Board::from_full_fen(played.fen) : Board::from_full_fen(DEFAULT_FEN);
+        ASSERT_EQ(played.moves.size(), game.sans.size());
+        for (std::size_t i = 0; i < game.sans.size(); ++i) {
+            ChessMove move;
+            ASSERT_EQ(parse_san_reference(generator(), board, game.san(i), move), SanRejection::NONE) << game.san(i);
+            EXPECT_EQ(move, played.moves[i]) << game.san(i);
+            board.push_move(move);
+        }
+        EXPECT_EQ(reader.board(), board);
+    }
+    EXPECT_EQ(lengths, (std::vector<std::size_t>{6, 16, 8}));
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 // en-passant files), both must write the same SAN for every legal move, and
 // read every text of a large family (each piece letter to each square, with
 // and without origin files, ranks, promotions, e.p.) to the same move or
-// the same refusal. The board must end as it started.
+// the same refusal, and so must parse_san_sound on the boards sound_for_san
+// accepts. The board must end as it started.
 #include <random>
 
 #include "move_generator/san.hpp"
@@ -79,6 +80,16 @@ private:
         if (a != b || (a == SanRejection::NONE && !(fast == reference)))
             ADD_FAILURE() << describe(board) << " \"" << text << "\": " << static_cast<int>(a) << " "
                           << fast.to_string() << " / " << static_cast<int>(b) << " " << reference.to_string();
+        // The game reader's path, on the boards it takes: the same answer,
+        // and the mover's kind as the board has it.
+        if (!sound_for_san(board)) return;
+        ChessMove sound = ChessMove::pack(0, 0);
+        int kind = -1;
+        const SanRejection c = parse_san_sound(generator(), board, text, sound, kind);
+        if (c != b || (c == SanRejection::NONE && (!(sound == reference) || kind != own_kind_on(board, sound.from()))))
+            ADD_FAILURE() << describe(board) << " \"" << text << "\" on a sound board: " << static_cast<int>(c) << " "
+                          << sound.to_string() << " kind " << kind << " / " << static_cast<int>(b) << " "
+                          << reference.to_string();
     }
 };
 
