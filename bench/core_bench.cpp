@@ -10,7 +10,8 @@ namespace {
 using namespace vemla;
 
 constexpr const char* KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -";
-constexpr const char* MIDDLEGAME = "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -";
+constexpr const char* MIDDLEGAME =
+    "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -";
 
 const MoveGenerator& generator() {
     static const MoveGenerator instance;
@@ -65,7 +66,8 @@ void game_outcome(benchmark::State& state, const char* fen) {
     for (auto _ : state) benchmark::DoNotOptimize(generator().outcome(board));
 }
 BENCHMARK_CAPTURE(game_outcome, middlegame, MIDDLEGAME);
-BENCHMARK_CAPTURE(game_outcome, checkmate, "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -");
+BENCHMARK_CAPTURE(game_outcome, checkmate,
+                  "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -");
 
 // A line of `range(0)` knight moves with nothing captured: the walk reads it all.
 void repetition_count(benchmark::State& state) {
@@ -89,7 +91,8 @@ void perft_kiwipete(benchmark::State& state) {
     Board board = Board::from_fen(KIWIPETE);
     std::uint64_t nodes = 0;
     for (auto _ : state) nodes += perft(generator(), board, 3);
-    state.counters["nodes/s"] = benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsRate);
+    state.counters["nodes/s"] =
+        benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsRate);
 }
 BENCHMARK(perft_kiwipete)->Unit(benchmark::kMillisecond);
 

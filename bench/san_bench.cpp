@@ -68,13 +68,16 @@ std::vector<Game> read_games(const char* path) {
             game.fen = line.substr(start, line.find('"', start) - start);
         }
         game.san = array_of(line, "san");
-        for (const std::string& text : array_of(line, "uci")) game.moves.push_back(ChessMove::from_str(text));
+        for (const std::string& text : array_of(line, "uci"))
+            game.moves.push_back(ChessMove::from_str(text));
         games.push_back(std::move(game));
     }
     return games;
 }
 
-Board start_of(const Game& game) { return Board::from_fen(game.fen.empty() ? DEFAULT_FEN : game.fen); }
+Board start_of(const Game& game) {
+    return Board::from_fen(game.fen.empty() ? DEFAULT_FEN : game.fen);
+}
 
 double seconds_since(double start) { return Clock::now() - start; }
 
@@ -118,9 +121,8 @@ int main(int argc, char** argv) {
         for (int run = 0; run < 3; ++run) t = std::min(t, replay(games, step));
         return t;
     };
-    const double push_only = best([&](Board& board, const Game& game, std::size_t ply) {
-        board.push_move(game.moves[ply]);
-    });
+    const double push_only = best(
+        [&](Board& board, const Game& game, std::size_t ply) { board.push_move(game.moves[ply]); });
     const double fast_in = best([&](Board& board, const Game& game, std::size_t ply) {
         ChessMove move;
         sink += static_cast<std::uint64_t>(parse_san(generator, board, game.san[ply], move));
@@ -128,7 +130,8 @@ int main(int argc, char** argv) {
     });
     const double reference_in = best([&](Board& board, const Game& game, std::size_t ply) {
         ChessMove move;
-        sink += static_cast<std::uint64_t>(parse_san_reference(generator, board, game.san[ply], move));
+        sink +=
+            static_cast<std::uint64_t>(parse_san_reference(generator, board, game.san[ply], move));
         board.push_move(move);
     });
     const double fast_out = best([&](Board& board, const Game& game, std::size_t ply) {
@@ -141,28 +144,48 @@ int main(int argc, char** argv) {
         sink += append_san_reference(generator, board, game.moves[ply], out);
         board.push_move(game.moves[ply]);
     });
-    const auto per_move = [&](double t) { return (t - push_only) * 1e9 / static_cast<double>(plies); };
-    std::printf("corpus, ns per move (making the moves, %.1f ns, taken off):\n", push_only * 1e9 / static_cast<double>(plies));
-    std::printf("  parse_san   %7.1f   reference %7.1f   (%.1fx)\n", per_move(fast_in), per_move(reference_in),
-                per_move(reference_in) / per_move(fast_in));
-    std::printf("  append_san  %7.1f   reference %7.1f   (%.1fx)\n", per_move(fast_out), per_move(reference_out),
-                per_move(reference_out) / per_move(fast_out));
+    const auto per_move = [&](double t) {
+        return (t - push_only) * 1e9 / static_cast<double>(plies);
+    };
+    std::printf("corpus, ns per move (making the moves, %.1f ns, taken off):\n",
+                push_only * 1e9 / static_cast<double>(plies));
+    std::printf("  parse_san   %7.1f   reference %7.1f   (%.1fx)\n", per_move(fast_in),
+                per_move(reference_in), per_move(reference_in) / per_move(fast_in));
+    std::printf("  append_san  %7.1f   reference %7.1f   (%.1fx)\n", per_move(fast_out),
+                per_move(reference_out), per_move(reference_out) / per_move(fast_out));
 
     // One middlegame position, one move of each kind.
-    Board board = Board::from_fen("r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -");
+    Board board =
+        Board::from_fen("r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -");
     std::printf("middlegame, ns per call:\n");
     for (const char* text : {"Nd5", "Bxf6", "Rae1", "h3", "Qe3"}) {
         ChessMove move;
         const int calls = 2'000'000;
-        const double in = ns_per_call([&] { sink += static_cast<std::uint64_t>(parse_san(generator, board, text, move)); }, calls);
+        const double in = ns_per_call(
+            [&] { sink += static_cast<std::uint64_t>(parse_san(generator, board, text, move)); },
+            calls);
         const double in_ref = ns_per_call(
-            [&] { sink += static_cast<std::uint64_t>(parse_san_reference(generator, board, text, move)); }, calls / 4);
+            [&] {
+                sink +=
+                    static_cast<std::uint64_t>(parse_san_reference(generator, board, text, move));
+            },
+            calls / 4);
         parse_san(generator, board, text, move);
-        const double write = ns_per_call([&] { out.clear(); sink += append_san(generator, board, move, out); }, calls);
+        const double write = ns_per_call(
+            [&] {
+                out.clear();
+                sink += append_san(generator, board, move, out);
+            },
+            calls);
         const double write_ref = ns_per_call(
-            [&] { out.clear(); sink += append_san_reference(generator, board, move, out); }, calls / 4);
-        std::printf("  %-5s parse_san %6.1f (reference %6.1f)   append_san %6.1f (reference %6.1f)\n", text, in,
-                    in_ref, write, write_ref);
+            [&] {
+                out.clear();
+                sink += append_san_reference(generator, board, move, out);
+            },
+            calls / 4);
+        std::printf(
+            "  %-5s parse_san %6.1f (reference %6.1f)   append_san %6.1f (reference %6.1f)\n", text,
+            in, in_ref, write, write_ref);
     }
     return sink == 42 ? 2 : 0;
 }

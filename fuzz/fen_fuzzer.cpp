@@ -52,7 +52,8 @@ Outcome reference_pieces(const std::vector<std::string_view>& fields, Scratch& s
     std::vector<std::string_view>& ranks = scratch.ranks;
     ranks.clear();
     std::string_view rest = fields[0];
-    for (std::size_t slash; (slash = rest.find('/')) != std::string_view::npos; rest.remove_prefix(slash + 1))
+    for (std::size_t slash; (slash = rest.find('/')) != std::string_view::npos;
+         rest.remove_prefix(slash + 1))
         ranks.push_back(rest.substr(0, slash));
     ranks.push_back(rest);
     std::uint64_t counter = 0;
@@ -64,7 +65,8 @@ Outcome reference_pieces(const std::vector<std::string_view>& fields, Scratch& s
                 continue;
             }
             const std::string_view letters(PIECE_LETTERS);
-            const std::size_t piece = c.value < 0x80 ? letters.find(static_cast<char>(c.value)) : letters.npos;
+            const std::size_t piece =
+                c.value < 0x80 ? letters.find(static_cast<char>(c.value)) : letters.npos;
             if (piece == letters.npos) return {Outcome::PANIC, "Invalid piece type", {}};
             out.words[piece] |= std::uint64_t{1} << (counter % 64);
             ++counter;
@@ -89,8 +91,10 @@ Outcome reference_board(const std::vector<std::string_view>& fields, Scratch& sc
     decode_into(fields[2], scratch.chars);
     for (const Char& c : scratch.chars) {
         if (c.value == '-') break;
-        const std::size_t right = std::string_view("KQkq").find(c.value < 0x80 ? static_cast<char>(c.value) : '?');
-        if (right == std::string_view::npos) return {Outcome::INVALID, "Invalid fen: Invalid castling specifier", {}};
+        const std::size_t right =
+            std::string_view("KQkq").find(c.value < 0x80 ? static_cast<char>(c.value) : '?');
+        if (right == std::string_view::npos)
+            return {Outcome::INVALID, "Invalid fen: Invalid castling specifier", {}};
         word |= std::uint64_t{2} << right;
     }
     if (fields.size() < 4) return {Outcome::PANIC, "", {}};
@@ -131,7 +135,9 @@ Words with_empty_state(const std::array<std::uint64_t, 12>& pieces) {
 
 Outcome outcome_of(FenRejection rejection, const Words& words) {
     if (rejection == FenRejection::NONE) return {Outcome::READ, "", words};
-    return {is_panic(rejection) ? Outcome::PANIC : Outcome::INVALID, fen_rejection_message(rejection), {}};
+    return {is_panic(rejection) ? Outcome::PANIC : Outcome::INVALID,
+            fen_rejection_message(rejection),
+            {}};
 }
 
 // The throwing readers are the non-throwing ones plus a throw chosen by the
@@ -146,11 +152,13 @@ bool first_time(FenRejection rejection, int reader) {
     return true;
 }
 
-void compare(const Outcome& expected, const Outcome& actual, std::string_view text, const char* reader) {
+void compare(const Outcome& expected, const Outcome& actual, std::string_view text,
+             const char* reader) {
     // Built only for a failure message.
     const auto where = [&] { return std::string(reader) + " on " + quoted(text); };
-    CHECK(actual.kind == expected.kind, where() + ": expected " + kind_name(expected.kind) + ", got " +
-                                            kind_name(actual.kind) + " (" + std::string(actual.message) + ")");
+    CHECK(actual.kind == expected.kind, where() + ": expected " + kind_name(expected.kind) +
+                                            ", got " + kind_name(actual.kind) + " (" +
+                                            std::string(actual.message) + ")");
     if (expected.kind == Outcome::READ) {
         CHECK(actual.words == expected.words, where() + ": read the wrong words");
         return;
@@ -195,7 +203,8 @@ void check_text(std::string_view text, int depth) {
         CHECK(read_words == decltype(read_words){}, "a refused placement changed the words");
     if (first_time(pieces_rejection, 0)) {
         std::string storage;
-        const Outcome thrown = run([&] { return with_empty_state(pieces_from_fen(text)); }, storage);
+        const Outcome thrown =
+            run([&] { return with_empty_state(pieces_from_fen(text)); }, storage);
         compare(expected_pieces, thrown, text, "pieces_from_fen");
     }
 
@@ -224,17 +233,20 @@ void check_text(std::string_view text, int depth) {
     expand_planes(board.bitboards.data(), cells);
     for (std::size_t p = 0; p < 12; ++p)
         for (std::size_t k = 0; k < 64; ++k)
-            CHECK(cells[64 * p + k] == ((board.bitboards[p] >> k) & 1), "expand_planes cell is wrong");
+            CHECK(cells[64 * p + k] == ((board.bitboards[p] >> k) & 1),
+                  "expand_planes cell is wrong");
 
     const std::string written = board.fen();
     std::string storage;
     const Outcome reread = run([&] { return Board::from_fen(written).bitboards; }, storage);
-    CHECK(reread.kind == Outcome::READ, "fen() wrote text that does not read back: " + quoted(written) + " (" +
-                                            std::string(reread.message) + "), from " + quoted(text));
+    CHECK(reread.kind == Outcome::READ,
+          "fen() wrote text that does not read back: " + quoted(written) + " (" +
+              std::string(reread.message) + "), from " + quoted(text));
     CHECK(reread.words == canonical(board.bitboards),
           "fen() text " + quoted(written) + " reads back to another board, from " + quoted(text));
     const Board again = Board::from_fen(written);
-    CHECK(again.fen() == written, "fen() is not stable: " + quoted(written) + " then " + quoted(again.fen()));
+    CHECK(again.fen() == written,
+          "fen() is not stable: " + quoted(written) + " then " + quoted(again.fen()));
     // The written text must also satisfy the reference reader.
     if (depth == 0) check_text(written, depth + 1);
 }

@@ -36,15 +36,16 @@ inline std::string describe(const Board& board) {
 }
 
 // The message is an expression evaluated only when the check fails.
-#define CHECK(condition, message)                 \
-    do {                                          \
-        if (!(condition)) [[unlikely]]            \
-            ::vemla::fuzz::fail(message);         \
+#define CHECK(condition, message)         \
+    do {                                  \
+        if (!(condition)) [[unlikely]]    \
+            ::vemla::fuzz::fail(message); \
     } while (false)
 
 inline void check_same(const Board& before, const Board& after, const char* what) {
     if (!(before == after))
-        fail(std::string(what) + "\n before: " + describe(before) + "\n after:  " + describe(after));
+        fail(std::string(what) + "\n before: " + describe(before) +
+             "\n after:  " + describe(after));
 }
 
 // Printable form of fuzzer bytes for failure messages.
@@ -86,11 +87,14 @@ inline void decode_into(std::string_view text, std::vector<Char>& out) {
             length = 1;
         } else if (in(b0, 0xC2, 0xDF) && in(b1, 0x80, 0xBF)) {
             length = 2;
-        } else if (((b0 == 0xE0 && in(b1, 0xA0, 0xBF)) || (in(b0, 0xE1, 0xEC) && in(b1, 0x80, 0xBF)) ||
-                    (b0 == 0xED && in(b1, 0x80, 0x9F)) || (in(b0, 0xEE, 0xEF) && in(b1, 0x80, 0xBF))) &&
+        } else if (((b0 == 0xE0 && in(b1, 0xA0, 0xBF)) ||
+                    (in(b0, 0xE1, 0xEC) && in(b1, 0x80, 0xBF)) ||
+                    (b0 == 0xED && in(b1, 0x80, 0x9F)) ||
+                    (in(b0, 0xEE, 0xEF) && in(b1, 0x80, 0xBF))) &&
                    in(b2, 0x80, 0xBF)) {
             length = 3;
-        } else if (((b0 == 0xF0 && in(b1, 0x90, 0xBF)) || (in(b0, 0xF1, 0xF3) && in(b1, 0x80, 0xBF)) ||
+        } else if (((b0 == 0xF0 && in(b1, 0x90, 0xBF)) ||
+                    (in(b0, 0xF1, 0xF3) && in(b1, 0x80, 0xBF)) ||
                     (b0 == 0xF4 && in(b1, 0x80, 0x8F))) &&
                    in(b2, 0x80, 0xBF) && in(b3, 0x80, 0xBF)) {
             length = 4;
@@ -100,7 +104,10 @@ inline void decode_into(std::string_view text, std::vector<Char>& out) {
             ++i;
             continue;
         }
-        char32_t value = length == 1 ? b0 : length == 2 ? (b0 & 0x1Fu) : length == 3 ? (b0 & 0x0Fu) : (b0 & 0x07u);
+        char32_t value = length == 1   ? b0
+                         : length == 2 ? (b0 & 0x1Fu)
+                         : length == 3 ? (b0 & 0x0Fu)
+                                       : (b0 & 0x07u);
         for (std::size_t k = 1; k < length; ++k) value = (value << 6) | (at(i + k) & 0x3Fu);
         out.push_back({value, i});
         i += length;
@@ -115,10 +122,10 @@ inline std::vector<Char> decode(std::string_view text) {
 
 // The characters with the Unicode White_Space property, listed one by one.
 inline bool is_space(char32_t c) {
-    static constexpr char32_t SPACES[] = {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680,
-                                          0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006,
-                                          0x2007, 0x2008, 0x2009, 0x200A, 0x2028, 0x2029, 0x202F,
-                                          0x205F, 0x3000};
+    static constexpr char32_t SPACES[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
+                                          0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
+                                          0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
+                                          0x2029, 0x202F, 0x205F, 0x3000};
     for (const char32_t s : SPACES)
         if (c == s) return true;
     return false;
@@ -133,7 +140,8 @@ inline void split_fields(std::string_view text, std::vector<std::string_view>& f
     std::size_t start = std::string_view::npos;
     for (const Char& c : chars) {
         if (is_space(c.value)) {
-            if (start != std::string_view::npos) fields.push_back(text.substr(start, c.offset - start));
+            if (start != std::string_view::npos)
+                fields.push_back(text.substr(start, c.offset - start));
             start = std::string_view::npos;
         } else if (start == std::string_view::npos) {
             start = c.offset;

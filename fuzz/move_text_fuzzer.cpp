@@ -34,23 +34,30 @@ const std::string NOTATION =
 
 Outcome reference_parse(std::string_view text) {
     std::uint16_t special = 0;
-    if (text.size() != 4 && text.size() != 5) return {Outcome::REJECTED, NOTATION + std::string(text)};
+    if (text.size() != 4 && text.size() != 5)
+        return {Outcome::REJECTED, NOTATION + std::string(text)};
     static std::vector<Char> chars;  // reused from input to input
     decode_into(text, chars);
     if (text.size() == 5) {
         switch (chars.back().value) {
-            case 'n': case 'N': special = 4; break;
-            case 'b': case 'B': special = 5; break;
-            case 'r': case 'R': special = 6; break;
-            case 'q': case 'Q': special = 7; break;
+            case 'n':
+            case 'N': special = 4; break;
+            case 'b':
+            case 'B': special = 5; break;
+            case 'r':
+            case 'R': special = 6; break;
+            case 'q':
+            case 'Q': special = 7; break;
             default: return {Outcome::REJECTED, "Invalid chess move: Unsupported promotion type"};
         }
     }
     const std::string n = std::to_string(chars.size());
-    const Outcome short_text{Outcome::PANIC, "index out of bounds: the len is " + n + " but the index is " + n};
+    const Outcome short_text{Outcome::PANIC,
+                             "index out of bounds: the len is " + n + " but the index is " + n};
     // Each character counts by the low byte of its code point, in 8-bit arithmetic.
     const auto coordinate = [&](std::size_t i, char base) {
-        return static_cast<std::uint8_t>(static_cast<std::uint8_t>(chars[i].value) - static_cast<std::uint8_t>(base));
+        return static_cast<std::uint8_t>(static_cast<std::uint8_t>(chars[i].value) -
+                                         static_cast<std::uint8_t>(base));
     };
     if (chars.size() < 2) return short_text;
     const unsigned from_file = coordinate(0, 'a');
@@ -62,7 +69,8 @@ Outcome reference_parse(std::string_view text) {
     if (to_file > 7) return {Outcome::PANIC, "assertion failed: to_file <= 7"};
     const unsigned to_rank = coordinate(3, '1');
     if (to_rank > 7) return {Outcome::PANIC, "assertion failed: to_rank <= 7"};
-    const unsigned value = (from_file + 8 * from_rank) | ((to_file + 8 * to_rank) << 6) | (unsigned{special} << 12);
+    const unsigned value =
+        (from_file + 8 * from_rank) | ((to_file + 8 * to_rank) << 6) | (unsigned{special} << 12);
     return {Outcome::MOVE, "", static_cast<std::uint16_t>(value)};
 }
 
@@ -94,7 +102,8 @@ Outcome parse_throwing(std::string_view text) {
 bool first_rejection(const Outcome& outcome, std::string_view text) {
     if (outcome.kind == Outcome::MOVE) return true;
     static std::bitset<3 * 64> seen;
-    const std::size_t slot = static_cast<std::size_t>(outcome.kind) * 64 + std::min<std::size_t>(text.size(), 63);
+    const std::size_t slot =
+        static_cast<std::size_t>(outcome.kind) * 64 + std::min<std::size_t>(text.size(), 63);
     if (seen[slot]) return false;
     seen[slot] = true;
     return true;
@@ -108,12 +117,16 @@ std::string outcome_text(const Outcome& o) {
 void check_text(std::string_view text) {
     const Outcome expected = reference_parse(text);
     const Outcome actual = parse(text);
-    CHECK(actual.kind == expected.kind && actual.message == expected.message && actual.value == expected.value,
-          "parse(" + quoted(text) + "): " + outcome_text(actual) + ", expected " + outcome_text(expected));
+    CHECK(actual.kind == expected.kind && actual.message == expected.message &&
+              actual.value == expected.value,
+          "parse(" + quoted(text) + "): " + outcome_text(actual) + ", expected " +
+              outcome_text(expected));
     if (first_rejection(actual, text)) {
         const Outcome thrown = parse_throwing(text);
-        CHECK(thrown.kind == expected.kind && thrown.message == expected.message && thrown.value == expected.value,
-              "from_str(" + quoted(text) + "): " + outcome_text(thrown) + ", expected " + outcome_text(expected));
+        CHECK(thrown.kind == expected.kind && thrown.message == expected.message &&
+                  thrown.value == expected.value,
+              "from_str(" + quoted(text) + "): " + outcome_text(thrown) + ", expected " +
+                  outcome_text(expected));
     }
     if (actual.kind != Outcome::MOVE) return;
 
@@ -122,7 +135,8 @@ void check_text(std::string_view text) {
     const ChessMove move{actual.value};
     const std::string written = move.to_string();
     std::string lowered(text);
-    if (lowered.size() == 5 && lowered[4] >= 'A' && lowered[4] <= 'Z') lowered[4] = static_cast<char>(lowered[4] - 'A' + 'a');
+    if (lowered.size() == 5 && lowered[4] >= 'A' && lowered[4] <= 'Z')
+        lowered[4] = static_cast<char>(lowered[4] - 'A' + 'a');
     CHECK(written == lowered, "move from " + quoted(text) + " writes as " + quoted(written));
     const Outcome again = parse(written);
     CHECK(again.kind == Outcome::MOVE && again.value == move.value,
@@ -139,32 +153,42 @@ void check_code(std::uint16_t value) {
     try {
         length = move.write_text(text);
     } catch (const Panic& e) {
-        CHECK(move.special() >= 8, "write_text panicked on code " + std::to_string(value) + ": " + e.what());
-        CHECK(std::string_view(e.what()) == "explicit panic", std::string("write_text message: ") + e.what());
+        CHECK(move.special() >= 8,
+              "write_text panicked on code " + std::to_string(value) + ": " + e.what());
+        CHECK(std::string_view(e.what()) == "explicit panic",
+              std::string("write_text message: ") + e.what());
         return;
     }
-    CHECK(move.special() < 8, "write_text wrote code " + std::to_string(value) + " with special 8-15");
+    CHECK(move.special() < 8,
+          "write_text wrote code " + std::to_string(value) + " with special 8-15");
     CHECK(length == (move.special() >= 4 ? 5 : 4), "write_text length " + std::to_string(length));
     CHECK(text[length] == 0, "write_text wrote past its length");
-    CHECK(move.to_string() == std::string_view(text, static_cast<std::size_t>(length)), "to_string differs from write_text");
+    CHECK(move.to_string() == std::string_view(text, static_cast<std::size_t>(length)),
+          "to_string differs from write_text");
     const Outcome back = parse(std::string_view(text, static_cast<std::size_t>(length)));
-    const std::uint16_t expected = move.special() < 4 ? static_cast<std::uint16_t>(value & 0x0FFF) : value;
+    const std::uint16_t expected =
+        move.special() < 4 ? static_cast<std::uint16_t>(value & 0x0FFF) : value;
     CHECK(back.kind == Outcome::MOVE && back.value == expected,
-          "code " + std::to_string(value) + " wrote " + quoted(text) + ", which parses to " + outcome_text(back));
+          "code " + std::to_string(value) + " wrote " + quoted(text) + ", which parses to " +
+              outcome_text(back));
 }
 
 // The checked factory: arguments tested in the order from, to, special.
 void check_make(std::uint16_t from, std::uint16_t to, std::uint16_t special) {
-    const char* expected = from >= 64 ? "Invalid FROM int" : to >= 64 ? "Invalid TO int"
-                           : special >= 16 ? "Invalid SPECIAL int" : nullptr;
+    const char* expected = from >= 64      ? "Invalid FROM int"
+                           : to >= 64      ? "Invalid TO int"
+                           : special >= 16 ? "Invalid SPECIAL int"
+                                           : nullptr;
     try {
         const ChessMove move = ChessMove::make(from, to, special);
-        CHECK(expected == nullptr, std::string("make accepted arguments that must fail with ") + (expected ? expected : ""));
-        CHECK(move.from() == from && move.to() == to && move.special() == special, "make packed the fields wrongly");
+        CHECK(expected == nullptr, std::string("make accepted arguments that must fail with ") +
+                                       (expected ? expected : ""));
+        CHECK(move.from() == from && move.to() == to && move.special() == special,
+              "make packed the fields wrongly");
     } catch (const Panic& e) {
         CHECK(expected != nullptr && std::string_view(e.what()) == expected,
-              "make(" + std::to_string(from) + ", " + std::to_string(to) + ", " + std::to_string(special) +
-                  ") failed with " + e.what());
+              "make(" + std::to_string(from) + ", " + std::to_string(to) + ", " +
+                  std::to_string(special) + ") failed with " + e.what());
     }
 }
 
@@ -183,7 +207,8 @@ bool first_make(std::uint16_t from, std::uint16_t to, std::uint16_t special) {
     // A direct-mapped table of the argument triples seen: a triple that lost
     // its slot to another is simply checked again.
     static std::array<std::uint64_t, 1u << 16> slots{};
-    const std::uint64_t key = (std::uint64_t{from} | std::uint64_t{to} << 16 | std::uint64_t{special} << 32) + 1;
+    const std::uint64_t key =
+        (std::uint64_t{from} | std::uint64_t{to} << 16 | std::uint64_t{special} << 32) + 1;
     std::uint64_t& slot = slots[(key * 0x9E3779B97F4A7C15ull) >> 48];
     if (slot == key) return false;
     slot = key;
@@ -207,8 +232,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size >= 2 && first_code(u16(0))) check_code(u16(0));
     // Small values are the interesting ones: take one byte per argument,
     // stretched so that 64 and 16 sit near the middle of the range.
-    if (size >= 3) check_make_once(static_cast<std::uint16_t>(data[0] / 2), static_cast<std::uint16_t>(data[1] / 2),
-                              static_cast<std::uint16_t>(data[2] / 8));
+    if (size >= 3)
+        check_make_once(static_cast<std::uint16_t>(data[0] / 2),
+                        static_cast<std::uint16_t>(data[1] / 2),
+                        static_cast<std::uint16_t>(data[2] / 8));
     if (size >= 6) check_make_once(u16(0), u16(2), u16(4));
     return 0;
 }

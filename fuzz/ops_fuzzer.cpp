@@ -67,13 +67,14 @@ void check_stacks(const Board& board) {
     for (const UndoRecord& r : board.undo_stack) {
         CHECK((r.pushed_mask & 0xF000) == 0, "undo record names a bitboard above 11");
         const int count = std::popcount(static_cast<unsigned>(r.pushed_mask));
-        CHECK(count >= 1 && count <= 3, "undo record saved " + std::to_string(count) + " bitboards");
+        CHECK(count >= 1 && count <= 3,
+              "undo record saved " + std::to_string(count) + " bitboards");
         for (std::size_t i = 0; i < 12; ++i) named[i] += (r.pushed_mask >> i) & 1;
     }
     for (std::size_t i = 0; i < 12; ++i)
-        CHECK(board.history[i].size() == named[i], "history " + std::to_string(i) + " holds " +
-                                                       std::to_string(board.history[i].size()) + " entries for " +
-                                                       std::to_string(named[i]) + " undo records\n" + describe(board));
+        CHECK(board.history[i].size() == named[i],
+              "history " + std::to_string(i) + " holds " + std::to_string(board.history[i].size()) +
+                  " entries for " + std::to_string(named[i]) + " undo records\n" + describe(board));
 }
 
 // An exact record of a board (words, history and undo stacks) in storage
@@ -90,25 +91,30 @@ struct Snapshot {
     }
     void take(const Board& board) {
         bitboards = board.bitboards;
-        for (std::size_t i = 0; i < 12; ++i) history[i].assign(board.history[i].begin(), board.history[i].end());
+        for (std::size_t i = 0; i < 12; ++i)
+            history[i].assign(board.history[i].begin(), board.history[i].end());
         undo_stack.assign(board.undo_stack.begin(), board.undo_stack.end());
     }
     bool matches(const Board& board) const {
         if (bitboards != board.bitboards) return false;
         for (std::size_t i = 0; i < 12; ++i)
-            if (!std::equal(history[i].begin(), history[i].end(), board.history[i].begin(), board.history[i].end()))
+            if (!std::equal(history[i].begin(), history[i].end(), board.history[i].begin(),
+                            board.history[i].end()))
                 return false;
-        return std::equal(undo_stack.begin(), undo_stack.end(), board.undo_stack.begin(), board.undo_stack.end());
+        return std::equal(undo_stack.begin(), undo_stack.end(), board.undo_stack.begin(),
+                          board.undo_stack.end());
     }
     // The words, the stack sizes and the top entries: all that a push and
     // its pop may touch. A full match is still required afterwards.
     bool matches_top(const Board& board) const {
-        if (bitboards != board.bitboards || undo_stack.size() != board.undo_stack.size()) return false;
+        if (bitboards != board.bitboards || undo_stack.size() != board.undo_stack.size())
+            return false;
         if (!undo_stack.empty() && !(undo_stack.back() == board.undo_stack.back())) return false;
         for (std::size_t i = 0; i < 12; ++i) {
             const auto& mine = history[i];
             const auto& theirs = board.history[i];
-            if (mine.size() != theirs.size() || (!mine.empty() && mine.back() != theirs.back())) return false;
+            if (mine.size() != theirs.size() || (!mine.empty() && mine.back() != theirs.back()))
+                return false;
         }
         return true;
     }
@@ -133,8 +139,8 @@ struct Machine {
     // first `pushed` entries; the rest are storage kept for reuse.
     std::vector<Snapshot> before_push;
     std::size_t pushed = 0;
-    Snapshot before;          // scratch for the checks of one step
-    Snapshot reflected_from;  // the board before a reflection
+    Snapshot before;                                    // scratch for the checks of one step
+    Snapshot reflected_from;                            // the board before a reflection
     std::vector<std::uint16_t> mirrored_a, mirrored_b;  // legal moves compared by reflect()
 
     // All storage is taken up front: an input that allocates more than it
@@ -167,13 +173,16 @@ struct Machine {
             const Bitboard from = square_bb(move.from());
             bool occupied = false;
             for (std::size_t i = 0; i < 12; ++i) occupied |= (board.bitboards[i] & from) != 0;
-            CHECK(!occupied, "push of " + std::to_string(move.value) + " panicked with a piece on its from-square");
+            CHECK(!occupied, "push of " + std::to_string(move.value) +
+                                 " panicked with a piece on its from-square");
             return;
         }
-        CHECK(board.undo_stack.size() == saved.undo_stack.size() + 1, "push did not add one undo record");
+        CHECK(board.undo_stack.size() == saved.undo_stack.size() + 1,
+              "push did not add one undo record");
         CHECK((board.bitboards[STATE] ^ saved.bitboards[STATE]) & StateWord::WHITE_TO_MOVE,
               "push did not flip the side to move");
-        CHECK((board.bitboards[STATE] & StateWord::HIGH_BITS) == (saved.bitboards[STATE] & StateWord::HIGH_BITS),
+        CHECK((board.bitboards[STATE] & StateWord::HIGH_BITS) ==
+                  (saved.bitboards[STATE] & StateWord::HIGH_BITS),
               "push changed state bits above 20");
         ++pushed;
     }
@@ -192,7 +201,8 @@ struct Machine {
             return;
         }
         board.pop_move();
-        check_same_as(before_push[pushed - 1], board, "pop did not restore the board of before the push");
+        check_same_as(before_push[pushed - 1], board,
+                      "pop did not restore the board of before the push");
         --pushed;
     }
 
@@ -225,16 +235,18 @@ struct Machine {
             board.pop_move();
             // Per candidate the cheap part; the whole board after the loop.
             if (!before.matches_top(board))
-                check_same(before.board(), board, ("push and pop of " + move.to_string() + " changed the board").c_str());
+                check_same(before.board(), board,
+                           ("push and pop of " + move.to_string() + " changed the board").c_str());
             if (attacked) continue;
             CHECK(kept < legal.size && legal.moves[static_cast<std::size_t>(kept)] == move,
-                  "legal move list differs from the filtered candidates at " + std::to_string(kept) + ": " +
-                      move.to_string() + "\n" + describe(board));
+                  "legal move list differs from the filtered candidates at " +
+                      std::to_string(kept) + ": " + move.to_string() + "\n" + describe(board));
             ++kept;
         }
         check_same_as(before, board, "push and pop of the candidates changed the board");
         CHECK(kept == legal.size, "legal move list has moves that are not candidates");
-        CHECK(perft(generator(), board, 1) == static_cast<std::uint64_t>(legal.size), "perft 1 differs from generate");
+        CHECK(perft(generator(), board, 1) == static_cast<std::uint64_t>(legal.size),
+              "perft 1 differs from generate");
         // Deciding legality from the position and by making every candidate agree.
         MoveList reference;
         generator().generate_reference(board, reference);
@@ -254,7 +266,8 @@ struct Machine {
         bool symmetric = true;
         {
             Bitboard white = 0, black = 0;
-            for (std::size_t i = 0; i < 6; ++i) white |= board.bitboards[i], black |= board.bitboards[i + 6];
+            for (std::size_t i = 0; i < 6; ++i)
+                white |= board.bitboards[i], black |= board.bitboards[i + 6];
             const Bitboard kings = board.bitboards[board.white_to_move() ? WHITE_KING : BLACK_KING];
             symmetric = !(white & black) && std::popcount(kings) <= 1;
         }
@@ -263,14 +276,17 @@ struct Machine {
         reflected_from.take(board);
         board.reflect();
         CHECK(board.undo_stack.empty(), "reflect kept undo records");
-        for (const auto& h : board.history) CHECK(h.empty() && h.capacity() == 0, "reflect kept history storage");
+        for (const auto& h : board.history)
+            CHECK(h.empty() && h.capacity() == 0, "reflect kept history storage");
         pushed = 0;
         for (std::size_t i = 0; i < 12; ++i)
-            CHECK(board.bitboards[i] == __builtin_bswap64(reflected_from.bitboards[(i + 6) % 12]), "reflect misplaced a piece");
+            CHECK(board.bitboards[i] == __builtin_bswap64(reflected_from.bitboards[(i + 6) % 12]),
+                  "reflect misplaced a piece");
         Board twice = board;
         twice.reflect();
-        CHECK(twice.bitboards == reflected_from.bitboards, "reflecting twice did not restore the words\n before: " +
-                                                       describe(reflected_from.board()) + "\n after: " + describe(twice));
+        CHECK(twice.bitboards == reflected_from.bitboards,
+              "reflecting twice did not restore the words\n before: " +
+                  describe(reflected_from.board()) + "\n after: " + describe(twice));
 
         if (!symmetric) return;
         MoveList mirrored;
@@ -279,12 +295,14 @@ struct Machine {
         std::vector<std::uint16_t>& b = mirrored_b;
         a.clear();
         b.clear();
-        for (const ChessMove m : original) a.push_back(static_cast<std::uint16_t>(m.value ^ (56 | 56 << 6)));
+        for (const ChessMove m : original)
+            a.push_back(static_cast<std::uint16_t>(m.value ^ (56 | 56 << 6)));
         for (const ChessMove m : mirrored) b.push_back(m.value);
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
-        CHECK(a == b, "legal moves of the mirrored position are not the mirrored moves (" + std::to_string(a.size()) +
-                          " vs " + std::to_string(b.size()) + ")\n before: " + describe(reflected_from.board()) +
+        CHECK(a == b, "legal moves of the mirrored position are not the mirrored moves (" +
+                          std::to_string(a.size()) + " vs " + std::to_string(b.size()) +
+                          ")\n before: " + describe(reflected_from.board()) +
                           "\n after: " + describe(board));
     }
 
@@ -296,7 +314,8 @@ struct Machine {
         } catch (const std::exception& e) {
             fail("fen() text " + quoted(written) + " does not read back: " + e.what());
         }
-        CHECK(reread.fen() == written, "fen() text " + quoted(written) + " reads back as " + quoted(reread.fen()));
+        CHECK(reread.fen() == written,
+              "fen() text " + quoted(written) + " reads back as " + quoted(reread.fen()));
         check_pictures(written);
     }
 
@@ -314,7 +333,8 @@ struct Machine {
             else if (c != '/')
                 put(c);
         }
-        CHECK(count == squares.size(), "fen() text " + quoted(written) + " does not describe 64 squares");
+        CHECK(count == squares.size(),
+              "fen() text " + quoted(written) + " does not describe 64 squares");
         for (const Colour orientation : {WHITE, BLACK}) {
             const std::string text = diagram(board.bitboards, orientation);
             for (std::size_t i = 0; i < 64; ++i) {
@@ -385,10 +405,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Machine machine;  // kept, so its snapshots keep their storage
     static const Board default_board = Board::from_fen(DEFAULT_FEN);
     Board read;
-    machine.reset(Board::read_fen(fen, read) == FenRejection::NONE ? std::move(read) : default_board);
+    machine.reset(Board::read_fen(fen, read) == FenRejection::NONE ? std::move(read)
+                                                                   : default_board);
     const std::size_t start = newline == std::string_view::npos ? size : newline + 1;
     Reader program(data + start, size - start);
-    for (std::size_t steps = 0; steps < MAX_STEPS && !program.empty(); ++steps) machine.step(program);
+    for (std::size_t steps = 0; steps < MAX_STEPS && !program.empty(); ++steps)
+        machine.step(program);
     // Unwind everything that is left: each pop must restore its board.
     while (machine.pushed != 0) machine.pop();
     machine.finish();

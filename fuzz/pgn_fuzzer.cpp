@@ -31,13 +31,17 @@ struct Seen {
 };
 
 bool same(const Seen& a, const Seen& b) {
-    const auto same_span = [](pgn::Span x, pgn::Span y) { return x.offset == y.offset && x.length == y.length; };
-    return a.offset == b.offset && a.text == b.text && a.result == b.result && a.tag_error == b.tag_error &&
-           a.end_error == b.end_error && a.sans.size() == b.sans.size() && a.tags.size() == b.tags.size() &&
+    const auto same_span = [](pgn::Span x, pgn::Span y) {
+        return x.offset == y.offset && x.length == y.length;
+    };
+    return a.offset == b.offset && a.text == b.text && a.result == b.result &&
+           a.tag_error == b.tag_error && a.end_error == b.end_error &&
+           a.sans.size() == b.sans.size() && a.tags.size() == b.tags.size() &&
            std::equal(a.sans.begin(), a.sans.end(), b.sans.begin(), same_span) &&
-           std::equal(a.tags.begin(), a.tags.end(), b.tags.begin(), [&](const pgn::PgnTag& x, const pgn::PgnTag& y) {
-               return same_span(x.name, y.name) && same_span(x.value, y.value);
-           });
+           std::equal(a.tags.begin(), a.tags.end(), b.tags.begin(),
+                      [&](const pgn::PgnTag& x, const pgn::PgnTag& y) {
+                          return same_span(x.name, y.name) && same_span(x.value, y.value);
+                      });
 }
 
 // Every third game is refused, the others kept.
@@ -68,8 +72,10 @@ std::vector<Seen> tokens(std::string_view text, std::size_t chunk, std::uint32_t
         CHECK(game.text.size() <= GAME_LIMIT + chunk + 2 * pgn::MAX_WORD,
               "game text of " + std::to_string(game.text.size()) + " bytes");
         CHECK(reader.buffer_size() <= 2 * chunk + 2 * pgn::MAX_WORD + 8,
-              "buffer of " + std::to_string(reader.buffer_size()) + " bytes for chunks of " + std::to_string(chunk));
-        games.push_back(Seen{game.offset, game.text, game.result, game.tag_error, game.end_error, game.tags, game.sans});
+              "buffer of " + std::to_string(reader.buffer_size()) + " bytes for chunks of " +
+                  std::to_string(chunk));
+        games.push_back(Seen{game.offset, game.text, game.result, game.tag_error, game.end_error,
+                             game.tags, game.sans});
     }
     CHECK(at == text.size(), "the reader stopped before the end of its input");
     return games;
@@ -77,9 +83,11 @@ std::vector<Seen> tokens(std::string_view text, std::size_t chunk, std::uint32_t
 
 // Plays every game: the same games as the tokens, each played up to its
 // first fault, the board back at the start position's state after each.
-void play(const MoveGenerator& generator, std::string_view text, const std::vector<Seen>& expected) {
+void play(const MoveGenerator& generator, std::string_view text,
+          const std::vector<Seen>& expected) {
     std::size_t at = 0;
-    pgn::GameReader reader(generator, source(text, at, 0), std::max<std::size_t>(text.size(), 1), GAME_LIMIT);
+    pgn::GameReader reader(generator, source(text, at, 0), std::max<std::size_t>(text.size(), 1),
+                           GAME_LIMIT);
     pgn::PgnGame game;
     pgn::PlayedGame played;
     std::size_t index = 0;
@@ -87,12 +95,14 @@ void play(const MoveGenerator& generator, std::string_view text, const std::vect
         CHECK(index < expected.size(), "more games played than read");
         const bool keep = keep_game(index);
         reader.finish(game, played, keep);
-        CHECK(game.offset == expected[index].offset, "game " + std::to_string(index) + " at another offset");
+        CHECK(game.offset == expected[index].offset,
+              "game " + std::to_string(index) + " at another offset");
         if (keep) {
             CHECK(played.moves.size() <= game.sans.size(), "more moves than SAN tokens");
             CHECK(!played.error.empty() || played.moves.size() == game.sans.size(),
                   "a game without an error left SAN tokens unplayed");
-            if (played.error.empty()) CHECK(reader.board().ply() == played.moves.size(), "board ply");
+            if (played.error.empty())
+                CHECK(reader.board().ply() == played.moves.size(), "board ply");
         }
         ++index;
     }
@@ -115,9 +125,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t chunk = 1 + (seed >> 24) % 64;
     const auto pieces = tokens(text, chunk, seed);
     CHECK(whole.size() == pieces.size(), std::to_string(whole.size()) + " games in one chunk, " +
-                                             std::to_string(pieces.size()) + " in chunks of " + std::to_string(chunk));
+                                             std::to_string(pieces.size()) + " in chunks of " +
+                                             std::to_string(chunk));
     for (std::size_t i = 0; i < whole.size(); ++i)
-        CHECK(same(whole[i], pieces[i]), "game " + std::to_string(i) + " differs in chunks of " + std::to_string(chunk));
+        CHECK(same(whole[i], pieces[i]),
+              "game " + std::to_string(i) + " differs in chunks of " + std::to_string(chunk));
     play(generator, text, whole);
     return 0;
 }

@@ -59,25 +59,31 @@ void check_text(Board& board, std::string_view text, std::string& san, std::stri
     const Snapshot before(board);
     ChessMove fast = ChessMove::pack(0, 0), reference = ChessMove::pack(0, 0);
     const SanRejection a = parse_san(generator(), board, text, fast);
-    CHECK(Snapshot(board) == before, "parse_san changed the board on " + quoted(text) + "\n" + describe(board));
+    CHECK(Snapshot(board) == before,
+          "parse_san changed the board on " + quoted(text) + "\n" + describe(board));
     const SanRejection b = parse_san_reference(generator(), board, text, reference);
     CHECK(Snapshot(board) == before, "parse_san_reference changed the board on " + quoted(text));
     CHECK(a == b && (a != SanRejection::NONE || fast == reference),
-          "the two readings of " + quoted(text) + " differ: " + std::to_string(static_cast<int>(a)) + " " +
-              fast.to_string() + " / " + std::to_string(static_cast<int>(b)) + " " + reference.to_string() + "\n" +
+          "the two readings of " + quoted(text) +
+              " differ: " + std::to_string(static_cast<int>(a)) + " " + fast.to_string() + " / " +
+              std::to_string(static_cast<int>(b)) + " " + reference.to_string() + "\n" +
               describe(board));
     if (a != SanRejection::NONE) return;
 
     // The reference takes its move from the list of legal moves, so the move
     // both agree on is legal; making it leaves the king safe.
-    CHECK(legality::keeps_king_safe(generator(), board, fast), quoted(text) + " read as a move that leaves the king attacked");
+    CHECK(legality::keeps_king_safe(generator(), board, fast),
+          quoted(text) + " read as a move that leaves the king attacked");
     san.clear();
     again.clear();
-    CHECK(append_san(generator(), board, fast, san), "append_san refused the move " + fast.to_string());
+    CHECK(append_san(generator(), board, fast, san),
+          "append_san refused the move " + fast.to_string());
     CHECK(append_san_reference(generator(), board, fast, again) && san == again,
-          "the two SANs of " + fast.to_string() + " differ: " + san + " / " + again + "\n" + describe(board));
+          "the two SANs of " + fast.to_string() + " differ: " + san + " / " + again + "\n" +
+              describe(board));
     ChessMove back = ChessMove::pack(0, 0);
-    CHECK(parse_san(generator(), board, san, back) == SanRejection::NONE && same_move(board, back, fast),
+    CHECK(parse_san(generator(), board, san, back) == SanRejection::NONE &&
+              same_move(board, back, fast),
           "the SAN " + san + " of " + fast.to_string() + " does not read back\n" + describe(board));
     CHECK(Snapshot(board) == before, "writing SAN changed the board");
     board.push_move(fast);
@@ -92,8 +98,8 @@ void check_code(Board& board, std::string_view line, std::string& san, std::stri
     again.clear();
     const bool a = append_san(generator(), board, ChessMove{value}, san);
     const bool b = append_san_reference(generator(), board, ChessMove{value}, again);
-    CHECK(a == b && san == again, "the two SANs of code " + std::to_string(value) + " differ: " + san + " / " +
-                                      again + "\n" + describe(board));
+    CHECK(a == b && san == again, "the two SANs of code " + std::to_string(value) +
+                                      " differ: " + san + " / " + again + "\n" + describe(board));
     CHECK(Snapshot(board) == before, "append_san changed the board");
 }
 
@@ -105,10 +111,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::size_t newline = input.find('\n');
     Board board;
-    if (Board::read_fen(input.substr(0, newline), board) != FenRejection::NONE) board = Board::from_fen(DEFAULT_FEN);
+    if (Board::read_fen(input.substr(0, newline), board) != FenRejection::NONE)
+        board = Board::from_fen(DEFAULT_FEN);
     // Buffers kept from input to input: the search sees only the core's allocations.
     static std::string san, again;
-    std::string_view rest = newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+    std::string_view rest =
+        newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
     for (std::size_t lines = 0; !rest.empty() && lines < fuzz::MAX_LINES; ++lines) {
         const std::size_t end = std::min(rest.find('\n'), rest.size());
         const std::string_view line = rest.substr(0, end);

@@ -12,7 +12,8 @@ namespace vemla {
 // text, prefix included ("Invalid fen: ...", "Invalid chess move: ...").
 class InvalidInput : public std::runtime_error {
 public:
-    explicit InvalidInput(const std::string& message) : std::runtime_error(message), message_(message) {}
+    explicit InvalidInput(const std::string& message)
+        : std::runtime_error(message), message_(message) {}
     // The whole message; what() would stop at an embedded NUL from the input.
     const std::string& message() const { return message_; }
 

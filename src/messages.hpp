@@ -22,7 +22,8 @@ inline constexpr std::string_view INVALID_CASTLING = "Invalid fen: Invalid castl
 inline constexpr std::string_view INVALID_EN_PASSANT = "Invalid fen: Invalid en-passant square";
 inline constexpr std::string_view INVALID_HALFMOVE_CLOCK = "Invalid fen: Invalid half-move clock";
 inline constexpr std::string_view INVALID_MOVE_NUMBER = "Invalid fen: Invalid move number";
-static_assert(INVALID_SIDE_TO_MOVE.starts_with(INVALID_FEN) && INVALID_CASTLING.starts_with(INVALID_FEN) &&
+static_assert(INVALID_SIDE_TO_MOVE.starts_with(INVALID_FEN) &&
+              INVALID_CASTLING.starts_with(INVALID_FEN) &&
               INVALID_EN_PASSANT.starts_with(INVALID_FEN));
 
 // Move text whose squares are out of range, in the order they are tested.
@@ -50,22 +51,26 @@ inline std::string not_an_integer(std::string_view type_name) {
 
 // A move that push_legal refuses: the position's FEN and the move's text.
 inline std::string not_legal(std::string_view fen, std::string_view move) {
-    return std::string(INVALID_MOVE) + "not legal in " + std::string(fen) + ": " + std::string(move);
+    return std::string(INVALID_MOVE) + "not legal in " + std::string(fen) + ": " +
+           std::string(move);
 }
 
 // Squares given by name ("e4") or number (0 to 63).
 inline std::string invalid_square_name(std::string_view given) {
     return "Invalid square: expected a name from a1 to h8, got \"" + std::string(given) + "\"";
 }
-inline constexpr const char* INVALID_SQUARE_NUMBER = "Invalid square: expected a number from 0 to 63";
+inline constexpr const char* INVALID_SQUARE_NUMBER =
+    "Invalid square: expected a number from 0 to 63";
 inline std::string not_a_square(std::string_view type_name) {
     return "'" + std::string(type_name) + "' object cannot be converted to 'str' or 'int'";
 }
 
 // Arguments of the pictures of a Board.
-inline constexpr const char* INVALID_SVG_SIZE = "Invalid size: expected a number of pixels from 64 to 4096";
+inline constexpr const char* INVALID_SVG_SIZE =
+    "Invalid size: expected a number of pixels from 64 to 4096";
 inline std::string invalid_orientation(std::string_view given) {
-    return "Invalid orientation: expected \"white\" or \"black\", got \"" + std::string(given) + "\"";
+    return "Invalid orientation: expected \"white\" or \"black\", got \"" + std::string(given) +
+           "\"";
 }
 
 }  // namespace vemla::messages

@@ -166,7 +166,8 @@ void print_table(const char* table_name, const std::array<u64, 64>& magics) {
     for (int rank = 0; rank < 8; ++rank) {
         std::printf("   ");
         for (int file = 0; file < 8; ++file)
-            std::printf(" 0x%016llX,", static_cast<unsigned long long>(magics[static_cast<std::size_t>(8 * rank + file)]));
+            std::printf(" 0x%016llX,", static_cast<unsigned long long>(
+                                           magics[static_cast<std::size_t>(8 * rank + file)]));
         std::printf("\n");
     }
     std::printf("};\n");

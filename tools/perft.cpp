@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
         std::uint64_t total = 0;
         for (const auto& [move, nodes] : counts) {
             total += nodes;
-            std::printf("%s: %llu\n", move.to_string().c_str(), static_cast<unsigned long long>(nodes));
+            std::printf("%s: %llu\n", move.to_string().c_str(),
+                        static_cast<unsigned long long>(nodes));
         }
         std::printf("\nNodes searched: %llu\nTime: %.3f s\nNodes per second: %.0f\n",
                     static_cast<unsigned long long>(total), seconds,

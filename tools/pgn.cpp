@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const bool list_errors = argc == 3;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(argv[1], "rb"), &std::fclose);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(argv[1], "rb"),
+                                                               &std::fclose);
     if (!file) {
         std::perror(argv[1]);
         return 1;
@@ -47,22 +48,25 @@ int main(int argc, char** argv) {
             if (!played.error.empty()) {
                 ++errors;
                 if (list_errors)
-                    std::printf("game at byte %llu: %s\n", static_cast<unsigned long long>(game.offset),
-                                played.error.c_str());
+                    std::printf("game at byte %llu: %s\n",
+                                static_cast<unsigned long long>(game.offset), played.error.c_str());
             }
         }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpu_seconds = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         if (read_failed) {
             std::perror(argv[1]);
             return 1;
         }
         const double rate = cpu_seconds > 0 ? 1 / cpu_seconds : 0;
-        std::printf("games: %llu\nmoves: %llu\nerrors: %llu\nseconds: %.3f\ncpu seconds: %.3f\ngames/s: %.0f\n"
-                    "moves/s: %.0f\n",
-                    static_cast<unsigned long long>(games), static_cast<unsigned long long>(moves),
-                    static_cast<unsigned long long>(errors), seconds, cpu_seconds, static_cast<double>(games) * rate,
-                    static_cast<double>(moves) * rate);
+        std::printf(
+            "games: %llu\nmoves: %llu\nerrors: %llu\nseconds: %.3f\ncpu seconds: %.3f\ngames/s: "
+            "%.0f\n"
+            "moves/s: %.0f\n",
+            static_cast<unsigned long long>(games), static_cast<unsigned long long>(moves),
+            static_cast<unsigned long long>(errors), seconds, cpu_seconds,
+            static_cast<double>(games) * rate, static_cast<double>(moves) * rate);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());

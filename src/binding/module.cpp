@@ -50,7 +50,8 @@ void add_types(PyObject* module) {
     const Ref all_list = Ref::steal(all.into_list());
     add_object(module, "__all__", all_list.get());
     // The version of pyproject.toml, passed in by the build.
-    if (PyModule_AddStringConstant(module, "__version__", VEMLA_VERSION) < 0) throw PyErrAlreadySet{};
+    if (PyModule_AddStringConstant(module, "__version__", VEMLA_VERSION) < 0)
+        throw PyErrAlreadySet{};
     // Reachable by name, but not listed in __all__: the opening-book reader,
     // and the exception type for `except vemla_chess.PanicException:`.
     add_object(module, "PolyglotBook", reinterpret_cast<PyObject*>(book_type()));

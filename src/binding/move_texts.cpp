@@ -15,7 +15,8 @@ PyObject* texts[ENDINGS * 4096];
 
 std::size_t slot_of(ChessMove move) {
     const int special = move.special();
-    const std::size_t ending = special < ChessMove::PROMOTE_KNIGHT ? 0 : static_cast<std::size_t>(special - 3);
+    const std::size_t ending =
+        special < ChessMove::PROMOTE_KNIGHT ? 0 : static_cast<std::size_t>(special - 3);
     return ending * 4096 + (move.value & 0xFFFu);
 }
 

@@ -26,7 +26,8 @@ std::string quoted_list(const std::vector<std::string>& names) {
     if (params.names.size() == params.required)
         message += std::to_string(params.names.size());
     else
-        message += "from " + std::to_string(params.required) + " to " + std::to_string(params.names.size());
+        message += "from " + std::to_string(params.required) + " to " +
+                   std::to_string(params.names.size());
     const bool plural = params.always_plural || params.names.size() != 1 || params.required != 1;
     message += plural ? " positional arguments but " : " positional argument but ";
     message += std::to_string(given) + (given == 1 ? " was" : " were") + " given";
@@ -35,10 +36,13 @@ std::string quoted_list(const std::vector<std::string>& names) {
 
 // Places one keyword argument, or raises for a repeated or unknown keyword.
 void place_keyword(const Params& params, PyObject* key, PyObject* value, Args& out) {
-    if (!PyUnicode_Check(key)) raise(PyExc_TypeError, params.full_name() + " keywords must be strings");
+    if (!PyUnicode_Check(key))
+        raise(PyExc_TypeError, params.full_name() + " keywords must be strings");
     for (std::size_t i = 0; i < params.names.size(); ++i) {
         if (PyUnicode_CompareWithASCIIString(key, params.names[i]) != 0) continue;
-        if (out[i]) raise(PyExc_TypeError, params.full_name() + " got multiple values for argument '" + params.names[i] + "'");
+        if (out[i])
+            raise(PyExc_TypeError, params.full_name() + " got multiple values for argument '" +
+                                       params.names[i] + "'");
         out[i] = value;
         return;
     }
@@ -66,7 +70,8 @@ void place_positional(const Params& params, PyObject* const* args, std::size_t n
 
 }  // namespace
 
-Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) {
     Args out{};
     place_positional(params, args, static_cast<std::size_t>(nargs), out);
     if (kwnames) {
@@ -80,7 +85,8 @@ Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t narg
 
 Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs) {
     Args out{};
-    place_positional(params, &PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
+    place_positional(params, &PyTuple_GET_ITEM(args, 0),
+                     static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
     if (kwargs) {
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
@@ -92,8 +98,7 @@ Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs) {
 }
 
 std::string_view utf8_arg(PyObject* arg, const char* name) {
-    if (!PyUnicode_Check(arg))
-        raise_argument_error(name, messages::not_a_string(type_name(arg)));
+    if (!PyUnicode_Check(arg)) raise_argument_error(name, messages::not_a_string(type_name(arg)));
     Py_ssize_t size = 0;
     // Borrowed: the UTF-8 buffer is cached in the str and lives as long as it.
     const char* text = PyUnicode_AsUTF8AndSize(arg, &size);
@@ -102,8 +107,7 @@ std::string_view utf8_arg(PyObject* arg, const char* name) {
 }
 
 long long int_arg(PyObject* arg, const char* name) {
-    if (!PyIndex_Check(arg))
-        raise_argument_error(name, messages::not_an_integer(type_name(arg)));
+    if (!PyIndex_Check(arg)) raise_argument_error(name, messages::not_an_integer(type_name(arg)));
     Ref value = Ref::steal(PyNumber_Index(arg));
     if (!value) throw PyErrAlreadySet{};
     int overflow = 0;

@@ -27,16 +27,15 @@ struct Params {
     // text; every later one writes "argument" for one.
     bool always_plural = false;
 
-    std::string full_name() const {
-        return std::string(class_name) + "." + function_name + "()";
-    }
+    std::string full_name() const { return std::string(class_name) + "." + function_name + "()"; }
 };
 
 inline constexpr std::size_t MAX_PARAMS = 4;
 using Args = std::array<PyObject*, MAX_PARAMS>;  // borrowed; NULL where not given
 
 // METH_FASTCALL | METH_KEYWORDS arguments.
-Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames);
 // tp_new / tp_call arguments (a tuple and an optional dict).
 Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs);
 
@@ -51,7 +50,8 @@ long long int_arg(PyObject* arg, const char* name);
 template <typename Record>
 Wrapper<Record>* receiver(PyObject* obj, PyTypeObject* type, const char* class_name) {
     if (!PyObject_TypeCheck(obj, type))
-        raise(PyExc_TypeError, "'" + type_name(obj) + "' object cannot be converted to '" + class_name + "'");
+        raise(PyExc_TypeError,
+              "'" + type_name(obj) + "' object cannot be converted to '" + class_name + "'");
     return reinterpret_cast<Wrapper<Record>*>(obj);
 }
 

@@ -47,7 +47,8 @@ PyObject* planes_from_bitboards(const std::uint64_t* words) {
     ListItems planes(12);
     for (std::size_t p = 0; p < 12; ++p) {
         const std::span<const std::uint8_t, 64> plane_cells(&cells[64 * p], 64);
-        PyObject* plane = new_list(plane_cells, [](std::uint8_t cell) { return cell ? Py_True : Py_False; });
+        PyObject* plane =
+            new_list(plane_cells, [](std::uint8_t cell) { return cell ? Py_True : Py_False; });
         // The plane's 64 references to True and False, taken in two steps.
         const auto trues = static_cast<Py_ssize_t>(std::popcount(words[p]));
         add_bool_references(Py_True, trues);
@@ -83,7 +84,8 @@ PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* board_from_full_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* board_from_full_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(FROM_FULL_FEN_PARAMS, args, nargs, kwnames);
         PyTypeObject* type = board_type();
@@ -92,7 +94,8 @@ PyObject* board_from_full_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(FROM_FEN_PARAMS, args, nargs, kwnames);
         const auto words = pieces_from_fen(utf8_arg(argv[0], "fen"));
@@ -102,35 +105,40 @@ PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t n
 
 PyObject* board_fen(PyObject* self, PyObject*) {
     return call([&] {
-        const std::string text = with_shared(self_board(self), [](const Board& board) { return board.fen(); });
+        const std::string text =
+            with_shared(self_board(self), [](const Board& board) { return board.fen(); });
         return new_ascii(text);
     });
 }
 
 PyObject* board_full_fen(PyObject* self, PyObject*) {
     return call([&] {
-        const std::string text = with_shared(self_board(self), [](const Board& board) { return board.full_fen(); });
+        const std::string text =
+            with_shared(self_board(self), [](const Board& board) { return board.full_fen(); });
         return new_ascii(text);
     });
 }
 
 PyObject* board_halfmove_clock(PyObject* self, PyObject*) {
     return call([&] {
-        const std::uint64_t value = with_shared(self_board(self), [](const Board& board) { return board.halfmove_clock(); });
+        const std::uint64_t value = with_shared(
+            self_board(self), [](const Board& board) { return board.halfmove_clock(); });
         return new_uint(value);
     });
 }
 
 PyObject* board_fullmove_number(PyObject* self, PyObject*) {
     return call([&] {
-        const std::uint64_t value = with_shared(self_board(self), [](const Board& board) { return board.fullmove_number(); });
+        const std::uint64_t value = with_shared(
+            self_board(self), [](const Board& board) { return board.fullmove_number(); });
         return new_uint(value);
     });
 }
 
 PyObject* board_zobrist(PyObject* self, PyObject*) {
     return call([&] {
-        const std::uint64_t value = with_shared(self_board(self), [](const Board& board) { return board.zobrist(); });
+        const std::uint64_t value =
+            with_shared(self_board(self), [](const Board& board) { return board.zobrist(); });
         return new_uint(value);
     });
 }
@@ -144,20 +152,23 @@ int square_arg(PyObject* arg) {
         if (overflow || n < 0 || n > 63) throw InvalidInput(messages::INVALID_SQUARE_NUMBER);
         return static_cast<int>(n);
     }
-    if (!PyUnicode_Check(arg)) raise_argument_error("square", messages::not_a_square(type_name(arg)));
+    if (!PyUnicode_Check(arg))
+        raise_argument_error("square", messages::not_a_square(type_name(arg)));
     const std::string_view name = utf8_arg(arg, "square");
     if (name.size() != 2 || name[0] < 'a' || name[0] > 'h' || name[1] < '1' || name[1] > '8')
         throw InvalidInput(messages::invalid_square_name(name));
     return (name[0] - 'a') + 8 * (name[1] - '1');
 }
 
-PyObject* board_piece_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* board_piece_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(PIECE_AT_PARAMS, args, nargs, kwnames);
         PyBoard* board = self_board(self);
         check_shared(board);
         const int square = square_arg(argv[0]);
-        const char piece = with_shared(board, [&](const Board& b) { return piece_letter_at(b, square); });
+        const char piece =
+            with_shared(board, [&](const Board& b) { return piece_letter_at(b, square); });
         if (!piece) return new_none();
         PyObject* text = PyUnicode_FromStringAndSize(&piece, 1);
         if (!text) throw PyErrAlreadySet{};
@@ -185,14 +196,16 @@ PyObject* board_pop(PyObject* self, PyObject*) {
 
 PyObject* board_bitboard(PyObject* self, PyObject*) {
     return call([&] {
-        const auto words = with_shared(self_board(self), [](const Board& board) { return board.bitboards; });
+        const auto words =
+            with_shared(self_board(self), [](const Board& board) { return board.bitboards; });
         return planes_from_bitboards(words.data());
     });
 }
 
 PyObject* board_turn(PyObject* self, PyObject*) {
     return call([&] {
-        const bool white = with_shared(self_board(self), [](const Board& board) { return board.white_to_move(); });
+        const bool white =
+            with_shared(self_board(self), [](const Board& board) { return board.white_to_move(); });
         return white ? new_ascii("white") : new_ascii("black");
     });
 }
@@ -215,14 +228,16 @@ PyObject* board_bitboard_bytes(PyObject* self, PyObject*) {
     return call([&] { return plane_bytes(piece_words(self)); });
 }
 
-PyObject* board_bitboard_bytes_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* board_bitboard_bytes_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(BYTES_FROM_FEN_PARAMS, args, nargs, kwnames);
         return plane_bytes(pieces_from_fen(utf8_arg(argv[0], "fen")));
     });
 }
 
-PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(INTO_PARAMS, args, nargs, kwnames);
         self_board(self);
@@ -237,14 +252,16 @@ PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t 
 
 PyObject* board_repetitions(PyObject* self, PyObject*) {
     return call([&] {
-        const int repetitions = with_shared(self_board(self), [](const Board& board) { return board.repetitions(); });
+        const int repetitions =
+            with_shared(self_board(self), [](const Board& board) { return board.repetitions(); });
         return new_int(repetitions);
     });
 }
 
 PyObject* board_ply(PyObject* self, PyObject*) {
     return call([&] {
-        const std::size_t ply = with_shared(self_board(self), [](const Board& board) { return board.ply(); });
+        const std::size_t ply =
+            with_shared(self_board(self), [](const Board& board) { return board.ply(); });
         return new_int(static_cast<long>(ply));
     });
 }
@@ -265,7 +282,8 @@ PyObject* board_repr_svg(PyObject* self, PyObject*) {
     return call([&] { return new_ascii(svg(position_words(self), SVG_DEFAULT_SIZE, WHITE)); });
 }
 
-PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(DIAGRAM_PARAMS, args, nargs, kwnames);
         self_board(self);
@@ -275,10 +293,11 @@ PyObject* board_diagram(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyMethodDef board_methods[] = {
-    {"bitboard_from_fen", as_cfunction(board_bitboard_from_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "bitboard_from_fen(fen)\n--\n\n"},
+    {"bitboard_from_fen", as_cfunction(board_bitboard_from_fen),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "bitboard_from_fen(fen)\n--\n\n"},
     {"fen", board_fen, METH_NOARGS, "fen($self)\n--\n\n"},
-    {"push", as_cfunction(board_push), METH_FASTCALL | METH_KEYWORDS, "push($self, chess_move)\n--\n\n"},
+    {"push", as_cfunction(board_push), METH_FASTCALL | METH_KEYWORDS,
+     "push($self, chess_move)\n--\n\n"},
     {"pop", board_pop, METH_NOARGS, "pop($self)\n--\n\n"},
     {"bitboard", board_bitboard, METH_NOARGS, "bitboard($self)\n--\n\n"},
     {"turn", board_turn, METH_NOARGS, "turn($self)\n--\n\n"},
@@ -291,12 +310,13 @@ PyMethodDef board_methods[] = {
      "bitboard_into($self, out)\n--\n\n"},
     {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
     {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
-    {"from_full_fen", as_cfunction(board_from_full_fen), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "from_full_fen(fen)\n--\n\n"},
+    {"from_full_fen", as_cfunction(board_from_full_fen),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "from_full_fen(fen)\n--\n\n"},
     {"full_fen", board_full_fen, METH_NOARGS, "full_fen($self)\n--\n\n"},
     {"halfmove_clock", board_halfmove_clock, METH_NOARGS, "halfmove_clock($self)\n--\n\n"},
     {"fullmove_number", board_fullmove_number, METH_NOARGS, "fullmove_number($self)\n--\n\n"},
-    {"piece_at", as_cfunction(board_piece_at), METH_FASTCALL | METH_KEYWORDS, "piece_at($self, square)\n--\n\n"},
+    {"piece_at", as_cfunction(board_piece_at), METH_FASTCALL | METH_KEYWORDS,
+     "piece_at($self, square)\n--\n\n"},
     {"zobrist", board_zobrist, METH_NOARGS, "zobrist($self)\n--\n\n"},
     {"svg", as_cfunction(board_svg), METH_FASTCALL | METH_KEYWORDS,
      "svg($self, size=360, orientation=\"white\")\n--\n\n"},
@@ -319,12 +339,11 @@ PyBoard* board_arg(PyObject* arg) {
     PyTypeObject* type = board_type();
     if (!type) throw PyErrAlreadySet{};
     if (!PyObject_TypeCheck(arg, type))
-        raise_argument_error("board", "'" + type_name(arg) + "' object cannot be converted to 'Board'");
+        raise_argument_error("board",
+                             "'" + type_name(arg) + "' object cannot be converted to 'Board'");
     return reinterpret_cast<PyBoard*>(arg);
 }
 
-PyTypeObject* board_type() {
-    return class_type<Board>(board_type_object, board_class);
-}
+PyTypeObject* board_type() { return class_type<Board>(board_type_object, board_class); }
 
 }  // namespace vemla::py

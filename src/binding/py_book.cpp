@@ -40,7 +40,8 @@ std::vector<unsigned char> read_file(PyObject* path_arg) {
         throw PyErrAlreadySet{};
     };
     errno = 0;
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(PyBytes_AS_STRING(path.get()), "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> file(
+        std::fopen(PyBytes_AS_STRING(path.get()), "rb"));
     if (!file) fail();
     std::vector<unsigned char> bytes;
     unsigned char chunk[1 << 16];
@@ -93,7 +94,8 @@ PyObject* book_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 PyMethodDef book_methods[] = {
-    {"moves", as_cfunction(book_moves), METH_FASTCALL | METH_KEYWORDS, "moves($self, board)\n--\n\n"},
+    {"moves", as_cfunction(book_moves), METH_FASTCALL | METH_KEYWORDS,
+     "moves($self, board)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
@@ -106,8 +108,6 @@ const ClassSpec book_class{
 
 }  // namespace
 
-PyTypeObject* book_type() {
-    return class_type<PolyglotBook>(book_type_object, book_class);
-}
+PyTypeObject* book_type() { return class_type<PolyglotBook>(book_type_object, book_class); }
 
 }  // namespace vemla::py

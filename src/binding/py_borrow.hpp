@@ -17,8 +17,7 @@ namespace vemla::py {
 // Python object holding a native record and its borrow flag.
 template <typename Record>
 struct Wrapper {
-    PyObject_HEAD
-    Record record;
+    PyObject_HEAD Record record;
     BorrowFlag borrow;
 };
 

@@ -34,7 +34,8 @@ bool one_byte_format(const char* format) {
 }  // namespace
 
 OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items) {
-    const std::string expected = "expected a writable buffer of " + std::to_string(items) + " one-byte items";
+    const std::string expected =
+        "expected a writable buffer of " + std::to_string(items) + " one-byte items";
     if (!PyObject_CheckBuffer(obj))
         raise_argument_error(name, expected + ", got '" + type_name(obj) + "' object");
     // Everything the exporter can describe, read-only included, so that each
@@ -42,11 +43,13 @@ OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items) {
     if (PyObject_GetBuffer(obj, &view_, PyBUF_FULL_RO) < 0) throw PyErrAlreadySet{};
     try {
         if (view_.readonly)
-            raise_argument_error(name, expected + ", got read-only '" + type_name(obj) + "' object");
+            raise_argument_error(name,
+                                 expected + ", got read-only '" + type_name(obj) + "' object");
         if (view_.itemsize != 1 || !one_byte_format(view_.format))
             raise_argument_error(name, expected + ", got items of format '" +
                                            std::string(view_.format ? view_.format : "B") + "' (" +
-                                           std::to_string(view_.itemsize) + (view_.itemsize == 1 ? " byte)" : " bytes)"));
+                                           std::to_string(view_.itemsize) +
+                                           (view_.itemsize == 1 ? " byte)" : " bytes)"));
         if (static_cast<std::size_t>(view_.len) != items)
             value_error(name, expected + ", got " + std::to_string(view_.len) +
                                   (view_.len == 1 ? " item (shape " : " items (shape ") +

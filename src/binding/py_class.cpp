@@ -28,8 +28,9 @@ PyTypeObject* make_class(const ClassSpec& spec, Py_ssize_t basicsize, destructor
         // Immutable: every instance is made by the class's own constructor
         // (or by the module) and holds a constructed record. Without a
         // constructor, Python code cannot make one at all.
-        .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
-                                           (spec.construct ? 0UL : Py_TPFLAGS_DISALLOW_INSTANTIATION)),
+        .flags =
+            static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
+                                      (spec.construct ? 0UL : Py_TPFLAGS_DISALLOW_INSTANTIATION)),
         .slots = slots.data(),
     };
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
@@ -37,7 +38,8 @@ PyTypeObject* make_class(const ClassSpec& spec, Py_ssize_t basicsize, destructor
 
 }  // namespace
 
-PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize, destructor dealloc) {
+PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize,
+                         destructor dealloc) {
     if (!type) {
         try {
             type = make_class(spec, basicsize, dealloc);

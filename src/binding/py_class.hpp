@@ -25,7 +25,8 @@ struct ClassSpec {
 // by dealloc, made on the first call and kept in `type`: a borrowed
 // reference, or NULL with an exception set if it cannot be made. Every class
 // is immutable (nothing can replace its constructor or a method) and final.
-PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize, destructor dealloc);
+PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize,
+                         destructor dealloc);
 
 // The same for a class whose instances hold a Record (a Wrapper).
 template <typename Record>

@@ -9,7 +9,8 @@ namespace vemla::py {
 
 void set_error(PyObject* type, const std::string& message) {
     // Messages quote user text, which came in as UTF-8 from a str.
-    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    Ref text = Ref::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (text) PyErr_SetObject(type, text.get());
 }
 
@@ -40,7 +41,8 @@ namespace {
 
 // The message as a str, decoded the way set_error decodes it.
 Ref decoded(const std::string& message) {
-    return Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    return Ref::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
 }
 
 // Adds a note to an exception instance; false with an exception set if that fails.
@@ -104,7 +106,8 @@ std::string type_name(PyObject* obj) {
 namespace {
 
 Ref new_type_error(const std::string& message) {
-    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    Ref text = Ref::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) throw PyErrAlreadySet{};
     Ref error = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
     if (!error) throw PyErrAlreadySet{};

@@ -65,7 +65,8 @@ PyObject* move_generator_call(PyObject* self, PyObject* args, PyObject* kwargs) 
 
 // A reader of the board: both borrows are shared, and end before the result
 // is made.
-PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(IS_CHECK_PARAMS, args, nargs, kwnames);
         PyMoveGenerator* generator = self_generator(self);
@@ -78,7 +79,8 @@ PyObject* move_generator_is_check(PyObject* self, PyObject* const* args, Py_ssiz
 }
 
 // Tries moves on the board, so holds it exclusively, like the generator call.
-PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_outcome(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(OUTCOME_PARAMS, args, nargs, kwnames);
         PyMoveGenerator* generator = self_generator(self);
@@ -114,7 +116,8 @@ void legal_policy_indices(PyObject* self, PyBoard* board, PolicyScheme scheme, P
         });
     });
     for (const ChessMove move : moves)
-        out.index[static_cast<std::size_t>(out.size++)] = static_cast<std::int16_t>(policy_index(move, mover, scheme));
+        out.index[static_cast<std::size_t>(out.size++)] =
+            static_cast<std::int16_t>(policy_index(move, mover, scheme));
 }
 
 // The ints of policy indices, each made once per process the first time it is
@@ -140,7 +143,8 @@ PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, P
         PolicyIndices indices;
         legal_policy_indices(self, board, scheme, indices);
         ListItems items(static_cast<std::size_t>(indices.size));
-        for (int i = 0; i < indices.size; ++i) items.add(index_object(indices.index[static_cast<std::size_t>(i)]));
+        for (int i = 0; i < indices.size; ++i)
+            items.add(index_object(indices.index[static_cast<std::size_t>(i)]));
         return items.into_list();
     });
 }
@@ -158,7 +162,8 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
         PolicyIndices indices;
         legal_policy_indices(self, board, scheme, indices);
         std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
-        for (int i = 0; i < indices.size; ++i) out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
+        for (int i = 0; i < indices.size; ++i)
+            out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
         return new_none();
     });
 }
@@ -167,8 +172,8 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
 // those of push), then the generator is borrowed shared and the board
 // exclusively, since a move may be made and taken back on it.
 template <typename Query>
-auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                Query&& query) {
+auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames, Query&& query) {
     const Args argv = parse_fastcall(params, args, nargs, kwnames);
     PyMoveGenerator* generator_object = self_generator(self);
     PyBoard* board_object = board_arg(argv[0]);
@@ -185,50 +190,58 @@ PyObject* bool_query(const Params& params, PyObject* self, PyObject* const* args
                      PyObject* kwnames, Query&& query) {
     return call([&] {
         return new_bool(move_query(params, self, args, nargs, kwnames,
-                                   [&](const MoveGenerator& g, Board& b, ChessMove m, std::string_view) {
-                                       return query(g, b, m);
-                                   }));
+                                   [&](const MoveGenerator& g, Board& b, ChessMove m,
+                                       std::string_view) { return query(g, b, m); }));
     });
 }
 
-PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
     return bool_query(IS_LEGAL_PARAMS, self, args, nargs, kwnames, move_is_legal);
 }
 
-PyObject* move_generator_is_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return bool_query(IS_CAPTURE_PARAMS, self, args, nargs, kwnames,
-                      [](const MoveGenerator&, const Board& b, ChessMove m) { return move_is_capture(b, m); });
+PyObject* move_generator_is_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+    return bool_query(
+        IS_CAPTURE_PARAMS, self, args, nargs, kwnames,
+        [](const MoveGenerator&, const Board& b, ChessMove m) { return move_is_capture(b, m); });
 }
 
-PyObject* move_generator_gives_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_gives_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
     return bool_query(GIVES_CHECK_PARAMS, self, args, nargs, kwnames, move_gives_check);
 }
 
 // Plays the move only if it is legal; otherwise ValueError, board unchanged.
-PyObject* move_generator_push_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_push_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
     return call([&] {
         move_query(PUSH_LEGAL_PARAMS, self, args, nargs, kwnames,
                    [](const MoveGenerator& g, Board& b, ChessMove m, std::string_view text) {
-                       if (!move_is_legal(g, b, m)) throw InvalidInput(messages::not_legal(b.fen(), text));
+                       if (!move_is_legal(g, b, m))
+                           throw InvalidInput(messages::not_legal(b.fen(), text));
                        b.push_move(m);
                    });
         return new_none();
     });
 }
 
-PyObject* move_generator_policy_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_policy_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(INDEX_PARAMS, args, nargs, kwnames);
         self_generator(self);
         PyBoard* board = board_arg(argv[0]);
         const std::string_view text = utf8_arg(argv[1], "move");
         const PolicyScheme scheme = scheme_arg(argv[2]);
-        const int index = with_shared(board, [&](const Board& b) { return policy_index_of_text(b, text, scheme); });
+        const int index = with_shared(
+            board, [&](const Board& b) { return policy_index_of_text(b, text, scheme); });
         return new_int(index);
     });
 }
 
-PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(MOVE_PARAMS, args, nargs, kwnames);
         self_generator(self);
@@ -236,8 +249,8 @@ PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_s
         const long long index = int_arg(argv[1], "index");
         const PolicyScheme scheme = scheme_arg(argv[2]);
         check_policy_index(index, scheme);
-        const std::string text =
-            with_shared(board, [&](const Board& b) { return policy_text(b, static_cast<int>(index), scheme); });
+        const std::string text = with_shared(
+            board, [&](const Board& b) { return policy_text(b, static_cast<int>(index), scheme); });
         return new_ascii(text);
     });
 }
@@ -246,7 +259,8 @@ PyObject* move_generator_policy_move(PyObject* self, PyObject* const* args, Py_s
 // code no legal move has, so that the game stops there.
 std::vector<ChessMove> move_codes_arg(PyObject* arg, const char* name) {
     if (!PyList_Check(arg) && !PyTuple_Check(arg))
-        raise_argument_error(name, "expected a list or tuple of str, got '" + type_name(arg) + "' object");
+        raise_argument_error(
+            name, "expected a list or tuple of str, got '" + type_name(arg) + "' object");
     const Ref items = Ref::steal(PySequence_Fast(arg, name));
     if (!items) throw PyErrAlreadySet{};
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
@@ -261,14 +275,16 @@ std::vector<ChessMove> move_codes_arg(PyObject* arg, const char* name) {
 
 // Converts every argument, then plays the game on the board under one
 // exclusive borrow, writing the records straight into the buffer.
-PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(ENCODE_PARAMS, args, nargs, kwnames);
         self_generator(self);
         PyBoard* board = board_arg(argv[0]);
         const std::vector<ChessMove> moves = move_codes_arg(argv[1], "moves");
         const long long result = argv[3] ? int_arg(argv[3], "result") : 0;
-        if (result < -1 || result > 1) raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
+        if (result < -1 || result > 1)
+            raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
         const OutBuffer out(argv[2], "out", moves.size() * sizeof(PositionRecord));
         GameFrame frame;
         frame.white_result = static_cast<int>(result);
@@ -289,7 +305,8 @@ PyMethodDef move_generator_methods[] = {
     {"policy_indices", as_cfunction(move_generator_policy_indices), METH_FASTCALL | METH_KEYWORDS,
      "policy_indices($self, board, scheme='lc0')\n--\n\n"
      "The policy index of every legal move, in the order the generator lists them."},
-    {"policy_mask_into", as_cfunction(move_generator_policy_mask_into), METH_FASTCALL | METH_KEYWORDS,
+    {"policy_mask_into", as_cfunction(move_generator_policy_mask_into),
+     METH_FASTCALL | METH_KEYWORDS,
      "policy_mask_into($self, board, out, scheme='lc0')\n--\n\n"
      "Writes 1 at the policy index of every legal move and 0 elsewhere into a writable buffer of\n"
      "the scheme's size (1858 for lc0, 4672 for alphazero) of one-byte items."},

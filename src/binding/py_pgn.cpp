@@ -23,13 +23,12 @@ namespace {
 // PgnGame: one game, its fields plain Python objects made once.
 
 struct PyPgnGame {
-    PyObject_HEAD
-    PyObject* tags;    // dict, file order
-    PyObject* moves;   // list of move texts
-    PyObject* result;  // str
-    PyObject* fen;     // str or None
-    PyObject* offset;  // int
-    PyObject* error;   // str or None
+    PyObject_HEAD PyObject* tags;  // dict, file order
+    PyObject* moves;               // list of move texts
+    PyObject* result;              // str
+    PyObject* fen;                 // str or None
+    PyObject* offset;              // int
+    PyObject* error;               // str or None
 };
 
 PyTypeObject* game_type_object = nullptr;
@@ -48,23 +47,26 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (argv[0] && argv[0] != Py_None) {
             const long long given = int_arg(argv[0], "ply");
             if (given < 0 || given > count)
-                raise(PyExc_IndexError, "ply " + std::to_string(given) + " is out of range: the game has " +
+                raise(PyExc_IndexError, "ply " + std::to_string(given) +
+                                            " is out of range: the game has " +
                                             std::to_string(count) + " moves");
             ply = static_cast<Py_ssize_t>(given);
         }
         // A FEN tag that does not read is the game's error already: ValueError
         // with its reason, whatever kind of refusal it is.
         Board board;
-        const std::string_view fen = game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen");
-        if (const FenRejection rejection = Board::read_full_fen(fen, board); rejection != FenRejection::NONE)
-        {
+        const std::string_view fen =
+            game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen");
+        if (const FenRejection rejection = Board::read_full_fen(fen, board);
+            rejection != FenRejection::NONE) {
             const std::string_view reason = fen_rejection_message(rejection);
             throw InvalidInput(reason.starts_with(messages::INVALID_FEN)
                                    ? std::string(reason)
                                    : std::string(messages::INVALID_FEN) + std::string(reason));
         }
         for (Py_ssize_t i = 0; i < ply; ++i)
-            board.push_move(ChessMove::from_str(utf8_arg(PyList_GET_ITEM(game->moves, i), "moves")));
+            board.push_move(
+                ChessMove::from_str(utf8_arg(PyList_GET_ITEM(game->moves, i), "moves")));
         PyTypeObject* type = board_type();
         if (!type) throw PyErrAlreadySet{};
         return new_wrapper(type, std::move(board));
@@ -73,8 +75,9 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 
 PyObject* game_repr(PyObject* self) {
     auto* game = reinterpret_cast<PyPgnGame*>(self);
-    return PyUnicode_FromFormat("<PgnGame at byte %S: %zd moves, result %R, error %R>", game->offset,
-                                PyList_GET_SIZE(game->moves), game->result, game->error);
+    return PyUnicode_FromFormat("<PgnGame at byte %S: %zd moves, result %R, error %R>",
+                                game->offset, PyList_GET_SIZE(game->moves), game->result,
+                                game->error);
 }
 
 void game_dealloc(PyObject* self) {
@@ -91,20 +94,24 @@ void game_dealloc(PyObject* self) {
 }
 
 PyMemberDef game_members[] = {
-    {"tags", T_OBJECT_EX, offsetof(PyPgnGame, tags), READONLY, "The tag pairs, a dict in file order."},
+    {"tags", T_OBJECT_EX, offsetof(PyPgnGame, tags), READONLY,
+     "The tag pairs, a dict in file order."},
     {"moves", T_OBJECT_EX, offsetof(PyPgnGame, moves), READONLY,
      "The mainline moves as move texts, up to the first fault."},
     {"result", T_OBJECT_EX, offsetof(PyPgnGame, result), READONLY,
      "The result token, else the Result tag, else \"*\"."},
-    {"fen", T_OBJECT_EX, offsetof(PyPgnGame, fen), READONLY, "The FEN tag the game starts from, or None."},
-    {"offset", T_OBJECT_EX, offsetof(PyPgnGame, offset), READONLY, "The byte offset of the game in the source."},
+    {"fen", T_OBJECT_EX, offsetof(PyPgnGame, fen), READONLY,
+     "The FEN tag the game starts from, or None."},
+    {"offset", T_OBJECT_EX, offsetof(PyPgnGame, offset), READONLY,
+     "The byte offset of the game in the source."},
     {"error", T_OBJECT_EX, offsetof(PyPgnGame, error), READONLY,
      "None, or what stopped the game: the ply, the move and the position."},
     {nullptr, 0, 0, 0, nullptr},
 };
 
 PyMethodDef game_methods[] = {
-    {"board", as_cfunction(game_board), METH_FASTCALL | METH_KEYWORDS, "board($self, ply=None)\n--\n\n"},
+    {"board", as_cfunction(game_board), METH_FASTCALL | METH_KEYWORDS,
+     "board($self, ply=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -134,7 +141,8 @@ PyObject* new_text(std::string_view text) {
     bool ascii = true;
     for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
     if (ascii) return new_ascii(text);
-    PyObject* str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    PyObject* str =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
     if (!str) throw PyErrAlreadySet{};
     return str;
 }
@@ -176,7 +184,8 @@ NameCache tag_names;
 NameCache common_values;
 
 PyObject* new_value(std::string_view value) {
-    if ((value.size() == 1 && value[0] == '?') || pgn::is_result(value)) return common_values.get(value);
+    if ((value.size() == 1 && value[0] == '?') || pgn::is_result(value))
+        return common_values.get(value);
     return new_text(value);
 }
 
@@ -201,11 +210,11 @@ PyObject* new_moves(const std::vector<ChessMove>& moves) {
 // The iterator.
 
 struct PgnSource {
-    Ref generator;   // the MoveGenerator object whose tables the reader uses
-    Ref keep;        // callable or NULL
-    Ref file;        // a binary file object read with readinto, or NULL
+    Ref generator;           // the MoveGenerator object whose tables the reader uses
+    Ref keep;                // callable or NULL
+    Ref file;                // a binary file object read with readinto, or NULL
     bool owns_file = false;  // opened by read_pgn: closed when the games run out
-    Ref text;        // a str source, kept alive while its UTF-8 is read
+    Ref text;                // a str source, kept alive while its UTF-8 is read
     std::string_view data;
     std::size_t at = 0;
     std::unique_ptr<pgn::GameReader> reader;
@@ -229,10 +238,12 @@ PyObject* interned(PyObject*& slot, const char* text) {
 // buffer. The view is released before returning, so the file object cannot
 // keep a way to write there afterwards.
 std::size_t read_into(PyObject* file, char* dst, std::size_t capacity) {
-    const Ref view = Ref::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
+    const Ref view =
+        Ref::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
     if (!view) throw PyErrAlreadySet{};
     PyObject* release = interned(release_name, "release");
-    const Ref count = Ref::steal(PyObject_CallMethodOneArg(file, interned(readinto_name, "readinto"), view.get()));
+    const Ref count = Ref::steal(
+        PyObject_CallMethodOneArg(file, interned(readinto_name, "readinto"), view.get()));
     if (!count) {
         // The view is released all the same; the source's error is the one raised.
         PyObject *type, *value, *traceback;
@@ -244,12 +255,15 @@ std::size_t read_into(PyObject* file, char* dst, std::size_t capacity) {
     const Ref released = Ref::steal(PyObject_CallMethodNoArgs(view.get(), release));
     if (!released) throw PyErrAlreadySet{};
     if (count.get() == Py_None)
-        raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned None (a non-blocking stream with no data)");
+        raise(PyExc_ValueError,
+              "read_pgn(): the source's readinto() returned None (a non-blocking stream with no "
+              "data)");
     const Py_ssize_t n = PyLong_AsSsize_t(count.get());
     if (n == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
     if (n < 0 || static_cast<std::size_t>(n) > capacity)
-        raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned " + std::to_string(n) +
-                                    " for a buffer of " + std::to_string(capacity) + " bytes");
+        raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned " +
+                                    std::to_string(n) + " for a buffer of " +
+                                    std::to_string(capacity) + " bytes");
     return static_cast<std::size_t>(n);
 }
 
@@ -269,7 +283,8 @@ PyPgnReader* self_reader(PyObject* self) {
 PyObject* next_game(PgnSource& source) {
     if (source.done) return nullptr;
     if (source.broken)
-        raise(PyExc_RuntimeError, "read_pgn(): the source failed during an earlier read; no more games");
+        raise(PyExc_RuntimeError,
+              "read_pgn(): the source failed during an earlier read; no more games");
     pgn::GameReader& reader = *source.reader;
     pgn::PgnGame& game = source.game;
     pgn::PlayedGame& played = source.played;
@@ -304,12 +319,13 @@ PyObject* next_game(PgnSource& source) {
         bool found = false;
         const std::string_view result_tag = game.find_tag("Result", found);
         Ref result = Ref::steal(new_value(!game.result.empty() ? std::string_view(game.result)
-                                          : found                ? result_tag
-                                                                 : std::string_view("*")));
+                                          : found              ? result_tag
+                                                               : std::string_view("*")));
         Ref fen = played.has_fen ? Ref::steal(new_text(played.fen)) : Ref::incref(Py_None);
         Ref offset = Ref::steal(PyLong_FromUnsignedLongLong(game.offset));
         if (!offset) throw PyErrAlreadySet{};
-        Ref error = played.error.empty() ? Ref::incref(Py_None) : Ref::steal(new_text(played.error));
+        Ref error =
+            played.error.empty() ? Ref::incref(Py_None) : Ref::steal(new_text(played.error));
         PyTypeObject* type = game_type();
         if (!type) throw PyErrAlreadySet{};
         PyObject* object = PyType_GenericAlloc(type, 0);
@@ -413,7 +429,8 @@ PyObject* open_path(PyObject* path) {
             Py_XDECREF(type);
             Py_XDECREF(traceback);
             PyErr_SetString(PyExc_ImportError,
-                            "read_pgn(): reading a .zst file needs the zstandard module, which cannot be imported");
+                            "read_pgn(): reading a .zst file needs the zstandard module, which "
+                            "cannot be imported");
             PyObject *new_type, *new_value, *new_traceback;
             PyErr_Fetch(&new_type, &new_value, &new_traceback);
             PyErr_NormalizeException(&new_type, &new_value, &new_traceback);
@@ -431,7 +448,8 @@ PyObject* open_path(PyObject* path) {
 constexpr const char* READ_PGN_NAMES[] = {"source", "keep"};
 constexpr Params READ_PGN_PARAMS{"MoveGenerator", "read_pgn", READ_PGN_NAMES, 1};
 
-PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(READ_PGN_PARAMS, args, nargs, kwnames);
         PyMoveGenerator* generator = self_generator(self);
@@ -465,8 +483,9 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
                 if (!path) {
                     if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyErrAlreadySet{};
                     PyErr_Clear();
-                    raise_argument_error("source", "'" + type_name(arg) +
-                                                       "' object is not a path, a binary file object or PGN text");
+                    raise_argument_error(
+                        "source", "'" + type_name(arg) +
+                                      "' object is not a path, a binary file object or PGN text");
                 }
                 source.file = Ref::steal(open_path(path.get()));
                 source.owns_file = true;
@@ -482,7 +501,9 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
         pgn::ReadFn read;
         if (record.file) {
             PyObject* file = record.file.get();
-            read = [file](char* dst, std::size_t capacity) { return read_into(file, dst, capacity); };
+            read = [file](char* dst, std::size_t capacity) {
+                return read_into(file, dst, capacity);
+            };
         } else {
             read = [&record](char* dst, std::size_t capacity) {
                 const std::size_t n = std::min(capacity, record.data.size() - record.at);

@@ -7,6 +7,7 @@
 namespace vemla::py {
 
 // generator.read_pgn(source, keep=None) -> iterator of games.
-PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames);
 
 }  // namespace vemla::py

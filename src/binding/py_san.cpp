@@ -41,8 +41,8 @@ PyObject* new_move_text(ChessMove move) {
 
 // parse_san and push_san: resolves the text on the board, and plays the move
 // if asked. A refusal names the reason, the text and the position.
-PyObject* resolve(const Params& params, bool play, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) {
+PyObject* resolve(const Params& params, bool play, PyObject* self, PyObject* const* args,
+                  Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(params, args, nargs, kwnames);
         PyMoveGenerator* generator = self_generator(self);
@@ -54,7 +54,8 @@ PyObject* resolve(const Params& params, bool play, PyObject* self, PyObject* con
         with_shared(generator, [&](const MoveGenerator& g) {
             with_exclusive(board, [&](Board& b) {
                 const SanRejection rejection = parse_san(g, b, text, move);
-                if (rejection != SanRejection::NONE) throw InvalidInput(san_rejection_message(rejection, text, b.fen()));
+                if (rejection != SanRejection::NONE)
+                    throw InvalidInput(san_rejection_message(rejection, text, b.fen()));
                 if (play) b.push_move(move);
             });
         });
@@ -64,7 +65,8 @@ PyObject* resolve(const Params& params, bool play, PyObject* self, PyObject* con
 
 }  // namespace
 
-PyObject* move_generator_san(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_san(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(SAN_PARAMS, args, nargs, kwnames);
         PyMoveGenerator* generator = self_generator(self);
@@ -77,22 +79,26 @@ PyObject* move_generator_san(PyObject* self, PyObject* const* args, Py_ssize_t n
         std::string san;
         with_shared(generator, [&](const MoveGenerator& g) {
             with_exclusive(board, [&](Board& b) {
-                if (!append_san(g, b, move, san)) throw InvalidInput(illegal_move_message(move, b.fen()));
+                if (!append_san(g, b, move, san))
+                    throw InvalidInput(illegal_move_message(move, b.fen()));
             });
         });
         return new_ascii(san);
     });
 }
 
-PyObject* move_generator_parse_san(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_parse_san(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
     return resolve(PARSE_SAN_PARAMS, false, self, args, nargs, kwnames);
 }
 
-PyObject* move_generator_push_san(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_push_san(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
     return resolve(PUSH_SAN_PARAMS, true, self, args, nargs, kwnames);
 }
 
-PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(PGN_PARAMS, args, nargs, kwnames);
         PyMoveGenerator* generator = self_generator(self);
@@ -101,19 +107,22 @@ PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t n
         // Everything is converted before the generator is borrowed: iterating
         // and reading a mapping can run Python code. The texts stay valid
         // while these references hold their strings.
-        const Ref moves = Ref::steal(PySequence_Fast(argv[0], "argument 'moves': expected an iterable of str"));
+        const Ref moves =
+            Ref::steal(PySequence_Fast(argv[0], "argument 'moves': expected an iterable of str"));
         if (!moves) throw PyErrAlreadySet{};
         const Py_ssize_t count = PySequence_Fast_GET_SIZE(moves.get());
         PyObject** items = PySequence_Fast_ITEMS(moves.get());
         std::vector<ChessMove> codes;
         codes.reserve(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i) codes.push_back(move_text(utf8_arg(items[i], "moves")));
+        for (Py_ssize_t i = 0; i < count; ++i)
+            codes.push_back(move_text(utf8_arg(items[i], "moves")));
 
         Ref header_items;
         std::vector<PgnTag> tags;
         if (argv[1] && argv[1] != Py_None) {
             if (!PyObject_HasAttrString(argv[1], "items"))
-                raise_argument_error("headers", "'" + type_name(argv[1]) + "' object is not a mapping of str to str");
+                raise_argument_error("headers", "'" + type_name(argv[1]) +
+                                                    "' object is not a mapping of str to str");
             header_items = Ref::steal(PyMapping_Items(argv[1]));
             if (!header_items) throw PyErrAlreadySet{};
             for (Py_ssize_t i = 0; i < PyList_GET_SIZE(header_items.get()); ++i) {
@@ -128,9 +137,11 @@ PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t n
         if (argv[2] && argv[2] != Py_None) fen = utf8_arg(argv[2], "fen");
         if (argv[3]) result = utf8_arg(argv[3], "result");
 
-        const std::string text = with_shared(
-            generator, [&](const MoveGenerator& g) { return write_pgn(g, tags, codes, fen, result); });
-        PyObject* str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+        const std::string text = with_shared(generator, [&](const MoveGenerator& g) {
+            return write_pgn(g, tags, codes, fen, result);
+        });
+        PyObject* str =
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
         if (!str) throw PyErrAlreadySet{};
         return str;
     });

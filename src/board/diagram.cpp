@@ -53,7 +53,8 @@ std::string diagram(const PositionWords& words, Colour orientation) {
         first = false;
         out += SQUARE_NAMES[square];
         out += '=';
-        for (unsigned rest = mask; rest; rest &= rest - 1) out += PIECE_LETTERS[std::countr_zero(rest)];
+        for (unsigned rest = mask; rest; rest &= rest - 1)
+            out += PIECE_LETTERS[std::countr_zero(rest)];
     }
     return out;
 }

@@ -42,7 +42,8 @@ int Board::repetitions() const {
             added_pieces += count_difference(saved, position[piece]);
             position[piece] = saved;
         }
-        if ((position[STATE] & StateWord::ALL_CASTLING_RIGHTS) != rights || added_pieces != 0) break;
+        if ((position[STATE] & StateWord::ALL_CASTLING_RIGHTS) != rights || added_pieces != 0)
+            break;
         // The state word first: it differs at every other step (the side to move).
         count += position[STATE] == bitboards[STATE] && position == bitboards;
     }

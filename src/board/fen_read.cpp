@@ -48,7 +48,8 @@ bool read_placement(std::string_view placement, std::array<std::uint64_t, 12>& w
     std::size_t end = placement.size();
     while (true) {
         const std::size_t slash = placement.rfind('/', end == 0 ? 0 : end - 1);
-        if (end == 0 || slash == std::string_view::npos) return read_rank(placement.substr(0, end), words, counter);
+        if (end == 0 || slash == std::string_view::npos)
+            return read_rank(placement.substr(0, end), words, counter);
         if (!read_rank(placement.substr(slash + 1, end - slash - 1), words, counter)) return false;
         end = slash;
     }
@@ -92,7 +93,8 @@ FenRejection read_pieces(std::string_view fen, std::array<std::uint64_t, 12>& wo
 
 std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
     std::array<std::uint64_t, 12> words;
-    if (const FenRejection rejection = read_pieces(fen, words); rejection != FenRejection::NONE) [[unlikely]]
+    if (const FenRejection rejection = read_pieces(fen, words); rejection != FenRejection::NONE)
+        [[unlikely]]
         throw_fen_rejection(rejection);
     return words;
 }
@@ -184,14 +186,16 @@ FenRejection Board::read_full_fen(std::string_view fen, Board& board) {
 
 Board Board::from_full_fen(std::string_view fen) {
     Board board;
-    if (const FenRejection rejection = read_full_fen(fen, board); rejection != FenRejection::NONE) [[unlikely]]
+    if (const FenRejection rejection = read_full_fen(fen, board); rejection != FenRejection::NONE)
+        [[unlikely]]
         throw_fen_rejection(rejection);
     return board;
 }
 
 Board Board::from_fen(std::string_view fen) {
     Board board;
-    if (const FenRejection rejection = read_fen(fen, board); rejection != FenRejection::NONE) [[unlikely]]
+    if (const FenRejection rejection = read_fen(fen, board); rejection != FenRejection::NONE)
+        [[unlikely]]
         throw_fen_rejection(rejection);
     return board;
 }

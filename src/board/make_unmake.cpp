@@ -11,9 +11,7 @@ namespace vemla {
 
 namespace detail {
 
-void no_piece(int from) {
-    panic("no piece on " + std::string(SQUARE_NAMES[from]) + " to move");
-}
+void no_piece(int from) { panic("no piece on " + std::string(SQUARE_NAMES[from]) + " to move"); }
 
 void out_of_memory(Board& board, unsigned mask) {
     for (; mask; mask &= mask - 1) {

@@ -120,7 +120,8 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
             state.set(StateWord::en_passant_bit(WHITE, file_of(to)));
     }
-    if (kind == KING && file_of(from) == file_of(E1) && (file_of(to) == file_of(C1) || file_of(to) == file_of(G1))) {
+    if (kind == KING && file_of(from) == file_of(E1) &&
+        (file_of(to) == file_of(C1) || file_of(to) == file_of(G1))) {
         // Castling: the side to move picks the rook's home rank. A rook that
         // is not on its corner is not conjured up: only a set bit moves.
         const Piece rook = piece_of(mover_colour, ROOK);
@@ -145,13 +146,16 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
         if (mover == piece_of(side, ROOK))
             lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(from)] & own_rights;
         if (captured == WHITE_ROOK)
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & StateWord::castling_rights(WHITE);
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] &
+                    StateWord::castling_rights(WHITE);
         if (captured == BLACK_ROOK)
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] & StateWord::castling_rights(BLACK);
+            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] &
+                    StateWord::castling_rights(BLACK);
         state.clear(lost);
     }
 
-    if (!undo_stack.try_push(UndoRecord{old_state.bits, static_cast<std::uint16_t>(mask)})) [[unlikely]]
+    if (!undo_stack.try_push(UndoRecord{old_state.bits, static_cast<std::uint16_t>(mask)}))
+        [[unlikely]]
         detail::out_of_memory(*this, mask);
     state.pass_turn();
     bb[STATE] = state.bits;

@@ -45,7 +45,9 @@ enum class FenRejection : std::uint8_t {
     HALFMOVE_CLOCK,
     MOVE_NUMBER,
 };
-inline constexpr bool is_panic(FenRejection r) { return r >= FenRejection::NO_PLACEMENT && r <= FenRejection::NO_EN_PASSANT; }
+inline constexpr bool is_panic(FenRejection r) {
+    return r >= FenRejection::NO_PLACEMENT && r <= FenRejection::NO_EN_PASSANT;
+}
 // The whole message of a refusal, prefix included.
 std::string_view fen_rejection_message(FenRejection rejection);
 // Throws what a refusal stands for: Panic or InvalidInput with its message.

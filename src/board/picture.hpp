@@ -35,7 +35,8 @@ inline std::array<std::uint16_t, 64> pieces_on_squares(const PositionWords& word
     std::array<std::uint16_t, 64> masks{};
     for (unsigned piece = 0; piece < 12; ++piece)
         for (std::uint64_t rest = words[piece]; rest; rest &= rest - 1)
-            masks[static_cast<std::size_t>(std::countr_zero(rest))] |= static_cast<std::uint16_t>(1u << piece);
+            masks[static_cast<std::size_t>(std::countr_zero(rest))] |=
+                static_cast<std::uint16_t>(1u << piece);
     return masks;
 }
 

@@ -14,8 +14,18 @@ enum Kind : int { PAWN, KNIGHT, BISHOP, ROOK, QUEEN, KING };
 // Piece index = kind + 6 * colour: the index of the piece's bitboard in
 // Board::bitboards, and its plane in the plane encoding.
 enum Piece : int {
-    WHITE_PAWN, WHITE_KNIGHT, WHITE_BISHOP, WHITE_ROOK, WHITE_QUEEN, WHITE_KING,
-    BLACK_PAWN, BLACK_KNIGHT, BLACK_BISHOP, BLACK_ROOK, BLACK_QUEEN, BLACK_KING,
+    WHITE_PAWN,
+    WHITE_KNIGHT,
+    WHITE_BISHOP,
+    WHITE_ROOK,
+    WHITE_QUEEN,
+    WHITE_KING,
+    BLACK_PAWN,
+    BLACK_KNIGHT,
+    BLACK_BISHOP,
+    BLACK_ROOK,
+    BLACK_QUEEN,
+    BLACK_KING,
 };
 
 // FEN letters in piece-index order.

@@ -19,7 +19,8 @@ void expand_planes(const std::uint64_t* words, std::uint8_t* cells) {
             const std::uint64_t byte = (words[p] >> (8 * rank)) & 0xFF;
             std::uint64_t spread = ((((byte * ONES) & DIAGONAL) + LOW_SEVEN) >> 7) & ONES;
             // Byte j of the word is cell 8 * rank + j.
-            if constexpr (std::endian::native == std::endian::big) spread = __builtin_bswap64(spread);
+            if constexpr (std::endian::native == std::endian::big)
+                spread = __builtin_bswap64(spread);
             std::memcpy(cells + 64 * p + 8 * rank, &spread, sizeof spread);
         }
     }

@@ -13,6 +13,8 @@ namespace vemla {
 inline constexpr std::size_t PLANE_CELLS = 12 * 64;
 using Planes = std::array<std::uint8_t, PLANE_CELLS>;
 void expand_planes(const std::uint64_t* words, std::uint8_t* cells);
-inline void expand_planes(const std::uint64_t* words, Planes& cells) { expand_planes(words, cells.data()); }
+inline void expand_planes(const std::uint64_t* words, Planes& cells) {
+    expand_planes(words, cells.data());
+}
 
 }  // namespace vemla

@@ -33,7 +33,8 @@ struct Shape {
 };
 
 // Circles are written as two half-circle arcs.
-constexpr Shape SHAPES[6] = {  // in Kind order
+constexpr Shape SHAPES[6] = {
+    // in Kind order
     // Pawn: head, tapering body, foot.
     {"M26 90H74V82Q74 78 70 78H30Q26 78 26 82Z"
      "M34 78Q36 60 44 48H56Q64 60 66 78Z"
@@ -133,8 +134,8 @@ void append_square_pieces(std::string& out, unsigned mask, int x, int y) {
     const double top = y + (SQUARE - cell * rows) / 2;
     int i = 0;
     for (unsigned rest = mask; rest; rest &= rest - 1, ++i)
-        append_piece(out, static_cast<Piece>(std::countr_zero(rest)), left + cell * (i % columns), top + cell * (i / columns),
-                     cell / SQUARE);
+        append_piece(out, static_cast<Piece>(std::countr_zero(rest)), left + cell * (i % columns),
+                     top + cell * (i / columns), cell / SQUARE);
 }
 
 void append_label(std::string& out, char text, int x, int y) {
@@ -146,8 +147,7 @@ void append_label(std::string& out, char text, int x, int y) {
 }  // namespace
 
 std::string svg(const PositionWords& words, long long size, Colour orientation) {
-    if (size < SVG_MIN_SIZE || size > SVG_MAX_SIZE)
-        throw InvalidInput(messages::INVALID_SVG_SIZE);
+    if (size < SVG_MIN_SIZE || size > SVG_MAX_SIZE) throw InvalidInput(messages::INVALID_SVG_SIZE);
     const bool flipped = orientation == BLACK;
     const std::string extent = std::to_string(EXTENT);
     const std::string pixels = std::to_string(size);
@@ -156,12 +156,14 @@ std::string svg(const PositionWords& words, long long size, Colour orientation) 
     out.reserve(16384);
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + pixels + "\" height=\"" + pixels +
            "\" viewBox=\"0 0 " + extent + " " + extent + "\">\n";
-    out += "<rect width=\"" + extent + "\" height=\"" + extent + "\" fill=\"" + FRAME_COLOUR + "\"/>\n";
+    out += "<rect width=\"" + extent + "\" height=\"" + extent + "\" fill=\"" + FRAME_COLOUR +
+           "\"/>\n";
 
     // Light board, then the dark squares on it. a1 is dark.
-    out += "<rect x=\"" + std::to_string(FRAME) + "\" y=\"" + std::to_string(FRAME) + "\" width=\"" +
-           std::to_string(8 * SQUARE) + "\" height=\"" + std::to_string(8 * SQUARE) + "\" fill=\"" +
-           LIGHT_SQUARE + "\"/>\n<g fill=\"" + DARK_SQUARE + "\">";
+    out += "<rect x=\"" + std::to_string(FRAME) + "\" y=\"" + std::to_string(FRAME) +
+           "\" width=\"" + std::to_string(8 * SQUARE) + "\" height=\"" +
+           std::to_string(8 * SQUARE) + "\" fill=\"" + LIGHT_SQUARE + "\"/>\n<g fill=\"" +
+           DARK_SQUARE + "\">";
     for (int row = 0; row < 8; ++row)
         for (int column = 0; column < 8; ++column)
             if ((row + column) % 2 == 1)
@@ -170,8 +172,10 @@ std::string svg(const PositionWords& words, long long size, Colour orientation) 
     out += "</g>\n";
 
     // File letters above and below the board, rank numbers left and right.
-    out += "<g font-family=\"DejaVu Sans, Verdana, Arial, sans-serif\" font-size=\"26\" font-weight=\"bold\" "
-           "text-anchor=\"middle\" fill=\"";
+    out +=
+        "<g font-family=\"DejaVu Sans, Verdana, Arial, sans-serif\" font-size=\"26\" "
+        "font-weight=\"bold\" "
+        "text-anchor=\"middle\" fill=\"";
     out += LABEL_COLOUR;
     out += "\">";
     for (int i = 0; i < 8; ++i) {

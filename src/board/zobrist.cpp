@@ -32,8 +32,10 @@ std::uint64_t Board::zobrist() const {
 
     const StateWord word = state();
     // Castling bits 1-4 are K, Q, k, q: the format's order.
-    for (unsigned rights = static_cast<unsigned>(word.bits >> 1) & 0xF; rights; rights &= rights - 1)
-        key ^= POLYGLOT_RANDOM[POLYGLOT_CASTLING + static_cast<std::size_t>(std::countr_zero(rights))];
+    for (unsigned rights = static_cast<unsigned>(word.bits >> 1) & 0xF; rights;
+         rights &= rights - 1)
+        key ^=
+            POLYGLOT_RANDOM[POLYGLOT_CASTLING + static_cast<std::size_t>(std::countr_zero(rights))];
 
     // En passant counts only where a pawn of the side to move stands beside
     // the square the double-stepping pawn reached, ready to capture it.
@@ -44,7 +46,8 @@ std::uint64_t Board::zobrist() const {
         const Bitboard target_bb = square_bb(target);
         const Bitboard beside = ((target_bb << 1) & ~FILE_A) | ((target_bb >> 1) & ~FILE_H);
         const Bitboard own_pawns = pieces(word.side_to_move(), PAWN);
-        if (beside & own_pawns) key ^= POLYGLOT_RANDOM[POLYGLOT_EN_PASSANT + static_cast<std::size_t>(file)];
+        if (beside & own_pawns)
+            key ^= POLYGLOT_RANDOM[POLYGLOT_EN_PASSANT + static_cast<std::size_t>(file)];
     }
 
     if (word.white_to_move()) key ^= POLYGLOT_RANDOM[POLYGLOT_TURN];

@@ -21,7 +21,8 @@ namespace {
 // A coordinate character reduced to its low byte, measured from base with
 // unsigned 8-bit wrap-around: anything below base becomes large and fails.
 std::uint8_t coordinate(char32_t c, char base) {
-    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) - static_cast<std::uint8_t>(base));
+    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) -
+                                     static_cast<std::uint8_t>(base));
 }
 
 // The characters of text, counted the way parse reads them.
@@ -38,8 +39,10 @@ std::string ChessMove::rejection_message(Rejection rejection, std::string_view t
         case Rejection::NONE: break;
         case Rejection::NOTATION:
             return std::string(messages::INVALID_MOVE) +
-                   "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " + std::string(text);
-        case Rejection::PROMOTION: return std::string(messages::INVALID_MOVE) + "Unsupported promotion type";
+                   "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: " +
+                   std::string(text);
+        case Rejection::PROMOTION:
+            return std::string(messages::INVALID_MOVE) + "Unsupported promotion type";
         // The character that was missing is the one at index length.
         case Rejection::TOO_SHORT: return messages::index_out_of_bounds(character_count(text));
         case Rejection::FROM_FILE: return messages::FROM_FILE_OUT_OF_RANGE;
@@ -57,9 +60,13 @@ std::string ChessMove::rejection_note(Rejection rejection, std::string_view text
         case Rejection::NOTATION:
         case Rejection::PROMOTION: return {};
         case Rejection::TOO_SHORT: what = "it has fewer than four characters"; break;
-        case Rejection::FROM_FILE: what = "the from-square's file is not a letter a to h (lower case)"; break;
+        case Rejection::FROM_FILE:
+            what = "the from-square's file is not a letter a to h (lower case)";
+            break;
         case Rejection::FROM_RANK: what = "the from-square's rank is not a digit 1 to 8"; break;
-        case Rejection::TO_FILE: what = "the to-square's file is not a letter a to h (lower case)"; break;
+        case Rejection::TO_FILE:
+            what = "the to-square's file is not a letter a to h (lower case)";
+            break;
         case Rejection::TO_RANK: what = "the to-square's rank is not a digit 1 to 8"; break;
     }
     // Control characters are written as \xNN, so that the note stays one readable line.
@@ -86,10 +93,14 @@ ChessMove::Rejection ChessMove::parse(std::string_view text, ChessMove& move) {
     if (text.size() == 5) {
         for (std::size_t pos = 0; pos < text.size();) chars[count++] = utf8::next(text, pos);
         switch (chars[count - 1]) {
-            case 'n': case 'N': special = PROMOTE_KNIGHT; break;
-            case 'b': case 'B': special = PROMOTE_BISHOP; break;
-            case 'r': case 'R': special = PROMOTE_ROOK; break;
-            case 'q': case 'Q': special = PROMOTE_QUEEN; break;
+            case 'n':
+            case 'N': special = PROMOTE_KNIGHT; break;
+            case 'b':
+            case 'B': special = PROMOTE_BISHOP; break;
+            case 'r':
+            case 'R': special = PROMOTE_ROOK; break;
+            case 'q':
+            case 'Q': special = PROMOTE_QUEEN; break;
             default: return Rejection::PROMOTION;
         }
     } else if (text.size() == 4) {

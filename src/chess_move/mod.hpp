@@ -48,7 +48,8 @@ struct ChessMove {
     // every frame the exception has to unwind costs more than the parse.
     static ChessMove from_str(std::string_view text) {
         ChessMove move;
-        if (const Rejection rejection = parse(text, move); rejection != Rejection::NONE) [[unlikely]]
+        if (const Rejection rejection = parse(text, move); rejection != Rejection::NONE)
+            [[unlikely]]
             throw_rejection(rejection, text);
         return move;
     }
@@ -56,7 +57,16 @@ struct ChessMove {
     // Why a text is not a move, in the order the parse tests it. NOTATION and
     // PROMOTION are rejected input (InvalidInput); the others are malformed
     // squares (Panic).
-    enum class Rejection { NONE, NOTATION, PROMOTION, TOO_SHORT, FROM_FILE, FROM_RANK, TO_FILE, TO_RANK };
+    enum class Rejection {
+        NONE,
+        NOTATION,
+        PROMOTION,
+        TOO_SHORT,
+        FROM_FILE,
+        FROM_RANK,
+        TO_FILE,
+        TO_RANK
+    };
     static constexpr bool is_panic(Rejection r) { return r >= Rejection::TOO_SHORT; }
     // The steps of from_str without exceptions: sets move and returns NONE,
     // or returns why the text was rejected and leaves move alone.
@@ -69,14 +79,17 @@ struct ChessMove {
     static std::string rejection_note(Rejection rejection, std::string_view text);
     // Throws what a rejection (not NONE) of text stands for: Panic or InvalidInput.
     [[noreturn]] static void throw_rejection(Rejection rejection, std::string_view text) {
-        if (is_panic(rejection)) throw Panic(rejection_message(rejection, text), rejection_note(rejection, text));
+        if (is_panic(rejection))
+            throw Panic(rejection_message(rejection, text), rejection_note(rejection, text));
         throw InvalidInput(rejection_message(rejection, text));
     }
 
     constexpr int from() const { return value & 63; }
     constexpr int to() const { return (value >> 6) & 63; }
     constexpr int special() const { return value >> 12; }
-    constexpr bool is_promotion() const { return special() >= PROMOTE_KNIGHT && special() <= PROMOTE_QUEEN; }
+    constexpr bool is_promotion() const {
+        return special() >= PROMOTE_KNIGHT && special() <= PROMOTE_QUEEN;
+    }
 
     // Writes the text form into out (at least 5 bytes) and returns its length
     // (4 or 5). Panics on special codes 8-15.

@@ -12,7 +12,8 @@ namespace {
 
 // get_k_moves: step moves of the k-pieces, kings or knights. Pieces in
 // ascending square order, each trying its offsets in table order.
-void get_k_moves(Bitboard pieces, Bitboard own, const std::array<Steps, 64>& steps, MoveList& list) {
+void get_k_moves(Bitboard pieces, Bitboard own, const std::array<Steps, 64>& steps,
+                 MoveList& list) {
     for (Bitboard b = pieces; b; b &= b - 1) {
         const int from = lsb(b);
         const Steps& s = at(steps, from);
@@ -96,7 +97,8 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     const CastlingRules& castling = castling_rules(side);
     if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
         for (const CastlingRow& row : castling.rows)
-            if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy)) list.push(row.move);
+            if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy))
+                list.push(row.move);
     }
 
     list.group_end[0] = list.size;

@@ -35,7 +35,9 @@ struct HugePageAllocator {
     void deallocate(T* p, std::size_t) { std::free(p); }
 
     template <typename U>
-    bool operator==(const HugePageAllocator<U>&) const { return true; }
+    bool operator==(const HugePageAllocator<U>&) const {
+        return true;
+    }
 };
 
 }  // namespace vemla

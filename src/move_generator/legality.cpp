@@ -77,10 +77,12 @@ constexpr Lines make_lines() {
         for (const int step : {8, -8, 1, -1, 9, -9, 7, -7}) {
             Bitboard full = square_bb(a);
             for (const int direction : {step, -step})
-                for (int p = a; step_ok(p, direction, 1); p += direction) full |= square_bb(p + direction);
+                for (int p = a; step_ok(p, direction, 1); p += direction)
+                    full |= square_bb(p + direction);
             Bitboard passed = 0;
             for (int p = a; step_ok(p, step, 1); p += step) {
-                const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(p + step);
+                const auto ia = static_cast<std::size_t>(a),
+                           ib = static_cast<std::size_t>(p + step);
                 lines.between[ia][ib] = passed;
                 lines.line[ia][ib] = full;
                 passed |= square_bb(p + step);
@@ -205,8 +207,9 @@ void filter_fast(const MoveGenerator& generator, Board& board, MoveList& list) {
     for (; i < ends[0]; ++i) {
         const ChessMove move = list[i];
         list[kept] = move;
-        kept += move.special() == ChessMove::CASTLING ? castle_keeps_king_safe(generator, board, move)
-                                                       : safety.king_may_step(move.to());
+        kept += move.special() == ChessMove::CASTLING
+                    ? castle_keeps_king_safe(generator, board, move)
+                    : safety.king_may_step(move.to());
     }
     const int shift = ends[0] - kept;
     ends[0] = kept;
@@ -224,8 +227,9 @@ void filter_fast(const MoveGenerator& generator, Board& board, MoveList& list) {
         for (; i < ends[g]; ++i) {
             const ChessMove move = list[i];
             list[kept] = move;
-            kept += move.special() == ChessMove::EN_PASSANT ? keeps_king_safe(generator, board, move)
-                                                             : safety.piece_may_move(move.from(), move.to());
+            kept += move.special() == ChessMove::EN_PASSANT
+                        ? keeps_king_safe(generator, board, move)
+                        : safety.piece_may_move(move.from(), move.to());
         }
         ends[g] = kept;
     }
@@ -249,7 +253,8 @@ VEMLA_INLINE int with_promotions(Bitboard to, Bitboard last_rank) {
 // the board from are masked out first (a shift by 7 up from the a-file would
 // land on the h-file). A double push is a push of the pushed pawns that
 // landed on the third (sixth) rank.
-VEMLA_INLINE int pawn_count(Colour side, Bitboard pawns, Bitboard enemy, Bitboard empty, Bitboard allowed) {
+VEMLA_INLINE int pawn_count(Colour side, Bitboard pawns, Bitboard enemy, Bitboard empty,
+                            Bitboard allowed) {
     if (side == WHITE) {
         const Bitboard toward_a = ((pawns & ~FILE_A) << 7) & enemy & allowed;
         const Bitboard toward_h = ((pawns & ~FILE_H) << 9) & enemy & allowed;
@@ -269,7 +274,8 @@ VEMLA_INLINE int pawn_count(Colour side, Bitboard pawns, Bitboard enemy, Bitboar
 // En-passant candidates are gathered from the state word alone: a pawn on its
 // fifth rank (fourth for Black) for each capture step whose file has its bit
 // set. Each is decided by making it.
-VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, const KingSafety& safety) {
+VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board,
+                                  const KingSafety& safety) {
     const unsigned files = board.state().en_passant_files();
     if (!files) return 0;
     const bool white = safety.side() == WHITE;
@@ -279,7 +285,8 @@ VEMLA_INLINE int en_passant_count(const MoveGenerator& generator, Board& board, 
         const int from = lsb(b);
         for (const int step : {white ? 7 : -7, white ? 9 : -9}) {
             if (!step_ok(from, step, 1) || !((files >> file_of(from + step)) & 1)) continue;
-            n += keeps_king_safe(generator, board, ChessMove::pack(from, from + step, ChessMove::EN_PASSANT));
+            n += keeps_king_safe(generator, board,
+                                 ChessMove::pack(from, from + step, ChessMove::EN_PASSANT));
         }
     }
     return n;
@@ -299,20 +306,21 @@ static_assert([] {
                 return false;
     return true;
 }());
-VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board, const KingSafety& safety,
-                                Bitboard safe_steps) {
+VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board,
+                                const KingSafety& safety, Bitboard safe_steps) {
     const Colour side = safety.side();
     const CastlingRules& rules = castling_rules(side);
     const StateWord state = board.state();
-    if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king || safety.checkers())
+    if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king ||
+        safety.checkers())
         return 0;
     const Bitboard occ = safety.occupied();
     int n = 0;
     for (const CastlingRow& row : rules.rows) {
         const Bitboard crossed = square_bb(row.crossed[0]) | square_bb(row.crossed[1]);
         const Bitboard step = crossed & at(KING_ATTACKS, rules.king);
-        if (state.may_castle(side, row.side) && !(occ & (crossed | row.empty_only)) && (safe_steps & step) &&
-            safety.king_may_step(lsb(crossed ^ step)))
+        if (state.may_castle(side, row.side) && !(occ & (crossed | row.empty_only)) &&
+            (safe_steps & step) && safety.king_may_step(lsb(crossed ^ step)))
             n += castle_keeps_king_safe(generator, board, row.move);
     }
     return n;
@@ -351,7 +359,8 @@ VEMLA_POPCOUNT_CLONES int count_fast(const MoveGenerator& generator, Board& boar
     n += pawn_count(safety.side(), pawns & ~pinned, safety.enemy(), empty, targets);
     for (Bitboard b = pawns & pinned; b; b &= b - 1) {
         const int from = lsb(b);
-        n += pawn_count(safety.side(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
+        n +=
+            pawn_count(safety.side(), square_bb(from), safety.enemy(), empty, safety.allowed(from));
     }
     return n;
 }

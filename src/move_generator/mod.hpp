@@ -61,9 +61,7 @@ struct MoveGenerator {
     const Bitboard* table(int index) const {
         return attack_tables.data() + static_cast<std::size_t>(index) * TABLE_SIZE;
     }
-    Bitboard rook_attacks(int sq, Bitboard occ) const {
-        return table(2 * sq)[rook_index(sq, occ)];
-    }
+    Bitboard rook_attacks(int sq, Bitboard occ) const { return table(2 * sq)[rook_index(sq, occ)]; }
     Bitboard bishop_attacks(int sq, Bitboard occ) const {
         return table(2 * sq + 1)[bishop_index(sq, occ)];
     }
@@ -73,10 +71,12 @@ struct MoveGenerator {
     // the one attack test: the check after a move, the castling squares, and
     // the checkers and king steps of the fast legality filter all ask it.
     Bitboard attackers(const Board& board, int sq, Bitboard occ, Colour by) const {
-        const Bitboard pawn_squares = at(by == BLACK ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS, sq);
+        const Bitboard pawn_squares =
+            at(by == BLACK ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS, sq);
         const Bitboard queens = board.pieces(by, QUEEN);
         Bitboard found = (at(KNIGHT_ATTACKS, sq) & board.pieces(by, KNIGHT)) |
-                         (pawn_squares & board.pieces(by, PAWN)) | (at(KING_ATTACKS, sq) & board.pieces(by, KING));
+                         (pawn_squares & board.pieces(by, PAWN)) |
+                         (at(KING_ATTACKS, sq) & board.pieces(by, KING));
         // A table lookup only where a slider stands on one of sq's lines.
         const Bitboard rooks = board.pieces(by, ROOK) | queens;
         if (rooks & at(ROOK_LINES, sq)) found |= rook_attacks(sq, occ) & rooks;

@@ -4,7 +4,9 @@
 
 namespace vemla {
 
-int count_legal_moves(const MoveGenerator& generator, Board& board) { return legality::count(generator, board); }
+int count_legal_moves(const MoveGenerator& generator, Board& board) {
+    return legality::count(generator, board);
+}
 
 std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
     if (depth <= 0) return 1;
@@ -27,7 +29,8 @@ std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
     return nodes;
 }
 
-std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, Board& board, int depth) {
+std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator,
+                                                        Board& board, int depth) {
     MoveList moves;
     generator.generate(board, moves);
     std::vector<std::pair<ChessMove, std::uint64_t>> counts;

@@ -22,6 +22,7 @@ std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth);
 
 // Perft below each legal move of the position, in generation order (depth
 // at least 1: the counts are perft(depth - 1) after each move).
-std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, Board& board, int depth);
+std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator,
+                                                        Board& board, int depth);
 
 }  // namespace vemla

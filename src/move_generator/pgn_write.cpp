@@ -22,8 +22,9 @@ bool is_tag_name(std::string_view name) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
     };
     if (name.empty() || !alnum(name.front())) return false;
-    return std::all_of(name.begin(), name.end(),
-                       [&](char c) { return alnum(c) || std::string_view("_+#=:-").find(c) != std::string_view::npos; });
+    return std::all_of(name.begin(), name.end(), [&](char c) {
+        return alnum(c) || std::string_view("_+#=:-").find(c) != std::string_view::npos;
+    });
 }
 
 bool is_standard(std::string_view name) {
@@ -79,11 +80,14 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     std::optional<std::string_view> result_tag, fen_tag;
     for (std::size_t i = 0; i < tags.size(); ++i) {
         const auto& [name, value] = tags[i];
-        if (!is_tag_name(name)) throw InvalidInput("Invalid PGN tag name: \"" + std::string(name) + "\"");
+        if (!is_tag_name(name))
+            throw InvalidInput("Invalid PGN tag name: \"" + std::string(name) + "\"");
         if (value.find_first_of("\r\n") != std::string_view::npos)
-            throw InvalidInput("Invalid PGN tag value: the value of " + std::string(name) + " holds a line break");
+            throw InvalidInput("Invalid PGN tag value: the value of " + std::string(name) +
+                               " holds a line break");
         for (std::size_t j = 0; j < i; ++j)
-            if (tags[j].first == name) throw InvalidInput("Invalid PGN tag: " + std::string(name) + " is given twice");
+            if (tags[j].first == name)
+                throw InvalidInput("Invalid PGN tag: " + std::string(name) + " is given twice");
         if (name == "Result") result_tag = value;
         if (name == "FEN") fen_tag = value;
     }
@@ -102,7 +106,8 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     if (!fen) {
         board = Board::from_fen(DEFAULT_FEN);
     } else {
-        if (const FenRejection rejection = Board::read_fen(*fen, board); rejection != FenRejection::NONE) {
+        if (const FenRejection rejection = Board::read_fen(*fen, board);
+            rejection != FenRejection::NONE) {
             const std::string_view message = fen_rejection_message(rejection);
             throw InvalidInput(message.starts_with(messages::INVALID_FEN)
                                    ? std::string(message)
@@ -116,7 +121,8 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
         if (fields.next_field(field) && (!read_counter(field, fullmove) || fullmove == 0))
             throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid move number");
     }
-    const std::string start_fen = board.fen() + " " + std::to_string(halfmove) + " " + std::to_string(fullmove);
+    const std::string start_fen =
+        board.fen() + " " + std::to_string(halfmove) + " " + std::to_string(fullmove);
 
     // The movetext first: a move that cannot be played stops everything.
     std::string movetext;

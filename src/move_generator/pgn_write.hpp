@@ -19,7 +19,7 @@ using PgnTag = std::pair<std::string_view, std::string_view>;
 // The seven tags every exported game carries, in their order, and the value
 // written for one that is not given.
 inline constexpr std::pair<std::string_view, std::string_view> SEVEN_TAG_ROSTER[] = {
-    {"Event", "?"}, {"Site", "?"}, {"Date", "????.??.??"}, {"Round", "?"},
+    {"Event", "?"}, {"Site", "?"},  {"Date", "????.??.??"}, {"Round", "?"},
     {"White", "?"}, {"Black", "?"}, {"Result", "*"},
 };
 

@@ -50,19 +50,22 @@ constexpr Lc0Tables make_lc0_tables() {
         }
     for (int file = 0; file < 8; ++file)
         for (int step = -1; step <= 1; ++step) {
-            auto& entry = t.promotion[static_cast<std::size_t>(file)][static_cast<std::size_t>(step + 1)];
+            auto& entry =
+                t.promotion[static_cast<std::size_t>(file)][static_cast<std::size_t>(step + 1)];
             entry = -1;
             if (file + step < 0 || file + step > 7) continue;
             entry = static_cast<std::int16_t>(index);
             for (const Kind kind : LC0_PROMOTIONS)
-                t.moves[static_cast<std::size_t>(index++)] = PolicyMove{48 + file, 56 + file + step, kind, false};
+                t.moves[static_cast<std::size_t>(index++)] =
+                    PolicyMove{48 + file, 56 + file + step, kind, false};
         }
     return t;
 }
 
 constexpr Lc0Tables LC0 = make_lc0_tables();
 static_assert(LC0.plain[63][62] == LC0_PLAIN_ENTRIES - 1, "h8g8 is the last plain entry");
-static_assert(LC0.promotion[7][1] == LC0_POLICY_SIZE - 3, "h7h8q starts the last promotion entries");
+static_assert(LC0.promotion[7][1] == LC0_POLICY_SIZE - 3,
+              "h7h8q starts the last promotion entries");
 
 // AlphaZero's direction number of a (file step, rank step) pair, each -1..1,
 // not both 0: the eight pairs in lexicographic order.
@@ -71,8 +74,10 @@ constexpr int queen_direction(int file_sign, int rank_sign) {
     return d > 4 ? d - 1 : d;
 }
 
-constexpr int KNIGHT_STEPS[8][2] = {{-2, -1}, {-2, 1}, {-1, -2}, {-1, 2}, {1, -2}, {1, 2}, {2, -1}, {2, 1}};
-constexpr int QUEEN_STEPS[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}};
+constexpr int KNIGHT_STEPS[8][2] = {{-2, -1}, {-2, 1}, {-1, -2}, {-1, 2},
+                                    {1, -2},  {1, 2},  {2, -1},  {2, 1}};
+constexpr int QUEEN_STEPS[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1},
+                                   {0, 1},   {1, -1}, {1, 0},  {1, 1}};
 constexpr int AZ_PLANES = 73;
 constexpr int AZ_KNIGHT_PLANE = 56;
 constexpr int AZ_UNDERPROMOTION_PLANE = 64;
@@ -86,7 +91,8 @@ int lc0_index(const PolicyMove& m) {
         return LC0.plain[static_cast<std::size_t>(m.from)][static_cast<std::size_t>(to)];
     const int step = file_of(to) - file_of(m.from);
     if (rank_of(m.from) != 6 || rank_of(to) != 7 || abs_of(step) > 1) return -1;
-    const int base = LC0.promotion[static_cast<std::size_t>(file_of(m.from))][static_cast<std::size_t>(step + 1)];
+    const int base = LC0.promotion[static_cast<std::size_t>(file_of(m.from))]
+                                  [static_cast<std::size_t>(step + 1)];
     return base + (m.promotion == QUEEN ? 0 : m.promotion == ROOK ? 1 : 2);
 }
 
@@ -107,7 +113,8 @@ int alphazero_index(const PolicyMove& m) {
     }
     if (m.promotion == PAWN)
         for (int k = 0; k < 8; ++k)
-            if (KNIGHT_STEPS[k][0] == df && KNIGHT_STEPS[k][1] == dr) return base + AZ_KNIGHT_PLANE + k;
+            if (KNIGHT_STEPS[k][0] == df && KNIGHT_STEPS[k][1] == dr)
+                return base + AZ_KNIGHT_PLANE + k;
     return -1;
 }
 
@@ -133,39 +140,48 @@ bool holds(const Board& board, Colour colour, Kind kind, int sq) {
 void check_policy_index(long long index, PolicyScheme scheme) {
     if (index < 0 || index >= policy_size(scheme))
         throw InvalidInput("Invalid policy index: " + std::to_string(index) + " is not in 0 to " +
-                           std::to_string(policy_size(scheme) - 1) + " (" + std::string(name(scheme)) + ")");
+                           std::to_string(policy_size(scheme) - 1) + " (" +
+                           std::string(name(scheme)) + ")");
 }
 
 PolicyScheme policy_scheme_from_str(std::string_view text) {
     if (text == "lc0") return PolicyScheme::LC0;
     if (text == "alphazero") return PolicyScheme::ALPHAZERO;
-    throw InvalidInput("Invalid policy scheme: expected \"lc0\" or \"alphazero\", got \"" + std::string(text) + "\"");
+    throw InvalidInput("Invalid policy scheme: expected \"lc0\" or \"alphazero\", got \"" +
+                       std::string(text) + "\"");
 }
 
-std::string_view name(PolicyScheme scheme) { return scheme == PolicyScheme::LC0 ? "lc0" : "alphazero"; }
+std::string_view name(PolicyScheme scheme) {
+    return scheme == PolicyScheme::LC0 ? "lc0" : "alphazero";
+}
 
 int policy_index(ChessMove move, Colour mover, PolicyScheme scheme) {
-    const PolicyMove m{view(move.from(), mover), view(move.to(), mover), promotion_kind(move.special()),
-                       move.special() == ChessMove::CASTLING};
+    const PolicyMove m{view(move.from(), mover), view(move.to(), mover),
+                       promotion_kind(move.special()), move.special() == ChessMove::CASTLING};
     return index_of(m, scheme);
 }
 
 int policy_index_of_text(const Board& board, std::string_view text, PolicyScheme scheme) {
     ChessMove move;
-    if (const auto rejection = ChessMove::parse(text, move); rejection != ChessMove::Rejection::NONE) {
-        if (!ChessMove::is_panic(rejection)) throw InvalidInput(ChessMove::rejection_message(rejection, text));
-        throw InvalidInput(std::string(messages::INVALID_MOVE) + "malformed square in " + std::string(text));
+    if (const auto rejection = ChessMove::parse(text, move);
+        rejection != ChessMove::Rejection::NONE) {
+        if (!ChessMove::is_panic(rejection))
+            throw InvalidInput(ChessMove::rejection_message(rejection, text));
+        throw InvalidInput(std::string(messages::INVALID_MOVE) + "malformed square in " +
+                           std::string(text));
     }
     const Colour mover = board.side_to_move();
     const int from = move.from(), to = move.to();
     // A king moving two files along its rank, or onto its own rook, castles.
-    const bool castling = holds(board, mover, KING, from) && rank_of(from) == rank_of(to) &&
-                          (abs_of(file_of(to) - file_of(from)) == 2 || holds(board, mover, ROOK, to));
-    const PolicyMove m{view(from, mover), view(to, mover), promotion_kind(move.special()), castling};
+    const bool castling =
+        holds(board, mover, KING, from) && rank_of(from) == rank_of(to) &&
+        (abs_of(file_of(to) - file_of(from)) == 2 || holds(board, mover, ROOK, to));
+    const PolicyMove m{view(from, mover), view(to, mover), promotion_kind(move.special()),
+                       castling};
     const int index = index_of(m, scheme);
     if (index < 0)
-        throw InvalidInput(std::string(messages::INVALID_MOVE) + std::string(text) + " has no index in the " +
-                           std::string(name(scheme)) + " encoding");
+        throw InvalidInput(std::string(messages::INVALID_MOVE) + std::string(text) +
+                           " has no index in the " + std::string(name(scheme)) + " encoding");
     return index;
 }
 
@@ -203,12 +219,14 @@ std::string policy_text(const Board& board, int index, PolicyScheme scheme) {
     const Colour mover = board.side_to_move();
     const int from = view(m.from, mover);
     int to = view(m.to, mover);
-    if (holds(board, mover, KING, from) && scheme == PolicyScheme::LC0 && holds(board, mover, ROOK, to) &&
-        rank_of(from) == rank_of(to))
+    if (holds(board, mover, KING, from) && scheme == PolicyScheme::LC0 &&
+        holds(board, mover, ROOK, to) && rank_of(from) == rank_of(to))
         to = from + (file_of(to) > file_of(from) ? 2 : -2);
-    if (m.promotion == PAWN && holds(board, mover, PAWN, from) && rank_of(m.from) == 6 && rank_of(m.to) == 7)
+    if (m.promotion == PAWN && holds(board, mover, PAWN, from) && rank_of(m.from) == 6 &&
+        rank_of(m.to) == 7)
         m.promotion = scheme == PolicyScheme::LC0 ? KNIGHT : QUEEN;
-    const int special = m.promotion == PAWN ? 0 : ChessMove::PROMOTE_KNIGHT + (m.promotion - KNIGHT);
+    const int special =
+        m.promotion == PAWN ? 0 : ChessMove::PROMOTE_KNIGHT + (m.promotion - KNIGHT);
     return ChessMove::pack(from, to, special).to_string();
 }
 

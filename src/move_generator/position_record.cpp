@@ -44,21 +44,25 @@ std::size_t encode_game(const MoveGenerator& generator, Board& board, const Ches
         std::copy_n(board.bitboards.begin(), 12, r.pieces);
         r.move = moves[i].value;
         r.policy_lc0 = static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::LC0));
-        r.policy_alphazero = static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::ALPHAZERO));
+        r.policy_alphazero =
+            static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::ALPHAZERO));
         r.ply = saturate16(static_cast<int>(i));
         r.halfmove_clock = saturate16(clock);
         r.fullmove_number = saturate16(number);
         r.white_to_move = mover == WHITE;
         r.castling = static_cast<std::uint8_t>((state.bits & StateWord::ALL_CASTLING_RIGHTS) >> 1);
         const unsigned files = state.en_passant_files();
-        r.en_passant = files ? static_cast<std::int8_t>(std::countr_zero(files) + (mover == WHITE ? 40 : 16))
-                             : std::int8_t{-1};
-        r.result = static_cast<std::int8_t>(mover == WHITE ? frame.white_result : -frame.white_result);
+        r.en_passant =
+            files ? static_cast<std::int8_t>(std::countr_zero(files) + (mover == WHITE ? 40 : 16))
+                  : std::int8_t{-1};
+        r.result =
+            static_cast<std::int8_t>(mover == WHITE ? frame.white_result : -frame.white_result);
         r.repetitions = static_cast<std::uint8_t>(std::min(board.repetitions(), 255));
         r.key = board.zobrist();
 
         const int from = played->from(), to = played->to();
-        const bool pawn = (board.bitboards[static_cast<std::size_t>(piece_of(mover, PAWN))] >> from) & 1;
+        const bool pawn =
+            (board.bitboards[static_cast<std::size_t>(piece_of(mover, PAWN))] >> from) & 1;
         const bool capture = (board.pieces(opposite(mover)) >> to) & 1;
         // Copied byte-wise: the caller's buffer need not be aligned for the words.
         std::memcpy(out + i * sizeof r, &r, sizeof r);

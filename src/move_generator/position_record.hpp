@@ -14,21 +14,22 @@ namespace vemla {
 // 128 bytes, little-endian on every supported machine, no padding inside the
 // fields (readers view a buffer of records as a numpy structured array).
 struct PositionRecord {
-    std::uint64_t pieces[12];       // the twelve piece bitboards, White's view, P N B R Q K p n b r q k
-    std::uint16_t move;             // the move played, as the code of its text: from | to << 6 | promotion << 12
-    std::uint16_t policy_lc0;       // its lc0 index
-    std::uint16_t policy_alphazero; // its alphazero index
-    std::uint16_t ply;              // plies played in the game before this position
-    std::uint16_t halfmove_clock;   // plies since the last capture or pawn move
-    std::uint16_t fullmove_number;  // starts at the game's number, grows after Black's move
-    std::uint8_t white_to_move;     // 1 or 0
-    std::uint8_t castling;          // K 1, Q 2, k 4, q 8
-    std::int8_t en_passant;         // the square a pawn may capture on en passant, -1 for none
-    std::int8_t result;             // the game's result for the side to move: 1 win, 0 draw, -1 loss
-    std::uint8_t repetitions;       // how often this position has occurred in the game, itself included
-    std::uint8_t reserved0[3];      // zero
-    std::uint32_t game;             // zero here: left for the caller's game number
-    std::uint64_t key;              // the position's Polyglot key (Board::zobrist)
+    std::uint64_t pieces[12];  // the twelve piece bitboards, White's view, P N B R Q K p n b r q k
+    std::uint16_t
+        move;  // the move played, as the code of its text: from | to << 6 | promotion << 12
+    std::uint16_t policy_lc0;        // its lc0 index
+    std::uint16_t policy_alphazero;  // its alphazero index
+    std::uint16_t ply;               // plies played in the game before this position
+    std::uint16_t halfmove_clock;    // plies since the last capture or pawn move
+    std::uint16_t fullmove_number;   // starts at the game's number, grows after Black's move
+    std::uint8_t white_to_move;      // 1 or 0
+    std::uint8_t castling;           // K 1, Q 2, k 4, q 8
+    std::int8_t en_passant;          // the square a pawn may capture on en passant, -1 for none
+    std::int8_t result;         // the game's result for the side to move: 1 win, 0 draw, -1 loss
+    std::uint8_t repetitions;   // how often this position has occurred in the game, itself included
+    std::uint8_t reserved0[3];  // zero
+    std::uint32_t game;         // zero here: left for the caller's game number
+    std::uint64_t key;          // the position's Polyglot key (Board::zobrist)
 };
 static_assert(sizeof(PositionRecord) == 128);
 

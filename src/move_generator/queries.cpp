@@ -59,7 +59,9 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
         case KNIGHT: return at(KNIGHT_ATTACKS, from) & to_bb;
         case BISHOP: return generator.bishop_attacks(from, occ) & to_bb;
         case ROOK: return generator.rook_attacks(from, occ) & to_bb;
-        case QUEEN: return (generator.rook_attacks(from, occ) | generator.bishop_attacks(from, occ)) & to_bb;
+        case QUEEN:
+            return (generator.rook_attacks(from, occ) | generator.bishop_attacks(from, occ)) &
+                   to_bb;
         case KING: break;
         case PAWN: return false;
     }
@@ -68,7 +70,8 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
     if (from != castling.king || generator.square_in_check(board, from, side)) return false;
     for (const CastlingRow& row : castling.rows)
         if (row.move.to() == to)
-            return board.state().may_castle(side, row.side) && generator.can_castle(board, row, own, enemy);
+            return board.state().may_castle(side, row.side) &&
+                   generator.can_castle(board, row, own, enemy);
     return false;
 }
 
@@ -84,7 +87,8 @@ bool move_is_legal_reference(const MoveGenerator& generator, Board& board, Chess
 
 bool move_is_legal(const MoveGenerator& generator, Board& board, ChessMove move) {
     if (!legality::fast_path_applies(board)) return move_is_legal_reference(generator, board, move);
-    return is_candidate(generator, board, move) && legality::keeps_king_safe(generator, board, move);
+    return is_candidate(generator, board, move) &&
+           legality::keeps_king_safe(generator, board, move);
 }
 
 bool move_is_capture(const Board& board, ChessMove move) {

@@ -13,7 +13,9 @@ namespace vemla {
 // promotion piece or none. The generator's special codes for castling, en
 // passant and double steps are not part of the text.
 constexpr bool same_text(ChessMove a, ChessMove b) {
-    const auto key = [](ChessMove m) { return (m.value & 0xFFF) | (m.is_promotion() ? m.special() << 12 : 0); };
+    const auto key = [](ChessMove m) {
+        return (m.value & 0xFFF) | (m.is_promotion() ? m.special() << 12 : 0);
+    };
     return key(a) == key(b);
 }
 

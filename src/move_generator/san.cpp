@@ -30,7 +30,9 @@ constexpr int kind_of_letter(char c) {
 // "!!", "?!" and the like, in any order after the move.
 constexpr bool is_suffix_mark(char c) { return c == '+' || c == '#' || c == '!' || c == '?'; }
 
-bool is_null_move(std::string_view s) { return s == "--" || s == "Z0" || s == "0000" || s == "@@@@"; }
+bool is_null_move(std::string_view s) {
+    return s == "--" || s == "Z0" || s == "0000" || s == "@@@@";
+}
 
 // The kind of the piece that makes the i-th move of a generated list: the
 // group it was generated in (kings, knights, pawns, then the rook and bishop
@@ -42,7 +44,8 @@ int kind_in_list(const Board& board, const MoveList& list, int i) {
     if (i < ends[1]) return KNIGHT;
     if (i < ends[2]) return PAWN;
     const Kind line = i < ends[3] ? ROOK : BISHOP;
-    const Bitboard pieces = board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), line))];
+    const Bitboard pieces =
+        board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), line))];
     return pieces & square_bb(list.moves[static_cast<std::size_t>(i)].from()) ? line : QUEEN;
 }
 
@@ -50,7 +53,8 @@ int kind_in_list(const Board& board, const MoveList& list, int i) {
 // kind is looked up only when the squares already agree.
 bool matches(const Board& board, const SanPattern& p, const MoveList& list, int i) {
     const ChessMove m = list.moves[static_cast<std::size_t>(i)];
-    if (p.castling_file >= 0) return m.special() == ChessMove::CASTLING && file_of(m.to()) == p.castling_file;
+    if (p.castling_file >= 0)
+        return m.special() == ChessMove::CASTLING && file_of(m.to()) == p.castling_file;
     if (m.to() != p.to || m.special() == ChessMove::CASTLING) return false;
     const int from = m.from();
     if (p.from_file >= 0 && file_of(from) != p.from_file) return false;
@@ -114,13 +118,15 @@ SanRejection read_san(std::string_view s, SanPattern& pattern) {
     // Null moves and castling start with one of a few bytes that no other
     // move starts with: most texts are told apart by their first byte.
     const char first = s.empty() ? '\0' : s.front();
-    if ((first == '-' || first == 'Z' || first == '0' || first == '@') && is_null_move(s)) return SanRejection::NULL_MOVE;
+    if ((first == '-' || first == 'Z' || first == '0' || first == '@') && is_null_move(s))
+        return SanRejection::NULL_MOVE;
 
     SanPattern p;
     p.en_passant = en_passant;
     // O-O, O-O-O, or the same with zeros.
-    const bool castling = (first == 'O' || first == '0') && (s.size() == 3 || s.size() == 5) && s[1] == '-' &&
-                          s[2] == first && (s.size() == 3 || (s[3] == '-' && s[4] == first));
+    const bool castling = (first == 'O' || first == '0') && (s.size() == 3 || s.size() == 5) &&
+                          s[1] == '-' && s[2] == first &&
+                          (s.size() == 3 || (s[3] == '-' && s[4] == first));
     if (castling) {
         if (en_passant) return SanRejection::MALFORMED;
         p.kind = KING;
@@ -131,14 +137,16 @@ SanRejection read_san(std::string_view s, SanPattern& pattern) {
 
     // Promotion: "=Q" or a bare "Q" after the square.
     if (s.size() >= 3) {
-        if (const int promoted = kind_of_letter(s.back()); promoted >= KNIGHT && promoted <= QUEEN) {
+        if (const int promoted = kind_of_letter(s.back());
+            promoted >= KNIGHT && promoted <= QUEEN) {
             p.promotion = promoted + ChessMove::PROMOTE_KNIGHT - KNIGHT;
             s.remove_suffix(1);
             if (s.ends_with('=')) s.remove_suffix(1);
         }
     }
     // The destination square.
-    if (s.size() < 2 || !is_file(s[s.size() - 2]) || !is_rank(s.back())) return SanRejection::MALFORMED;
+    if (s.size() < 2 || !is_file(s[s.size() - 2]) || !is_rank(s.back()))
+        return SanRejection::MALFORMED;
     p.to = (s[s.size() - 2] - 'a') + 8 * (s.back() - '1');
     s.remove_suffix(2);
     bool capture = false;
@@ -175,8 +183,8 @@ SanRejection read_san(std::string_view s, SanPattern& pattern) {
     return SanRejection::NONE;
 }
 
-SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board, const SanPattern& pattern,
-                                   ChessMove& move) {
+SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board,
+                                   const SanPattern& pattern, ChessMove& move) {
     MoveList list;
     generator.generate(board, list);
     const ChessMove* found = nullptr;
@@ -187,7 +195,8 @@ SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board,
         // comes twice, as a capture and as en passant (a position only a FEN
         // can give): the two make the same change, so they are one move, and
         // the first is taken.
-        if (found && (found->from() != m.from() || found->to() != m.to())) return SanRejection::AMBIGUOUS;
+        if (found && (found->from() != m.from() || found->to() != m.to()))
+            return SanRejection::AMBIGUOUS;
         if (!found) found = &m;
     }
     if (!found) return SanRejection::NO_MATCH;
@@ -221,8 +230,8 @@ void write_san(const MoveGenerator& generator, Board& board, ChessMove m, int ki
     if (m.special() == ChessMove::CASTLING) {
         for (const char c : std::string_view(file_of(to) > file_of(from) ? "O-O" : "O-O-O")) put(c);
     } else {
-        const bool capture =
-            (board.pieces(opposite(board.side_to_move())) & square_bb(to)) || m.special() == ChessMove::EN_PASSANT;
+        const bool capture = (board.pieces(opposite(board.side_to_move())) & square_bb(to)) ||
+                             m.special() == ChessMove::EN_PASSANT;
         if (kind == PAWN) {
             if (capture) {
                 put(static_cast<char>('a' + file_of(from)));
@@ -314,8 +323,10 @@ struct Position {
         const int k = from == king ? to : king;
         const auto s = static_cast<std::size_t>(k);
         const Bitboard alive = ~captured;
-        const Bitboard pawn_squares = side == WHITE ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
-        if (((KNIGHT_ATTACKS[s] & theirs[KNIGHT]) | (pawn_squares & theirs[PAWN]) | (KING_ATTACKS[s] & theirs[KING])) &
+        const Bitboard pawn_squares =
+            side == WHITE ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        if (((KNIGHT_ATTACKS[s] & theirs[KNIGHT]) | (pawn_squares & theirs[PAWN]) |
+             (KING_ATTACKS[s] & theirs[KING])) &
             alive)
             return false;
         const Bitboard queens = theirs[QUEEN];
@@ -343,7 +354,8 @@ struct Position {
             case BISHOP: return generator.bishop_attacks(to, occ) & ours[BISHOP];
             case ROOK: return generator.rook_attacks(to, occ) & ours[ROOK];
             case QUEEN:
-                return (generator.rook_attacks(to, occ) | generator.bishop_attacks(to, occ)) & ours[QUEEN];
+                return (generator.rook_attacks(to, occ) | generator.bishop_attacks(to, occ)) &
+                       ours[QUEEN];
             case KING: return KING_ATTACKS[s] & ours[KING];
             default: break;
         }
@@ -357,7 +369,8 @@ struct Position {
             if (behind >= 0 && behind < 64) {
                 from |= square_bb(behind) & pawns;
                 const int start = white ? to - 16 : to + 16;
-                if (rank_of(to) == (white ? 3 : 4) && !(occ & square_bb(behind))) from |= square_bb(start) & pawns;
+                if (rank_of(to) == (white ? 3 : 4) && !(occ & square_bb(behind)))
+                    from |= square_bb(start) & pawns;
             }
         }
         return from;
@@ -378,8 +391,10 @@ struct Position {
     ChessMove code(int kind, int from, int to, int promotion) const {
         if (kind != PAWN) return ChessMove::pack(from, to);
         if (promotion) return ChessMove::pack(from, to, promotion);
-        if (to == ep_square && file_of(from) != file_of(to)) return ChessMove::pack(from, to, ChessMove::EN_PASSANT);
-        if (to - from == 16 || from - to == 16) return ChessMove::pack(from, to, ChessMove::DOUBLE_STEP);
+        if (to == ep_square && file_of(from) != file_of(to))
+            return ChessMove::pack(from, to, ChessMove::EN_PASSANT);
+        if (to - from == 16 || from - to == 16)
+            return ChessMove::pack(from, to, ChessMove::DOUBLE_STEP);
         return ChessMove::pack(from, to);
     }
 };
@@ -391,19 +406,21 @@ constexpr bool promotes(int to) { return rank_of(to) == 0 || rank_of(to) == 7; }
 
 bool sound_for_san(const Board& board) {
     const auto one = [](Bitboard b) { return b && !(b & (b - 1)); };
-    return pieces_disjoint(board) && one(board.pieces(WHITE, KING)) && one(board.pieces(BLACK, KING));
+    return pieces_disjoint(board) && one(board.pieces(WHITE, KING)) &&
+           one(board.pieces(BLACK, KING));
 }
 
 namespace {
 
 template <bool SOUND>
-SanRejection parse_san_with(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move,
-                            int& kind) {
+SanRejection parse_san_with(const MoveGenerator& generator, Board& board, std::string_view san,
+                            ChessMove& move, int& kind) {
     SanPattern p;
     if (const SanRejection r = read_san(san, p); r != SanRejection::NONE) return r;
     kind = p.kind;
     Position position(generator, board);
-    if (p.castling_file >= 0 || !position.applies(SOUND)) return resolve_san_reference(generator, board, p, move);
+    if (p.castling_file >= 0 || !position.applies(SOUND))
+        return resolve_san_reference(generator, board, p, move);
 
     // The origin the text names, if any, is applied before the (costlier)
     // king safety test: the same origins come out either way.
@@ -426,17 +443,19 @@ SanRejection parse_san_with(const MoveGenerator& generator, Board& board, std::s
 
 }  // namespace
 
-SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move) {
+SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san,
+                       ChessMove& move) {
     int kind;
     return parse_san_with<false>(generator, board, san, move, kind);
 }
 
-SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move,
-                             int& kind) {
+SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san,
+                             ChessMove& move, int& kind) {
     return parse_san_with<true>(generator, board, san, move, kind);
 }
 
-bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move, std::string& out) {
+bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move,
+                          std::string& out) {
     MoveList list;
     generator.generate(board, list);
     const ChessMove* legal = find_legal(list, move);
@@ -463,7 +482,8 @@ bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, st
     const int to = move.to();
     const int kind = own_kind_on(board, from);
     // Castling (a king move of two files) is left to the reference.
-    if (!position.applies(false) || (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))
+    if (!position.applies(false) ||
+        (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))
         return append_san_reference(generator, board, move, out);
     if (kind < 0 || move.special() > ChessMove::PROMOTE_QUEEN) return false;
     const Bitboard origins = position.legal_origins(kind, to, ~Bitboard{0});
@@ -475,18 +495,22 @@ bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, st
     } else if (move.is_promotion()) {
         return false;
     }
-    write_san(generator, board, position.code(kind, from, to, promotion), kind, origins & ~square_bb(from), out);
+    write_san(generator, board, position.code(kind, from, to, promotion), kind,
+              origins & ~square_bb(from), out);
     return true;
 }
 
-std::string san_rejection_message(SanRejection rejection, std::string_view san, std::string_view fen) {
+std::string san_rejection_message(SanRejection rejection, std::string_view san,
+                                  std::string_view fen) {
     const std::string quoted = "\"" + std::string(san) + "\"";
     const std::string where = " in " + std::string(fen);
     switch (rejection) {
         case SanRejection::MALFORMED: return "Invalid SAN: malformed move text " + quoted + where;
-        case SanRejection::NULL_MOVE: return "Invalid SAN: the null move " + quoted + " cannot be played" + where;
+        case SanRejection::NULL_MOVE:
+            return "Invalid SAN: the null move " + quoted + " cannot be played" + where;
         case SanRejection::NO_MATCH: return "Illegal SAN: no legal move matches " + quoted + where;
-        case SanRejection::AMBIGUOUS: return "Ambiguous SAN: several legal moves match " + quoted + where;
+        case SanRejection::AMBIGUOUS:
+            return "Ambiguous SAN: several legal moves match " + quoted + where;
         case SanRejection::NONE: break;
     }
     return {};
@@ -496,7 +520,9 @@ std::string illegal_move_message(ChessMove move, std::string_view fen) {
     std::string text;
     append_square(text, move.from());
     append_square(text, move.to());
-    if (move.is_promotion()) text += static_cast<char>(PROMOTION_LETTERS[move.special() - ChessMove::PROMOTE_KNIGHT] + ('a' - 'A'));
+    if (move.is_promotion())
+        text += static_cast<char>(PROMOTION_LETTERS[move.special() - ChessMove::PROMOTE_KNIGHT] +
+                                  ('a' - 'A'));
     return "Illegal move: \"" + text + "\" is not a legal move in " + std::string(fen);
 }
 

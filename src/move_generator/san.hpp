@@ -26,7 +26,8 @@ enum class SanRejection : std::uint8_t { NONE, MALFORMED, NULL_MOVE, NO_MATCH, A
 // suffix, promotions written e8=Q or e8Q, more disambiguation than needed
 // (Ngf3, Ng1f3) and a missing x. Piece letters are upper case only ("b" is a
 // file). The board may be used to try moves and ends exactly as it started.
-SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move);
+SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san,
+                       ChessMove& move);
 
 // Appends the SAN of a legal move (with + or #) to out; returns false, out
 // untouched, if the move is not legal. A move is matched by its squares and,
@@ -41,9 +42,9 @@ struct SanPattern {
     int from_file = -1;
     int from_rank = -1;
     int to = -1;
-    int promotion = 0;       // ChessMove special code 4-7, or 0
-    int castling_file = -1;  // the king's destination file (6 or 2) for O-O / O-O-O
-    bool en_passant = false; // an "e.p." suffix was given
+    int promotion = 0;        // ChessMove special code 4-7, or 0
+    int castling_file = -1;   // the king's destination file (6 or 2) for O-O / O-O-O
+    bool en_passant = false;  // an "e.p." suffix was given
 };
 
 // Reads the text into pattern: NONE, MALFORMED or NULL_MOVE. pattern is
@@ -52,8 +53,8 @@ SanRejection read_san(std::string_view san, SanPattern& pattern);
 
 // The reference resolution: the pattern is matched against the whole list of
 // legal moves. NONE (move set), NO_MATCH or AMBIGUOUS.
-SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board, const SanPattern& pattern,
-                                   ChessMove& move);
+SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board,
+                                   const SanPattern& pattern, ChessMove& move);
 
 // Whether no two piece bitboards overlap and each side has exactly one king.
 // Legal moves keep both unless one takes a king (a set-up position may leave
@@ -65,8 +66,8 @@ bool sound_for_san(const Board& board);
 // parse_san for a board that sound_for_san accepts, without checking that
 // again: the same result. On NONE kind is set to the mover's kind (the
 // board's piece on the move's from-square), for Board::make_move.
-SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san, ChessMove& move,
-                             int& kind);
+SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san,
+                             ChessMove& move, int& kind);
 
 // parse_san and append_san through the list of legal moves only: the
 // definition the faster paths of the two are held to, and where they send
@@ -74,7 +75,8 @@ SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::
 // side without a king or with several).
 SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, std::string_view san,
                                  ChessMove& move);
-bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move, std::string& out);
+bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move,
+                          std::string& out);
 
 // The kind of the side to move's piece on sq (the first of its six bitboards
 // holding it), or -1 if it has none there.
@@ -82,7 +84,8 @@ int own_kind_on(const Board& board, int sq);
 
 // The message for a refusal of san in the position fen: names the reason, the
 // text and the position.
-std::string san_rejection_message(SanRejection rejection, std::string_view san, std::string_view fen);
+std::string san_rejection_message(SanRejection rejection, std::string_view san,
+                                  std::string_view fen);
 // The message for a move that append_san refuses: names the move and the position.
 std::string illegal_move_message(ChessMove move, std::string_view fen);
 

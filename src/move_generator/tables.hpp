@@ -29,7 +29,8 @@ constexpr bool step_ok(int sq, int offset, int limit) {
 // edge squares a ray ends on anyway. 0x0001010101010100 is the a-file from a2
 // to a7, shifted to sq's file; 0x7E is b1 to g1, shifted to sq's rank.
 constexpr Bitboard rook_mask(int sq) {
-    return ((0x0001010101010100ull << file_of(sq)) | (0x7Eull << (8 * rank_of(sq)))) & ~square_bb(sq);
+    return ((0x0001010101010100ull << file_of(sq)) | (0x7Eull << (8 * rank_of(sq)))) &
+           ~square_bb(sq);
 }
 
 // The bishop's relevance mask ("cross" of diagonals): the diagonals through
@@ -86,11 +87,13 @@ static_assert(BISHOP_SHIFTS[0] == 58 && BISHOP_SHIFTS[18] == 57 && BISHOP_SHIFTS
 
 constexpr std::size_t rook_index(int sq, Bitboard occ) {
     const auto s = static_cast<std::size_t>(sq);
-    return static_cast<std::size_t>(((occ & ROOK_MASKS[s]) * ROOK_MAGICS[s]) >> (ROOK_SHIFTS[s] & 63));
+    return static_cast<std::size_t>(((occ & ROOK_MASKS[s]) * ROOK_MAGICS[s]) >>
+                                    (ROOK_SHIFTS[s] & 63));
 }
 constexpr std::size_t bishop_index(int sq, Bitboard occ) {
     const auto s = static_cast<std::size_t>(sq);
-    return static_cast<std::size_t>(((occ & BISHOP_MASKS[s]) * BISHOP_MAGICS[s]) >> (BISHOP_SHIFTS[s] & 63));
+    return static_cast<std::size_t>(((occ & BISHOP_MASKS[s]) * BISHOP_MAGICS[s]) >>
+                                    (BISHOP_SHIFTS[s] & 63));
 }
 
 // Targets of each offset in table order, with the offsets that leave the
@@ -105,7 +108,8 @@ constexpr std::array<Steps, 64> steps_of(const std::array<std::int16_t, 8>& offs
     for (int sq = 0; sq < 64; ++sq) {
         Steps& s = table[static_cast<std::size_t>(sq)];
         for (const int o : offsets)
-            if (step_ok(sq, o, limit)) s.to[static_cast<std::size_t>(s.count++)] = static_cast<std::uint8_t>(sq + o);
+            if (step_ok(sq, o, limit))
+                s.to[static_cast<std::size_t>(s.count++)] = static_cast<std::uint8_t>(sq + o);
     }
     return table;
 }
@@ -119,13 +123,17 @@ constexpr Bitboard step_set(int sq, const std::array<std::int16_t, N>& offsets, 
         if (step_ok(sq, o, limit)) set |= square_bb(sq + o);
     return set;
 }
-inline constexpr auto KING_ATTACKS = by_square([](int sq) { return step_set(sq, KING_OFFSETS, 1); });
-inline constexpr auto KNIGHT_ATTACKS = by_square([](int sq) { return step_set(sq, KNIGHT_OFFSETS, 2); });
+inline constexpr auto KING_ATTACKS =
+    by_square([](int sq) { return step_set(sq, KING_OFFSETS, 1); });
+inline constexpr auto KNIGHT_ATTACKS =
+    by_square([](int sq) { return step_set(sq, KNIGHT_OFFSETS, 2); });
 // Squares from which a pawn of the colour named attacks sq: Black pawns
 // attack downwards, so they stand above (sq + 7, sq + 9).
-inline constexpr auto BLACK_PAWN_ATTACKERS =
-    by_square([](int sq) { return step_set(sq, std::array<std::int16_t, 2>{7, 9}, 1); });
-inline constexpr auto WHITE_PAWN_ATTACKERS =
-    by_square([](int sq) { return step_set(sq, std::array<std::int16_t, 2>{-7, -9}, 1); });
+inline constexpr auto BLACK_PAWN_ATTACKERS = by_square([](int sq) {
+    return step_set(sq, std::array<std::int16_t, 2>{7, 9}, 1);
+});
+inline constexpr auto WHITE_PAWN_ATTACKERS = by_square([](int sq) {
+    return step_set(sq, std::array<std::int16_t, 2>{-7, -9}, 1);
+});
 
 }  // namespace vemla

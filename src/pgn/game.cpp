@@ -18,7 +18,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 // "Standard", "From Position" (a standard game from a set-up position) or an
 // empty value: the rules of chess.
 bool standard_variant(std::string_view name) {
-    return name.empty() || equal_ignoring_case(name, "standard") || equal_ignoring_case(name, "from position");
+    return name.empty() || equal_ignoring_case(name, "standard") ||
+           equal_ignoring_case(name, "from position");
 }
 
 }  // namespace
@@ -86,14 +87,16 @@ void play(const MoveGenerator& generator, const PgnGame& game, Board& board, Pla
         const std::string_view san = game.san(i);
         ChessMove move;
         int kind = 0;
-        const SanRejection rejection =
-            sound ? parse_san_sound(generator, board, san, move, kind) : parse_san(generator, board, san, move);
+        const SanRejection rejection = sound ? parse_san_sound(generator, board, san, move, kind)
+                                             : parse_san(generator, board, san, move);
         if (rejection != SanRejection::NONE) [[unlikely]] {
-            played.error = "ply " + std::to_string(i + 1) + ": " + san_rejection_message(rejection, san, board.fen());
+            played.error = "ply " + std::to_string(i + 1) + ": " +
+                           san_rejection_message(rejection, san, board.fen());
             return;
         }
         if (sound) {
-            if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to())) [[unlikely]]
+            if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to()))
+                [[unlikely]]
                 sound = false;
             make_known(board, move, kind);
         } else {

@@ -19,7 +19,7 @@ struct PlayedGame {
     bool has_fen = false;  // the game starts from its [FEN] tag
     std::string fen;       // that tag's text
     std::vector<ChessMove> moves;
-    std::string error;     // empty when the game was read to its end without a fault
+    std::string error;  // empty when the game was read to its end without a fault
 
     void clear() {
         has_fen = false;

@@ -8,12 +8,14 @@ namespace vemla::pgn {
 
 namespace {
 
-constexpr bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v'; }
+constexpr bool is_space(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v';
+}
 
 // Bytes that end a word: spaces and the characters with a meaning of their own.
 constexpr bool ends_word(char c) {
-    return is_space(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == '[' || c == ']' || c == ';' ||
-           c == '$' || c == '"';
+    return is_space(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == '[' || c == ']' ||
+           c == ';' || c == '$' || c == '"';
 }
 
 // What each byte is to the tokenizer.
@@ -48,9 +50,11 @@ std::uint32_t append(std::string& text, std::string_view piece) {
 bool movetext_word(std::string_view w) {
     if (w.empty()) return false;
     if (is_digit(w[0]) || w == "*" || w == "--") return true;
-    while (!w.empty() && (w.back() == '+' || w.back() == '#' || w.back() == '!' || w.back() == '?')) w.remove_suffix(1);
+    while (!w.empty() && (w.back() == '+' || w.back() == '#' || w.back() == '!' || w.back() == '?'))
+        w.remove_suffix(1);
     if (w == "O-O" || w == "O-O-O") return true;
-    if (!w.empty() && std::string_view("KQRBN").find(w[0]) != std::string_view::npos) w.remove_prefix(1);
+    if (!w.empty() && std::string_view("KQRBN").find(w[0]) != std::string_view::npos)
+        w.remove_prefix(1);
     if (w.size() < 2 || !all_of(w, "abcdefgh12345678x=QRBN")) return false;
     for (std::size_t i = 0; i + 1 < w.size(); ++i)
         if (w[i] >= 'a' && w[i] <= 'h' && w[i + 1] >= '1' && w[i + 1] <= '8') return true;
@@ -70,7 +74,8 @@ bool is_result(std::string_view token) {
 
 std::string_view PgnGame::find_tag(std::string_view name, bool& found) const {
     for (const PgnTag& tag : tags)
-        if (tag.name.length == name.size() && std::memcmp(text.data() + tag.name.offset, name.data(), name.size()) == 0) {
+        if (tag.name.length == name.size() &&
+            std::memcmp(text.data() + tag.name.offset, name.data(), name.size()) == 0) {
             found = true;
             return view(tag.value);
         }
@@ -369,7 +374,8 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
     for (;;) {
         if (!skip_space()) {
             if (game.result.empty() && game.end_error.empty())
-                game.end_error = depth > 0 ? "truncated game: unterminated variation" : "truncated game: no result";
+                game.end_error = depth > 0 ? "truncated game: unterminated variation"
+                                           : "truncated game: no result";
             return;
         }
         if (position() - game.offset > game_limit_) {
@@ -388,9 +394,7 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                     return;
                 }
                 continue;
-            case ';':
-                skip_line();
-                continue;
+            case ';': skip_line(); continue;
             case '(':
                 ++pos_;
                 ++depth;
@@ -419,11 +423,8 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                 break;
             case ']':
             case '}':
-            case '"':
-                ++pos_;
-                continue;
-            default:
-                break;
+            case '"': ++pos_; continue;
+            default: break;
         }
         std::string_view word = read_word();
         if (depth > 0) continue;

@@ -71,7 +71,8 @@ struct PgnGame {
 
 class PgnReader {
 public:
-    explicit PgnReader(ReadFn read, std::size_t chunk = DEFAULT_CHUNK, std::uint64_t game_limit = DEFAULT_GAME_LIMIT);
+    explicit PgnReader(ReadFn read, std::size_t chunk = DEFAULT_CHUNK,
+                       std::uint64_t game_limit = DEFAULT_GAME_LIMIT);
 
     // Reads the next game's tag section into game (clearing it first) and
     // stops before its movetext. Returns false once the input holds no more
@@ -100,17 +101,17 @@ private:
 
     ReadFn read_;
     std::vector<char> buf_;
-    std::size_t pos_ = 0;       // next byte to read in buf_
-    std::size_t end_ = 0;       // end of the bytes read into buf_
-    std::uint64_t base_ = 0;    // input offset of buf_[0]
+    std::size_t pos_ = 0;     // next byte to read in buf_
+    std::size_t end_ = 0;     // end of the bytes read into buf_
+    std::uint64_t base_ = 0;  // input offset of buf_[0]
     std::size_t chunk_;
     std::uint64_t game_limit_;
     bool eof_ = false;
-    bool started_ = false;      // the byte-order mark check has been made
-    bool line_start_ = true;    // nothing but spaces since the last line feed
+    bool started_ = false;    // the byte-order mark check has been made
+    bool line_start_ = true;  // nothing but spaces since the last line feed
     bool movetext_pending_ = false;
     bool truncated_word_ = false;  // the last word read was longer than the buffer keeps
-    std::string long_word_;     // a word too long to keep in the buffer: its first bytes
+    std::string long_word_;        // a word too long to keep in the buffer: its first bytes
 };
 
 // The PGN result tokens, and whether a token is one.

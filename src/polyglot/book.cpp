@@ -23,7 +23,9 @@ std::uint64_t read_big_endian(const unsigned char* p, int bytes) {
 // 9-11, promotion 12-14 (0 none, 1 knight, 2 bishop, 3 rook, 4 queen).
 constexpr int promotion_of(std::uint16_t move) { return (move >> 12) & 7; }
 
-[[noreturn]] void invalid_book(const std::string& reason) { throw InvalidInput("Invalid book: " + reason); }
+[[noreturn]] void invalid_book(const std::string& reason) {
+    throw InvalidInput("Invalid book: " + reason);
+}
 
 }  // namespace
 
@@ -34,7 +36,8 @@ PolyglotBook PolyglotBook::from_bytes(std::span<const unsigned char> bytes) {
     book.entries.reserve(bytes.size() / ENTRY_SIZE);
     for (std::size_t offset = 0; offset < bytes.size(); offset += ENTRY_SIZE) {
         const unsigned char* const p = bytes.data() + offset;
-        const BookEntry entry{read_big_endian(p, 8), static_cast<std::uint16_t>(read_big_endian(p + 8, 2)),
+        const BookEntry entry{read_big_endian(p, 8),
+                              static_cast<std::uint16_t>(read_big_endian(p + 8, 2)),
                               static_cast<std::uint16_t>(read_big_endian(p + 10, 2))};
         const std::size_t index = offset / ENTRY_SIZE;
         if (!book.entries.empty() && entry.key < book.entries.back().key)

@@ -12,8 +12,8 @@
 namespace vemla {
 
 struct BookEntry {
-    std::uint64_t key;    // the Polyglot key of the position (Board::zobrist)
-    std::uint16_t move;   // the format's move code, see book_move
+    std::uint64_t key;   // the Polyglot key of the position (Board::zobrist)
+    std::uint16_t move;  // the format's move code, see book_move
     std::uint16_t weight;
 };
 

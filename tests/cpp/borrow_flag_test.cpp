@@ -87,15 +87,15 @@ TEST(BorrowFlag, ExclusiveAndSharedNeverOverlap) {
     // While holding, look again and again at what the other thread holds.
     const auto hold = [&](bool exclusive) {
         for (int spin = 0; spin < 16; ++spin) {
-            const bool clash = exclusive ? exclusive_holders.load() != 1 || shared_holders.load() != 0
-                                         : exclusive_holders.load() != 0;
+            const bool clash = exclusive
+                                   ? exclusive_holders.load() != 1 || shared_holders.load() != 0
+                                   : exclusive_holders.load() != 0;
             if (clash) ++overlaps;
         }
     };
     const auto worker = [&](int offset) {
         ready.fetch_add(1);
-        while (ready.load() < 2) {
-        }
+        while (ready.load() < 2) {}
         for (int i = 0; i < ATTEMPTS; ++i) {
             const bool exclusive = (i + offset) % 3 == 0;
             if (!(exclusive ? try_borrow_exclusive(flag) : try_borrow_shared(flag))) continue;

@@ -48,7 +48,8 @@ TEST_P(BadMove, FailsWithMessage) {
     if (c.panic)
         EXPECT_EQ(failure_of<Panic>([&] { (void)ChessMove::from_str(c.text); }), message) << c.text;
     else
-        EXPECT_EQ(failure_of<InvalidInput>([&] { (void)ChessMove::from_str(c.text); }), message) << c.text;
+        EXPECT_EQ(failure_of<InvalidInput>([&] { (void)ChessMove::from_str(c.text); }), message)
+            << c.text;
     // The same refusal without an exception, the move left as it was.
     ChessMove move{0xABCD};
     const ChessMove::Rejection rejection = ChessMove::parse(c.text, move);
@@ -58,10 +59,12 @@ TEST_P(BadMove, FailsWithMessage) {
     EXPECT_EQ(move.value, 0xABCD) << c.text;
 }
 
-const std::string NOTATION = "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";
+const std::string NOTATION =
+    "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";
 const std::string PROMOTION = "Unsupported promotion type";
 std::string out_of_bounds(int n) {
-    return "index out of bounds: the len is " + std::to_string(n) + " but the index is " + std::to_string(n);
+    return "index out of bounds: the len is " + std::to_string(n) + " but the index is " +
+           std::to_string(n);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,23 +73,32 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"e2e", false, NOTATION + "e2e"}, BadCase{"", false, NOTATION},
         BadCase{"e2e4e4", false, NOTATION + "e2e4e4"},
         BadCase{"e2e4\xC3\xA9", false, NOTATION + "e2e4\xC3\xA9"},  // 5 characters but 6 bytes
-        BadCase{"e2e4 ", false, PROMOTION}, BadCase{"e7e8k", false, PROMOTION}, BadCase{"hello", false, PROMOTION},
-        BadCase{"e9e4x", false, PROMOTION},         // the length and letter come before the squares
-        BadCase{"e7e\xC3\xA9", false, PROMOTION},   // the last character, not the last byte
-        BadCase{"\xC3\xA9" "7e8", false, PROMOTION},
+        BadCase{"e2e4 ", false, PROMOTION}, BadCase{"e7e8k", false, PROMOTION},
+        BadCase{"hello", false, PROMOTION},
+        BadCase{"e9e4x", false, PROMOTION},        // the length and letter come before the squares
+        BadCase{"e7e\xC3\xA9", false, PROMOTION},  // the last character, not the last byte
+        BadCase{"\xC3\xA9"
+                "7e8",
+                false, PROMOTION},
         BadCase{"E2E4", true, "assertion failed: from_file <= 7"},
-        BadCase{"`2e4", true, "assertion failed: from_file <= 7"},  // below 'a' wraps to a large value
+        BadCase{"`2e4", true,
+                "assertion failed: from_file <= 7"},  // below 'a' wraps to a large value
         BadCase{"a9a1", true, "assertion failed: from_rank <= 7"},
         BadCase{"a0a1", true, "assertion failed: from_rank <= 7"},
         BadCase{"a1i1", true, "assertion failed: to_file <= 7"},
         BadCase{"e2e0", true, "assertion failed: to_rank <= 7"},
         BadCase{std::string(4, '\0'), true, "assertion failed: from_file <= 7"},
-        BadCase{"a1\xC3\xA9", true, out_of_bounds(3)},          // a1é: 4 bytes, 3 characters
-        BadCase{"\xF0\x9F\x98\x80", true, out_of_bounds(1)},    // one 4-byte character
+        BadCase{"a1\xC3\xA9", true, out_of_bounds(3)},        // a1é: 4 bytes, 3 characters
+        BadCase{"\xF0\x9F\x98\x80", true, out_of_bounds(1)},  // one 4-byte character
         BadCase{"\xC3\xA9\xC3\xA9", true, "assertion failed: from_file <= 7"},
         // Only the low byte of a code point counts: U+0161 reads as 'a', U+0131
         // and U+4E31 as '1'; these texts then run out of characters.
-        BadCase{"\xC5\xA1" "1a", true, out_of_bounds(3)}, BadCase{"a\xC4\xB1" "b", true, out_of_bounds(3)},
+        BadCase{"\xC5\xA1"
+                "1a",
+                true, out_of_bounds(3)},
+        BadCase{"a\xC4\xB1"
+                "b",
+                true, out_of_bounds(3)},
         BadCase{"a\xE4\xB8\xB1", true, out_of_bounds(2)},
         // 5 bytes, 4 characters: the promotion letter is the fourth and fails as a rank.
         BadCase{"a1\xC5\xA1q", true, "assertion failed: to_rank <= 7"}),
@@ -108,7 +120,8 @@ TEST(WriteMove, SuffixByCode) {
     EXPECT_EQ(ChessMove::make(52, 60, 7).write_text(out), 5);
     EXPECT_EQ(ChessMove::make(12, 28, ChessMove::DOUBLE_STEP).write_text(out), 4);
     for (std::uint16_t special = 8; special < 16; ++special)
-        EXPECT_EQ(failure_of<Panic>([&] { (void)ChessMove::make(12, 28, special).to_string(); }), "explicit panic")
+        EXPECT_EQ(failure_of<Panic>([&] { (void)ChessMove::make(12, 28, special).to_string(); }),
+                  "explicit panic")
             << special;
 }
 
@@ -119,7 +132,8 @@ TEST(WriteMove, RoundTripsAllMoves) {
         for (std::uint16_t to = 0; to < 64; ++to)
             for (std::uint16_t special = 0; special < 8; ++special) {
                 const ChessMove m = ChessMove::make(from, to, special);
-                ASSERT_EQ(mv(m.to_string()).value, special < 4 ? ChessMove::pack(from, to).value : m.value);
+                ASSERT_EQ(mv(m.to_string()).value,
+                          special < 4 ? ChessMove::pack(from, to).value : m.value);
             }
 }
 

@@ -7,7 +7,8 @@ namespace {
 TEST(Counters, ReadFullFenRefusesWithoutThrowingAndKeepsTheBoard) {
     Board board = Board::from_full_fen("8/8/8/8/8/8/8/K6k w - - 3 9");
     const Board before = board;
-    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 b - - 1x", board), FenRejection::HALFMOVE_CLOCK);
+    EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 b - - 1x", board),
+              FenRejection::HALFMOVE_CLOCK);
     EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 b - - 1 x", board), FenRejection::MOVE_NUMBER);
     EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 x - - 1 1", board), FenRejection::SIDE_TO_MOVE);
     EXPECT_EQ(Board::read_full_fen("8/8/8/8/8/8/8/8 w", board), FenRejection::NO_CASTLING);

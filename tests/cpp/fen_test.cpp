@@ -8,10 +8,19 @@ constexpr std::uint64_t bit(int n) { return std::uint64_t{1} << n; }
 
 TEST(FenRead, DefaultPositionWords) {
     const Board board = Board::from_fen(DEFAULT_FEN);
-    const std::array<std::uint64_t, 13> expected = {
-        0x000000000000FF00, 0x0000000000000042, 0x0000000000000024, 0x0000000000000081, 0x0000000000000008,
-        0x0000000000000010, 0x00FF000000000000, 0x4200000000000000, 0x2400000000000000, 0x8100000000000000,
-        0x0800000000000000, 0x1000000000000000, 0x1F};
+    const std::array<std::uint64_t, 13> expected = {0x000000000000FF00,
+                                                    0x0000000000000042,
+                                                    0x0000000000000024,
+                                                    0x0000000000000081,
+                                                    0x0000000000000008,
+                                                    0x0000000000000010,
+                                                    0x00FF000000000000,
+                                                    0x4200000000000000,
+                                                    0x2400000000000000,
+                                                    0x8100000000000000,
+                                                    0x0800000000000000,
+                                                    0x1000000000000000,
+                                                    0x1F};
     EXPECT_EQ(board.bitboards, expected);
     EXPECT_TRUE(board.undo_stack.empty());
     for (const auto& h : board.history) EXPECT_TRUE(h.empty());
@@ -32,20 +41,22 @@ TEST_P(Placement, SetsExpectedBits) {
     const auto& c = GetParam();
     const auto words = pieces_from_fen(std::string(c.placement) + " W xyz");  // other fields unread
     for (std::size_t i = 0; i < 12; ++i)
-        EXPECT_EQ(words[i], static_cast<int>(i) == c.piece ? c.word : 0u) << c.placement << " piece " << i;
+        EXPECT_EQ(words[i], static_cast<int>(i) == c.piece ? c.word : 0u)
+            << c.placement << " piece " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fen, Placement,
-    testing::Values(PlacementCase{"K7/8/8/8/8/8/8/8", WHITE_KING, bit(56)},
-                    PlacementCase{"7k/8/8/8/8/8/8/8", BLACK_KING, bit(63)},
-                    PlacementCase{"8/8/8/8/8/8/8/7K", WHITE_KING, bit(7)},
-                    PlacementCase{"K7/8/8/8/8/8/8/8/8", WHITE_KING, bit(0)},  // nine ranks wrap to a1
-                    PlacementCase{"K7/8/8/8/8/8/8/7", WHITE_KING, bit(55)},   // short rank 1
-                    PlacementCase{"8/8/8/8/8/8/8/1K0K", WHITE_KING, bit(1) | bit(2)},
-                    PlacementCase{"8/8/8/8/8/8/8/9q", BLACK_QUEEN, bit(9)},
-                    PlacementCase{"/K7//8/8/8/8/8/8/", WHITE_KING, bit(48)},  // empty ranks add nothing
-                    PlacementCase{"PPPPPPPP/8/8/8/8/8/8/8/8/8", WHITE_PAWN, 0xFF00}),
+    testing::Values(
+        PlacementCase{"K7/8/8/8/8/8/8/8", WHITE_KING, bit(56)},
+        PlacementCase{"7k/8/8/8/8/8/8/8", BLACK_KING, bit(63)},
+        PlacementCase{"8/8/8/8/8/8/8/7K", WHITE_KING, bit(7)},
+        PlacementCase{"K7/8/8/8/8/8/8/8/8", WHITE_KING, bit(0)},  // nine ranks wrap to a1
+        PlacementCase{"K7/8/8/8/8/8/8/7", WHITE_KING, bit(55)},   // short rank 1
+        PlacementCase{"8/8/8/8/8/8/8/1K0K", WHITE_KING, bit(1) | bit(2)},
+        PlacementCase{"8/8/8/8/8/8/8/9q", BLACK_QUEEN, bit(9)},
+        PlacementCase{"/K7//8/8/8/8/8/8/", WHITE_KING, bit(48)},  // empty ranks add nothing
+        PlacementCase{"PPPPPPPP/8/8/8/8/8/8/8/8/8", WHITE_PAWN, 0xFF00}),
     ParamName());
 
 // Fields are split at runs of Unicode white space, decoded as UTF-8.
@@ -53,8 +64,10 @@ class Separator : public testing::TestWithParam<const char*> {};
 
 TEST_P(Separator, SplitsFields) {
     const std::string s = GetParam();
-    const std::string text = s + "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR" + s + "b" + s + "KQkq" + s + "e3" + s;
-    EXPECT_EQ(Board::from_fen(text), Board::from_fen("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"));
+    const std::string text =
+        s + "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR" + s + "b" + s + "KQkq" + s + "e3" + s;
+    EXPECT_EQ(Board::from_fen(text),
+              Board::from_fen("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Fen, Separator,
@@ -73,17 +86,20 @@ void PrintTo(const StateCase& c, std::ostream* out) { *out << c.fields; }
 class StateFields : public testing::TestWithParam<StateCase> {};
 
 TEST_P(StateFields, BuildStateWord) {
-    EXPECT_EQ(Board::from_fen(std::string("8/8/8/8/8/8/8/8 ") + GetParam().fields).bitboards[STATE], GetParam().state)
+    EXPECT_EQ(Board::from_fen(std::string("8/8/8/8/8/8/8/8 ") + GetParam().fields).bitboards[STATE],
+              GetParam().state)
         << GetParam().fields;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fen, StateFields,
-    testing::Values(StateCase{"w KQkq e6", 0x1F | bit(9)}, StateCase{"b qkQK -", 0x1E}, StateCase{"b KKQ -", 0x06},
-                    StateCase{"b -x -", 0}, StateCase{"b KQ-x -", 0x06}, StateCase{"b K-Q -", 0x02},
+    testing::Values(StateCase{"w KQkq e6", 0x1F | bit(9)}, StateCase{"b qkQK -", 0x1E},
+                    StateCase{"b KKQ -", 0x06}, StateCase{"b -x -", 0}, StateCase{"b KQ-x -", 0x06},
+                    StateCase{"b K-Q -", 0x02},
                     // En passant keeps the file only, in the side to move's group.
-                    StateCase{"b - d3", bit(16)}, StateCase{"w - d6", 1 | bit(8)}, StateCase{"w - d", 1 | bit(8)},
-                    StateCase{"w - d3", 1 | bit(8)}, StateCase{"b - a6", bit(13)}, StateCase{"b - h9x", bit(20)},
+                    StateCase{"b - d3", bit(16)}, StateCase{"w - d6", 1 | bit(8)},
+                    StateCase{"w - d", 1 | bit(8)}, StateCase{"w - d3", 1 | bit(8)},
+                    StateCase{"b - a6", bit(13)}, StateCase{"b - h9x", bit(20)},
                     // Anything after the fourth field is ignored.
                     StateCase{"w KQkq - 0 1", 0x1F}, StateCase{"w - - anything at all \xFF", 1}),
     ParamName());
@@ -101,7 +117,8 @@ class FenFailure : public testing::TestWithParam<FailureCase> {};
 TEST_P(FenFailure, ReportsFirstBadField) {
     const auto& c = GetParam();
     const auto read = [&] { (void)Board::from_fen(c.fen); };
-    EXPECT_EQ(c.panic ? failure_of<Panic>(read) : failure_of<InvalidInput>(read), c.message) << '"' << c.fen << '"';
+    EXPECT_EQ(c.panic ? failure_of<Panic>(read) : failure_of<InvalidInput>(read), c.message)
+        << '"' << c.fen << '"';
     // The same refusal without an exception, the board left as it was.
     Board board = Board::from_fen(DEFAULT_FEN);
     board.push_move(mv("e2e4"));
@@ -135,15 +152,23 @@ constexpr const char* BAD_EP = "Invalid fen: Invalid en-passant square";
 
 INSTANTIATE_TEST_SUITE_P(
     Fen, FenFailure,
-    testing::Values(FailureCase{"", true, NO_PLACEMENT}, FailureCase{" \t\n\xE3\x80\x80", true, NO_PLACEMENT},
+    testing::Values(FailureCase{"", true, NO_PLACEMENT},
+                    FailureCase{" \t\n\xE3\x80\x80", true, NO_PLACEMENT},
                     FailureCase{"8/8/8/8/8/8/8/8", true, "FEN has no side-to-move field"},
                     FailureCase{"8/8/8/8/8/8/8/8 w", true, "FEN has no castling field"},
                     FailureCase{"8/8/8/8/8/8/8/8 w KQkq", true, "FEN has no en-passant field"},
-                    FailureCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX x y z", true, BAD_PIECE},
+                    FailureCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX x y z", true,
+                                BAD_PIECE},
                     FailureCase{"8/8/8/8/8/8/8/O7 w - -", true, BAD_PIECE},
-                    FailureCase{"8/8/8/8/8/8/8/\xC3\xA9" "7 w - -", true, BAD_PIECE},
-                    FailureCase{"8/8/8/8/8/8/8/8\xE2\x80\x8B" "w - -", true, BAD_PIECE},  // U+200B: no separator
-                    FailureCase{"8/8/8/8/8/8/8/8\x85" "w - -", true, BAD_PIECE},  // a lone byte 0x85 is not U+0085
+                    FailureCase{"8/8/8/8/8/8/8/\xC3\xA9"
+                                "7 w - -",
+                                true, BAD_PIECE},
+                    FailureCase{"8/8/8/8/8/8/8/8\xE2\x80\x8B"
+                                "w - -",
+                                true, BAD_PIECE},  // U+200B: no separator
+                    FailureCase{"8/8/8/8/8/8/8/8\x85"
+                                "w - -",
+                                true, BAD_PIECE},  // a lone byte 0x85 is not U+0085
                     FailureCase{"8/8/8/8/8/8/8/8 W - -", false, BAD_SIDE},
                     FailureCase{"8/8/8/8/8/8/8/8 wb - -", false, BAD_SIDE},
                     FailureCase{"8/8/8/8/8/8/8/8 W", false, BAD_SIDE},  // before the missing fields

@@ -69,7 +69,8 @@ TEST(IsCheck, AgreesWithTheOpponentsCaptures) {
         if (entry.fen.empty()) continue;
         Board board = Board::from_fen(entry.fen);
         for (int ply = 0; ply < 40; ++ply) {
-            const Bitboard kings = board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), KING))];
+            const Bitboard kings =
+                board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), KING))];
             Board passed = board;
             passed.bitboards[STATE] ^= StateWord::WHITE_TO_MOVE;
             MoveList replies;

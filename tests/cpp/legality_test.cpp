@@ -39,13 +39,15 @@ public:
         const int count = count_legal_moves(generator(), board);
         ++compared;
         fast += legality::fast_path_applies(board);
-        const bool same = std::equal(quick.begin(), quick.end(), reference.begin(), reference.end()) &&
-                          quick.group_end == reference.group_end && count == reference.size;
-        const bool kept = quick_kept_board && board.bitboards == words && board.undo_stack.size() == undo &&
-                          (!full || board == before);
+        const bool same =
+            std::equal(quick.begin(), quick.end(), reference.begin(), reference.end()) &&
+            quick.group_end == reference.group_end && count == reference.size;
+        const bool kept = quick_kept_board && board.bitboards == words &&
+                          board.undo_stack.size() == undo && (!full || board == before);
         if (same && kept) return true;
-        ADD_FAILURE() << (same ? "the board changed" : "the paths differ") << " on " << describe(board)
-                      << "\n words:" << words_of(board) << "\n fast path: " << legality::fast_path_applies(board)
+        ADD_FAILURE() << (same ? "the board changed" : "the paths differ") << " on "
+                      << describe(board) << "\n words:" << words_of(board)
+                      << "\n fast path: " << legality::fast_path_applies(board)
                       << "\n generate:  " << texts(quick) << "\n reference: " << texts(reference)
                       << "\n count: " << count;
         return false;
@@ -153,7 +155,8 @@ Board random_position(Rng& rng) {
         bb[static_cast<std::size_t>(side + KING)] = 0;
         int sq = side == WHITE_PAWN ? 4 : 60;
         if (!chance(3) || (occupied & square_bb(sq)))
-            for (int tries = 0; tries < 100 && (tries == 0 || (occupied & square_bb(sq))); ++tries) sq = square();
+            for (int tries = 0; tries < 100 && (tries == 0 || (occupied & square_bb(sq))); ++tries)
+                sq = square();
         place(side + KING, sq);
     }
     for (const int corner : {0, 7, 56, 63})
@@ -167,7 +170,8 @@ Board random_position(Rng& rng) {
         for (int skip = static_cast<int>(rng() % 14); skip > 0 && (b & (b - 1)); --skip) b &= b - 1;
         place(enemy + static_cast<int>(BISHOP + rng() % 3), lsb(b));
     }
-    std::uint64_t word = (white ? StateWord::WHITE_TO_MOVE : 0) | (rng() & StateWord::ALL_CASTLING_RIGHTS);
+    std::uint64_t word =
+        (white ? StateWord::WHITE_TO_MOVE : 0) | (rng() & StateWord::ALL_CASTLING_RIGHTS);
     if (chance(2)) {
         // An en-passant file next to a pawn of the side to move on its fifth
         // rank, with or without the pawn that could be taken.
@@ -193,7 +197,8 @@ void push_anything(Board& board, Rng& rng) {
     if (!occupied) return;
     Bitboard b = occupied;
     for (int skip = static_cast<int>(rng() % 32); skip > 0 && (b & (b - 1)); --skip) b &= b - 1;
-    board.push_move(ChessMove::pack(lsb(b), static_cast<int>(rng() % 64), static_cast<int>(rng() % 8)));
+    board.push_move(
+        ChessMove::pack(lsb(b), static_cast<int>(rng() % 64), static_cast<int>(rng() % 8)));
 }
 
 TEST(Differential, RandomPlacementsAndStateWords) {
@@ -253,13 +258,16 @@ TEST(AttackTest, AttackersMatchARayWalk) {
         for (int sq = 0; sq < 64; ++sq) {
             for (const Colour by : {WHITE, BLACK}) {
                 const auto piece = [&](Kind kind) { return board.pieces(by, kind); };
-                const Bitboard pawn_from = step_set(sq, std::array<std::int16_t, 2>{
-                                                            static_cast<std::int16_t>(by == WHITE ? -7 : 7),
-                                                            static_cast<std::int16_t>(by == WHITE ? -9 : 9)}, 1);
-                const Bitboard expected = (step_set(sq, KNIGHT_OFFSETS, 2) & piece(KNIGHT)) |
-                                          (pawn_from & piece(PAWN)) | (step_set(sq, KING_OFFSETS, 1) & piece(KING)) |
-                                          (slider_attacks(sq, occ, true) & (piece(ROOK) | piece(QUEEN))) |
-                                          (slider_attacks(sq, occ, false) & (piece(BISHOP) | piece(QUEEN)));
+                const Bitboard pawn_from = step_set(
+                    sq,
+                    std::array<std::int16_t, 2>{static_cast<std::int16_t>(by == WHITE ? -7 : 7),
+                                                static_cast<std::int16_t>(by == WHITE ? -9 : 9)},
+                    1);
+                const Bitboard expected =
+                    (step_set(sq, KNIGHT_OFFSETS, 2) & piece(KNIGHT)) | (pawn_from & piece(PAWN)) |
+                    (step_set(sq, KING_OFFSETS, 1) & piece(KING)) |
+                    (slider_attacks(sq, occ, true) & (piece(ROOK) | piece(QUEEN))) |
+                    (slider_attacks(sq, occ, false) & (piece(BISHOP) | piece(QUEEN)));
                 ASSERT_EQ(generator().attackers(board, sq, occ, by), expected)
                     << describe(board) << " square " << sq << " by " << by;
                 ASSERT_EQ(generator().square_in_check(board, sq, opposite(by)),
@@ -273,24 +281,24 @@ TEST(AttackTest, AttackersMatchARayWalk) {
 TEST(Differential, OddPositions) {
     Differential diff;
     for (const char* fen : {
-             "4k3/8/8/8/8/8/8/4K2R w KQkq -",          // castling rights without the queen-side rook
-             "4k3/8/8/8/8/8/8/r3K2R w K -",            // castling past a rook that the king hides
-             "r3k3/8/8/8/8/8/8/R3K3 w Qq -",           // queen-side only, rook through b1
-             "4k3/8/8/3pP3/8/8/8/4K3 w - d6",          // plain en passant
-             "4k3/8/8/r2pP2K/8/8/8/8 w - d6",          // en passant pinned along the rank
-             "4k3/8/8/3pP3/8/8/8/4K3 w - c6",          // en-passant file with no pawn to take
-             "4k3/8/3p4/3pP3/8/8/8/4K3 w - d6",        // e5d6 listed twice: capture and en passant
-             "4k3/8/8/2bpP3/8/8/8/K7 w - d6",          // en passant that exposes a diagonal
-             "4k3/8/8/8/8/8/8/4K3 w - -",              // bare kings
-             "8/8/8/8/8/8/8/8 w - -",                   // no king at all
-             "4k3/8/8/8/8/8/8/K3K3 w - -",              // two kings to move
-             "3qk3/8/8/8/8/8/4R3/4K3 w - -",            // a pinned rook may move along the pin
-             "4k3/4r3/8/8/1b6/8/3N4/4K3 w - -",         // knight pinned, king in check
-             "4k3/8/8/8/8/5n2/8/r3K3 w - -",            // double check: only the king moves
-             "4k3/8/8/8/8/8/3k4/4K3 w - -",             // kings touching: capture the king
-             "P3k2P/8/8/8/8/8/8/p3K2p w - -",           // pawns on the first and last ranks
+             "4k3/8/8/8/8/8/8/4K2R w KQkq -",    // castling rights without the queen-side rook
+             "4k3/8/8/8/8/8/8/r3K2R w K -",      // castling past a rook that the king hides
+             "r3k3/8/8/8/8/8/8/R3K3 w Qq -",     // queen-side only, rook through b1
+             "4k3/8/8/3pP3/8/8/8/4K3 w - d6",    // plain en passant
+             "4k3/8/8/r2pP2K/8/8/8/8 w - d6",    // en passant pinned along the rank
+             "4k3/8/8/3pP3/8/8/8/4K3 w - c6",    // en-passant file with no pawn to take
+             "4k3/8/3p4/3pP3/8/8/8/4K3 w - d6",  // e5d6 listed twice: capture and en passant
+             "4k3/8/8/2bpP3/8/8/8/K7 w - d6",    // en passant that exposes a diagonal
+             "4k3/8/8/8/8/8/8/4K3 w - -",        // bare kings
+             "8/8/8/8/8/8/8/8 w - -",            // no king at all
+             "4k3/8/8/8/8/8/8/K3K3 w - -",       // two kings to move
+             "3qk3/8/8/8/8/8/4R3/4K3 w - -",     // a pinned rook may move along the pin
+             "4k3/4r3/8/8/1b6/8/3N4/4K3 w - -",  // knight pinned, king in check
+             "4k3/8/8/8/8/5n2/8/r3K3 w - -",     // double check: only the king moves
+             "4k3/8/8/8/8/8/3k4/4K3 w - -",      // kings touching: capture the king
+             "P3k2P/8/8/8/8/8/8/p3K2p w - -",    // pawns on the first and last ranks
              "p3k2p/8/8/8/8/8/8/P3K2P b - -",
-             "4k3/8/8/8/8/8/8/4K3 b KQkq e3",           // rights and en passant for absent pieces
+             "4k3/8/8/8/8/8/8/4K3 b KQkq e3",  // rights and en passant for absent pieces
              "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - ",
              // The mover fills every square: no other move has a destination,
              // the en-passant captures still do.
@@ -299,7 +307,8 @@ TEST(Differential, OddPositions) {
          }) {
         Board board = Board::from_fen(fen);
         ASSERT_TRUE(diff.walk(board, 2)) << fen;
-        board.bitboards[STATE] |= 0xFFFFull << 21 | StateWord::ALL_EN_PASSANT;  // every en-passant bit, high bits
+        board.bitboards[STATE] |=
+            0xFFFFull << 21 | StateWord::ALL_EN_PASSANT;  // every en-passant bit, high bits
         ASSERT_TRUE(diff.walk(board, 2)) << fen << " with every state bit";
     }
 }

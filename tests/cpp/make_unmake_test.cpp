@@ -17,7 +17,8 @@ void expect_stacks_consistent(const Board& board) {
         ASSERT_TRUE(n >= 1 && n <= 3) << describe(board);
         for (std::size_t i = 0; i < 12; ++i) saved[i] += (r.pushed_mask >> i) & 1;
     }
-    for (std::size_t i = 0; i < 12; ++i) ASSERT_EQ(board.history[i].size(), saved[i]) << describe(board);
+    for (std::size_t i = 0; i < 12; ++i)
+        ASSERT_EQ(board.history[i].size(), saved[i]) << describe(board);
 }
 
 struct PushCase {
@@ -42,7 +43,8 @@ TEST_P(Push, RecordsExactlyWhatChanges) {
         EXPECT_EQ(board.bitboards[STATE], c.state | high) << std::hex << board.bitboards[STATE];
         ASSERT_EQ(board.undo_stack.size(), 1u);
         EXPECT_EQ(board.undo_stack[0].saved_state, before.bitboards[STATE]);
-        EXPECT_EQ(board.undo_stack[0].pushed_mask, c.mask) << std::hex << board.undo_stack[0].pushed_mask;
+        EXPECT_EQ(board.undo_stack[0].pushed_mask, c.mask)
+            << std::hex << board.undo_stack[0].pushed_mask;
         for (std::size_t i = 0; i < 12; ++i) {
             const bool saved = (c.mask >> i) & 1;
             ASSERT_EQ(board.history[i].size(), saved ? 1u : 0u) << "history " << i;
@@ -74,10 +76,14 @@ INSTANTIATE_TEST_SUITE_P(
     MakeUnmake, Push,
     testing::Values(
         // Pawn steps; the side-to-move bit flips whoever moved.
-        PushCase{START, "e2e4", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3", 0x0001, 0x1E | (1u << 17)},
-        PushCase{START, "e2e3", "rnbqkbnr/pppppppp/8/8/8/4P3/PPPP1PPP/RNBQKBNR b KQkq -", 0x0001, 0x1E},
-        PushCase{START, "e2e4q", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3", 0x0001, 0x1E | (1u << 17)},
-        PushCase{START, "e7e5", "rnbqkbnr/pppp1ppp/8/4p3/8/8/PPPPPPPP/RNBQKBNR b KQkq -", 0x0040, 0x21E},
+        PushCase{START, "e2e4", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3", 0x0001,
+                 0x1E | (1u << 17)},
+        PushCase{START, "e2e3", "rnbqkbnr/pppppppp/8/8/8/4P3/PPPP1PPP/RNBQKBNR b KQkq -", 0x0001,
+                 0x1E},
+        PushCase{START, "e2e4q", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3", 0x0001,
+                 0x1E | (1u << 17)},
+        PushCase{START, "e7e5", "rnbqkbnr/pppp1ppp/8/4p3/8/8/PPPPPPPP/RNBQKBNR b KQkq -", 0x0040,
+                 0x21E},
         // Castling, both sides and colours; the rook moves only if it is there.
         PushCase{CASTLE_W, "e1g1", "r3k2r/8/8/8/8/8/8/R4RK1 b kq -", 0x0028, 0x18},
         PushCase{CASTLE_W, "e1c1", "r3k2r/8/8/8/8/8/8/2KR3R b kq -", 0x0028, 0x18},
@@ -85,28 +91,37 @@ INSTANTIATE_TEST_SUITE_P(
         PushCase{CASTLE_B, "e8c8", "2kr3r/8/8/8/8/8/8/R3K2R w KQ -", 0x0A00, 0x07},
         PushCase{"4k3/8/8/8/8/8/8/4K3 w K -", "e1g1", "4k3/8/8/8/8/8/8/6K1 b - -", 0x0028, 0x00},
         // En passant, both colours.
-        PushCase{"4k3/8/8/3pP3/8/8/8/4K3 w - d6", "e5d6", "4k3/8/3P4/8/8/8/8/4K3 b - -", 0x0041, 0x00},
-        PushCase{"4k3/8/8/8/3pP3/8/8/4K3 b - e3", "d4e3", "4k3/8/8/8/8/4p3/8/4K3 w - -", 0x0041, 0x01},
+        PushCase{"4k3/8/8/3pP3/8/8/8/4K3 w - d6", "e5d6", "4k3/8/3P4/8/8/8/8/4K3 b - -", 0x0041,
+                 0x00},
+        PushCase{"4k3/8/8/8/3pP3/8/8/4K3 b - e3", "d4e3", "4k3/8/8/8/8/4p3/8/4K3 w - -", 0x0041,
+                 0x01},
         // Promotions; a pawn reaching the last rank without a code stays a pawn.
         PushCase{"7k/4P3/8/8/8/8/8/4K3 w - -", "e7e8q", "4Q2k/8/8/8/8/8/8/4K3 b - -", 0x0011, 0x00},
         PushCase{"7k/4P3/8/8/8/8/8/4K3 w - -", "e7e8n", "4N2k/8/8/8/8/8/8/4K3 b - -", 0x0003, 0x00},
         PushCase{"7k/4P3/8/8/8/8/8/4K3 w - -", "e7e8", "4P2k/8/8/8/8/8/8/4K3 b - -", 0x0001, 0x00},
         PushCase{"4k3/8/8/8/8/8/3p4/K7 b - -", "d2d1q", "4k3/8/8/8/8/8/8/K2q4 w - -", 0x0440, 0x01},
-        PushCase{"4r2k/3P4/8/8/8/8/8/4K3 w - -", "d7e8q", "4Q2k/8/8/8/8/8/8/4K3 b - -", 0x0211, 0x00},
-        PushCase{"r3k2r/1P6/8/8/8/8/8/4K3 w kq -", "b7a8q", "Q3k2r/8/8/8/8/8/8/4K3 b k -", 0x0211, 0x08},
-        PushCase{"r3k2r/6P1/8/8/8/8/8/4K3 w kq -", "g7h8n", "r3k2N/8/8/8/8/8/8/4K3 b q -", 0x0203, 0x10},
+        PushCase{"4r2k/3P4/8/8/8/8/8/4K3 w - -", "d7e8q", "4Q2k/8/8/8/8/8/8/4K3 b - -", 0x0211,
+                 0x00},
+        PushCase{"r3k2r/1P6/8/8/8/8/8/4K3 w kq -", "b7a8q", "Q3k2r/8/8/8/8/8/8/4K3 b k -", 0x0211,
+                 0x08},
+        PushCase{"r3k2r/6P1/8/8/8/8/8/4K3 w kq -", "g7h8n", "r3k2N/8/8/8/8/8/8/4K3 b q -", 0x0203,
+                 0x10},
         // Rights lost by moving king or rook, only for the side to move.
         PushCase{CASTLE_W, "h1h5", "r3k2r/8/8/7R/8/8/8/R3K3 b Qkq -", 0x0008, 0x1C},
         PushCase{CASTLE_W, "a1a5", "r3k2r/8/8/R7/8/8/8/4K2R b Kkq -", 0x0008, 0x1A},
-        PushCase{"r3k2r/8/8/8/8/8/8/1R2K2R w KQkq -", "b1b5", "r3k2r/8/8/1R6/8/8/8/4K2R b KQkq -", 0x0008, 0x1E},
+        PushCase{"r3k2r/8/8/8/8/8/8/1R2K2R w KQkq -", "b1b5", "r3k2r/8/8/1R6/8/8/8/4K2R b KQkq -",
+                 0x0008, 0x1E},
         PushCase{CASTLE_B, "e8e7", "r6r/4k3/8/8/8/8/8/R3K2R w KQ -", 0x0800, 0x07},
         PushCase{CASTLE_B, "h8h5", "r3k3/8/8/7r/8/8/8/R3K2R w KQq -", 0x0200, 0x17},
         PushCase{CASTLE_W, "h8h5", "r3k3/8/8/7r/8/8/8/R3K2R b KQkq -", 0x0200, 0x1E},
         // Rights lost by a rook captured on its corner, whoever captures.
         PushCase{CASTLE_W, "h1h8", "r3k2R/8/8/8/8/8/8/R3K3 b Qq -", 0x0208, 0x14},
-        PushCase{"r3k2r/8/8/8/8/8/6B1/4K3 w kq -", "g2a8", "B3k2r/8/8/8/8/8/8/4K3 b k -", 0x0204, 0x08},
-        PushCase{"r3k2q/8/8/8/8/8/1B6/4K3 w kq -", "b2h8", "r3k2B/8/8/8/8/8/8/4K3 b kq -", 0x0404, 0x18},
-        PushCase{"4k3/8/8/8/8/8/1b6/R3K2R b KQ -", "b2a1", "4k3/8/8/8/8/8/8/b3K2R w K -", 0x0108, 0x03},
+        PushCase{"r3k2r/8/8/8/8/8/6B1/4K3 w kq -", "g2a8", "B3k2r/8/8/8/8/8/8/4K3 b k -", 0x0204,
+                 0x08},
+        PushCase{"r3k2q/8/8/8/8/8/1B6/4K3 w kq -", "b2h8", "r3k2B/8/8/8/8/8/8/4K3 b kq -", 0x0404,
+                 0x18},
+        PushCase{"4k3/8/8/8/8/8/1b6/R3K2R b KQ -", "b2a1", "4k3/8/8/8/8/8/8/b3K2R w K -", 0x0108,
+                 0x03},
         // A piece of the mover's own colour on the target is neither captured nor moved.
         PushCase{"4k3/8/8/8/8/8/8/R3K3 w - -", "a1e1", "4k3/8/8/8/8/8/8/4R3 b - -", 0x0008, 0x00}),
     ParamName());
@@ -135,7 +150,8 @@ TEST(MakeUnmake, SequencesAndFailures) {
 // give back the whole record as it was, stacks included.
 TEST(MakeUnmake, RandomGamesUnwindExactly) {
     std::mt19937 rng(0x5EED);
-    const char* starts[] = {START, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
+    const char* starts[] = {START,
+                            "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
                             "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
                             "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -",
                             "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -"};
@@ -193,14 +209,18 @@ TEST(Reflect, MirrorsAndForgetsHistory) {
     board = Board::from_fen(START);
     board.push_move(mv("e2e4"));
     board.reflect();
-    EXPECT_EQ(board, Board::from_fen("rnbqkbnr/pppp1ppp/8/4p3/8/8/PPPPPPPP/RNBQKBNR w KQkq e6"));  // stacks empty
+    EXPECT_EQ(board,
+              Board::from_fen(
+                  "rnbqkbnr/pppp1ppp/8/4p3/8/8/PPPPPPPP/RNBQKBNR w KQkq e6"));  // stacks empty
     EXPECT_EQ(failure_of<Panic>([&] { board.pop_move(); }), "no move to take back");
 }
 
 struct StateCase {
     std::uint64_t in, out;
 };
-void PrintTo(const StateCase& c, std::ostream* out) { *out << "state 0x" << std::hex << c.in << std::dec; }
+void PrintTo(const StateCase& c, std::ostream* out) {
+    *out << "state 0x" << std::hex << c.in << std::dec;
+}
 class ReflectState : public testing::TestWithParam<StateCase> {};
 
 TEST_P(ReflectState, MapsStateWord) {
@@ -214,9 +234,11 @@ TEST_P(ReflectState, MapsStateWord) {
 
 INSTANTIATE_TEST_SUITE_P(
     MakeUnmake, ReflectState,
-    testing::Values(StateCase{0x02, 0x09}, StateCase{0x04, 0x11}, StateCase{0x10, 0x05}, StateCase{0x1F, 0x1E},
-                    StateCase{1u << 17, 1 | (1u << 9)}, StateCase{(1u << 5) | (1u << 20), 1 | (1u << 13) | (1u << 12)},
-                    StateCase{HIGH_BITS | 1, HIGH_BITS}, StateCase{HIGH_BITS | 0x1FFFFF, HIGH_BITS | 0x1FFFFE}),
+    testing::Values(StateCase{0x02, 0x09}, StateCase{0x04, 0x11}, StateCase{0x10, 0x05},
+                    StateCase{0x1F, 0x1E}, StateCase{1u << 17, 1 | (1u << 9)},
+                    StateCase{(1u << 5) | (1u << 20), 1 | (1u << 13) | (1u << 12)},
+                    StateCase{HIGH_BITS | 1, HIGH_BITS},
+                    StateCase{HIGH_BITS | 0x1FFFFF, HIGH_BITS | 0x1FFFFE}),
     ParamName());
 
 }  // namespace

@@ -38,7 +38,8 @@ TEST_P(StandardPerft, MatchesReference) {
     expect_counts(board, entry, STANDARD_LIMIT, 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Perft, StandardPerft, testing::ValuesIn(read_epd("perft_standard.epd")), epd_name);
+INSTANTIATE_TEST_SUITE_P(Perft, StandardPerft, testing::ValuesIn(read_epd("perft_standard.epd")),
+                         epd_name);
 
 // Special positions (grouped by theme) and a broad suite. Each position is
 // also played from the other side: its reflection must give the same counts.
@@ -58,8 +59,10 @@ TEST_P(CasePerft, MatchesReferenceFromBothSides) {
     expect_counts(board, entry, CASE_LIMIT / 10, 99);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CasePerft, testing::ValuesIn(read_epd("perft_cases.epd")), epd_name);
-INSTANTIATE_TEST_SUITE_P(Suite, CasePerft, testing::ValuesIn(read_epd("perft_suite.epd")), epd_name);
+INSTANTIATE_TEST_SUITE_P(Cases, CasePerft, testing::ValuesIn(read_epd("perft_cases.epd")),
+                         epd_name);
+INSTANTIATE_TEST_SUITE_P(Suite, CasePerft, testing::ValuesIn(read_epd("perft_suite.epd")),
+                         epd_name);
 
 // Perft that also checks, at every node, that generating moves leaves the
 // whole record untouched and that each pop_move restores it exactly.
@@ -77,8 +80,9 @@ std::uint64_t checked_perft(Board& board, int depth) {
         board.push_move(m);
         nodes += checked_perft(board, depth - 1);
         board.pop_move();
-        if (board != before) ADD_FAILURE() << "pop_move after " << m.to_string() << " left " << describe(board)
-                                            << "\ninstead of " << describe(before);
+        if (board != before)
+            ADD_FAILURE() << "pop_move after " << m.to_string() << " left " << describe(board)
+                          << "\ninstead of " << describe(before);
         if (testing::Test::HasFailure()) return nodes;
     }
     return nodes;
@@ -151,10 +155,13 @@ TEST_P(Divide, MatchesReferencePerMove) {
         EXPECT_TRUE(block.counts.count(move)) << block.fen << ": move " << move << " is not legal";
 }
 
-void PrintTo(const DivideBlock& block, std::ostream* os) { *os << "line " << block.line << ' ' << block.fen; }
+void PrintTo(const DivideBlock& block, std::ostream* os) {
+    *os << "line " << block.line << ' ' << block.fen;
+}
 
 std::string divide_name(const testing::TestParamInfo<DivideBlock>& param) {
-    return param.param.fen.empty() ? std::string("missing_file") : "line_" + std::to_string(param.param.line);
+    return param.param.fen.empty() ? std::string("missing_file")
+                                   : "line_" + std::to_string(param.param.line);
 }
 
 INSTANTIATE_TEST_SUITE_P(Perft, Divide, testing::ValuesIn(read_divide()), divide_name);

@@ -28,7 +28,8 @@ std::ostream& operator<<(std::ostream& out, const Read& r) {
     for (const auto& [n, v] : r.tags) out << n << "=" << v << ";";
     out << "] ";
     for (const auto& s : r.sans) out << s << " ";
-    return out << "result=" << r.result << " tag_error=" << r.tag_error << " end_error=" << r.end_error;
+    return out << "result=" << r.result << " tag_error=" << r.tag_error
+               << " end_error=" << r.end_error;
 }
 
 // Reads every game of text, handing it to the reader chunk bytes at a time.
@@ -64,8 +65,9 @@ TEST(PgnReader, TagsAndMovetext) {
         "1. e4 e5 2. Nf3 $1 Nc6 3.Bb5 a6!? 4... Ba4 1-0\n";
     const auto games = read_all(text);
     ASSERT_EQ(games.size(), 1u);
-    EXPECT_EQ(games[0].tags, (std::vector<std::pair<std::string, std::string>>{
-                                 {"Event", "A \"quoted\" \\ name"}, {"Site", "x]y"}, {"Result", "1-0"}}));
+    EXPECT_EQ(games[0].tags,
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"Event", "A \"quoted\" \\ name"}, {"Site", "x]y"}, {"Result", "1-0"}}));
     EXPECT_EQ(games[0].sans, (Sans{"e4", "e5", "Nf3", "Nc6", "Bb5", "a6!?", "Ba4"}));
     EXPECT_EQ(games[0].result, "1-0");
     EXPECT_EQ(games[0].offset, 0u);
@@ -127,11 +129,13 @@ TEST(PgnReader, MissingResultAndTruncation) {
 
 TEST(PgnReader, MalformedTagsKeepTheGameAndTheNextOne) {
     const auto games = read_all(
-        "[Event \"ok\"]\n[Site unquoted]\n[\"no name\"]\n[Round \"1\" junk]\n[White \"w\"]\n\n1. e4 *\n"
+        "[Event \"ok\"]\n[Site unquoted]\n[\"no name\"]\n[Round \"1\" junk]\n[White \"w\"]\n\n1. "
+        "e4 *\n"
         "[Event \"next\"]\n\n1. d4 *\n");
     ASSERT_EQ(games.size(), 2u);
     EXPECT_EQ(games[0].tag_error, "malformed tag pair: no quoted tag value");
-    EXPECT_EQ(games[0].tags, (std::vector<std::pair<std::string, std::string>>{{"Event", "ok"}, {"White", "w"}}));
+    EXPECT_EQ(games[0].tags,
+              (std::vector<std::pair<std::string, std::string>>{{"Event", "ok"}, {"White", "w"}}));
     EXPECT_EQ(games[1].tags, (std::vector<std::pair<std::string, std::string>>{{"Event", "next"}}));
     EXPECT_EQ(games[1].sans, (Sans{"d4"}));
 }
@@ -161,12 +165,14 @@ TEST(PgnReader, SizeLimitResynchronises) {
 // Every chunk size gives the same games as one chunk holding everything.
 TEST(PgnReader, ChunkSizeDoesNotMatter) {
     const std::string text =
-        "\xEF\xBB\xBF; header line\n[Event \"a \\\"b\\\"\"]\r\n[FEN \"8/8/8/8/8/8/8/8 w - - 0 1\"]\r\n\r\n"
+        "\xEF\xBB\xBF; header line\n[Event \"a \\\"b\\\"\"]\r\n[FEN \"8/8/8/8/8/8/8/8 w - - 0 "
+        "1\"]\r\n\r\n"
         "1. e4 {c} e5 (1... c5 {d} (1... e6)) 2. Nf3 $2 1-0\n\nprose between\n"
         "%esc\n1. d4 d5 *\n[Event \"t\"]\n1. c4 {open";
     const auto whole = read_all(text, text.size());
     ASSERT_EQ(whole.size(), 3u);
-    for (std::size_t chunk = 1; chunk <= 17; ++chunk) EXPECT_EQ(read_all(text, chunk), whole) << chunk;
+    for (std::size_t chunk = 1; chunk <= 17; ++chunk)
+        EXPECT_EQ(read_all(text, chunk), whole) << chunk;
 }
 
 // Games played by GameReader agree with SAN read through the move list, move
@@ -176,8 +182,10 @@ TEST(PgnReader, ChunkSizeDoesNotMatter) {
 TEST(GameReader, PlaysAsTheReferenceDoes) {
     const std::string text =
         "[FEN \"4k2r/8/8/8/8/8/4Q3/K7 w - - 0 1\"]\n\n1. Qxe8+ Rh1 2. Ka2 Rh2+ 3. Kb3 Rh3+ *\n\n"
-        "[Event \"x\"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 6. Re1 b5 7. Bb3 d6 8. c3 O-O 1-0\n\n"
-        "[FEN \"rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2\"]\n\n2. Ke2 Qh4 3. Kd3 Qxe4+ 4. Kc3 Ke7 5. Kb3 Kd8 *\n";
+        "[Event \"x\"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 6. Re1 b5 7. Bb3 d6 "
+        "8. c3 O-O 1-0\n\n"
+        "[FEN \"rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2\"]\n\n2. Ke2 Qh4 3. "
+        "Kd3 Qxe4+ 4. Kc3 Ke7 5. Kb3 Kd8 *\n";
     std::size_t at = 0;
     pgn::GameReader reader(generator(), [&](char* dst, std::size_t capacity) {
         const std::size_t n = std::min(capacity, text.size() - at);
@@ -192,11 +200,14 @@ TEST(GameReader, PlaysAsTheReferenceDoes) {
         reader.finish(game, played, true);
         EXPECT_EQ(played.error, "");
         lengths.push_back(played.moves.size());
-        Board board = played.has_fen ? Board::from_full_fen(played.fen) : Board::from_full_fen(DEFAULT_FEN);
+        Board board =
+            played.has_fen ? Board::from_full_fen(played.fen) : Board::from_full_fen(DEFAULT_FEN);
         ASSERT_EQ(played.moves.size(), game.sans.size());
         for (std::size_t i = 0; i < game.sans.size(); ++i) {
             ChessMove move;
-            ASSERT_EQ(parse_san_reference(generator(), board, game.san(i), move), SanRejection::NONE) << game.san(i);
+            ASSERT_EQ(parse_san_reference(generator(), board, game.san(i), move),
+                      SanRejection::NONE)
+                << game.san(i);
             EXPECT_EQ(move, played.moves[i]) << game.san(i);
             board.push_move(move);
         }

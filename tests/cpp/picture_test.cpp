@@ -36,7 +36,8 @@ TEST(Diagram, StartingPositionBothWays) {
 
 // Every square of the diagram agrees with the FEN placement, whichever way up.
 TEST(Diagram, AgreesWithFenSquareBySquare) {
-    for (const char* fen : {KIWIPETE, "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -", "8/8/8/8/8/8/8/8 b - -"}) {
+    for (const char* fen :
+         {KIWIPETE, "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -", "8/8/8/8/8/8/8/8 b - -"}) {
         const Board board = Board::from_fen(fen);
         for (const Colour orientation : {WHITE, BLACK}) {
             const std::string text = diagram(board.bitboards, orientation);
@@ -46,7 +47,8 @@ TEST(Diagram, AgreesWithFenSquareBySquare) {
                 const int column = flipped ? 7 - file_of(square) : file_of(square);
                 const char shown = text[static_cast<std::size_t>(row * 18 + 2 + 2 * column)];
                 const unsigned mask = pieces_on(board.bitboards, square);
-                EXPECT_EQ(shown, mask ? PIECE_LETTERS[std::countr_zero(mask)] : '.') << fen << " square " << square;
+                EXPECT_EQ(shown, mask ? PIECE_LETTERS[std::countr_zero(mask)] : '.')
+                    << fen << " square " << square;
             }
         }
     }
@@ -62,8 +64,10 @@ TEST(Diagram, StatusLine) {
     Board board = Board::from_fen(DEFAULT_FEN);
     board.push_move(mv("e2e4"));
     EXPECT_EQ(last_line(board), "black to move, castling KQkq, en passant e3");
-    EXPECT_EQ(last_line(Board::from_fen("4k3/8/8/8/8/8/8/4K3 b qk -")), "black to move, castling kq, en passant -");
-    EXPECT_EQ(last_line(Board::from_fen("4k3/8/8/8/8/8/8/4K3 w - -")), "white to move, castling -, en passant -");
+    EXPECT_EQ(last_line(Board::from_fen("4k3/8/8/8/8/8/8/4K3 b qk -")),
+              "black to move, castling kq, en passant -");
+    EXPECT_EQ(last_line(Board::from_fen("4k3/8/8/8/8/8/8/4K3 w - -")),
+              "white to move, castling -, en passant -");
     // Bits of the side not to move never show.
     Board other = Board::from_fen("4k3/8/8/8/8/8/8/4K3 w - -");
     other.bitboards[STATE] |= StateWord::en_passant_bit(BLACK, 2);
@@ -78,7 +82,8 @@ TEST(Diagram, StackedPieces) {
     board.push_move(mv("g8e7"));
     const std::string text = diagram(board.bitboards, BLACK);
     EXPECT_EQ(text.substr(text.find("\n2 ") + 1, 17), "2 P P P P P P P P");
-    EXPECT_TRUE(text.ends_with("white to move, castling KQkq, en passant -, stacked d2=PQ e7=pn")) << text;
+    EXPECT_TRUE(text.ends_with("white to move, castling KQkq, en passant -, stacked d2=PQ e7=pn"))
+        << text;
 }
 
 TEST(Pictures, OrientationNamesAndSizeLimits) {
@@ -86,7 +91,8 @@ TEST(Pictures, OrientationNamesAndSizeLimits) {
     EXPECT_EQ(orientation_from_str("black"), BLACK);
     for (const char* bad : {"White", "b", "", "white "})
         EXPECT_EQ(failure_of<InvalidInput>([&] { orientation_from_str(bad); }),
-                  std::string("Invalid orientation: expected \"white\" or \"black\", got \"") + bad + "\"");
+                  std::string("Invalid orientation: expected \"white\" or \"black\", got \"") +
+                      bad + "\"");
     const auto words = Board::from_fen(DEFAULT_FEN).bitboards;
     for (const long long size : {SVG_MIN_SIZE - 1, SVG_MAX_SIZE + 1, 0LL, -360LL})
         EXPECT_EQ(failure_of<InvalidInput>([&] { svg(words, size, WHITE); }),
@@ -111,7 +117,8 @@ TEST(Pictures, SvgDrawsEveryPiece) {
     for (const Colour orientation : {WHITE, BLACK}) {
         const std::string text = svg(words, 360, orientation);
         EXPECT_EQ(count(text, "<g transform="), 32u + 11u);  // e4 already held a white pawn
-        EXPECT_EQ(count(text, "fill=\"none\" stroke=\"#c0392b\""), 1u);  // the stacked square's frame
+        EXPECT_EQ(count(text, "fill=\"none\" stroke=\"#c0392b\""),
+                  1u);  // the stacked square's frame
         EXPECT_TRUE(text.ends_with("</svg>\n"));
     }
 }

@@ -12,7 +12,7 @@ TEST(Planes, EveryCellIsItsBit) {
     std::array<std::uint64_t, 12> words{};
     cases.push_back(words);  // empty
     words.fill(~0ull);
-    cases.push_back(words);  // full
+    cases.push_back(words);               // full
     for (int bit = 0; bit < 64; ++bit) {  // one bit, in every plane at once and on its own
         words.fill(square_bb(bit));
         cases.push_back(words);
@@ -41,7 +41,9 @@ TEST(Planes, InitialPosition) {
     int set = 0;
     for (const auto cell : cells) set += cell;
     EXPECT_EQ(set, 32);
-    const auto cell = [&](int piece, const char* square) { return cells[static_cast<std::size_t>(64 * piece + sq(square))]; };
+    const auto cell = [&](int piece, const char* square) {
+        return cells[static_cast<std::size_t>(64 * piece + sq(square))];
+    };
     EXPECT_EQ(cell(WHITE_KING, "e1"), 1);
     EXPECT_EQ(cell(BLACK_QUEEN, "d8"), 1);
     EXPECT_EQ(cell(BLACK_KING, "d8"), 0);

@@ -14,7 +14,8 @@ std::vector<ChessMove> every_move_text() {
     std::vector<ChessMove> moves;
     for (int from = 0; from < 64; ++from)
         for (int to = 0; to < 64; ++to)
-            for (const int special : {0, 4, 5, 6, 7}) moves.push_back(ChessMove::pack(from, to, special));
+            for (const int special : {0, 4, 5, 6, 7})
+                moves.push_back(ChessMove::pack(from, to, special));
     return moves;
 }
 
@@ -26,7 +27,8 @@ std::vector<Board> positions() {
     std::mt19937 rng(18);
     const std::vector<EpdEntry> suite = read_epd("perft_suite.epd");
     // Slow runs take every step-th starting position.
-    const std::size_t step = suite.size() / static_cast<std::size_t>(scaled(static_cast<int>(suite.size())));
+    const std::size_t step =
+        suite.size() / static_cast<std::size_t>(scaled(static_cast<int>(suite.size())));
     // Always some the fallback decides: a piece stacked on another, no king
     // to move, two kings to move.
     Board stacked = Board::from_fen("r3k2r/8/8/8/8/8/4P3/R3K2R w KQkq -");
@@ -90,15 +92,19 @@ TEST(MoveQueries, CaptureAndCheckMatchWhatTheMoveDoes) {
         generator().generate(board, list);
         for (const ChessMove m : list) {
             int pieces_before = 0;
-            for (int p = 0; p < 12; ++p) pieces_before += std::popcount(board.bitboards[static_cast<std::size_t>(p)]);
+            for (int p = 0; p < 12; ++p)
+                pieces_before += std::popcount(board.bitboards[static_cast<std::size_t>(p)]);
             board.push_move(m);
             int pieces_after = 0;
-            for (int p = 0; p < 12; ++p) pieces_after += std::popcount(board.bitboards[static_cast<std::size_t>(p)]);
+            for (int p = 0; p < 12; ++p)
+                pieces_after += std::popcount(board.bitboards[static_cast<std::size_t>(p)]);
             const bool check = generator().is_check(board);
             board.pop_move();
             // A promotion turns a pawn into another piece: the count stays.
-            ASSERT_EQ(move_is_capture(board, m), pieces_after < pieces_before) << describe(board) << m.to_string();
-            ASSERT_EQ(move_gives_check(generator(), board, m), check) << describe(board) << m.to_string();
+            ASSERT_EQ(move_is_capture(board, m), pieces_after < pieces_before)
+                << describe(board) << m.to_string();
+            ASSERT_EQ(move_gives_check(generator(), board, m), check)
+                << describe(board) << m.to_string();
         }
         ASSERT_EQ(board, before);
     }

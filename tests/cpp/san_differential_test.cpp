@@ -65,7 +65,8 @@ public:
                 }
             }
         }
-        for (const char* text : {"O-O", "O-O-O", "0-0", "--", "Nf", "e9", "exd6e.p.", "Kxe1+"}) compare(board, text);
+        for (const char* text : {"O-O", "O-O-O", "0-0", "--", "Nf", "e9", "exd6e.p.", "Kxe1+"})
+            compare(board, text);
         ASSERT_EQ(board, before);
     }
 
@@ -78,18 +79,21 @@ private:
         const SanRejection b = parse_san_reference(generator(), board, text, reference);
         ++texts;
         if (a != b || (a == SanRejection::NONE && !(fast == reference)))
-            ADD_FAILURE() << describe(board) << " \"" << text << "\": " << static_cast<int>(a) << " "
-                          << fast.to_string() << " / " << static_cast<int>(b) << " " << reference.to_string();
+            ADD_FAILURE() << describe(board) << " \"" << text << "\": " << static_cast<int>(a)
+                          << " " << fast.to_string() << " / " << static_cast<int>(b) << " "
+                          << reference.to_string();
         // The game reader's path, on the boards it takes: the same answer,
         // and the mover's kind as the board has it.
         if (!sound_for_san(board)) return;
         ChessMove sound = ChessMove::pack(0, 0);
         int kind = -1;
         const SanRejection c = parse_san_sound(generator(), board, text, sound, kind);
-        if (c != b || (c == SanRejection::NONE && (!(sound == reference) || kind != own_kind_on(board, sound.from()))))
-            ADD_FAILURE() << describe(board) << " \"" << text << "\" on a sound board: " << static_cast<int>(c) << " "
-                          << sound.to_string() << " kind " << kind << " / " << static_cast<int>(b) << " "
-                          << reference.to_string();
+        if (c != b || (c == SanRejection::NONE &&
+                       (!(sound == reference) || kind != own_kind_on(board, sound.from()))))
+            ADD_FAILURE() << describe(board) << " \"" << text
+                          << "\" on a sound board: " << static_cast<int>(c) << " "
+                          << sound.to_string() << " kind " << kind << " / " << static_cast<int>(b)
+                          << " " << reference.to_string();
     }
 };
 
@@ -139,9 +143,10 @@ Board random_position(Rng& rng) {
         if (rng() % 4) {
             const int taker = beside + (rng() % 2 ? 1 : -1);
             if (taker / 8 == beside / 8) board.bitboards[piece_of(side, PAWN)] |= square_bb(taker);
-            for (auto& b : board.bitboards) b &= ~square_bb(side == WHITE ? beside + 8 : beside - 8);
-            board.bitboards[piece_of(opposite(side), static_cast<Kind>(rng() % 3 ? 0 : rng() % 6))] |=
-                square_bb(beside);
+            for (auto& b : board.bitboards)
+                b &= ~square_bb(side == WHITE ? beside + 8 : beside - 8);
+            board.bitboards[piece_of(
+                opposite(side), static_cast<Kind>(rng() % 3 ? 0 : rng() % 6))] |= square_bb(beside);
         }
     }
     if (rng() % 8 == 0) state |= (rng() & 0xFFFF) << 5;

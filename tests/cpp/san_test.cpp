@@ -67,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         SanCase{"4r1k1/8/8/8/8/8/4N3/1N2K3 w - -", "b1c3", "Nc3"},
         // Captures, en passant (with mate), promotions, castling with check.
         SanCase{"4k3/8/8/3p4/4P3/8/8/4K3 w - -", "e4d5", "exd5"},
-        SanCase{"4k3/8/8/3p4/4P3/2N5/8/4K3 w - -", "c3d5", "Nxd5"}, SanCase{EP_MATE, "e5d6", "exd6#"},
-        SanCase{"3k4/8/8/8/8/8/8/R3K3 w Q -", "e1c1", "O-O-O+"},
+        SanCase{"4k3/8/8/3p4/4P3/2N5/8/4K3 w - -", "c3d5", "Nxd5"},
+        SanCase{EP_MATE, "e5d6", "exd6#"}, SanCase{"3k4/8/8/8/8/8/8/R3K3 w Q -", "e1c1", "O-O-O+"},
         SanCase{"4k3/8/8/8/8/8/8/4K2R w K -", "e1g1", "O-O"},
         SanCase{"r3k3/8/8/8/8/8/8/4K3 b q -", "e8c8", "O-O-O"},
         SanCase{"8/8/8/8/8/8/5p1K/k7 b - -", "f2f1n", "f1=N+"},
@@ -83,23 +83,26 @@ TEST(SanIn, AcceptsTheSpellingsOfRealFiles) {
     Board board = Board::from_fen("r3k2r/pPpp1ppp/8/3Pp3/8/5N2/2PP1PPP/R3K2R w KQkq e6");
     const Board before = board;
     for (const auto& [san, uci] : std::vector<std::pair<const char*, const char*>>{
-             {"Nf3d4", "f3d4"}, {"Nfd4", "f3d4"}, {"N3d4", "f3d4"}, {"Nd4+", "f3d4"}, {"Nd4#", "f3d4"},
-             {"Nd4!", "f3d4"}, {"Nd4?!", "f3d4"}, {"Nd4+!!", "f3d4"}, {"Ng5??", "f3g5"},
-             {"dxe6", "d5e6"}, {"de6", "d5e6"}, {"dxe6e.p.", "d5e6"}, {"dxe6 e.p.", "d5e6"},
-             {"dxe6 e.p.+", "d5e6"}, {"d5e6", "d5e6"}, {"bxa8=Q", "b7a8q"}, {"bxa8Q", "b7a8q"},
-             {"ba8=N+", "b7a8n"}, {"b8Q", "b7b8q"}, {"b8=B", "b7b8b"}, {"O-O", "e1g1"},
-             {"0-0", "e1g1"}, {"O-O+", "e1g1"}, {"O-O-O", "e1c1"}, {"0-0-0", "e1c1"}, {"Ra1b1", "a1b1"},
-             {"Rxa7", "a1a7"}, {"Ra7", "a1a7"}, {"Kf1", "e1f1"}, {"d6", "d5d6"}}) {
+             {"Nf3d4", "f3d4"},     {"Nfd4", "f3d4"},       {"N3d4", "f3d4"},  {"Nd4+", "f3d4"},
+             {"Nd4#", "f3d4"},      {"Nd4!", "f3d4"},       {"Nd4?!", "f3d4"}, {"Nd4+!!", "f3d4"},
+             {"Ng5??", "f3g5"},     {"dxe6", "d5e6"},       {"de6", "d5e6"},   {"dxe6e.p.", "d5e6"},
+             {"dxe6 e.p.", "d5e6"}, {"dxe6 e.p.+", "d5e6"}, {"d5e6", "d5e6"},  {"bxa8=Q", "b7a8q"},
+             {"bxa8Q", "b7a8q"},    {"ba8=N+", "b7a8n"},    {"b8Q", "b7b8q"},  {"b8=B", "b7b8b"},
+             {"O-O", "e1g1"},       {"0-0", "e1g1"},        {"O-O+", "e1g1"},  {"O-O-O", "e1c1"},
+             {"0-0-0", "e1c1"},     {"Ra1b1", "a1b1"},      {"Rxa7", "a1a7"},  {"Ra7", "a1a7"},
+             {"Kf1", "e1f1"},       {"d6", "d5d6"}}) {
         EXPECT_EQ(parsed(board, san), uci) << san;
     }
     for (const auto& [san, refusal] : std::vector<std::pair<const char*, const char*>>{
-             {"", "MALFORMED"}, {"Nf9", "MALFORMED"}, {"nf3", "MALFORMED"}, {"Nf3 ", "MALFORMED"},
-             {"xd4", "MALFORMED"}, {"3d4", "MALFORMED"}, {"b8=K", "MALFORMED"}, {"Nd4=Q", "MALFORMED"},
-             {"Nd4e.p.", "MALFORMED"}, {"O-O e.p.", "MALFORMED"}, {"Ngf3d4", "MALFORMED"},
-             {"O-O-O-O", "MALFORMED"}, {"e4 x", "MALFORMED"}, {"--", "NULL_MOVE"}, {"Z0", "NULL_MOVE"},
-             {"Nc3", "NO_MATCH"}, {"Ngd4", "NO_MATCH"}, {"b8", "NO_MATCH"}, {"d6=Q", "NO_MATCH"},
-             {"e4", "NO_MATCH"}, {"d6 e.p.", "NO_MATCH"}, {"dxc6", "NO_MATCH"}, {"Bb5", "NO_MATCH"},
-             {"Kg1", "NO_MATCH"}, {"exd6", "NO_MATCH"}}) {
+             {"", "MALFORMED"},         {"Nf9", "MALFORMED"},    {"nf3", "MALFORMED"},
+             {"Nf3 ", "MALFORMED"},     {"xd4", "MALFORMED"},    {"3d4", "MALFORMED"},
+             {"b8=K", "MALFORMED"},     {"Nd4=Q", "MALFORMED"},  {"Nd4e.p.", "MALFORMED"},
+             {"O-O e.p.", "MALFORMED"}, {"Ngf3d4", "MALFORMED"}, {"O-O-O-O", "MALFORMED"},
+             {"e4 x", "MALFORMED"},     {"--", "NULL_MOVE"},     {"Z0", "NULL_MOVE"},
+             {"Nc3", "NO_MATCH"},       {"Ngd4", "NO_MATCH"},    {"b8", "NO_MATCH"},
+             {"d6=Q", "NO_MATCH"},      {"e4", "NO_MATCH"},      {"d6 e.p.", "NO_MATCH"},
+             {"dxc6", "NO_MATCH"},      {"Bb5", "NO_MATCH"},     {"Kg1", "NO_MATCH"},
+             {"exd6", "NO_MATCH"}}) {
         EXPECT_EQ(parsed(board, san), refusal) << san;
     }
     EXPECT_EQ(board, before);
@@ -177,7 +180,8 @@ TEST(SanRoundTrip, EveryLegalMoveOfThePerftPositionsAndRandomGames) {
                 const Board before = board;
                 for (const ChessMove m : list) {
                     std::string san;
-                    ASSERT_TRUE(append_san(generator(), board, m, san)) << describe(board) << " " << m.to_string();
+                    ASSERT_TRUE(append_san(generator(), board, m, san))
+                        << describe(board) << " " << m.to_string();
                     ChessMove back;
                     ASSERT_EQ(parse_san(generator(), board, san, back), SanRejection::NONE)
                         << describe(board) << " " << san;
@@ -185,7 +189,8 @@ TEST(SanRoundTrip, EveryLegalMoveOfThePerftPositionsAndRandomGames) {
                     ++checked;
                 }
                 ASSERT_EQ(board, before);
-                board.push_move(list.moves[static_cast<std::size_t>(rng() % static_cast<unsigned>(list.size))]);
+                board.push_move(
+                    list.moves[static_cast<std::size_t>(rng() % static_cast<unsigned>(list.size))]);
             }
         }
     }
@@ -202,7 +207,8 @@ TEST(SanMessages, NameTheReasonTheTextAndThePosition) {
               "Illegal SAN: no legal move matches \"Nf4\" in " + fen);
     EXPECT_EQ(san_rejection_message(SanRejection::AMBIGUOUS, "Nd2", fen),
               "Ambiguous SAN: several legal moves match \"Nd2\" in " + fen);
-    EXPECT_EQ(illegal_move_message(mv("e7e8q"), fen), "Illegal move: \"e7e8q\" is not a legal move in " + fen);
+    EXPECT_EQ(illegal_move_message(mv("e7e8q"), fen),
+              "Illegal move: \"e7e8q\" is not a legal move in " + fen);
 }
 
 }  // namespace

@@ -73,8 +73,8 @@ inline std::vector<std::string> legal_moves(Board& board) {
 
 inline std::string describe(const Board& board) {
     std::ostringstream out;
-    out << board.fen() << "  state 0x" << std::hex << board.bitboards[STATE] << std::dec << "  undo "
-        << board.undo_stack.size() << "  history";
+    out << board.fen() << "  state 0x" << std::hex << board.bitboards[STATE] << std::dec
+        << "  undo " << board.undo_stack.size() << "  history";
     for (const auto& h : board.history) out << ' ' << h.size();
     return out.str();
 }
@@ -90,10 +90,10 @@ inline bool data_required() {
 }
 
 // Skips the test for want of a data file, or fails it where data is required.
-#define VEMLA_MISSING_DATA(message)                                                        \
-    do {                                                                                   \
+#define VEMLA_MISSING_DATA(message)                                                             \
+    do {                                                                                        \
         if (::vemla::test::data_required()) GTEST_FAIL() << message << " (VEMLA_REQUIRE_DATA)"; \
-        GTEST_SKIP() << message;                                                           \
+        GTEST_SKIP() << message;                                                                \
     } while (false)
 
 // One line "FEN ;D1 n ;D2 n ..." of an EPD file. A missing file gives one
