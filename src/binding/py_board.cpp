@@ -326,7 +326,7 @@ PyMethodDef board_methods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-const ClassSpec board_class{
+const ClassDescription board_class{
     .name = "builtins.Board",
     .doc = "Board(fen=\"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\")\n--\n\n",
     .construct = board_new,

@@ -99,7 +99,7 @@ PyMethodDef book_methods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-const ClassSpec book_class{
+const ClassDescription book_class{
     .name = "builtins.PolyglotBook",
     .doc = "PolyglotBook(path)\n--\n\n",
     .construct = book_new,

@@ -12,7 +12,7 @@
 
 namespace vemla::py {
 
-struct ClassSpec {
+struct ClassDescription {
     const char* name;                // "builtins.<class>"; the type keeps the pointer
     const char* doc;                 // the constructor's signature block, or what it is
     newfunc construct = nullptr;     // tp_new; none: only the module makes instances
@@ -21,17 +21,17 @@ struct ClassSpec {
     std::span<const PyType_Slot> more_slots = {};  // any others (tp_repr, tp_iter, ...)
 };
 
-// The type of spec, whose instances are `basicsize` bytes and are destroyed
+// The type of description, whose instances are `basicsize` bytes and are destroyed
 // by dealloc, made on the first call and kept in `type`: a borrowed
 // reference, or NULL with an exception set if it cannot be made. Every class
 // is immutable (nothing can replace its constructor or a method) and final.
-PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec, Py_ssize_t basicsize,
-                         destructor dealloc);
+PyTypeObject* class_type(PyTypeObject*& type, const ClassDescription& description,
+                         Py_ssize_t basicsize, destructor dealloc);
 
 // The same for a class whose instances hold a Record (a Wrapper).
 template <typename Record>
-PyTypeObject* class_type(PyTypeObject*& type, const ClassSpec& spec) {
-    return class_type(type, spec, sizeof(Wrapper<Record>), dealloc_wrapper<Record>);
+PyTypeObject* class_type(PyTypeObject*& type, const ClassDescription& description) {
+    return class_type(type, description, sizeof(Wrapper<Record>), dealloc_wrapper<Record>);
 }
 
 // METH_FASTCALL functions go through void(*)() to keep -Wcast-function-type quiet.

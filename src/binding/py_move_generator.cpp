@@ -342,7 +342,7 @@ PyMethodDef move_generator_methods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-const ClassSpec move_generator_class{
+const ClassDescription move_generator_class{
     .name = "builtins.MoveGenerator",
     .doc = "MoveGenerator()\n--\n\n",
     .construct = move_generator_new,

@@ -121,7 +121,7 @@ const PyType_Slot game_more_slots[] = {
 };
 
 // No constructor: games are made only by the reader, complete.
-const ClassSpec game_class{
+const ClassDescription game_class{
     .name = "builtins.PgnGame",
     .doc = "A game read by MoveGenerator.read_pgn().",
     .methods = game_methods,
@@ -362,7 +362,7 @@ const PyType_Slot reader_more_slots[] = {
 };
 
 // No constructor: readers are made only by read_pgn().
-const ClassSpec reader_class{
+const ClassDescription reader_class{
     .name = "builtins.PgnReader",
     .doc = "The games of a PGN source, from MoveGenerator.read_pgn().",
     .more_slots = reader_more_slots,

@@ -123,7 +123,7 @@ def run_script(script, *args):
 
 def test_second_initialisation_shares_the_types():
     # Both ways of initialising the module again: dropping it from
-    # sys.modules and importing, and building a module from a fresh spec.
+    # sys.modules and importing, and building a module through importlib from the file again.
     lines = run_script(
         """
         import importlib.util, sys
