@@ -367,11 +367,93 @@ void PgnReader::resynchronise() {
     }
 }
 
+// A mainline word: a move number is dropped (a move glued to it, "12.e4",
+// kept), a result ends the game, annotation glyphs standing alone are
+// dropped, anything else is kept as SAN when keep is set. True at a result.
+bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
+    const char first = word[0];
+    // Most words are SAN and start with a letter; the others start with a
+    // digit (move numbers, results, 0-0) or are "*" or annotation glyphs.
+    if (is_digit(first)) {
+        std::size_t i = 1;
+        while (i < word.size() && is_digit(word[i])) ++i;
+        if (i == word.size()) return false;  // "12"
+        if (word[i] == '.') {
+            // "12.", "12...", or the move glued on: "12.e4".
+            while (i < word.size() && word[i] == '.') ++i;
+            word.remove_prefix(i);
+            if (word.empty()) return false;
+        } else if (is_result(word)) {
+            game.result.assign(word);
+            return true;
+        }
+        // Otherwise 0-0 or a word the move reader will refuse: kept whole.
+    } else if (first == '*' && word.size() == 1) {
+        game.result.assign(word);
+        return true;
+    }
+    // Dots, annotation glyphs and the like standing alone.
+    if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) return false;
+    if (keep) {
+        const auto length = static_cast<std::uint32_t>(word.size());
+        game.sans.push_back(Span{append(game.text, word), length});
+    }
+    return false;
+}
+
+// The tokens most movetext is made of (spaces, words, brace comments) read
+// straight from the buffer while each lies wholly in it and the game is
+// within its size limit. Anything else, or a token that reaches the end of
+// the buffer, is left at pos_ for read_movetext's general loop, which reads
+// it the same way. True once a result token has ended the game.
+bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
+    const char* const data = buf_.data();
+    const std::size_t end = end_;
+    // Tokens may start up to this index: position() - game.offset <= game_limit_.
+    const std::uint64_t stop = game.offset + game_limit_;
+    if (stop < base_) return false;
+    const std::size_t last = static_cast<std::size_t>(std::min<std::uint64_t>(stop - base_, end));
+    std::size_t pos = pos_;
+    bool line_start = line_start_;
+    for (;;) {
+        CharClass type = WORD;
+        while (pos < end && (type = class_of(data[pos])) != WORD) {
+            if (type == LINE_FEED)
+                line_start = true;
+            else if (type != SPACE)
+                break;
+            ++pos;
+        }
+        pos_ = pos;
+        line_start_ = line_start;
+        if (pos >= end || pos > last) return false;
+        const char c = data[pos];
+        if (type != WORD) {
+            if (c != '{') return false;
+            const void* close = std::memchr(data + pos + 1, '}', end - pos - 1);
+            if (!close) return false;
+            pos = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
+            line_start = false;
+            continue;
+        }
+        if (c == '%' && line_start) return false;
+        std::size_t stop_word = pos + 1;
+        while (stop_word < end && is_word(data[stop_word])) ++stop_word;
+        if (stop_word == end || stop_word - pos > MAX_WORD) return false;
+        line_start = false;
+        pos_ = stop_word;
+        line_start_ = false;
+        if (take_word(game, {data + pos, stop_word - pos}, keep)) return true;
+        pos = stop_word;
+    }
+}
+
 void PgnReader::read_movetext(PgnGame& game, bool keep) {
     if (!movetext_pending_) return;
     movetext_pending_ = false;
     int depth = 0;  // variation nesting
     for (;;) {
+        if (depth == 0 && scan_mainline(game, keep)) return;
         if (!skip_space()) {
             if (game.result.empty() && game.end_error.empty())
                 game.end_error = depth > 0 ? "truncated game: unterminated variation"
@@ -426,35 +508,8 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
             case '"': ++pos_; continue;
             default: break;
         }
-        std::string_view word = read_word();
-        if (depth > 0) continue;
-        const char first = word[0];
-        // Most words are SAN and start with a letter; the others start with a
-        // digit (move numbers, results, 0-0) or are "*" or annotation glyphs.
-        if (is_digit(first)) {
-            std::size_t i = 1;
-            while (i < word.size() && is_digit(word[i])) ++i;
-            if (i == word.size()) continue;  // "12"
-            if (word[i] == '.') {
-                // "12.", "12...", or the move glued on: "12.e4".
-                while (i < word.size() && word[i] == '.') ++i;
-                word.remove_prefix(i);
-                if (word.empty()) continue;
-            } else if (is_result(word)) {
-                game.result.assign(word);
-                return;
-            }
-            // Otherwise 0-0 or a word the move reader will refuse: kept whole.
-        } else if (first == '*' && word.size() == 1) {
-            game.result.assign(word);
-            return;
-        }
-        // Dots, annotation glyphs and the like standing alone.
-        if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) continue;
-        if (keep) {
-            const auto length = static_cast<std::uint32_t>(word.size());
-            game.sans.push_back(Span{append(game.text, word), length});
-        }
+        const std::string_view word = read_word();
+        if (depth == 0 && take_word(game, word, keep)) return;
     }
 }
 

@@ -97,6 +97,8 @@ private:
     void skip_line();
     bool read_tag(PgnGame& game);
     bool looks_like_movetext();
+    bool take_word(PgnGame& game, std::string_view word, bool keep);
+    bool scan_mainline(PgnGame& game, bool keep);
     void resynchronise();
 
     ReadFn read_;

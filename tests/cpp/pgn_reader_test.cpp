@@ -3,6 +3,8 @@
 #include "test_support.hpp"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "move_generator/san.hpp"
 #include "pgn/game.hpp"
@@ -173,6 +175,25 @@ TEST(PgnReader, ChunkSizeDoesNotMatter) {
     ASSERT_EQ(whole.size(), 3u);
     for (std::size_t chunk = 1; chunk <= 17; ++chunk)
         EXPECT_EQ(read_all(text, chunk), whole) << chunk;
+}
+
+// The corpus, comments and variations included, read in one chunk (where
+// whole tokens are taken straight from the buffer) and in chunks too short to
+// hold most of them, with and without a size limit that cuts games short.
+TEST(PgnReader, CorpusReadsAlikeInAnyChunks) {
+    std::ifstream in(data_path("pgn/corpus.pgn"), std::ios::binary);
+    if (!in) VEMLA_MISSING_DATA("no pgn/corpus.pgn");
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    for (const std::uint64_t limit : {pgn::DEFAULT_GAME_LIMIT, std::uint64_t{300}}) {
+        const auto whole = read_all(text, text.size(), limit);
+        ASSERT_GE(whole.size(), 3000u);
+        for (const std::size_t chunk : {3u, 11u, 4096u}) {
+            const auto pieces = read_all(text, chunk, limit);
+            ASSERT_EQ(pieces.size(), whole.size()) << chunk;
+            for (std::size_t i = 0; i < whole.size(); ++i)
+                ASSERT_EQ(pieces[i], whole[i]) << "game " << i << ", chunks of " << chunk;
+        }
+    }
 }
 
 // Games played by GameReader agree with SAN read through the move list, move
