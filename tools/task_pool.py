@@ -361,17 +361,40 @@ class ProcessPool:
                         continue
                     fed = True
 
+    def _top_up(self, source, queue, pending):
+        """Takes tasks from a generator of them, one batch each, while a worker
+        has room for one that the queue cannot fill. False once it is empty."""
+        room = sum(max(0, 2 - len(worker.batches)) for worker in self._processes)
+        while len(queue) < room:
+            try:
+                index, args = next(source)
+            except StopIteration:
+                return False
+            pending[index] = args
+            queue.append([index])
+        return True
+
     def run(self, function, tasks):
         # Replies still owed from a run its caller left early are recognised by
         # the run number and dropped.
         self._run += 1
-        pending = dict(enumerate(tasks))
-        # Tasks travel in small batches: each message costs the parent some
-        # CPU time that the workers could use.
-        size = max(1, len(pending) // (self.workers * BATCHES_PER_WORKER))
-        indices = list(pending)
-        queue = collections.deque(indices[first:first + size] for first in range(0, len(indices), size))
-        while pending:
+        if isinstance(tasks, (list, tuple)):
+            pending = dict(enumerate(tasks))
+            # Tasks travel in small batches: each message costs the parent some
+            # CPU time that the workers could use.
+            size = max(1, len(pending) // (self.workers * BATCHES_PER_WORKER))
+            indices = list(pending)
+            queue = collections.deque(indices[first:first + size] for first in range(0, len(indices), size))
+            source = None
+        else:
+            # A generator is read only as workers need tasks: its tasks may be
+            # large, or made as they are handed out.
+            pending, queue, source = {}, collections.deque(), enumerate(tasks)
+        while pending or source is not None:
+            if source is not None and not self._top_up(source, queue, pending):
+                source = None
+                if not pending:
+                    break
             self._feed(function, queue, pending)
             by_connection = {worker.connection: worker for worker in self._processes}
             for connection in multiprocessing.connection.wait(list(by_connection), timeout=SIGNAL_LATENCY):
@@ -538,29 +561,67 @@ class DaskPool:
             where = getattr(module, "__file__", None)
             if name != "__main__" and where and os.path.dirname(os.path.abspath(where)) == here:
                 cloudpickle.register_pickle_by_value(module)
-        tasks = list(tasks)
-        if not tasks:
-            return
-        futures = self.client.map(function, *zip(*tasks), pure=False)
-        index_of = {future.key: index for index, future in enumerate(futures)}
+        if isinstance(tasks, (list, tuple)):
+            if not tasks:
+                return
+            futures = self.client.map(function, *zip(*tasks), pure=False)
+            task_of = {future.key: (index, args) for index, (future, args) in enumerate(zip(futures, tasks))}
+            completed = self.distributed.as_completed(futures)
+            source = None
+        else:
+            # A generator is read only as workers need tasks: two per worker
+            # thread are out at any time.
+            futures, task_of, completed = [], {}, self.distributed.as_completed()
+            source = enumerate(tasks)
+            for _ in range(2 * self.workers):
+                if not self._submit(function, source, futures, task_of, completed):
+                    source = None
+                    break
         try:
-            for future in self.distributed.as_completed(futures):
-                index = index_of[future.key]
+            for future in completed:
+                index, args = task_of.pop(future.key)
                 try:
                     result = future.result()
                 except Exception as error:
-                    raise TaskFailed(f"task {_describe(tasks[index])} failed: "
+                    raise TaskFailed(f"task {_describe(args)} failed: "
                                      f"{type(error).__name__}: {error}") from error
                 future.release()
+                if source is not None and not self._submit(function, source, futures, task_of, completed):
+                    source = None
                 yield index, result
         finally:
             self.client.cancel(futures)
+
+    def _submit(self, function, source, futures, task_of, completed):
+        """Submits the next task of a generator; False once it is empty. Large
+        byte strings among its arguments go to the cluster on their own
+        (scatter), not inside the task."""
+        try:
+            index, args = next(source)
+        except StopIteration:
+            return False
+        # scatter of a list sends each item as one object, a tuple included.
+        shipped = [self.client.scatter([arg], hash=False)[0] if _is_large(arg) else arg for arg in args]
+        future = self.client.submit(function, *shipped, pure=False)
+        futures.append(future)
+        task_of[future.key] = (index, args)
+        completed.add(future)
+        return True
 
     def close(self, abort=False):
         if self.client is not None:
             self.client.close()
         if self.cluster is not None:
             self.cluster.close()
+
+
+def _is_large(arg):
+    """Whether a task argument holds more than 256 KiB of bytes (alone or
+    in a tuple, as a range of PGN text comes with its offset): Dask warns
+    of objects from a megabyte on in a task."""
+    if isinstance(arg, tuple):
+        return any(_is_large(item) for item in arg)
+    return isinstance(arg, (bytes, bytearray)) and len(arg) > 1 << 18
 
 
 @contextlib.contextmanager

@@ -141,35 +141,52 @@ def open_pgn(path):
     return open(path, "rb")
 
 
-def is_splittable(path):
-    """Plain files are read in byte ranges; compressed ones whole."""
-    return os.path.splitext(path)[1].lower() not in (*COMPRESSED, ".zst")
+def is_compressed(path):
+    """Whether a PGN file is read through a decompressor (by its extension)."""
+    return os.path.splitext(path)[1].lower() in (*COMPRESSED, ".zst")
+
+
+def text_size(path):
+    """The number of bytes of PGN text in a file: its size, or for a
+    compressed file the size of its text, found by decompressing it once."""
+    if not is_compressed(path):
+        return os.path.getsize(path)
+    total = 0
+    buffer = memoryview(bytearray(1 << 20))
+    with open_pgn(path) as stream:
+        while n := stream.readinto(buffer):
+            total += n
+    return total
 
 
 GAME_START = re.compile(rb"\n[ \t\r]*\n[ \t]*\[")
 
 
-def next_game_start(f, position, size):
+def next_game_start(f, position, size=None):
     """The first offset at or after `position` where a game's tags begin: a '['
-    that opens a line after an empty line (offset 0 is always a start). Both
-    readers of a boundary compute the same offset, so no game is lost or read twice."""
+    that opens a line after an empty line (offset 0 is always a start), or the
+    end of the input. Both readers of a boundary compute the same offset, so no
+    game is lost or read twice. `f` needs seek and read at absolute offsets;
+    `size`, where known, is the input's length."""
     if position <= 0:
         return 0
-    if position >= size:
+    if size is not None and position >= size:
         return size
     start = max(0, position - 4)
     carry = b""
-    while start < size:
+    while True:
         f.seek(start)
-        block = carry + f.read(SYNC_BLOCK)
+        read = f.read(SYNC_BLOCK)
+        block = carry + read
         base = start - len(carry)
         for match in GAME_START.finditer(block):
             at = base + match.end() - 1
             if at >= position:
                 return at
+        if len(read) < SYNC_BLOCK:
+            return base + len(block)
         carry = block[-8:]
         start += SYNC_BLOCK
-    return size
 
 
 def read_range(path, start, end):
@@ -181,6 +198,74 @@ def read_range(path, start, end):
         last = next_game_start(f, end, size)
         f.seek(first)
         return f.read(max(0, last - first)), first
+
+
+class StreamRanges:
+    """The byte ranges of a compressed file's text, cut exactly as read_range
+    cuts a plain file, from one pass of its decompressor: ranges must be asked
+    for in increasing order (ranges skipped are decompressed and dropped).
+    Holds the text from the last range's end on, about one range at most."""
+
+    READ = 1 << 20
+
+    def __init__(self, path, size=None):
+        self.path, self.size = path, size  # the text's size, where known
+        self.stream = None
+        self.base = 0  # offset of data[0] in the text
+        self.data = bytearray()
+        self.at = 0
+        self.eof = False
+
+    # The file interface next_game_start needs, at absolute offsets of the text.
+    def seek(self, offset):
+        if offset < self.base:
+            raise ValueError(f"{self.path}: range asked for out of order (offset {offset} < {self.base})")
+        self.at = offset
+
+    def read(self, n):
+        self._fill(self.at + n)
+        out = self._bytes(self.at, self.at + n)
+        self.at += len(out)
+        return out
+
+    def _bytes(self, start, end):
+        # One copy, through a view released before data can grow again.
+        with memoryview(self.data) as view:
+            return bytes(view[start - self.base:end - self.base])
+
+    def _fill(self, until):
+        if self.stream is None:
+            self.stream = open_pgn(self.path)
+        while not self.eof and self.base + len(self.data) < until:
+            block = self.stream.read(self.READ)
+            if block:
+                self.data += block
+            else:
+                self.eof = True
+
+    def _drop(self, before):
+        """Forgets the text before offset `before`, decompressing up to it."""
+        while before > self.base + len(self.data) and not self.eof:
+            self.base += len(self.data)
+            self.data = bytearray()
+            self._fill(min(before, self.base + (16 << 20)))
+        cut = min(max(before - self.base, 0), len(self.data))
+        del self.data[:cut]
+        self.base += cut
+
+    def range(self, start, end):
+        """(bytes, offset of the first) of the games starting in [start, end)."""
+        # The search for a start looks from 4 bytes before it on.
+        self._drop(start - 4)
+        first = next_game_start(self, start, self.size)
+        last = next_game_start(self, end, self.size)
+        self._fill(last)
+        return self._bytes(first, last), first
+
+    def close(self):
+        if self.stream is not None:
+            self.stream.close()
+            self.stream = None
 
 
 def tag_number(tags, name):
@@ -242,12 +327,17 @@ def error_reason(error):
     return "reader: " + re.split(r"[:(]| at | in ", str(error), maxsplit=1)[0].strip()[:60]
 
 
-def pgn_shard(out_dir, name, source, path, start, end, filters):
+def pgn_shard(out_dir, name, source, path, start, end, filters, text=None):
     """Task: reads the games of `path` that start in [start, end) (the whole file
-    when end is None), filters them and writes them as shard `name`."""
+    when end is None), filters them and writes them as shard `name`. `text`,
+    when given, is those games' bytes and the offset of the first (the range
+    of a compressed file, cut by StreamRanges where the file is decompressed)."""
     state = worker_state()
     generator = state.generator
-    if end is None:
+    if text is not None:
+        data, base = text
+        stream = io.BytesIO(data)
+    elif end is None:
         stream, base = open_pgn(path), 0
     else:
         data, base = read_range(path, start, end)

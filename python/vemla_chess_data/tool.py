@@ -77,23 +77,55 @@ def expand_inputs(inputs):
     return found
 
 
-def pgn_plan(out_dir, settings, source_list):
-    """One task per byte range of a plain file, one per compressed file; the
-    shard's weight is its size in bytes (for the progress estimate)."""
+def pgn_plan(out_dir, settings, source_list, report=None):
+    """One task per byte range of a file's text; the shard's weight is its size
+    in bytes (for the progress estimate). A compressed file is cut into the
+    same ranges as its text would be, so its size is measured once by
+    decompressing it (kept in the index as the source's text_size)."""
     step = settings["range_mb"] << 20
     plan = []
     for index, source in enumerate(source_list):
         path, size = source["path"], source["size"]
-        if sources.is_splittable(path):
-            ranges = [(start, min(size, start + step)) for start in range(0, max(size, 1), step)]
-        else:
-            ranges = [(0, None)]
-        for start, end in ranges:
+        if sources.is_compressed(path):
+            if "text_size" not in source:
+                if report:
+                    report(f"{path}: compressed; measuring its text by decompressing it once")
+                source["text_size"] = sources.text_size(path)
+            size = source["text_size"]
+        for start in range(0, max(size, 1), step):
+            end = min(size, start + step)
             name = shard_name(len(plan))
-            weight = (end if end is not None else size) - start
             plan.append((name, ["pgn", index, start, end], sources.pgn_shard,
-                         (out_dir, name, index, path, start, end, settings["filters"]), weight))
+                         (out_dir, name, index, path, start, end, settings["filters"]), end - start))
     return plan
+
+
+def task_feed(todo):
+    """The (function, args) of the steps to run. The ranges of a compressed
+    file get their text as they are handed out, cut here from one pass of its
+    decompressor (the workers could not seek in it); then the tasks are a
+    generator, which the pools read as they need tasks."""
+    tasks = [(step[2], step[3]) for step in todo]
+    if not any(function is sources.pgn_shard and sources.is_compressed(args[3]) for function, args in tasks):
+        return tasks
+    return _stream_tasks(tasks)
+
+
+def _stream_tasks(tasks):
+    reader = None
+    try:
+        for function, args in tasks:
+            if function is sources.pgn_shard and sources.is_compressed(args[3]):
+                path, start, end = args[3], args[4], args[5]
+                if reader is None or reader.path != path:
+                    if reader is not None:
+                        reader.close()
+                    reader = sources.StreamRanges(path)
+                args = (*args, reader.range(start, end))
+            yield function, args
+    finally:
+        if reader is not None:
+            reader.close()
 
 
 # ---- one run ---------------------------------------------------------------------------------------
@@ -144,11 +176,13 @@ def prepare_index(out_dir, kind, settings, source_list):
             f"{out_dir} holds a {index.get('kind')} dataset made with other settings "
             f"({index.get('settings')}); use the same settings to resume or extend it, or another folder")
     recorded = index.get("sources", [])
-    if source_list[:len(recorded)] != recorded:
+    # What the index learnt of a file (a compressed file's text_size) stays.
+    files = [{key: value for key, value in source.items() if key != "text_size"} for source in recorded]
+    if source_list[:len(recorded)] != files:
         raise shards.DatasetError(
-            f"{out_dir} was made from other input files (or they changed since: {recorded}); "
+            f"{out_dir} was made from other input files (or they changed since: {files}); "
             "give the same files, followed by any new ones, or use another folder")
-    index["sources"] = source_list
+    index["sources"] = recorded + source_list[len(recorded):]
     return index
 
 
@@ -219,7 +253,7 @@ def build(out_dir, kind, settings, source_list, plan_of, pool_factory, report, p
         try:
             with pool_factory() as pool:
                 progress.start = time.perf_counter()
-                for position, entry in pool.run(_call, [(step[2], step[3]) for step in todo]):
+                for position, entry in pool.run(_call, task_feed(todo)):
                     name = todo[position][0]
                     index["shards"][name] = entry
                     shards.write_index(out_dir, totals(index))
@@ -334,13 +368,14 @@ def parser_for(prog):
     add_pool_options(selfplay)
 
     pgn = commands.add_parser("pgn", formatter_class=formatter, help="games from PGN files",
-                              description="Reads the games of PGN files (plain, .gz, .bz2, .xz, .zst). Plain "
-                                          "files are split into byte ranges read in parallel, each from the "
-                                          "next game start.")
+                              description="Reads the games of PGN files (plain, .gz, .bz2, .xz, .zst). "
+                                          "Their text is split into byte ranges read in parallel, each from "
+                                          "the next game start; a compressed file is decompressed here and "
+                                          "its ranges handed to the workers.")
     pgn.add_argument("out_dir", metavar="OUT_DIR", help="the dataset folder (created if missing)")
     pgn.add_argument("inputs", metavar="INPUT", nargs="+", help="PGN files, globs or folders (searched for *.pgn*)")
     pgn.add_argument("--range-mb", type=positive, default=16, metavar="M",
-                     help="megabytes of a plain file per shard")
+                     help="megabytes of PGN text per shard")
     filters = pgn.add_argument_group("filters (games refused are counted by reason in the index)")
     filters.add_argument("--min-elo", type=int, metavar="E", help="minimum rating")
     filters.add_argument("--elo-of", choices=("both", "average"), default="both",
@@ -399,7 +434,7 @@ def run(parser, args, prog):
         source_list = [{"path": p, "size": os.path.getsize(p)} for p in expand_inputs(args.inputs)]
 
         def plan_of(index):
-            return pgn_plan(out_dir, settings, index["sources"])
+            return pgn_plan(out_dir, settings, index["sources"], report)
 
     started = time.perf_counter()
     index, written, found = build(out_dir, args.source, settings, source_list, plan_of,

@@ -360,30 +360,65 @@ def kept_games_moves(games):
 
 
 @needs_pgn
-def test_compressed_inputs_give_the_records_of_the_plain_file(tmp_path):
+def test_compressed_inputs_give_the_shards_of_the_plain_file(corpus_set, tmp_path):
+    """A compressed file is cut into the same ranges as its text, whatever
+    decompresses it and whatever runs the tasks."""
     import bz2
     import gzip
     import lzma
 
-    text = CORPUS.read_bytes()
-    part = text[:text.index(b"[Event ", 400_000)]  # whole games only
-    plain = tmp_path / "part.pgn"
-    plain.write_bytes(part)
     packers = {".gz": gzip.compress, ".bz2": bz2.compress, ".xz": lzma.compress}
     zstandard = optional_import("zstandard")
     if zstandard is not None:
         packers[".zst"] = zstandard.ZstdCompressor().compress
-    done = run_tool("pgn", tmp_path / "plain", plain, "--range-mb", "64", "--jobs", "1")
-    assert done.returncode == 0, done.stderr
-    want = dataset_files(tmp_path / "plain")
-    for suffix, pack in packers.items():
-        packed = tmp_path / f"part.pgn{suffix}"
-        packed.write_bytes(pack(part))
-        done = run_tool("pgn", tmp_path / suffix, packed, "--jobs", "1")
+    want = {name: data for name, data in dataset_files(corpus_set).items() if name != "index.json"}
+    assert len(want) > 6  # several shards
+    text = CORPUS.read_bytes()
+    for jobs, (suffix, pack) in enumerate(packers.items(), start=1):
+        packed = tmp_path / f"corpus.pgn{suffix}"
+        packed.write_bytes(pack(text))
+        done = run_tool("pgn", tmp_path / suffix, packed, "--range-mb", "1", "--jobs", 1 + jobs % 2)
         assert done.returncode == 0, done.stderr
         got = dataset_files(tmp_path / suffix)
-        for name in ("shard-00000/positions.npy", "shard-00000/games.npy"):
-            assert got[name] == want[name], suffix
+        index = json.loads(got.pop("index.json"))
+        assert got == want, suffix
+        assert index["sources"][0]["text_size"] == len(text)
+    # Resumed with shards missing: the decompressor passes over the whole ones.
+    for name in ("shard-00000", "shard-00002"):
+        shards.shutil.rmtree(tmp_path / ".gz" / name)
+    done = run_tool("pgn", tmp_path / ".gz", tmp_path / "corpus.pgn.gz", "--range-mb", "1", "--jobs", "2")
+    assert done.returncode == 0, done.stderr
+    assert "2 shards written" in done.stdout and "measuring" not in done.stderr
+    got = dataset_files(tmp_path / ".gz")
+    got.pop("index.json")
+    assert got == want
+
+
+def test_stream_ranges_cut_as_the_plain_file_is_cut(tmp_path):
+    """Ranges of a decompressed stream equal the plain file's, boundaries in
+    odd places included: blank lines with spaces, a start right at a
+    boundary, a game larger than a range, ranges asked for with gaps."""
+    import gzip
+
+    games = []
+    rng = random.Random(3)
+    for k in range(400):
+        gap = rng.choice(["\n\n", "\n \t\n", "\n\r\n  ", "\n\n\n"])
+        body = " ".join(["e4"] * rng.choice([1, 5, 3000]))
+        games.append(f'[Event "{k}"]\n\n1. {body} *{gap}')
+    text = "".join(games).encode()
+    plain, packed = tmp_path / "g.pgn", tmp_path / "g.pgn.gz"
+    plain.write_bytes(text)
+    packed.write_bytes(gzip.compress(text))
+    for step in (97, 4093, 65536, 200_003):
+        bounds = [(start, min(len(text), start + step)) for start in range(0, len(text), step)]
+        stream = sources.StreamRanges(str(packed))
+        for number, (start, end) in enumerate(bounds):
+            if number % 3 == 1:
+                continue
+            assert stream.range(start, end) == sources.read_range(str(plain), start, end), (step, start)
+        stream.close()
+    assert sources.text_size(str(packed)) == len(text)
 
 
 def test_history_planes_hold_the_positions_before(gen, selfplay_set):

@@ -131,6 +131,28 @@ def test_a_send_to_a_dead_worker_reruns_its_batch_once():
         assert pool.restarts == 1
 
 
+def counted(tasks, taken):
+    """The tasks, counting in taken[0] how many have been read."""
+    for task in tasks:
+        taken[0] += 1
+        yield task
+
+
+def test_a_generator_of_tasks_is_read_as_workers_need_them(tmp_path):
+    """Every task of a generator runs once, also across a worker's death, and
+    the pool holds only a few of them at any time (two per worker)."""
+    with open_pool(2) as pool:
+        taken = [0]
+        seen = []
+        for index, result in pool.run(pow, counted([(k, 2) for k in range(40)], taken)):
+            seen.append((index, result))
+            assert taken[0] <= len(seen) + 4
+        assert sorted(seen) == [(k, k * k) for k in range(40)]
+        results = list(pool.run(die_once, counted([(str(tmp_path / "marker"), k) for k in range(30)], taken)))
+        assert sorted(results) == [(k, k) for k in range(30)] and pool.restarts == 1
+        assert list(pool.run(pow, iter([]))) == []
+
+
 def test_process_pool_gives_up_on_a_task_that_always_kills_its_worker():
     with open_pool(2) as pool, pytest.raises(TaskFailed, match="died 4 times"):
         list(pool.run(always_die, [(1,)]))
@@ -179,6 +201,17 @@ def test_local_cluster_counts_like_one_process(gen, cluster):
         check_divide(cluster, gen, fen, 3, counts[3], min_tasks=1)
     fen, counts = known_counts()[2]
     check_divide(cluster, gen, fen, 4, counts[4], min_tasks=10**9, min_task_depth=2)
+
+
+@needs_dask
+def test_local_cluster_reads_a_generator_of_tasks_as_needed(cluster):
+    taken = [0]
+    big = bytes(3 << 20)  # sent to the cluster on its own
+    seen = []
+    for index, result in cluster.run(len, counted([(big[:k << 20],) for k in range(12)], taken)):
+        seen.append((index, result))
+        assert taken[0] <= len(seen) + 4
+    assert sorted(seen) == [(k, min(k, 3) << 20) for k in range(12)]
 
 
 @needs_dask
