@@ -31,6 +31,7 @@ import sys
 import threading
 import time
 import types
+import warnings
 
 DASK_MISSING = ("Dask's distributed scheduler is not installed, and --scheduler needs it. "
                 "On Debian: apt-get install python3-distributed; elsewhere: pip install distributed.")
@@ -593,16 +594,21 @@ class DaskPool:
             self.client.cancel(futures)
 
     def _submit(self, function, source, futures, task_of, completed):
-        """Submits the next task of a generator; False once it is empty. Large
-        byte strings among its arguments go to the cluster on their own
-        (scatter), not inside the task."""
+        """Submits the next task of a generator; False once it is empty.
+
+        Its arguments travel inside the task, large ones included (a range of
+        PGN text): the scheduler keeps them until the task is done, so a task
+        whose worker dies runs again elsewhere. Data scattered to a worker
+        ahead of time would die with that worker. Dask's warning about large
+        objects in a task is therefore silenced here; at most two tasks per
+        worker thread are out at a time."""
         try:
             index, args = next(source)
         except StopIteration:
             return False
-        # scatter of a list sends each item as one object, a tuple included.
-        shipped = [self.client.scatter([arg], hash=False)[0] if _is_large(arg) else arg for arg in args]
-        future = self.client.submit(function, *shipped, pure=False)
+        with warnings.catch_warnings():
+            warnings.filterwarnings("ignore", message="Large object of size", category=UserWarning)
+            future = self.client.submit(function, *args, pure=False)
         futures.append(future)
         task_of[future.key] = (index, args)
         completed.add(future)
@@ -613,15 +619,6 @@ class DaskPool:
             self.client.close()
         if self.cluster is not None:
             self.cluster.close()
-
-
-def _is_large(arg):
-    """Whether a task argument holds more than 256 KiB of bytes (alone or
-    in a tuple, as a range of PGN text comes with its offset): Dask warns
-    of objects from a megabyte on in a task."""
-    if isinstance(arg, tuple):
-        return any(_is_large(item) for item in arg)
-    return isinstance(arg, (bytes, bytearray)) and len(arg) > 1 << 18
 
 
 @contextlib.contextmanager

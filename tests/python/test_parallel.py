@@ -206,7 +206,7 @@ def test_local_cluster_counts_like_one_process(gen, cluster):
 @needs_dask
 def test_local_cluster_reads_a_generator_of_tasks_as_needed(cluster):
     taken = [0]
-    big = bytes(3 << 20)  # sent to the cluster on its own
+    big = bytes(3 << 20)  # travels inside the tasks, without a warning
     seen = []
     for index, result in cluster.run(len, counted([(big[:k << 20],) for k in range(12)], taken)):
         seen.append((index, result))
