@@ -138,7 +138,11 @@ class Dataset:
         eight state planes of `planes`. Positions before the first record of
         the game (the game's start, or plies the dataset skipped or sampled
         away) give zero planes. view="mover" mirrors every step by the
-        current side to move, as planes() does the position."""
+        current side to move, as planes() does the position.
+
+        These are the planes Board.planes_into(out, history, view) writes for
+        the position replayed on a board (with the whole game behind it); the
+        records hold no boards, so here the steps come from earlier rows."""
         import numpy as np
 
         shard_of, row_of = np.asarray(batch["shard"]), np.asarray(batch["row"])
