@@ -267,7 +267,8 @@ PyObject* board_planes_into(PyObject* self, PyObject* const* args, Py_ssize_t na
             argv[2] ? plane_view_from_str(utf8_arg(argv[2], "view")) : PlaneView::MOVER;
         const auto steps = static_cast<std::size_t>(history);
         const OutBuffer out(argv[0], "out", input_plane_count(steps) * 64, ItemKind::FLOAT32);
-        with_shared(board, [&](const Board& b) { write_input_planes(b, steps, view, out.floats()); });
+        with_shared(board,
+                    [&](const Board& b) { write_input_planes(b, steps, view, out.floats()); });
         return new_none();
     });
 }

@@ -77,12 +77,11 @@ OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items, ItemKin
             value_error(name, "expected a C-contiguous buffer, got strides " +
                                   tuple_text(view_.strides, view_.ndim) + " for shape " +
                                   tuple_text(view_.shape, view_.ndim));
-        if (reinterpret_cast<std::uintptr_t>(view_.buf) % item_size != 0)
+        // Float items are written as floats: their address must suit them.
+        if (const auto offset = reinterpret_cast<std::uintptr_t>(view_.buf) % item_size)
             value_error(name, "expected a buffer aligned to " + std::to_string(item_size) +
-                                  " bytes, got one at an address " +
-                                  std::to_string(reinterpret_cast<std::uintptr_t>(view_.buf) %
-                                                 item_size) +
-                                  " bytes past a multiple of it");
+                                  " bytes, got one " + std::to_string(offset) +
+                                  (offset == 1 ? " byte" : " bytes") + " past such an address");
     } catch (...) {
         PyBuffer_Release(&view_);
         throw;

@@ -26,7 +26,8 @@ constexpr auto RANK_CELLS = [] {
 
 void write_plane(Bitboard bb, float* out) {
     for (std::size_t rank = 0; rank < 8; ++rank)
-        std::memcpy(out + 8 * rank, RANK_CELLS[(bb >> (8 * rank)) & 0xFF].data(), 8 * sizeof(float));
+        std::memcpy(out + 8 * rank, RANK_CELLS[(bb >> (8 * rank)) & 0xFF].data(),
+                    8 * sizeof(float));
 }
 
 // The twelve piece planes of a position; flip mirrors it by rank and puts

@@ -34,9 +34,7 @@ PlaneView plane_view_from_str(std::string_view text);
 inline constexpr std::size_t STATE_PLANES = 8;
 inline constexpr long long MAX_PLANE_HISTORY = 1024;
 
-constexpr std::size_t input_plane_count(std::size_t history) {
-    return 12 * history + STATE_PLANES;
-}
+constexpr std::size_t input_plane_count(std::size_t history) { return 12 * history + STATE_PLANES; }
 
 // Throws InvalidInput unless 1 <= history <= MAX_PLANE_HISTORY.
 void check_plane_history(long long history);

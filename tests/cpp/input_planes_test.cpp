@@ -45,9 +45,9 @@ float state_value(const Cells& planes, std::size_t history, std::size_t i) {
 // allows en passant, and a promotion, with a copy of the board at every ply.
 std::vector<Board> line_with_copies() {
     std::vector<Board> boards{Board::from_fen(DEFAULT_FEN)};
-    for (const char* text : {"d2d4", "e7e5", "d4e5", "b8c6", "g1f3", "g8f6", "c1f4", "f8c5",
-                             "e2e3", "e8g8", "b1c3", "d7d6", "d1d2", "c6e5", "e1c1", "b7b5",
-                             "f3e5", "b5b4", "a2a4", "b4a3"}) {
+    for (const char* text :
+         {"d2d4", "e7e5", "d4e5", "b8c6", "g1f3", "g8f6", "c1f4", "f8c5", "e2e3", "e8g8",
+          "b1c3", "d7d6", "d1d2", "c6e5", "e1c1", "b7b5", "f3e5", "b5b4", "a2a4", "b4a3"}) {
         Board next = boards.back();
         next.push_move(mv(text));
         boards.push_back(next);
@@ -128,8 +128,10 @@ TEST(InputPlanes, EnPassantClockAndRepetitions) {
     const Cells board_view = planes_of(ep, 1, PlaneView::BOARD);
     const Cells mover_view = planes_of(ep, 1, PlaneView::MOVER);
     for (std::size_t k = 0; k < 64; ++k) {
-        EXPECT_EQ(board_view[768 + 64 * 5 + k], k == static_cast<std::size_t>(sq("a3")) ? 1.0f : 0.0f);
-        EXPECT_EQ(mover_view[768 + 64 * 5 + k], k == static_cast<std::size_t>(sq("a6")) ? 1.0f : 0.0f);
+        EXPECT_EQ(board_view[768 + 64 * 5 + k],
+                  k == static_cast<std::size_t>(sq("a3")) ? 1.0f : 0.0f);
+        EXPECT_EQ(mover_view[768 + 64 * 5 + k],
+                  k == static_cast<std::size_t>(sq("a6")) ? 1.0f : 0.0f);
     }
     EXPECT_EQ(state_value(board_view, 1, 6), 0.0f);  // a pawn just moved
 
