@@ -158,7 +158,11 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
         MoveList moves;
         const Colour mover = legal_moves(self, board, moves);
         std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
-        for (const ChessMove move : moves) out.data()[table.index(move, mover)] = 1;
+        for (const ChessMove move : moves) {
+            const int index = table.index(move, mover);
+            assert(index >= 0);
+            out.data()[index] = 1;
+        }
         return new_none();
     });
 }

@@ -60,7 +60,7 @@ int policy_index(ChessMove move, Colour mover, PolicyScheme scheme);
 // code's twelve square bits, from + 64 * to, from White's view, computed once
 // at compile time; castling and promotions take the out-of-line path. Made
 // for the loops over a whole move list, where policy_index's work per move
-// would cost more than generating the list.
+// cost about as much as generating the list.
 struct PolicyTable {
     std::array<std::int16_t, 4096> plain;
     PolicyScheme scheme;
