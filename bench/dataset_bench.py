@@ -11,6 +11,7 @@ the figures are the medians. Shards are written as the tool writes them
 """
 
 import argparse
+import array
 import os
 import resource
 import shutil
@@ -54,18 +55,29 @@ def build(source, out_dir, jobs, range_mb):
 
 def policy_calls():
     gen = MoveGenerator()
-    board = Board("r1bq1rk1/pp2bppp/2n1pn2/2pp4/3P4/2PBPN2/PP1N1PPP/R2QK2R w KQ -")
-    moves = gen(board)
-    mask = bytearray(1858)
+    mask, mask_az = bytearray(1858), bytearray(4672)
+    planes, planes8 = array.array("f", bytes(4 * 20 * 64)), array.array("f", bytes(4 * 104 * 64))
     number = 200_000
-    for label, call in (("generator(board)", lambda: gen(board)),
-                        ("policy_indices lc0", lambda: gen.policy_indices(board)),
-                        ("policy_indices alphazero", lambda: gen.policy_indices(board, "alphazero")),
-                        ("policy_mask_into lc0", lambda: gen.policy_mask_into(board, mask)),
-                        ("policy_index (one move)", lambda: gen.policy_index(board, "e1g1")),
-                        ("policy_move (one index)", lambda: gen.policy_move(board, 103))):
-        best = min(timeit.repeat(call, number=number, repeat=5)) / number
-        print(f"  {label:28s} {best * 1e6:7.3f} us per call ({len(moves)} legal moves)")
+    for fen in ("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
+                "r1bq1rk1/pp2bppp/2n1pn2/2pp4/3P4/2PBPN2/PP1N1PPP/R2QK2R w KQ -"):
+        board = Board(fen)
+        # The history planes of the position eight plies on read the line behind it.
+        later = board.copy()
+        for _ in range(8):
+            later.push(gen(later)[-1])
+        print(f"  {fen} ({len(gen(board))} legal moves)")
+        for label, call in (("an empty call (lambda)", lambda: None),
+                            ("generator(board)", lambda: gen(board)),
+                            ("policy_indices lc0", lambda: gen.policy_indices(board)),
+                            ("policy_indices alphazero", lambda: gen.policy_indices(board, "alphazero")),
+                            ("policy_mask_into lc0", lambda: gen.policy_mask_into(board, mask)),
+                            ("policy_mask_into alphazero", lambda: gen.policy_mask_into(board, mask_az, "alphazero")),
+                            ("policy_index (one move)", lambda: gen.policy_index(board, "e1g1")),
+                            ("policy_move (one index)", lambda: gen.policy_move(board, 103)),
+                            ("planes_into, history 1", lambda: later.planes_into(planes)),
+                            ("planes_into, history 8", lambda: later.planes_into(planes8, 8))):
+            best = min(timeit.repeat(call, number=number, repeat=5)) / number
+            print(f"    {label:28s} {best * 1e6:7.3f} us per call")
 
 
 def main():

@@ -73,4 +73,13 @@ inline std::string invalid_orientation(std::string_view given) {
            "\"";
 }
 
+// Arguments of the input planes of a Board.
+inline std::string invalid_plane_history(long long given, long long most) {
+    return "Invalid history: expected a number of positions from 1 to " + std::to_string(most) +
+           ", got " + std::to_string(given);
+}
+inline std::string invalid_plane_view(std::string_view given) {
+    return "Invalid view: expected \"mover\" or \"board\", got \"" + std::string(given) + "\"";
+}
+
 }  // namespace vemla::messages

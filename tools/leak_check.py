@@ -20,6 +20,7 @@ which needs CPython's _testcapi, runs a tenth of the calls.
 The module is imported from VEMLA_MODULE_DIR (default: build/python).
 Exit status: 0 all groups flat, 1 a group grew, 2 bad usage.
 """
+import array
 import gc
 import os
 import sys
@@ -85,6 +86,7 @@ def groups():
     specials, kiwipete, empty, reflected = Board(SPECIALS), Board(KIWIPETE), Board(EMPTY), Board()
     mated, bare = Board(MATED), Board("8/8/4k3/8/8/3K4/8/5B2 w - -")
     cells, frozen, strided = bytearray(768), bytes(768), memoryview(bytearray(1536))[::2]
+    planes1, planes8 = array.array("f", bytes(4 * 20 * 64)), array.array("f", bytes(4 * 104 * 64))
     surrogate = "\ud800"
     watch(gen, board, played, specials, kiwipete, empty, reflected, mated, bare, cells, frozen, strided, *GAME)
 
@@ -123,6 +125,8 @@ def groups():
         ("Board.bitboard_bytes_from_fen()", lambda: Board.bitboard_bytes_from_fen(KIWIPETE), 1, 1),
         ("bitboard_into(bytearray / memoryview)", lambda: (kiwipete.bitboard_into(cells),
                                                           kiwipete.bitboard_into(out=memoryview(cells))), 2, 1),
+        ("planes_into(history 8 / 1, board view)", lambda: (played.planes_into(planes8, 8),
+                                                            played.planes_into(planes1, view="board")), 2, 1),
         ("generator(board)", lambda: gen(kiwipete), 1, 1),
         ("generator(board=...) with castling, e.p.", lambda: gen(board=specials), 1, 1),
         ("generator.is_check() / outcome()", lambda: (gen.is_check(played), gen.outcome(played),
@@ -172,12 +176,16 @@ def groups():
             raising(TypeError, board.bitboard_into), raising(TypeError, board.bitboard_into, cells, out=cells),
             raising(PANIC, Board.bitboard_bytes_from_fen, "x/8"),
             raising(TypeError, Board.bitboard_bytes_from_fen, 5)), 1),
+        ("planes_into(): errors", *all_of(
+            raising(ValueError, board.planes_into, planes1, 8), raising(ValueError, board.planes_into, planes8, 0),
+            raising(ValueError, board.planes_into, planes1, 1, "up"), raising(TypeError, board.planes_into, cells),
+            raising(TypeError, board.planes_into, planes1, view=1)), 1),
         ("generator / MoveGenerator(): TypeError", *all_of(
             raising(TypeError, gen, 5), raising(TypeError, gen), raising(TypeError, gen, board, board),
             raising(TypeError, gen, board=board, extra=1), raising(TypeError, gen, chessboard=board),
             raising(TypeError, MoveGenerator, 1), raising(TypeError, MoveGenerator, x=1),
             raising(TypeError, gen.is_check, 5), raising(TypeError, gen.outcome),
-            raising(TypeError, gen.outcome, board, board), raising(TypeError, gen.is_check, board=board, x=1)), 1),
+            raising(TypeError, gen.outcome, board, False, board), raising(TypeError, gen.is_check, board=board, x=1)), 1),
         ("no-argument methods: TypeError", *all_of(
             raising(TypeError, board.fen, 1), raising(TypeError, board.pop, 1), raising(TypeError, board.turn, 1),
             raising(TypeError, board.bitboard, 1), raising(TypeError, board.copy, 1),

@@ -26,6 +26,7 @@ class PanicException(BaseException):
 
 _Scheme = Literal["lc0", "alphazero"]
 _Side = Literal["white", "black"]
+_View = Literal["mover", "board"]
 # Every answer of MoveGenerator.outcome: the game ends, or a draw may be claimed
 # (fifty_moves, threefold_repetition) where the board's counters and history say so.
 _Outcome = Literal[
@@ -122,6 +123,27 @@ class Board:
         Any other buffer raises TypeError (not writable, items of another
         kind) or ValueError (another size, not C-contiguous), and nothing is
         written.
+        """
+    def planes_into(self, out: WriteableBuffer, history: int = 1, view: _View = "mover") -> None:
+        """Writes the input planes of the position into a writable, C-contiguous
+        buffer of (12 * history + 8) * 64 float32 items, such as
+        numpy.zeros((12 * history + 8, 8, 8), numpy.float32), cells
+        [plane][rank][file], rank 1 first: the twelve piece planes
+        (P N B R Q K p n b r q k) of the position and of each of the
+        history - 1 positions before it that pop() can reach (the latest
+        first; zero planes before the start of the line), then ones where
+        White is to move, one plane per castling right K, Q, k, q, a one on
+        the en-passant target square, the half-move clock / 100, and the
+        repetitions before this one (0, 0.5, 1 for none, one, two or more).
+
+        view="mover" sees every position from the side to move: with Black to
+        move, mirrored by rank with Black's pieces first and castling as
+        k, q, K, Q. view="board" keeps the board as it stands. history is 1
+        to 1024. The board is only read.
+
+        A buffer of another size or kind raises what bitboard_into() raises
+        for it (a float32 one also ValueError when not aligned to 4 bytes);
+        a bad history or view raises ValueError; nothing is written then.
         """
     def repetitions(self) -> int:
         """How often the current position (pieces, side to move, castling

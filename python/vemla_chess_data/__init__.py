@@ -138,7 +138,11 @@ class Dataset:
         eight state planes of `planes`. Positions before the first record of
         the game (the game's start, or plies the dataset skipped or sampled
         away) give zero planes. view="mover" mirrors every step by the
-        current side to move, as planes() does the position."""
+        current side to move, as planes() does the position.
+
+        These are the planes Board.planes_into(out, history, view) writes for
+        the position replayed on a board (with the whole game behind it); the
+        records hold no boards, so here the steps come from earlier rows."""
         import numpy as np
 
         shard_of, row_of = np.asarray(batch["shard"]), np.asarray(batch["row"])
@@ -147,23 +151,29 @@ class Dataset:
         out = np.zeros((n, 12 * history + 8, 8, 8), dtype=dtype)
         out[:, :12] = current[:, :12]
         out[:, 12 * history:] = current[:, 12:]
-        black = np.asarray(batch["white_to_move"]) == 0
-        for step in range(1, history):
-            earlier = np.zeros((n, 12), dtype="<u8")
-            for shard in np.unique(shard_of):
-                where = np.flatnonzero(shard_of == shard)
-                records = self.positions(int(shard))
-                rows = row_of[where] - step
-                ok = rows >= 0
-                candidates = records[np.maximum(rows, 0)]
-                here = records[row_of[where]]
-                ok &= (candidates["game"] == here["game"]) & (candidates["ply"].astype(np.int64) ==
-                                                              here["ply"].astype(np.int64) - step)
-                earlier[where[ok]] = candidates["pieces"][ok]
-            frame = piece_planes(earlier, dtype)
-            if view == "mover":
-                frame[black] = np.concatenate([frame[black][:, 6:12], frame[black][:, 0:6]], axis=1)[:, :, ::-1, :]
-            out[:, 12 * step:12 * step + 12] = frame
+        if history < 2:
+            return out
+        # Every earlier step of every position at once, shard by shard: the
+        # record `step` rows back, where it is the same game `step` plies back.
+        steps = np.arange(1, history)
+        earlier = np.zeros((n, history - 1, 12), dtype="<u8")
+        for shard in np.unique(shard_of):
+            where = np.flatnonzero(shard_of == shard)
+            records = self.positions(int(shard))
+            here = records[row_of[where]]
+            rows = row_of[where][:, None] - steps
+            candidates = records[np.maximum(rows, 0)]
+            ok = ((rows >= 0) & (candidates["game"] == here["game"][:, None])
+                  & (candidates["ply"].astype(np.int64) == here["ply"].astype(np.int64)[:, None] - steps))
+            earlier[where] = np.where(ok[..., None], candidates["pieces"], 0)
+        if view == "mover":
+            # Turned while still bitboards: Black's pieces first, and the
+            # bytes (ranks) of each word reversed.
+            black = np.asarray(batch["white_to_move"]) == 0
+            earlier[black] = np.concatenate([earlier[black][:, :, 6:], earlier[black][:, :, :6]], axis=2).byteswap()
+        # Byte r of a little-endian word is rank r; bit f of it is file f.
+        bits = np.unpackbits(earlier.view(np.uint8).reshape(n, 12 * (history - 1), 8), axis=2, bitorder="little")
+        out[:, 12:12 * history] = bits.reshape(n, 12 * (history - 1), 8, 8)
         return out
 
 

@@ -1,4 +1,5 @@
 // The Python class Board.
+#include "board/input_planes.hpp"
 #include "messages.hpp"
 #include "move_generator/queries.hpp"
 #include "py_buffer.hpp"
@@ -25,6 +26,8 @@ constexpr const char* SVG_NAMES[] = {"size", "orientation"};
 constexpr const char* DIAGRAM_NAMES[] = {"orientation"};
 constexpr Params SVG_PARAMS{"Board", "svg", SVG_NAMES, 0};
 constexpr Params DIAGRAM_PARAMS{"Board", "diagram", DIAGRAM_NAMES, 0};
+constexpr const char* PLANES_INTO_NAMES[] = {"out", "history", "view"};
+constexpr Params PLANES_INTO_PARAMS{"Board", "planes_into", PLANES_INTO_NAMES, 1};
 
 PyBoard* self_board(PyObject* self) { return receiver<Board>(self, board_type_object, "Board"); }
 
@@ -250,6 +253,26 @@ PyObject* board_bitboard_into(PyObject* self, PyObject* const* args, Py_ssize_t 
     });
 }
 
+// history and view are converted, then the buffer (its size follows from
+// history) is acquired: each may run Python code that changes the board,
+// which is read only after them, under a shared borrow, straight into out.
+PyObject* board_planes_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(PLANES_INTO_PARAMS, args, nargs, kwnames);
+        PyBoard* board = self_board(self);
+        const long long history = argv[1] ? int_arg(argv[1], "history") : 1;
+        check_plane_history(history);
+        const PlaneView view =
+            argv[2] ? plane_view_from_str(utf8_arg(argv[2], "view")) : PlaneView::MOVER;
+        const auto steps = static_cast<std::size_t>(history);
+        const OutBuffer out(argv[0], "out", input_plane_count(steps) * 64, ItemKind::FLOAT32);
+        with_shared(board,
+                    [&](const Board& b) { write_input_planes(b, steps, view, out.floats()); });
+        return new_none();
+    });
+}
+
 PyObject* board_repetitions(PyObject* self, PyObject*) {
     return call([&] {
         const int repetitions =
@@ -308,6 +331,12 @@ PyMethodDef board_methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "bitboard_bytes_from_fen(fen)\n--\n\n"},
     {"bitboard_into", as_cfunction(board_bitboard_into), METH_FASTCALL | METH_KEYWORDS,
      "bitboard_into($self, out)\n--\n\n"},
+    {"planes_into", as_cfunction(board_planes_into), METH_FASTCALL | METH_KEYWORDS,
+     "planes_into($self, out, history=1, view=\"mover\")\n--\n\n"
+     "Writes the input planes of the position and of the history - 1 positions before it into\n"
+     "out, a writable buffer of (12 * history + 8) * 64 float32 items: the pieces of each\n"
+     "position (zero before the start of the line), then side to move, castling rights,\n"
+     "en-passant square, half-move clock / 100 and repetitions. view is \"mover\" or \"board\"."},
     {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
     {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
     {"from_full_fen", as_cfunction(board_from_full_fen),

@@ -1,6 +1,7 @@
 // Acquiring and checking a buffer argument that a method writes into.
 #include "py_buffer.hpp"
 
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -27,37 +28,60 @@ bool one_byte_format(const char* format) {
     return format[0] && std::strchr("?Bbc", format[0]) && !format[1];
 }
 
+// A float in the machine's own byte order: no prefix, a native one, or the
+// explicit order that happens to be the machine's.
+bool float32_format(const char* format) {
+    if (!format) return false;
+    const char* native = std::endian::native == std::endian::little ? "@=<" : "@=>!";
+    if (*format && std::strchr(native, *format)) ++format;
+    return format[0] == 'f' && !format[1];
+}
+
+std::string expected_items(std::size_t items, ItemKind kind) {
+    return "expected a writable buffer of " + std::to_string(items) +
+           (kind == ItemKind::BYTE ? " one-byte items" : " float32 items");
+}
+
 [[noreturn]] void value_error(const char* name, const std::string& message) {
     raise(PyExc_ValueError, "argument '" + std::string(name) + "': " + message);
 }
 
 }  // namespace
 
-OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items) {
-    const std::string expected =
-        "expected a writable buffer of " + std::to_string(items) + " one-byte items";
+OutBuffer::OutBuffer(PyObject* obj, const char* name, std::size_t items, ItemKind kind) {
+    // The messages are made only on a refusal: accepting costs no string.
+    const auto expected = [&] { return expected_items(items, kind); };
     if (!PyObject_CheckBuffer(obj))
-        raise_argument_error(name, expected + ", got '" + type_name(obj) + "' object");
+        raise_argument_error(name, expected() + ", got '" + type_name(obj) + "' object");
     // Everything the exporter can describe, read-only included, so that each
     // refusal below can say what was given.
     if (PyObject_GetBuffer(obj, &view_, PyBUF_FULL_RO) < 0) throw PyErrAlreadySet{};
     try {
+        const std::size_t item_size = kind == ItemKind::BYTE ? 1 : sizeof(float);
         if (view_.readonly)
             raise_argument_error(name,
-                                 expected + ", got read-only '" + type_name(obj) + "' object");
-        if (view_.itemsize != 1 || !one_byte_format(view_.format))
-            raise_argument_error(name, expected + ", got items of format '" +
+                                 expected() + ", got read-only '" + type_name(obj) + "' object");
+        if (static_cast<std::size_t>(view_.itemsize) != item_size ||
+            !(kind == ItemKind::BYTE ? one_byte_format(view_.format)
+                                     : float32_format(view_.format)))
+            raise_argument_error(name, expected() + ", got items of format '" +
                                            std::string(view_.format ? view_.format : "B") + "' (" +
                                            std::to_string(view_.itemsize) +
                                            (view_.itemsize == 1 ? " byte)" : " bytes)"));
-        if (static_cast<std::size_t>(view_.len) != items)
-            value_error(name, expected + ", got " + std::to_string(view_.len) +
-                                  (view_.len == 1 ? " item (shape " : " items (shape ") +
+        const auto count = static_cast<std::size_t>(view_.len) / item_size;
+        if (count != items)
+            value_error(name, expected() + ", got " + std::to_string(count) +
+                                  (count == 1 ? " item (shape " : " items (shape ") +
                                   tuple_text(view_.shape, view_.ndim) + ")");
         if (!PyBuffer_IsContiguous(&view_, 'C'))
             value_error(name, "expected a C-contiguous buffer, got strides " +
                                   tuple_text(view_.strides, view_.ndim) + " for shape " +
                                   tuple_text(view_.shape, view_.ndim));
+        // Float items are written as floats: their address must suit them.
+        if (const auto offset = reinterpret_cast<std::uintptr_t>(view_.buf) % item_size)
+            value_error(name, "expected a buffer aligned to " + std::to_string(item_size) +
+                                  " bytes, got one " + std::to_string(offset) +
+                                  (offset == 1 ? " byte" : " bytes") + " past such an address");
     } catch (...) {
         PyBuffer_Release(&view_);
         throw;

@@ -8,20 +8,28 @@
 
 namespace vemla::py {
 
-// A writable, C-contiguous buffer of exactly `items` one-byte items (format
-// '?', 'B', 'b' or 'c'), such as a bytearray or a numpy bool_/uint8/int8
-// array of any shape with that many items. Anything else raises TypeError (no
-// buffer, read-only, items of another kind) or ValueError (another number of
-// items, not C-contiguous), saying what was expected and what was given; the
-// buffer is then left untouched. Released when the holder goes.
+// What the items of a buffer argument must be.
+enum class ItemKind {
+    BYTE,     // format '?', 'B', 'b' or 'c'
+    FLOAT32,  // format 'f' in the machine's byte order, aligned to 4 bytes
+};
+
+// A writable, C-contiguous buffer of exactly `items` items of one kind: for
+// BYTE a bytearray or a numpy bool_/uint8/int8 array of any shape with that
+// many items, for FLOAT32 a numpy float32 array or array.array('f'). Anything
+// else raises TypeError (no buffer, read-only, items of another kind) or
+// ValueError (another number of items, not C-contiguous, misaligned), saying
+// what was expected and what was given; the buffer is then left untouched.
+// Released when the holder goes.
 class OutBuffer {
 public:
-    OutBuffer(PyObject* obj, const char* name, std::size_t items);
+    OutBuffer(PyObject* obj, const char* name, std::size_t items, ItemKind kind = ItemKind::BYTE);
     ~OutBuffer() { PyBuffer_Release(&view_); }
     OutBuffer(const OutBuffer&) = delete;
     OutBuffer& operator=(const OutBuffer&) = delete;
 
     std::uint8_t* data() const { return static_cast<std::uint8_t*>(view_.buf); }
+    float* floats() const { return static_cast<float*>(view_.buf); }
 
 private:
     Py_buffer view_;

@@ -1,4 +1,6 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include <cassert>
+
 #include "move_generator/policy.hpp"
 #include "move_generator/position_record.hpp"
 #include "messages.hpp"
@@ -100,37 +102,27 @@ PolicyScheme scheme_arg(PyObject* arg) {
     return arg ? policy_scheme_from_str(utf8_arg(arg, "scheme")) : PolicyScheme::LC0;
 }
 
-// The legal moves in generator order, each given its index in scheme.
-struct PolicyIndices {
-    std::array<std::int16_t, MAX_CANDIDATES> index;
-    int size = 0;
-};
-
-void legal_policy_indices(PyObject* self, PyBoard* board, PolicyScheme scheme, PolicyIndices& out) {
-    MoveList moves;
-    Colour mover = WHITE;
-    with_shared(self_generator(self), [&](const MoveGenerator& g) {
-        with_exclusive(board, [&](Board& b) {
+// The legal moves of the board's side to move, in generator order, and that side.
+Colour legal_moves(PyObject* self, PyBoard* board, MoveList& moves) {
+    return with_shared(self_generator(self), [&](const MoveGenerator& g) {
+        return with_exclusive(board, [&](Board& b) {
             g.generate(b, moves);
-            mover = b.side_to_move();
+            return b.side_to_move();
         });
     });
-    for (const ChessMove move : moves)
-        out.index[static_cast<std::size_t>(out.size++)] =
-            static_cast<std::int16_t>(policy_index(move, mover, scheme));
 }
 
-// The ints of policy indices, each made once per process the first time it is
-// returned and shared afterwards, like the move texts: at most 4672 objects.
-PyObject* index_objects[ALPHAZERO_POLICY_SIZE];
-
-PyObject* index_object(int index) {
-    PyObject*& slot = index_objects[static_cast<std::size_t>(index)];
-    if (!slot) [[unlikely]]
-        slot = PyLong_FromLong(index);
-    if (!slot) return nullptr;
-    Py_INCREF(slot);
-    return slot;
+// The ints 0 to size - 1 of a scheme's indices, all made the first time the
+// scheme's indices are returned and shared from then on, like the move texts
+// (at most 4672 objects): the list is then filled straight from the moves.
+PyObject* const* index_objects(PolicyScheme scheme) {
+    static PyObject* objects[ALPHAZERO_POLICY_SIZE];
+    static int made = 0;
+    for (; made < policy_size(scheme); ++made) {
+        objects[made] = PyLong_FromLong(made);
+        if (!objects[made]) throw PyErrAlreadySet{};
+    }
+    return objects;
 }
 
 PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -140,12 +132,15 @@ PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, P
         self_generator(self);
         PyBoard* board = board_arg(argv[0]);
         const PolicyScheme scheme = scheme_arg(argv[1]);
-        PolicyIndices indices;
-        legal_policy_indices(self, board, scheme, indices);
-        ListItems items(static_cast<std::size_t>(indices.size));
-        for (int i = 0; i < indices.size; ++i)
-            items.add(index_object(indices.index[static_cast<std::size_t>(i)]));
-        return items.into_list();
+        PyObject* const* objects = index_objects(scheme);
+        const PolicyTable& table = policy_table(scheme);
+        MoveList moves;
+        const Colour mover = legal_moves(self, board, moves);
+        return new_list(std::span(moves.begin(), moves.end()), [&](ChessMove move) {
+            const int index = table.index(move, mover);
+            assert(index >= 0);
+            return Py_NewRef(objects[index]);
+        });
     });
 }
 
@@ -159,11 +154,15 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
         PyBoard* board = board_arg(argv[0]);
         const PolicyScheme scheme = scheme_arg(argv[2]);
         const OutBuffer out(argv[1], "out", static_cast<std::size_t>(policy_size(scheme)));
-        PolicyIndices indices;
-        legal_policy_indices(self, board, scheme, indices);
+        const PolicyTable& table = policy_table(scheme);
+        MoveList moves;
+        const Colour mover = legal_moves(self, board, moves);
         std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
-        for (int i = 0; i < indices.size; ++i)
-            out.data()[indices.index[static_cast<std::size_t>(i)]] = 1;
+        for (const ChessMove move : moves) {
+            const int index = table.index(move, mover);
+            assert(index >= 0);
+            out.data()[index] = 1;
+        }
         return new_none();
     });
 }

@@ -1,5 +1,6 @@
 // Draw rules that depend on the position and its line alone: repetition,
 // counted from the undo history, and insufficient material.
+#include "board/line_walk.hpp"
 #include "board/mod.hpp"
 
 namespace vemla {
@@ -20,28 +21,17 @@ int count_difference(Bitboard earlier, Bitboard later) {
 }  // namespace
 
 int Board::repetitions() const {
-    // Walk back through the line: each undo record gives back the state word
-    // and the bitboards its move saved, so the walk rebuilds the position
-    // before each move, most recent first, without touching the board.
-    std::array<std::uint64_t, 13> position = bitboards;
-    std::array<std::size_t, 12> unread{};
-    for (std::size_t i = 0; i < 12; ++i) unread[i] = history[i].size();
-
+    LineWalk walk(*this);
     // A move never gives castling rights back and never adds a piece bit, so
     // walking back both only grow: once either differs from the current
     // position, no earlier position can equal it.
     const std::uint64_t rights = bitboards[STATE] & StateWord::ALL_CASTLING_RIGHTS;
     int added_pieces = 0;  // piece bits in the earlier position beyond the current one's
     int count = 1;
-    for (std::size_t r = undo_stack.size(); r-- > 0;) {
-        const UndoRecord& record = undo_stack[r];
-        position[STATE] = record.saved_state;
-        for (unsigned mask = record.pushed_mask; mask; mask &= mask - 1) {
-            const auto piece = static_cast<std::size_t>(std::countr_zero(mask));
-            const std::uint64_t saved = history[piece][--unread[piece]];
-            added_pieces += count_difference(saved, position[piece]);
-            position[piece] = saved;
-        }
+    while (walk.step_back([&](std::uint64_t earlier, std::uint64_t later) {
+        added_pieces += count_difference(earlier, later);
+    })) {
+        const std::array<std::uint64_t, 13>& position = walk.position();
         if ((position[STATE] & StateWord::ALL_CASTLING_RIGHTS) != rights || added_pieces != 0)
             break;
         // The state word first: it differs at every other step (the side to move).

@@ -84,7 +84,7 @@ constexpr int AZ_UNDERPROMOTION_PLANE = 64;
 
 constexpr int sign_of(int x) { return (x > 0) - (x < 0); }
 
-int lc0_index(const PolicyMove& m) {
+constexpr int lc0_index(const PolicyMove& m) {
     int to = m.to;
     if (m.castling) to = (m.to & 56) | (file_of(m.to) > file_of(m.from) ? 7 : 0);
     if (m.promotion == PAWN || m.promotion == KNIGHT)
@@ -96,7 +96,7 @@ int lc0_index(const PolicyMove& m) {
     return base + (m.promotion == QUEEN ? 0 : m.promotion == ROOK ? 1 : 2);
 }
 
-int alphazero_index(const PolicyMove& m) {
+constexpr int alphazero_index(const PolicyMove& m) {
     int to = m.to;
     // The king taking its own rook is castling written the other way.
     if (m.castling) to = m.from + (file_of(m.to) > file_of(m.from) ? 2 : -2);
@@ -118,9 +118,24 @@ int alphazero_index(const PolicyMove& m) {
     return -1;
 }
 
-int index_of(const PolicyMove& m, PolicyScheme scheme) {
+constexpr int index_of(const PolicyMove& m, PolicyScheme scheme) {
     return scheme == PolicyScheme::LC0 ? lc0_index(m) : alphazero_index(m);
 }
+
+constexpr PolicyTable make_policy_table(PolicyScheme scheme) {
+    PolicyTable t{};
+    t.scheme = scheme;
+    for (int from = 0; from < 64; ++from)
+        for (int to = 0; to < 64; ++to)
+            t.plain[static_cast<std::size_t>(from | to << 6)] =
+                static_cast<std::int16_t>(index_of(PolicyMove{from, to, PAWN, false}, scheme));
+    return t;
+}
+
+constexpr PolicyTable LC0_TABLE = make_policy_table(PolicyScheme::LC0);
+constexpr PolicyTable ALPHAZERO_TABLE = make_policy_table(PolicyScheme::ALPHAZERO);
+static_assert(LC0_TABLE.plain[12 | 28 << 6] == 322, "e2e4");
+static_assert(ALPHAZERO_TABLE.plain[4 | 6 << 6] == (4 * 8 + 0) * AZ_PLANES + 8 + 6, "e1g1");
 
 constexpr Kind promotion_kind(int special) {
     return special >= ChessMove::PROMOTE_KNIGHT && special <= ChessMove::PROMOTE_QUEEN
@@ -153,6 +168,10 @@ PolicyScheme policy_scheme_from_str(std::string_view text) {
 
 std::string_view name(PolicyScheme scheme) {
     return scheme == PolicyScheme::LC0 ? "lc0" : "alphazero";
+}
+
+const PolicyTable& policy_table(PolicyScheme scheme) {
+    return scheme == PolicyScheme::LC0 ? LC0_TABLE : ALPHAZERO_TABLE;
 }
 
 int policy_index(ChessMove move, Colour mover, PolicyScheme scheme) {

@@ -17,6 +17,7 @@
 // Black's moves are mirrored by rank first (e7e5 is encoded as e2e4).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,8 +52,29 @@ struct PolicyMove {
 
 // The index of a move the generator gave for a position with mover to move
 // (castling is told by the move's special code 3), or -1 when the scheme has
-// no entry for it (never for a legal move of a position with one king each).
+// no entry for it (never for a move the generator gives: every one is a queen
+// or knight step, a promotion from the last rank but one, or castling).
 int policy_index(ChessMove move, Colour mover, PolicyScheme scheme);
+
+// One scheme's indices of the plain moves (special codes 0 to 2) by the move
+// code's twelve square bits, from + 64 * to, from White's view, computed once
+// at compile time; castling and promotions take the out-of-line path. Made
+// for the loops over a whole move list, where policy_index's work per move
+// cost about as much as generating the list.
+struct PolicyTable {
+    std::array<std::int16_t, 4096> plain;
+    PolicyScheme scheme;
+
+    // policy_index(move, mover, scheme).
+    int index(ChessMove move, Colour mover) const {
+        // Mirroring both squares by rank flips bits 3-5 of each.
+        constexpr std::uint16_t MIRROR_RANKS = 070 | 070 << 6;
+        if (move.special() < ChessMove::CASTLING) [[likely]]
+            return plain[(move.value ^ (mover == WHITE ? 0 : MIRROR_RANKS)) & 0x0FFF];
+        return policy_index(move, mover, scheme);
+    }
+};
+const PolicyTable& policy_table(PolicyScheme scheme);
 
 // The index of move text for the board's side to move. A king move of two
 // files along its rank is read as castling, and so is the king taking its own

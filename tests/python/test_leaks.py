@@ -1,4 +1,5 @@
 """No call, successful or failing, keeps memory or references behind."""
+import array
 import gc
 import os
 import sys
@@ -30,6 +31,7 @@ def calls(board, gen):
     """name -> (call, repetitions); failing calls are grouped and swallowed."""
     empty = Board("8/8/8/8/8/8/8/8 w - -")
     out = bytearray(768)
+    planes_out = array.array("f", bytes(4 * 104 * 64))
     mated = Board("rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -")
 
     def group(*failing):
@@ -54,6 +56,12 @@ def calls(board, gen):
         "bitboard_from_fen": (lambda: Board.bitboard_from_fen(START), 30_000),
         "bitboard_bytes/into": (lambda: (board.bitboard_bytes(), Board.bitboard_bytes_from_fen(START),
                                          board.bitboard_into(out)), 100_000),
+        "planes_into": (lambda: (board.planes_into(planes_out, 8), board.planes_into(planes_out, 8, "board")),
+                        50_000),
+        "planes_into errors": (group(
+            (board.planes_into, (planes_out,), {}), (board.planes_into, (planes_out, 0), {}),
+            (board.planes_into, (planes_out, 8, "up"), {}), (board.planes_into, (bytes(4 * 104 * 64), 8), {}),
+            (board.planes_into, (bytearray(4 * 104 * 64), 8), {})), 20_000),
         "turn": (board.turn, 200_000),
         "copy": (board.copy, 100_000),
         "reflect": (lambda: (empty.reflect(), empty.reflect()), 100_000),
@@ -142,6 +150,8 @@ def unique(text):
         (lambda b, o: b.diagram(orientation=o), lambda b: (b, unique("Black"))),
         (lambda b, x: MoveGenerator()(x), lambda b: (b, object())),
         (lambda b, x: MoveGenerator().outcome(x), lambda b: (b, object())),
+        (lambda b, x: b.planes_into(x, 2), lambda b: (b, bytearray(4 * 32 * 64))),
+        (lambda b, v: b.planes_into(bytearray(0), 1, v), lambda b: (b, unique("up"))),
         (lambda b, x: b.bitboard_into(x), lambda b: (b, bytearray(769))),
         (lambda b, x: b.bitboard_into(x), lambda b: (b, bytes(768))),
         (lambda b, x: b.bitboard_into(x), lambda b: (b, memoryview(bytearray(1536))[::2])),
