@@ -162,6 +162,12 @@ def is_compressed(path):
     return os.path.splitext(path)[1].lower() in (*COMPRESSED, ".zst")
 
 
+def unreadable(path, error):
+    """The DatasetError for a compressed file whose decompressor failed (each
+    raises an error type of its own)."""
+    return shards.DatasetError(f"{path}: cannot be decompressed: {type(error).__name__}: {error}")
+
+
 def text_size(path):
     """The number of bytes of PGN text in a file: its size, or for a
     compressed file the size of its text, found by decompressing it once."""
@@ -169,9 +175,16 @@ def text_size(path):
         return os.path.getsize(path)
     total = 0
     buffer = memoryview(bytearray(1 << 20))
-    with open_pgn(path) as stream:
-        while n := stream.readinto(buffer):
-            total += n
+    try:
+        with open_pgn(path) as stream:
+            while n := stream.readinto(buffer):
+                total += n
+    except (OSError, EOFError, ValueError, lzma.LZMAError) as error:
+        raise unreadable(path, error) from None
+    except Exception as error:  # zstandard.ZstdError, known only where it is installed
+        if type(error).__module__.startswith("zstd"):
+            raise unreadable(path, error) from None
+        raise
     return total
 
 

@@ -441,3 +441,14 @@ def test_history_planes_hold_the_positions_before(gen, selfplay_set):
             if batch["white_to_move"][i] == 0:
                 expected = np.concatenate([expected[6:], expected[:6]])[:, ::-1, :]
             assert np.array_equal(frame, expected), (i, step)
+
+
+@needs_pgn
+def test_a_truncated_compressed_file_is_refused_in_one_line(tmp_path):
+    import gzip
+
+    packed = tmp_path / "cut.pgn.gz"
+    packed.write_bytes(gzip.compress(CORPUS.read_bytes())[:200_000])
+    done = run_tool("pgn", tmp_path / "out", packed, "--jobs", "1")
+    assert done.returncode == 2, done.stderr
+    assert "cut.pgn.gz: cannot be decompressed: EOFError" in done.stderr and "Traceback" not in done.stderr
