@@ -6,7 +6,7 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$repo/build/docs/html}"
-"$repo/tools/install_deps.sh" --main python3-sphinx furo python3-myst-parser
+"$repo/tools/install_deps.sh" --only python3-sphinx furo python3-myst-parser
 # -W: warnings fail the build; --keep-going: report them all first;
 # -E: read every page again, so no warning hides in a cached page.
 /usr/bin/python3 -m sphinx -b html -W --keep-going -E -q -d "$repo/build/docs/doctrees" "$repo/docs" "$out"

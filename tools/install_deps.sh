@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs, with apt, whatever the machine lacks of what the build and the
 # tests need, plus any further packages named as arguments. With --main, only
-# what the main job (./run.sh: perft through the module) needs.
-#   tools/install_deps.sh [--main] [package...]
+# what the main job (./run.sh: perft through the module) needs; with --only,
+# only the packages named.
+#   tools/install_deps.sh [--main | --only] [package...]
 set -euo pipefail
 # Building the module and running it.
 main=(cmake g++ make python3-dev)
@@ -21,6 +22,9 @@ tests=(libgtest-dev libbenchmark-dev python3-pytest python3-hypothesis python3-n
 packages=("${main[@]}")
 if [[ "${1:-}" == --main ]]; then
   shift
+elif [[ "${1:-}" == --only ]]; then
+  shift
+  packages=()
 else
   packages+=("${tests[@]}")
 fi
