@@ -36,24 +36,29 @@ MARK = re.compile(r"^%\s*doc-test:\s*(skip|needs)\s+(.+?)\s*$")
 TYPE_NAME = re.compile(r"\(type name (\w+)\)")
 
 
-def documented_names():
-    """Full names of every py: directive in docs/ ({py:module} sets the module)."""
-    names = set()
+def documented_entries():
+    """{full name: the text after the name} of every py: directive in docs/
+    ({py:module} sets the module the names after it belong to)."""
+    entries = {}
     for page in DOCS.rglob("*.md"):
         module = None
         for line in page.read_text().splitlines():
             match = DIRECTIVE.match(line)
             if not match:
                 continue
-            kind, argument = match.group(2), match.group(3)
-            target = re.split(r"[(\s]", argument.strip(), maxsplit=1)[0]
+            kind, argument = match.group(2), match.group(3).strip()
+            target = re.split(r"[(\s]", argument, maxsplit=1)[0]
             if kind in ("module", "currentmodule"):
                 module = target
-                names.add(target)
+                entries[target] = ""
             else:
                 assert module, f"{page.name}: {line!r} comes before any py:module"
-                names.add(f"{module}.{target}")
-    return names
+                entries[f"{module}.{target}"] = argument[len(target):]
+    return entries
+
+
+def documented_names():
+    return set(documented_entries())
 
 
 def stub_names():
@@ -231,3 +236,68 @@ def test_the_examples_of_a_page_run(page, example_folder):
             assert runner.failures == 0, "".join(output)
     if not ran:
         pytest.skip("every example of the page needs a file this machine lacks")
+
+
+def parameters(arguments):
+    """[(name, default)] of an ast.arguments, defaults as normalised source."""
+    plain = arguments.posonlyargs + arguments.args
+    defaults = [None] * (len(plain) - len(arguments.defaults)) + list(arguments.defaults)
+    pairs = list(zip(plain, defaults)) + list(zip(arguments.kwonlyargs, arguments.kw_defaults))
+    return [(arg.arg, None if default is None else ast.unparse(default)) for arg, default in pairs
+            if arg.arg not in ("self", "cls")]
+
+
+def documented_parameters(text):
+    """The parameters of a documented signature such as '(board, scheme="lc0") -> int'."""
+    depth = 0
+    for end, char in enumerate(text):
+        depth += {"(": 1, ")": -1}.get(char, 0)
+        if depth == 0:
+            break
+    return parameters(ast.parse(f"def f{text[:end + 1]}: pass").body[0].args)
+
+
+def stub_functions():
+    """{full name: the stub's FunctionDef}; a class stands for its __new__."""
+    functions = {}
+    for node in ast.parse(STUBS.read_text()).body:
+        if not isinstance(node, ast.ClassDef):
+            continue
+        found = TYPE_NAME.search(ast.get_docstring(node) or "")
+        public = found.group(1) if node.name.startswith("_") and found else node.name
+        for item in node.body:
+            if isinstance(item, ast.FunctionDef):
+                name = public if item.name == "__new__" else f"{public}.{item.name}"
+                functions[f"vemla_chess.{name}"] = item
+    return functions
+
+
+def test_documented_signatures_are_those_of_the_code():
+    import importlib
+    import inspect
+
+    stubs = stub_functions()
+    checked, wrong = 0, []
+    for name, text in sorted(documented_entries().items()):
+        if not text.startswith("("):
+            continue
+        if name.startswith("vemla_chess."):
+            want = parameters(stubs[name].args)
+        else:
+            module, _, attribute = name.rpartition(".")
+            owner = None
+            while owner is None:
+                try:
+                    owner = importlib.import_module(module)
+                except ImportError:
+                    module, _, outer = module.rpartition(".")
+                    attribute = f"{outer}.{attribute}"
+            for part in attribute.split("."):
+                owner = getattr(owner, part)
+            want = [(p.name, None if p.default is p.empty else ast.unparse(ast.parse(repr(p.default), mode="eval")))
+                    for p in inspect.signature(owner).parameters.values() if p.name != "self"]
+        checked += 1
+        if documented_parameters(text) != want:
+            wrong.append((name, documented_parameters(text), want))
+    assert checked > 50
+    assert wrong == []
