@@ -19,13 +19,7 @@ import sys
 import time
 
 from . import records, shards, sources
-
-try:
-    from . import task_pool  # the copy installed with the package
-except ImportError:  # running from a checkout: tools/task_pool.py
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                                    "tools"))
-    import task_pool
+from .pool import TaskFailed, check_pool_arguments, open_pool
 
 PGN_SUFFIXES = (".pgn", ".pgn.gz", ".pgn.bz2", ".pgn.xz", ".pgn.zst")
 TIME_CLASSES = ("ultrabullet", "bullet", "blitz", "rapid", "classical", "correspondence", "unknown")
@@ -409,7 +403,7 @@ def add_selfplay_options(parser):
 
 
 def run(parser, args, prog):
-    task_pool.check_pool_arguments(parser, args)
+    check_pool_arguments(parser, args)
     try:
         import numpy  # noqa: F401  the shards are numpy arrays
     except ImportError:
@@ -438,7 +432,7 @@ def run(parser, args, prog):
 
     started = time.perf_counter()
     index, written, found = build(out_dir, args.source, settings, source_list, plan_of,
-                                  lambda: task_pool.open_pool(args.jobs, args.scheduler), report)
+                                  lambda: open_pool(args.jobs, args.scheduler), report)
     elapsed = time.perf_counter() - started
     new_positions = sum(index["shards"][n]["positions"] for n in written)
     print(f"{len(written)} shards written, {found} already there; the dataset holds {index['games']} games, "
@@ -456,7 +450,7 @@ def execute(parser, args, prog):
     except shards.DatasetError as error:
         print(f"{prog}: {error}", file=sys.stderr)
         return 2
-    except task_pool.TaskFailed as error:
+    except TaskFailed as error:
         # A shard that could not be written says so alone, without the task.
         text = str(error)
         text = text.split("WriteFailed: ", 1)[1] if "WriteFailed: " in text else text

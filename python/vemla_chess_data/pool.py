@@ -13,8 +13,10 @@ Dask is imported only for a scheduler, so the tools run without it.
 Task functions run on the workers with nothing but the arguments they are
 given: they import vemla_chess themselves (through `worker_module`) and keep
 per-process state through `worker_state`, never through module globals. Dask
-ships them by value, so a cluster's workers need the vemla_chess module and
-nothing from this folder.
+ships this module and the task's own module by value when the task is one of
+this package's (perft's count, a dataset shard), so perft's workers need the
+vemla_chess module alone; modules a task only imports (the dataset's records
+and shards) travel by name and must be installed on the workers.
 """
 
 import collections
@@ -554,7 +556,7 @@ class DaskPool:
         return max(1, sum(self.client.nthreads().values()))
 
     def run(self, function, tasks):
-        # Functions of these tools travel by value, so that workers need only vemla_chess.
+        # This package's task functions travel by value (see the text at the top).
         cloudpickle = importlib.import_module("cloudpickle")
         here = os.path.dirname(os.path.abspath(__file__))
         for name in {function.__module__, __name__}:

@@ -28,9 +28,7 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from task_pool import (TaskFailed, chess_call, check_pool_arguments, open_pool,  # noqa: E402
-                       worker_generator, worker_module)
+from .pool import TaskFailed, chess_call, check_pool_arguments, open_pool, worker_generator, worker_module
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 DEFAULT_DEPTH = 6
