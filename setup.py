@@ -61,12 +61,14 @@ class CMakeBuild(build_ext):
 setup(
     # The module is the single extension. The Python packages: the stubs
     # through which type checkers find its signatures, and the pure-Python
-    # dataset tool and reader (the vemla-dataset command).
+    # dataset tool and reader, perft and the worker pool they share (the
+    # vemla-dataset and vemla-perft commands).
     ext_modules=[CMakeExtension("vemla_chess")],
     package_dir={"": "python"},
     packages=["vemla_chess-stubs", "vemla_chess_data"],
     package_data={"vemla_chess-stubs": ["__init__.pyi", "py.typed"]},
-    entry_points={"console_scripts": ["vemla-dataset = vemla_chess_data.tool:main"]},
+    entry_points={"console_scripts": ["vemla-dataset = vemla_chess_data.tool:main",
+                                      "vemla-perft = vemla_chess_data.perft:run"]},
     cmdclass={"build_ext": CMakeBuild},
     # Keep setuptools' work out of build/, which is the CMake build of the
     # test suite.

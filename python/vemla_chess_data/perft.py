@@ -1,6 +1,8 @@
 """Perft through the vemla_chess module: counts the leaf nodes of the move tree.
 
-    perft.py [--jobs N | --scheduler ADDRESS] [--force] [FEN | startpos] [DEPTH]
+    vemla-perft [--jobs N | --scheduler ADDRESS] [--force] [FEN | startpos] [DEPTH]
+
+(in a checkout: ./run.sh or tools/perft.py; also python3 -m vemla_chess_data.perft)
 
 Prints the count below each legal move of the position, the total, the time
 taken and the nodes per second. Defaults to the starting position at depth 6;
@@ -112,10 +114,8 @@ def divide(pool, fen, depth, on_move=None, on_task=None, min_tasks=None, min_tas
     its count and those of the moves before it are complete; on_task(done,
     total) after each finished task. With `min_tasks` None the tree is split
     for the pool's workers, with one worker it is not split below the root."""
-    import vemla_chess
-
-    generator = vemla_chess.MoveGenerator()
-    board = vemla_chess.Board(fen)
+    generator = worker_generator()
+    board = worker_module().Board(fen)
     if min_tasks is None:
         min_tasks = 1 if pool.workers == 1 else pool.workers * TASKS_PER_WORKER
     root, paths = split(generator, board, depth, min_tasks, min_task_depth)
@@ -185,9 +185,9 @@ class Progress:
             self.clear()
 
 
-def parse_args(argv):
+def parse_args(argv, prog):
     # ./run.sh passes its own name, which is the one the user typed.
-    prog = os.environ.get("VEMLA_PERFT_PROG") or "perft.py"
+    prog = os.environ.get("VEMLA_PERFT_PROG") or prog
     parser = argparse.ArgumentParser(prog=prog, description=__doc__.splitlines()[0],
                                      usage=f"{prog} [-h] [--jobs N | --scheduler ADDRESS] [--force] "
                                            "[FEN | startpos] [DEPTH]")
@@ -231,7 +231,7 @@ def import_module():
 
 
 def main(argv):
-    parser, args = parse_args(argv[1:])
+    parser, args = parse_args(argv[1:], os.path.basename(argv[0]) if argv else "vemla-perft")
     depth = args.depth
     vemla_chess = import_module()
     try:
@@ -242,7 +242,7 @@ def main(argv):
         print(f"cannot read the position: {type(error).__name__}: {error}", file=sys.stderr)
         return 2
     if not args.force:
-        nodes = estimated_nodes(vemla_chess.MoveGenerator(), board, depth)
+        nodes = estimated_nodes(worker_generator(), board, depth)
         if nodes > MAX_NODES:
             parser.error(f"depth {depth} means about {nodes:.1e} leaf nodes from this position, hours of "
                          f"counting or far more; give --force to count them all the same")
@@ -270,10 +270,11 @@ def main(argv):
     return 0
 
 
-def run(argv):
-    """main(), ending quietly when the reader of standard output goes away (`... | head`)."""
+def run(argv=None):
+    """main() on `argv` (default sys.argv), ending quietly when the reader of
+    standard output goes away (`... | head`). The vemla-perft command."""
     try:
-        return main(argv)
+        return main(sys.argv if argv is None else argv)
     except BrokenPipeError:
         # Python would report the failed flush of standard output again at exit.
         devnull = os.open(os.devnull, os.O_WRONLY)
@@ -282,4 +283,4 @@ def run(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(run(sys.argv))
+    sys.exit(run())

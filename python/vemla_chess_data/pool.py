@@ -58,6 +58,8 @@ MIN_MAX_JOBS = 8
 SIGNAL_LATENCY = 0.2
 # How long idle workers of a pool that closes normally get to stop, in seconds.
 SHUTDOWN_GRACE = 10
+# The name under which a process keeps its worker_state in sys.modules.
+WORKER_STATE = "_vemla_worker_state"
 
 
 class TaskFailed(RuntimeError):
@@ -131,20 +133,28 @@ def worker_module():
 
 
 def worker_state():
-    """A namespace that lasts as long as the worker process.
+    """The state of this process, built on first use and kept as long as the
+    process: `vemla_chess`, the module, and `generator`, its one MoveGenerator
+    (whose tables take a millisecond to build), which every task of the process
+    shares, plus whatever tasks keep there for their next ones. Workers forked
+    after the state is built inherit it.
 
     It is kept in sys.modules rather than in a global of this file because Dask
     unpickles a fresh copy of these functions' globals with each function it
     receives; state held there would be rebuilt again and again."""
-    return sys.modules.setdefault("_vemla_worker_state", types.ModuleType("_vemla_worker_state"))
+    state = sys.modules.get(WORKER_STATE)
+    if state is None:
+        vemla_chess = worker_module()
+        state = types.ModuleType(WORKER_STATE)
+        state.vemla_chess = vemla_chess
+        state.generator = vemla_chess.MoveGenerator()
+        sys.modules[WORKER_STATE] = state
+    return state
 
 
 def worker_generator():
-    """This process's MoveGenerator, built on first use and then reused (its tables take a millisecond)."""
-    state = worker_state()
-    if getattr(state, "generator", None) is None:
-        state.generator = worker_module().MoveGenerator()
-    return state.generator
+    """This process's MoveGenerator (see worker_state)."""
+    return worker_state().generator
 
 
 def chess_call(function, *args):

@@ -474,5 +474,21 @@ def main(argv=None, prog="vemla-dataset"):
     return execute(parser, parser.parse_args(sys.argv[1:] if argv is None else argv), prog)
 
 
+def selfplay_main(argv=None, prog="selfplay.py"):
+    """The self-play source as a command of its own (tools/selfplay.py):
+    `prog OUT_DIR [options]` is `vemla-dataset selfplay OUT_DIR [options]`."""
+    parser = argparse.ArgumentParser(
+        prog=prog, formatter_class=HelpFormatter,
+        description="Plays games of uniformly random legal moves from the starting position and writes them "
+                    "as a dataset (the same as dataset.py selfplay). Game g is a function of the seed and g "
+                    "only, so the same settings give the same files whatever runs them.")
+    parser.add_argument("out_dir", metavar="OUT_DIR", help="the dataset folder (created if missing)")
+    add_selfplay_options(parser)
+    add_pool_options(parser)
+    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
+    args.source = "selfplay"
+    return execute(parser, args, prog)
+
+
 if __name__ == "__main__":
     sys.exit(main())
