@@ -16,11 +16,13 @@ from vemla_chess_data import perft, pool
 KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
 
 
-def with_pythonpath(*dirs):
-    """The environment with PYTHONPATH set to these folders alone."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(dirs)
-    return env
+def with_pythonpath(*dirs, package=True):
+    """The environment with these folders first on PYTHONPATH, then the ones it
+    had (which may hold numpy for this interpreter), with or without the
+    folders that hold vemla_chess_data."""
+    inherited = [p for p in os.environ.get("PYTHONPATH", "").split(os.pathsep)
+                 if p and (package or not (Path(p) / "vemla_chess_data").exists())]
+    return dict(os.environ, PYTHONPATH=os.pathsep.join([*dirs, *inherited]))
 
 
 def test_the_package_needs_nothing_from_the_tools_folder(tmp_path):
@@ -31,6 +33,7 @@ def test_the_package_needs_nothing_from_the_tools_folder(tmp_path):
         assert sys.path == before, "importing the package changed sys.path"
         loaded = [m.__file__ for m in list(sys.modules.values()) if getattr(m, "__file__", None)]
         assert not [f for f in loaded if f.startswith({str(TOOLS)!r})], loaded
+        assert {str(TOOLS)!r} not in sys.path
         with pool.open_pool(2) as workers:
             counts = dict(perft.divide(workers, {KIWIPETE!r}, 2))
         print(len(counts), sum(counts.values()))
@@ -99,11 +102,11 @@ def test_a_cluster_worker_keeps_its_state_across_the_tasks_it_receives(cluster):
 @needs_dask
 @pytest.mark.skipif(optional_import("numpy") is None, reason="numpy cannot be imported by this interpreter")
 def test_a_local_cluster_finds_the_package_the_tool_was_started_from(tmp_path):
-    # Only the module on PYTHONPATH: the tool finds the package from its own
-    # folder, and so must the cluster's workers, processes started afresh.
-    assert not (Path(MODULE_DIR) / "vemla_chess_data").exists()
+    # The package not on PYTHONPATH: the tool finds it from its own folder,
+    # and so must the cluster's workers, processes started afresh.
     done = subprocess.run([sys.executable, str(TOOLS / "dataset.py"), "selfplay", str(tmp_path / "out"),
                            "--games", "4", "--games-per-shard", "2", "--scheduler", "local", "--jobs", "2"],
-                          env=with_pythonpath(MODULE_DIR), capture_output=True, text=True, timeout=240)
+                          env=with_pythonpath(MODULE_DIR, package=False), capture_output=True, text=True,
+                          timeout=240)
     assert done.returncode == 0, done.stderr
     assert "2 shards written, 0 already there; the dataset holds 4 games" in done.stdout
