@@ -16,7 +16,6 @@ from pathlib import Path
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
-from setuptools.command.build_py import build_py
 
 ROOT = Path(__file__).resolve().parent
 
@@ -58,27 +57,19 @@ class CMakeBuild(build_ext):
         self.copy_file(str(built), self.get_ext_fullpath(ext.name))
 
 
-class BuildPy(build_py):
-    """Ships tools/task_pool.py inside vemla_chess_data, where the installed
-    dataset command imports it (a checkout imports it from tools/)."""
-
-    def run(self) -> None:
-        super().run()
-        target = Path(self.build_lib) / "vemla_chess_data" / "task_pool.py"
-        self.copy_file(str(ROOT / "tools" / "task_pool.py"), str(target))
-
-
 # The version comes from pyproject.toml, where CMake reads it too.
 setup(
     # The module is the single extension. The Python packages: the stubs
     # through which type checkers find its signatures, and the pure-Python
-    # dataset tool and reader (the vemla-dataset command).
+    # dataset tool and reader, perft and the worker pool they share (the
+    # vemla-dataset and vemla-perft commands).
     ext_modules=[CMakeExtension("vemla_chess")],
     package_dir={"": "python"},
     packages=["vemla_chess-stubs", "vemla_chess_data"],
     package_data={"vemla_chess-stubs": ["__init__.pyi", "py.typed"]},
-    entry_points={"console_scripts": ["vemla-dataset = vemla_chess_data.tool:main"]},
-    cmdclass={"build_ext": CMakeBuild, "build_py": BuildPy},
+    entry_points={"console_scripts": ["vemla-dataset = vemla_chess_data.tool:main",
+                                      "vemla-perft = vemla_chess_data.perft:run"]},
+    cmdclass={"build_ext": CMakeBuild},
     # Keep setuptools' work out of build/, which is the CMake build of the
     # test suite.
     options={"build": {"build_base": "build-pkg"}},

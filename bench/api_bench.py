@@ -1,6 +1,6 @@
 """Cost of each Python-visible call, in ns or µs per call. Prints figures only.
 
-    PYTHONPATH=build/python python3 bench/api_bench.py
+    tools/python bench/api_bench.py
 
 Also prints, measured in the same run, the generator call on Kiwipete against
 the bare cost of a list of as many fresh 4-character str objects, and perft in
@@ -9,18 +9,13 @@ same position when /usr/games/stockfish is installed.
 """
 
 import os
-import pathlib
-import sys
 import time
 import timeit
 
 import vemla_chess
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
-from perft import perft  # noqa: E402  the main job's own perft
-
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from vs_stockfish import STOCKFISH, stockfish  # noqa: E402
+from vemla_chess_data.perft import perft  # the main job's own perft
+from vs_stockfish import STOCKFISH, stockfish  # bench/, the script's own folder
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"

@@ -1,7 +1,7 @@
 """PGN to dataset shards: positions per second on one job and on several,
 with the CPU time they take, plus the per-call cost of the policy calls.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/dataset_bench.py [--copies 10] [--jobs 2] [--rounds 3]
+    tools/python bench/dataset_bench.py [--copies 10] [--jobs 2] [--rounds 3]
 
 The input is tests/data/pgn/corpus.pgn repeated --copies times (about 100,000
 positions per copy) in a temporary folder. Each round builds the dataset
@@ -21,13 +21,10 @@ import tempfile
 import time
 import timeit
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "python"))
-os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [os.path.join(ROOT, "python"),
-                                                         os.environ.get("PYTHONPATH")]))
+from vemla_chess import Board, MoveGenerator
+from vemla_chess_data import tool
 
-from vemla_chess import Board, MoveGenerator  # noqa: E402
-from vemla_chess_data import tool  # noqa: E402
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def cpu_seconds():

@@ -1,6 +1,6 @@
 """Speed-up of perft on several worker processes over one process, same run.
 
-    PYTHONPATH=build/python python3 bench/parallel_bench.py [--depth 6] [--jobs 2] [--runs 3] [FEN]
+    tools/python bench/parallel_bench.py [--depth 6] [--jobs 2] [--runs 3] [FEN]
 
 Counts the tree below the position (default: the starting position, depth 6)
 with --jobs 1 and with --jobs N, alternating, --runs times each, each time the
@@ -18,9 +18,8 @@ import statistics
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from perft import START, divide  # noqa: E402
-from task_pool import open_pool  # noqa: E402
+from vemla_chess_data.perft import START, divide
+from vemla_chess_data.pool import open_pool
 
 
 def cpu_seconds():

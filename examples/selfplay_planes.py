@@ -25,12 +25,11 @@ of the dataset tool (tools/dataset.py), which vemla_chess_data reads.
 
 Needs numpy (Debian: python3-numpy) and the vemla_chess module on the path;
 --save also the vemla_chess_data package (installed with the module by pip
-install ., or the checkout's python/ folder).
+install .; from a checkout, run it with tools/python).
 """
 
 import argparse
 import collections
-import os
 import random
 import sys
 from dataclasses import dataclass, field
@@ -126,11 +125,7 @@ def main(argv: list[str]) -> int:
     print(f"final position: {games[-1].final}")
 
     if args.save:
-        try:
-            import vemla_chess_data
-        except ImportError:  # a checkout: the package sits in python/ beside examples/
-            sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "python"))
-            import vemla_chess_data
+        import vemla_chess_data
         index = vemla_chess_data.write_games(args.save, [
             dict(moves=g.moves, result=g.result, termination=g.reason) for g in games])
         print(f"saved: {index['positions']} positions of {index['games']} games in {args.save}")

@@ -6,21 +6,16 @@ Opens a folder written by the dataset tool (vemla-dataset, tools/dataset.py),
 takes shuffled batches through the memory maps, expands them into input
 planes and reads the policy and value targets, then prints what a model
 would have been fed. Needs numpy and the vemla_chess_data package (installed
-with the module by pip install ., or the checkout's python/ folder).
+with the module by pip install .; from a checkout, run it with tools/python).
 """
 
 import argparse
-import os
 import sys
 import time
 
 import numpy as np
 
-try:
-    import vemla_chess_data
-except ImportError:  # a checkout: the package sits in python/ beside examples/
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "python"))
-    import vemla_chess_data
+import vemla_chess_data
 
 
 def main(argv):

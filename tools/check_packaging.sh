@@ -2,10 +2,12 @@
 # Checks the project as its users get it, outside the source tree:
 #   Python: pip installs the repository into a fresh virtual environment of
 #           Debian's Python (offline, --no-build-isolation); the installed
-#           module plays a game, mypy type-checks an example against the
-#           installed stubs (and rejects a wrong one), stubtest compares the
-#           stubs with the module, a source distribution installs too, and pip
-#           uninstall leaves nothing behind.
+#           module plays a game, the vemla-perft command counts on worker
+#           processes through the installed package's pool, mypy type-checks
+#           an example against the installed stubs (and rejects a wrong one),
+#           stubtest compares the stubs with the module, a source
+#           distribution installs too, and pip uninstall leaves nothing
+#           behind.
 #   C++:    `cmake --install` of the core into a temporary prefix, then
 #           examples/cpp is configured with find_package(vemla_chess), built
 #           (with g++, and with clang++ when present) and run.
@@ -52,12 +54,16 @@ run "pip install the repository" \
 pass "pip install --no-build-isolation $repo"
 
 site="$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
-for f in vemla_chess-stubs/__init__.pyi vemla_chess-stubs/py.typed; do
+for f in vemla_chess-stubs/__init__.pyi vemla_chess-stubs/py.typed \
+  vemla_chess_data/pool.py vemla_chess_data/perft.py vemla_chess_data/tool.py; do
   [[ -f "$site/$f" ]] || fail "installed $f"
 done
 compgen -G "$site/vemla_chess.cpython-*.so" >/dev/null || fail "installed extension module"
 grep -qx 'License: MIT' "$site"/vemla_chess-*.dist-info/METADATA || fail "licence in the package metadata"
-pass "module, stubs and licence installed in site-packages"
+for command in vemla-perft vemla-dataset; do
+  [[ -x "$venv/bin/$command" ]] || fail "installed command $command"
+done
+pass "module, stubs, the vemla_chess_data package, its commands and the licence installed"
 
 cd "$work/outside"
 # -I: no PYTHONPATH, no user site, no script directory: only the venv counts.
@@ -79,6 +85,19 @@ assert board.fen() == Board().fen() and copy.fen() != board.fen()
 assert Board.bitboard_from_fen(copy.fen()) == copy.bitboard()
 '
 pass "the installed module plays a game (run from $work/outside)"
+
+# The installed command, with the environment's Python alone (no PYTHONPATH):
+# two worker processes of the installed pool count the Kiwipete tree.
+kiwipete="r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+run "vemla-perft" env -u PYTHONPATH "$venv/bin/vemla-perft" --jobs 2 "$kiwipete" 3
+grep -qx "position: $kiwipete" "$log" && grep -qx "e1f1: 1855" "$log" && grep -qx "Nodes searched: 97862" "$log" \
+  || fail "vemla-perft: the counts of Kiwipete at depth 3"
+if env -u PYTHONPATH "$venv/bin/vemla-perft" --jobs 0 >"$log" 2>&1; then
+  fail "vemla-perft accepted --jobs 0"
+fi
+grep -q "^usage: vemla-perft " "$log" || fail "vemla-perft names itself in its usage"
+run "vemla-dataset --help" env -u PYTHONPATH "$venv/bin/vemla-dataset" --help
+pass "vemla-perft counts on two workers of the installed pool, vemla-dataset starts"
 
 cp "$repo/examples/play_game.py" "$repo/examples/watch_game.py" .
 run "examples/play_game.py" "$venv/bin/python" -I play_game.py 20
@@ -124,6 +143,9 @@ run "pip uninstall" "$venv/bin/pip" uninstall -y vemla_chess
 if compgen -G "$site/vemla_chess*" >/dev/null; then
   fail "pip uninstall left files: $(ls -d "$site"/vemla_chess*)"
 fi
+if compgen -G "$venv/bin/vemla-*" >/dev/null; then
+  fail "pip uninstall left commands: $(ls "$venv"/bin/vemla-*)"
+fi
 pass "pip uninstall removes everything"
 
 # The source distribution must carry everything the build needs.
@@ -135,7 +157,9 @@ run "pip install the sdist" \
 run "the module from the sdist" "$venv/bin/python" -I -c '
 from vemla_chess import Board, MoveGenerator
 assert len(MoveGenerator()(Board())) == 20'
-pass "the source distribution builds and installs"
+run "vemla-perft from the sdist" env -u PYTHONPATH "$venv/bin/vemla-perft" --jobs 2 2
+grep -qx "Nodes searched: 400" "$log" || fail "vemla-perft from the sdist: perft 2 of the starting position"
+pass "the source distribution builds and installs, with its commands"
 
 # ------------------------------------------------------------------- C++ ----
 prefix="$work/prefix"

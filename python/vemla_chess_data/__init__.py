@@ -14,6 +14,10 @@ game: source, byte offset, ratings, result, termination, time control, start
 FEN, players, event). Both open with numpy alone: np.load(path, mmap_mode="r").
 
 numpy is imported when a dataset is opened, not with this package.
+
+The package also holds the commands' code: the dataset tool (`tool`, its
+tasks in `sources`), perft (`perft`, the vemla-perft command) and the worker
+pools they share (`pool`: this machine's processes or a Dask cluster).
 """
 
 import json

@@ -13,10 +13,9 @@ import lzma
 import os
 import random
 import re
-import sys
-import types
 
 from . import records, shards
+from .pool import worker_state as process_state
 
 SCORES = {"1-0": 1, "0-1": -1, "1/2-1/2": 0}
 COMPRESSED = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
@@ -25,12 +24,10 @@ SYNC_BLOCK = 1 << 16
 
 
 def worker_state():
-    """Per-process state (the module and one generator), kept in sys.modules so
-    that it outlives the copies of this module's globals Dask may make."""
-    state = sys.modules.setdefault("_vemla_dataset_state", types.ModuleType("_vemla_dataset_state"))
-    if getattr(state, "generator", None) is None:
-        state.vemla_chess = importlib.import_module("vemla_chess")
-        state.generator = state.vemla_chess.MoveGenerator()
+    """The process's state (pool.worker_state: the module and its one
+    generator), with what the dataset tasks keep there too."""
+    state = process_state()
+    if not hasattr(state, "draw_rules"):
         # Builds whose outcome() knows the move-count and repetition rules.
         state.draw_rules = "claim_draw" in (state.vemla_chess.MoveGenerator.outcome.__text_signature__ or "")
     return state

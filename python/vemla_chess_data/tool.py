@@ -19,13 +19,7 @@ import sys
 import time
 
 from . import records, shards, sources
-
-try:
-    from . import task_pool  # the copy installed with the package
-except ImportError:  # running from a checkout: tools/task_pool.py
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                                    "tools"))
-    import task_pool
+from .pool import TaskFailed, check_pool_arguments, open_pool
 
 PGN_SUFFIXES = (".pgn", ".pgn.gz", ".pgn.bz2", ".pgn.xz", ".pgn.zst")
 TIME_CLASSES = ("ultrabullet", "bullet", "blitz", "rapid", "classical", "correspondence", "unknown")
@@ -409,7 +403,7 @@ def add_selfplay_options(parser):
 
 
 def run(parser, args, prog):
-    task_pool.check_pool_arguments(parser, args)
+    check_pool_arguments(parser, args)
     try:
         import numpy  # noqa: F401  the shards are numpy arrays
     except ImportError:
@@ -438,7 +432,7 @@ def run(parser, args, prog):
 
     started = time.perf_counter()
     index, written, found = build(out_dir, args.source, settings, source_list, plan_of,
-                                  lambda: task_pool.open_pool(args.jobs, args.scheduler), report)
+                                  lambda: open_pool(args.jobs, args.scheduler), report)
     elapsed = time.perf_counter() - started
     new_positions = sum(index["shards"][n]["positions"] for n in written)
     print(f"{len(written)} shards written, {found} already there; the dataset holds {index['games']} games, "
@@ -456,7 +450,7 @@ def execute(parser, args, prog):
     except shards.DatasetError as error:
         print(f"{prog}: {error}", file=sys.stderr)
         return 2
-    except task_pool.TaskFailed as error:
+    except TaskFailed as error:
         # A shard that could not be written says so alone, without the task.
         text = str(error)
         text = text.split("WriteFailed: ", 1)[1] if "WriteFailed: " in text else text
@@ -478,6 +472,22 @@ def execute(parser, args, prog):
 def main(argv=None, prog="vemla-dataset"):
     parser = parser_for(prog)
     return execute(parser, parser.parse_args(sys.argv[1:] if argv is None else argv), prog)
+
+
+def selfplay_main(argv=None, prog="selfplay.py"):
+    """The self-play source as a command of its own (tools/selfplay.py):
+    `prog OUT_DIR [options]` is `vemla-dataset selfplay OUT_DIR [options]`."""
+    parser = argparse.ArgumentParser(
+        prog=prog, formatter_class=HelpFormatter,
+        description="Plays games of uniformly random legal moves from the starting position and writes them "
+                    "as a dataset (the same as dataset.py selfplay). Game g is a function of the seed and g "
+                    "only, so the same settings give the same files whatever runs them.")
+    parser.add_argument("out_dir", metavar="OUT_DIR", help="the dataset folder (created if missing)")
+    add_selfplay_options(parser)
+    add_pool_options(parser)
+    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
+    args.source = "selfplay"
+    return execute(parser, args, prog)
 
 
 if __name__ == "__main__":

@@ -1,12 +1,10 @@
 """Helpers shared by the test files (imported after conftest set sys.path)."""
-import sys
 from pathlib import Path
 
 import vemla_chess
+from vemla_chess_data.perft import perft  # noqa: F401  the tools' own perft, shared by the tests
 
 TOOLS = Path(__file__).resolve().parents[2] / "tools"
-sys.path.insert(0, str(TOOLS))
-from perft import perft  # noqa: E402,F401  the tools' own perft, shared by the tests
 
 DATA = Path(__file__).resolve().parents[1] / "data"
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"

@@ -131,7 +131,7 @@ def cluster():
     if UNDER_ASAN:
         pytest.skip(ASAN_SKIP)
     pytest.importorskip("distributed", reason="Dask (python3-distributed) is not installed")
-    from task_pool import open_pool  # tools/, on the path through chess_util
+    from vemla_chess_data.pool import open_pool
 
     with open_pool(2, "local") as pool:
         yield pool

@@ -18,7 +18,7 @@ from conftest import MODULE_DIR, UNDER_ASAN, optional_dask, optional_import
 np = optional_import("numpy")
 pytestmark = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
 import vemla_chess_data  # noqa: E402  python/, on the path through conftest
-from task_pool import InlinePool  # noqa: E402
+from vemla_chess_data.pool import InlinePool  # noqa: E402
 from vemla_chess_data import shards, sources, tool  # noqa: E402
 
 SELFPLAY = ["--games", "10", "--games-per-shard", "4", "--seed", "1"]

@@ -12,8 +12,8 @@ from vemla_chess import Board
 
 from chess_util import DATA, START, TOOLS, perft
 from conftest import ASAN_SKIP, MODULE_DIR, UNDER_ASAN, optional_dask
-import perft as perft_tool  # noqa: E402  tools/perft.py, on the path through chess_util
-from task_pool import InlinePool, ProcessPool, TaskFailed, open_pool
+from vemla_chess_data import perft as perft_tool
+from vemla_chess_data.pool import InlinePool, ProcessPool, TaskFailed, open_pool
 
 KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
 

@@ -17,8 +17,8 @@ import pytest
 
 from chess_util import START, TOOLS
 from conftest import MODULE_DIR, UNDER_ASAN, optional_dask, optional_import
-import task_pool
-from task_pool import TaskFailed, open_pool
+from vemla_chess_data import pool as task_pool
+from vemla_chess_data.pool import TaskFailed, open_pool
 
 np = optional_import("numpy")
 needs_numpy = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")

@@ -13,8 +13,10 @@ Dask is imported only for a scheduler, so the tools run without it.
 Task functions run on the workers with nothing but the arguments they are
 given: they import vemla_chess themselves (through `worker_module`) and keep
 per-process state through `worker_state`, never through module globals. Dask
-ships them by value, so a cluster's workers need the vemla_chess module and
-nothing from this folder.
+ships this module and the task's own module by value when the task is one of
+this package's (perft's count, a dataset shard), so perft's workers need the
+vemla_chess module alone; modules a task only imports (the dataset's records
+and shards) travel by name and must be installed on the workers.
 """
 
 import collections
@@ -56,6 +58,8 @@ MIN_MAX_JOBS = 8
 SIGNAL_LATENCY = 0.2
 # How long idle workers of a pool that closes normally get to stop, in seconds.
 SHUTDOWN_GRACE = 10
+# The name under which a process keeps its worker_state in sys.modules.
+WORKER_STATE = "_vemla_worker_state"
 
 
 class TaskFailed(RuntimeError):
@@ -129,20 +133,28 @@ def worker_module():
 
 
 def worker_state():
-    """A namespace that lasts as long as the worker process.
+    """The state of this process, built on first use and kept as long as the
+    process: `vemla_chess`, the module, and `generator`, its one MoveGenerator
+    (whose tables take a millisecond to build), which every task of the process
+    shares, plus whatever tasks keep there for their next ones. Workers forked
+    after the state is built inherit it.
 
     It is kept in sys.modules rather than in a global of this file because Dask
     unpickles a fresh copy of these functions' globals with each function it
     receives; state held there would be rebuilt again and again."""
-    return sys.modules.setdefault("_vemla_worker_state", types.ModuleType("_vemla_worker_state"))
+    state = sys.modules.get(WORKER_STATE)
+    if state is None:
+        vemla_chess = worker_module()
+        state = types.ModuleType(WORKER_STATE)
+        state.vemla_chess = vemla_chess
+        state.generator = vemla_chess.MoveGenerator()
+        sys.modules[WORKER_STATE] = state
+    return state
 
 
 def worker_generator():
-    """This process's MoveGenerator, built on first use and then reused (its tables take a millisecond)."""
-    state = worker_state()
-    if getattr(state, "generator", None) is None:
-        state.generator = worker_module().MoveGenerator()
-    return state.generator
+    """This process's MoveGenerator (see worker_state)."""
+    return worker_state().generator
 
 
 def chess_call(function, *args):
@@ -554,7 +566,7 @@ class DaskPool:
         return max(1, sum(self.client.nthreads().values()))
 
     def run(self, function, tasks):
-        # Functions of these tools travel by value, so that workers need only vemla_chess.
+        # This package's task functions travel by value (see the text at the top).
         cloudpickle = importlib.import_module("cloudpickle")
         here = os.path.dirname(os.path.abspath(__file__))
         for name in {function.__module__, __name__}:
