@@ -167,9 +167,10 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
     });
 }
 
-// The queries about one move: the move text is parsed first (its errors are
-// those of push), then the generator is borrowed shared and the board
-// exclusively, since a move may be made and taken back on it.
+// The queries about one move: the move text is parsed first, then the
+// generator is borrowed shared and the board exclusively, since a move may be
+// made and taken back on it. Text that is not a move is refused as input
+// (ValueError naming it), never as an internal failure.
 template <typename Query>
 auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames, Query&& query) {
@@ -177,7 +178,7 @@ auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_
     PyMoveGenerator* generator_object = self_generator(self);
     PyBoard* board_object = board_arg(argv[0]);
     const std::string_view text = utf8_arg(argv[1], "chess_move");
-    const ChessMove move = ChessMove::from_str(text);
+    const ChessMove move = ChessMove::from_checked_str(text);
     return with_shared(generator_object, [&](const MoveGenerator& g) {
         return with_exclusive(board_object, [&](Board& b) { return query(g, b, move, text); });
     });
@@ -194,9 +195,24 @@ PyObject* bool_query(const Params& params, PyObject* self, PyObject* const* args
     });
 }
 
+// Text that is not a move names no legal move: False, whatever is wrong with it.
 PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-    return bool_query(IS_LEGAL_PARAMS, self, args, nargs, kwnames, move_is_legal);
+    return call([&] {
+        const Args argv = parse_fastcall(IS_LEGAL_PARAMS, args, nargs, kwnames);
+        PyMoveGenerator* generator = self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        ChessMove move;
+        if (ChessMove::parse(utf8_arg(argv[1], "chess_move"), move) != ChessMove::Rejection::NONE) {
+            // The borrows are still taken, so that a busy board is reported the same way.
+            check_shared(generator);
+            check_exclusive(board);
+            return new_bool(false);
+        }
+        return new_bool(with_shared(generator, [&](const MoveGenerator& g) {
+            return with_exclusive(board, [&](Board& b) { return move_is_legal(g, b, move); });
+        }));
+    });
 }
 
 PyObject* move_generator_is_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
