@@ -44,6 +44,11 @@ inline std::string not_a_string(std::string_view type_name) {
     return "'" + std::string(type_name) + "' object cannot be converted to 'PyString'";
 }
 
+// The same for the later callables, which name Python's own type.
+inline std::string not_a_str(std::string_view type_name) {
+    return "'" + std::string(type_name) + "' object cannot be converted to 'str'";
+}
+
 // An argument that should have been an integer (int or anything with __index__).
 inline std::string not_an_integer(std::string_view type_name) {
     return "'" + std::string(type_name) + "' object cannot be interpreted as an integer";

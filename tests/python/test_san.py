@@ -161,7 +161,7 @@ def test_san_arguments(gen):
         gen.san(board)
     with pytest.raises(TypeError, match="argument 'board': 'str' object cannot be converted to 'Board'"):
         gen.parse_san(START, "e4")
-    with pytest.raises(TypeError, match="argument 'san': 'int' object cannot be converted to 'PyString'"):
+    with pytest.raises(TypeError, match="argument 'san': 'int' object cannot be converted to 'str'"):
         gen.push_san(board, 4)
     assert gen.san(board=board, chess_move="b1c3") == "Nc3"
     assert gen.parse_san(board=board, san="Nc3") == "b1c3"
@@ -227,7 +227,7 @@ def test_pgn_refusals(gen, call, message):
 
 
 def test_pgn_argument_types(gen):
-    with pytest.raises(TypeError, match="argument 'moves': 'int' object cannot be converted to 'PyString'"):
+    with pytest.raises(TypeError, match="argument 'moves': 'int' object cannot be converted to 'str'"):
         gen.pgn([1])
     with pytest.raises(TypeError, match="argument 'moves'"):
         gen.pgn(5)
