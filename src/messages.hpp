@@ -22,6 +22,10 @@ inline constexpr std::string_view INVALID_CASTLING = "Invalid fen: Invalid castl
 inline constexpr std::string_view INVALID_EN_PASSANT = "Invalid fen: Invalid en-passant square";
 inline constexpr std::string_view INVALID_HALFMOVE_CLOCK = "Invalid fen: Invalid half-move clock";
 inline constexpr std::string_view INVALID_MOVE_NUMBER = "Invalid fen: Invalid move number";
+inline constexpr std::string_view INVALID_PLACEMENT_SHAPE =
+    "Invalid fen: Invalid piece placement: expected eight ranks of eight squares";
+inline constexpr std::string_view INVALID_PLACEMENT_CHARACTER =
+    "Invalid fen: Invalid piece placement: expected piece letters, digits 1 to 8 and '/'";
 static_assert(INVALID_SIDE_TO_MOVE.starts_with(INVALID_FEN) &&
               INVALID_CASTLING.starts_with(INVALID_FEN) &&
               INVALID_EN_PASSANT.starts_with(INVALID_FEN));
