@@ -1,4 +1,5 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include <bit>
 #include <cassert>
 
 #include "move_generator/policy.hpp"
@@ -288,6 +289,21 @@ std::vector<ChessMove> move_codes_arg(PyObject* arg, const char* name) {
     return codes;
 }
 
+// How numpy describes one record of vemla_chess_data's position dtype, with
+// the 8-byte words as C unsigned long (its choice where that is 8 bytes) or
+// as unsigned long long.
+constexpr const char* POSITION_RECORD_FORMATS[] = {
+    "T{(12)L:pieces:H:move:H:policy_lc0:H:policy_alphazero:H:ply:H:halfmove_clock:"
+    "H:fullmove_number:B:white_to_move:B:castling:b:en_passant:b:result:B:repetitions:"
+    "(3)B:reserved0:I:game:L:key:}",
+    "T{(12)Q:pieces:H:move:H:policy_lc0:H:policy_alphazero:H:ply:H:halfmove_clock:"
+    "H:fullmove_number:B:white_to_move:B:castling:b:en_passant:b:result:B:repetitions:"
+    "(3)B:reserved0:I:game:Q:key:}",
+    nullptr,
+};
+static_assert(std::endian::native == std::endian::little,
+              "the record formats above name native, that is little-endian, words");
+
 // Converts every argument, then plays the game on the board under one
 // exclusive borrow, writing the records straight into the buffer.
 PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -300,7 +316,9 @@ PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_s
         const long long result = argv[3] ? int_arg(argv[3], "result") : 0;
         if (result < -1 || result > 1)
             raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
-        const OutBuffer out(argv[2], "out", moves.size() * sizeof(PositionRecord));
+        const OutBuffer out(argv[2], "out",
+                            OutBuffer::Records{moves.size(), sizeof(PositionRecord),
+                                               "position records", POSITION_RECORD_FORMATS});
         GameFrame frame;
         frame.white_result = static_cast<int>(result);
         const std::size_t written = with_shared(self_generator(self), [&](const MoveGenerator& g) {
@@ -331,8 +349,9 @@ PyMethodDef move_generator_methods[] = {
     {"encode_game", as_cfunction(move_generator_encode_game), METH_FASTCALL | METH_KEYWORDS,
      "encode_game($self, board, moves, out, result=0)\n--\n\n"
      "Plays the moves on the board, writing a 128-byte training record of each position before\n"
-     "its move into out (len(moves) * 128 one-byte items); result is White's (1, 0, -1). Stops\n"
-     "at the first move that is not legal; returns the number of records written."},
+     "its move into the first rows of out (at least len(moves) * 128 one-byte items, or at least\n"
+     "len(moves) records of vemla_chess_data's position dtype); result is White's (1, 0, -1).\n"
+     "Stops at the first move that is not legal; returns the number of records written."},
     {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
      "policy_move($self, board, index, scheme='lc0')\n--\n\n"
      "The move text a policy index stands for on the board."},
