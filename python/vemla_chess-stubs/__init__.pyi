@@ -277,7 +277,7 @@ class _PgnGame:
     def tags(self) -> dict[str, str]:
         """The tag pairs, in file order."""
     @property
-    def moves(self) -> list[str]:
+    def moves(self) -> tuple[str, ...]:
         """The mainline moves as move texts, up to the first fault."""
     @property
     def result(self) -> str:

@@ -1,7 +1,7 @@
 // generator.read_pgn(source, keep=None): the core PGN reader behind a Python
 // iterator of games. The source is opened here (decompressors are Python file
-// objects), its bytes are read with readinto straight into the reader's
-// buffer, and the parse loop is native.
+// objects), its bytes are read with readinto into a bytearray and copied into
+// the reader's buffer, and the parse loop is native.
 #include "py_pgn.hpp"
 
 #include <structmember.h>
@@ -24,7 +24,7 @@ namespace {
 
 struct PyPgnGame {
     PyObject_HEAD PyObject* tags;  // dict, file order
-    PyObject* moves;               // list of move texts
+    PyObject* moves;               // tuple of move texts
     PyObject* result;              // str
     PyObject* fen;                 // str or None
     PyObject* offset;              // int
@@ -37,21 +37,31 @@ PyTypeObject* reader_type_object = nullptr;
 constexpr const char* BOARD_NAMES[] = {"ply"};
 constexpr Params BOARD_PARAMS{"PgnGame", "board", BOARD_NAMES, 0};
 
+// A ply from 0 to count. A bool is not a ply, and a number out of range is
+// named as given, however large.
+Py_ssize_t ply_arg(PyObject* arg, Py_ssize_t count) {
+    if (PyBool_Check(arg) || !PyIndex_Check(arg))
+        raise_argument_error("ply", messages::not_an_integer(type_name(arg)));
+    const Ref value = Ref::steal(PyNumber_Index(arg));
+    if (!value) throw PyErrAlreadySet{};
+    int overflow = 0;
+    const long long given = PyLong_AsLongLongAndOverflow(value.get(), &overflow);
+    if (given == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+    if (overflow == 0 && given >= 0 && given <= count) return static_cast<Py_ssize_t>(given);
+    const Ref text = Ref::steal(PyObject_Str(value.get()));
+    if (!text) throw PyErrAlreadySet{};
+    const std::string_view digits = utf8_arg(text.get(), "ply");
+    raise(PyExc_IndexError, "ply " + std::string(digits) + " is out of range: the game has " +
+                                std::to_string(count) + " moves");
+}
+
 // The Board after the first ply moves of the game (all of them by default).
 PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(BOARD_PARAMS, args, nargs, kwnames);
         auto* game = reinterpret_cast<PyPgnGame*>(self);
-        const Py_ssize_t count = PyList_GET_SIZE(game->moves);
-        Py_ssize_t ply = count;
-        if (argv[0] && argv[0] != Py_None) {
-            const long long given = int_arg(argv[0], "ply");
-            if (given < 0 || given > count)
-                raise(PyExc_IndexError, "ply " + std::to_string(given) +
-                                            " is out of range: the game has " +
-                                            std::to_string(count) + " moves");
-            ply = static_cast<Py_ssize_t>(given);
-        }
+        const Py_ssize_t count = PyTuple_GET_SIZE(game->moves);
+        const Py_ssize_t ply = argv[0] && argv[0] != Py_None ? ply_arg(argv[0], count) : count;
         // A FEN tag that does not read is the game's error already: ValueError
         // with its reason, whatever kind of refusal it is.
         Board board;
@@ -66,7 +76,7 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         }
         for (Py_ssize_t i = 0; i < ply; ++i)
             board.push_move(
-                ChessMove::from_str(utf8_arg(PyList_GET_ITEM(game->moves, i), "moves")));
+                ChessMove::from_str(utf8_arg(PyTuple_GET_ITEM(game->moves, i), "moves")));
         PyTypeObject* type = board_type();
         if (!type) throw PyErrAlreadySet{};
         return new_wrapper(type, std::move(board));
@@ -76,7 +86,7 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 PyObject* game_repr(PyObject* self) {
     auto* game = reinterpret_cast<PyPgnGame*>(self);
     return PyUnicode_FromFormat("<PgnGame at byte %S: %zd moves, result %R, error %R>",
-                                game->offset, PyList_GET_SIZE(game->moves), game->result,
+                                game->offset, PyTuple_GET_SIZE(game->moves), game->result,
                                 game->error);
 }
 
@@ -200,10 +210,43 @@ PyObject* new_tags(const pgn::PgnGame& game) {
     return dict.release();
 }
 
+// A tuple, so that board(ply) replays exactly the moves that were read. Like
+// new_list: every text exists before the tuple, which is filled without
+// allocating.
 PyObject* new_moves(const std::vector<ChessMove>& moves) {
     const ChessMove* begin = moves.data();
     prepare_move_texts(begin, begin + moves.size());
-    return new_list(moves, prepared_move_text);
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(moves.size()));
+    if (!tuple) throw PyErrAlreadySet{};
+    Py_ssize_t i = 0;
+    for (const ChessMove move : moves) PyTuple_SET_ITEM(tuple, i++, prepared_move_text(move));
+    return tuple;
+}
+
+// The PgnGame object of a game read and played, with its tags dict.
+PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref tags) {
+    Ref moves = Ref::steal(new_moves(played.moves));
+    bool found = false;
+    const std::string_view result_tag = game.find_tag("Result", found);
+    Ref result = Ref::steal(new_value(!game.result.empty() ? std::string_view(game.result)
+                                      : found              ? result_tag
+                                                           : std::string_view("*")));
+    Ref fen = played.has_fen ? Ref::steal(new_text(played.fen)) : Ref::incref(Py_None);
+    Ref offset = Ref::steal(PyLong_FromUnsignedLongLong(game.offset));
+    if (!offset) throw PyErrAlreadySet{};
+    Ref error = played.error.empty() ? Ref::incref(Py_None) : Ref::steal(new_text(played.error));
+    PyTypeObject* type = game_type();
+    if (!type) throw PyErrAlreadySet{};
+    PyObject* object = PyType_GenericAlloc(type, 0);
+    if (!object) throw PyErrAlreadySet{};
+    auto* item = reinterpret_cast<PyPgnGame*>(object);
+    item->tags = tags.release();
+    item->moves = moves.release();
+    item->result = result.release();
+    item->fen = fen.release();
+    item->offset = offset.release();
+    item->error = error.release();
+    return object;
 }
 
 // ---------------------------------------------------------------------------
@@ -218,10 +261,13 @@ struct PgnSource {
     std::string_view data;
     std::size_t at = 0;
     std::unique_ptr<pgn::GameReader> reader;
+    Ref buffer;  // the bytearray the file's readinto fills
     pgn::PgnGame game;
     pgn::PlayedGame played;
     bool done = false;
-    bool broken = false;  // the source failed in the middle of a read
+    // Set once a call failed part-way (a read, the keep filter): why every
+    // later next() raises rather than going on or ending as if complete.
+    std::string broken;
 };
 using PyPgnReader = Wrapper<PgnSource>;
 
@@ -234,26 +280,57 @@ PyObject* interned(PyObject*& slot, const char* text) {
     return slot;
 }
 
-// file.readinto(memoryview of dst): the bytes go straight into the reader's
-// buffer. The view is released before returning, so the file object cannot
-// keep a way to write there afterwards.
-std::size_t read_into(PyObject* file, char* dst, std::size_t capacity) {
-    const Ref view =
-        Ref::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
+// The bytearray of capacity bytes for the next readinto. It is Python's own
+// memory, so whatever views of it the source makes (memoryview(b), b[:],
+// numpy.frombuffer(b)) and keeps stay valid for as long as they live. One
+// that anything besides the source record still holds, a view or a
+// reference, is left to its holders and a new one made, so that no two reads
+// share a buffer that Python code can still reach.
+PyObject* read_buffer(PgnSource& source, std::size_t capacity) {
+    const auto size = static_cast<Py_ssize_t>(capacity);
+    if (PyObject* buffer = source.buffer.get();
+        buffer && Py_REFCNT(buffer) == 1 &&
+        reinterpret_cast<PyByteArrayObject*>(buffer)->ob_exports == 0) {
+        if (PyByteArray_GET_SIZE(buffer) == size) return buffer;
+        if (PyByteArray_Resize(buffer, size) < 0) throw PyErrAlreadySet{};
+        return buffer;
+    }
+    source.buffer = Ref::steal(PyByteArray_FromStringAndSize(nullptr, size));
+    if (!source.buffer) throw PyErrAlreadySet{};
+    return source.buffer.get();
+}
+
+// Releases the view handed to readinto. A view that the source exported on
+// (numpy.frombuffer of it) cannot be released; it stays valid over the
+// bytearray, which read_buffer then no longer hands out.
+void release_view(PyObject* view) {
+    const Ref released =
+        Ref::steal(PyObject_CallMethodNoArgs(view, interned(release_name, "release")));
+    if (!released) {
+        if (!PyErr_ExceptionMatches(PyExc_BufferError)) throw PyErrAlreadySet{};
+        PyErr_Clear();
+    }
+}
+
+// file.readinto(memoryview of a bytearray), then the bytes it reports copied
+// into dst. No native memory is ever reachable from Python.
+std::size_t read_into(PgnSource& source, char* dst, std::size_t capacity) {
+    PyObject* buffer = read_buffer(source, capacity);
+    const Ref keep_buffer = Ref::incref(buffer);
+    const Ref view = Ref::steal(PyMemoryView_FromObject(buffer));
     if (!view) throw PyErrAlreadySet{};
-    PyObject* release = interned(release_name, "release");
-    const Ref count = Ref::steal(
-        PyObject_CallMethodOneArg(file, interned(readinto_name, "readinto"), view.get()));
+    const Ref count = Ref::steal(PyObject_CallMethodOneArg(
+        source.file.get(), interned(readinto_name, "readinto"), view.get()));
     if (!count) {
         // The view is released all the same; the source's error is the one raised.
         PyObject *type, *value, *traceback;
         PyErr_Fetch(&type, &value, &traceback);
-        Py_XDECREF(PyObject_CallMethodNoArgs(view.get(), release));
+        Py_XDECREF(PyObject_CallMethodNoArgs(view.get(), interned(release_name, "release")));
+        PyErr_Clear();
         PyErr_Restore(type, value, traceback);
         throw PyErrAlreadySet{};
     }
-    const Ref released = Ref::steal(PyObject_CallMethodNoArgs(view.get(), release));
-    if (!released) throw PyErrAlreadySet{};
+    release_view(view.get());
     if (count.get() == Py_None)
         raise(PyExc_ValueError,
               "read_pgn(): the source's readinto() returned None (a non-blocking stream with no "
@@ -264,6 +341,8 @@ std::size_t read_into(PyObject* file, char* dst, std::size_t capacity) {
         raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned " +
                                     std::to_string(n) + " for a buffer of " +
                                     std::to_string(capacity) + " bytes");
+    // The view kept the bytearray's size fixed while readinto ran.
+    std::memcpy(dst, PyByteArray_AS_STRING(buffer), static_cast<std::size_t>(n));
     return static_cast<std::size_t>(n);
 }
 
@@ -280,11 +359,15 @@ PyPgnReader* self_reader(PyObject* self) {
 }
 
 // Reads on to the next game the keep filter accepts; NULL (no exception) at the end.
+//
+// An exception on the way (from the source's readinto, from keep, or making
+// the game's objects) reaches the caller, and the reader is then broken: the
+// game it stopped is gone from the source, so every later call raises
+// RuntimeError saying so, rather than going on at the next game or ending as
+// if the source were complete.
 PyObject* next_game(PgnSource& source) {
     if (source.done) return nullptr;
-    if (source.broken)
-        raise(PyExc_RuntimeError,
-              "read_pgn(): the source failed during an earlier read; no more games");
+    if (!source.broken.empty()) raise(PyExc_RuntimeError, source.broken);
     pgn::GameReader& reader = *source.reader;
     pgn::PgnGame& game = source.game;
     pgn::PlayedGame& played = source.played;
@@ -293,7 +376,7 @@ PyObject* next_game(PgnSource& source) {
         try {
             return step();
         } catch (...) {
-            source.broken = true;
+            source.broken = "read_pgn(): the source failed during an earlier read; no more games";
             throw;
         }
     };
@@ -303,41 +386,27 @@ PyObject* next_game(PgnSource& source) {
             close_source(source);
             return nullptr;
         }
-        Ref tags = Ref::steal(new_tags(game));
-        bool keep = true;
-        if (source.keep) {
-            const Ref answer = Ref::steal(PyObject_CallOneArg(source.keep.get(), tags.get()));
-            if (!answer) throw PyErrAlreadySet{};
-            const int truth = PyObject_IsTrue(answer.get());
-            if (truth < 0) throw PyErrAlreadySet{};
-            keep = truth != 0;
+        const char* stage = "keep raised for";
+        try {
+            Ref tags = Ref::steal(new_tags(game));
+            bool keep = true;
+            if (source.keep) {
+                const Ref answer = Ref::steal(PyObject_CallOneArg(source.keep.get(), tags.get()));
+                if (!answer) throw PyErrAlreadySet{};
+                const int truth = PyObject_IsTrue(answer.get());
+                if (truth < 0) throw PyErrAlreadySet{};
+                keep = truth != 0;
+            }
+            guarded([&] { reader.finish(game, played, keep); });
+            if (!keep) continue;
+            stage = "an error stopped";
+            return new_game(game, played, std::move(tags));
+        } catch (...) {
+            if (source.broken.empty())
+                source.broken = std::string("read_pgn(): ") + stage + " the game at byte " +
+                                std::to_string(game.offset) + "; no more games";
+            throw;
         }
-        guarded([&] { reader.finish(game, played, keep); });
-        if (!keep) continue;
-
-        Ref moves = Ref::steal(new_moves(played.moves));
-        bool found = false;
-        const std::string_view result_tag = game.find_tag("Result", found);
-        Ref result = Ref::steal(new_value(!game.result.empty() ? std::string_view(game.result)
-                                          : found              ? result_tag
-                                                               : std::string_view("*")));
-        Ref fen = played.has_fen ? Ref::steal(new_text(played.fen)) : Ref::incref(Py_None);
-        Ref offset = Ref::steal(PyLong_FromUnsignedLongLong(game.offset));
-        if (!offset) throw PyErrAlreadySet{};
-        Ref error =
-            played.error.empty() ? Ref::incref(Py_None) : Ref::steal(new_text(played.error));
-        PyTypeObject* type = game_type();
-        if (!type) throw PyErrAlreadySet{};
-        PyObject* object = PyType_GenericAlloc(type, 0);
-        if (!object) throw PyErrAlreadySet{};
-        auto* item = reinterpret_cast<PyPgnGame*>(object);
-        item->tags = tags.release();
-        item->moves = moves.release();
-        item->result = result.release();
-        item->fen = fen.release();
-        item->offset = offset.release();
-        item->error = error.release();
-        return object;
     }
 }
 
@@ -500,9 +569,8 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
         PgnSource& record = reinterpret_cast<PyPgnReader*>(object.get())->record;
         pgn::ReadFn read;
         if (record.file) {
-            PyObject* file = record.file.get();
-            read = [file](char* dst, std::size_t capacity) {
-                return read_into(file, dst, capacity);
+            read = [&record](char* dst, std::size_t capacity) {
+                return read_into(record, dst, capacity);
             };
         } else {
             read = [&record](char* dst, std::size_t capacity) {

@@ -142,8 +142,19 @@ bool PgnReader::skip_space() {
     }
 }
 
-// The run of word bytes at pos_, consumed. Valid until the next read.
-std::string_view PgnReader::read_word() {
+std::uint64_t PgnReader::limit_of(const PgnGame& game) const {
+    return game_limit_ >= NO_BOUND - game.offset ? NO_BOUND : game.offset + game_limit_ + 1;
+}
+
+// The end of the bytes at hand that lie before bound: an index from pos_ to end_.
+std::size_t PgnReader::end_before(std::uint64_t bound) const {
+    if (bound <= base_ + pos_) return pos_;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(end_, bound - base_));
+}
+
+// The run of word bytes at pos_, consumed up to bound at most. Valid until
+// the next read.
+std::string_view PgnReader::read_word(std::uint64_t bound) {
     truncated_word_ = false;
     std::size_t start = pos_;
     for (;;) {
@@ -158,28 +169,32 @@ std::string_view PgnReader::read_word() {
     long_word_.assign(buf_.data() + start, MAX_WORD);
     truncated_word_ = true;
     for (;;) {
-        while (pos_ < end_ && is_word(buf_[pos_])) ++pos_;
+        const std::size_t end = end_before(bound);
+        while (pos_ < end && is_word(buf_[pos_])) ++pos_;
         std::size_t keep = pos_;
         if (pos_ < end_ || !refill(keep)) return long_word_;
     }
 }
 
 // Consumes everything up to and including the next stop byte; false if the
-// input ends first.
-bool PgnReader::skip_past(char stop) {
+// input ends first or the byte is not found before bound (pos_ then stands
+// at the bound).
+bool PgnReader::skip_past(char stop, std::uint64_t bound) {
     for (;;) {
-        if (const void* found = std::memchr(buf_.data() + pos_, stop, end_ - pos_)) {
+        const std::size_t end = end_before(bound);
+        if (const void* found = std::memchr(buf_.data() + pos_, stop, end - pos_)) {
             pos_ = static_cast<std::size_t>(static_cast<const char*>(found) - buf_.data()) + 1;
             return true;
         }
-        pos_ = end_;
+        pos_ = end;
+        if (end < end_) return false;
         std::size_t keep = pos_;
         if (!refill(keep)) return false;
     }
 }
 
-void PgnReader::skip_line() {
-    if (skip_past('\n')) line_start_ = true;
+void PgnReader::skip_line(std::uint64_t bound) {
+    if (skip_past('\n', bound)) line_start_ = true;
 }
 
 // After skip_space: whether the word at pos_ could start a tagless game.
@@ -204,7 +219,7 @@ bool PgnReader::read_tag(PgnGame& game) {
             ++pos_;
             line_start_ = true;
         } else {
-            skip_line();
+            skip_line(limit_of(game));
         }
         return false;
     };
@@ -336,11 +351,11 @@ bool PgnReader::next_game(PgnGame& game) {
             line_start_ = false;
             read_tag(game);
         } else if (c == ';' || (c == '%' && at_line_start)) {
-            skip_line();
+            skip_line(limit_of(game));
         } else {
             break;
         }
-        if (position() - game.offset > game_limit_) {
+        if (over_limit(game)) {
             if (game.tag_error.empty()) game.tag_error = "game longer than the size limit";
             resynchronise();
             movetext_pending_ = false;
@@ -352,8 +367,10 @@ bool PgnReader::next_game(PgnGame& game) {
 }
 
 // After a game that exceeded the size limit: skips to the next line that
-// starts with '['.
+// starts with '[', unless the limit was found at the start of one (the next
+// game's first tag pair).
 void PgnReader::resynchronise() {
+    if (line_start_ && pos_ < end_ && buf_[pos_] == '[') return;
     for (;;) {
         if (!skip_past('\n')) return;
         if (pos_ == end_) {
@@ -430,8 +447,11 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         const char c = data[pos];
         if (type != WORD) {
             if (c != '{') return false;
+            // A comment must close within the limit, as read_movetext reads it.
             const void* close = std::memchr(data + pos + 1, '}', end - pos - 1);
-            if (!close) return false;
+            if (!close ||
+                static_cast<const char*>(close) - data > static_cast<std::ptrdiff_t>(last))
+                return false;
             pos = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
             line_start = false;
             continue;
@@ -448,6 +468,11 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
     }
 }
 
+void PgnReader::stop_at_limit(PgnGame& game) {
+    game.end_error = "game longer than the size limit";
+    resynchronise();
+}
+
 void PgnReader::read_movetext(PgnGame& game, bool keep) {
     if (!movetext_pending_) return;
     movetext_pending_ = false;
@@ -460,23 +485,20 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                                            : "truncated game: no result";
             return;
         }
-        if (position() - game.offset > game_limit_) {
-            game.end_error = "game longer than the size limit";
-            resynchronise();
-            return;
-        }
+        if (over_limit(game)) return stop_at_limit(game);
         const bool at_line_start = line_start_;
         line_start_ = false;
         const char c = buf_[pos_];
         switch (c) {
             case '{':
                 ++pos_;
-                if (!skip_past('}')) {
+                if (!skip_past('}', limit_of(game))) {
+                    if (over_limit(game)) return stop_at_limit(game);
                     game.end_error = "truncated game: unterminated comment";
                     return;
                 }
                 continue;
-            case ';': skip_line(); continue;
+            case ';': skip_line(limit_of(game)); continue;
             case '(':
                 ++pos_;
                 ++depth;
@@ -495,11 +517,11 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                 continue;
             case '$':
                 ++pos_;
-                read_word();
+                read_word(limit_of(game));
                 continue;
             case '%':
                 if (at_line_start) {
-                    skip_line();
+                    skip_line(limit_of(game));
                     continue;
                 }
                 break;
@@ -508,7 +530,10 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
             case '"': ++pos_; continue;
             default: break;
         }
-        const std::string_view word = read_word();
+        const std::string_view word = read_word(limit_of(game));
+        // A word too long to keep that reaches the limit is cut there, and is
+        // not the game's.
+        if (truncated_word_ && over_limit(game)) return stop_at_limit(game);
         if (depth == 0 && take_word(game, word, keep)) return;
     }
 }

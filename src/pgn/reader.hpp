@@ -92,14 +92,22 @@ public:
 private:
     bool refill(std::size_t& keep);
     bool skip_space();
-    std::string_view read_word();
-    bool skip_past(char stop);
-    void skip_line();
+    // The skips take a bound, an input offset they do not read past: inside
+    // a game the first offset beyond its size limit (limit_of), so that one
+    // comment, line or word without end cannot carry the game past it.
+    static constexpr std::uint64_t NO_BOUND = ~std::uint64_t{0};
+    std::uint64_t limit_of(const PgnGame& game) const;
+    std::size_t end_before(std::uint64_t bound) const;
+    bool over_limit(const PgnGame& game) const { return position() - game.offset > game_limit_; }
+    std::string_view read_word(std::uint64_t bound = NO_BOUND);
+    bool skip_past(char stop, std::uint64_t bound = NO_BOUND);
+    void skip_line(std::uint64_t bound = NO_BOUND);
     bool read_tag(PgnGame& game);
     bool looks_like_movetext();
     bool take_word(PgnGame& game, std::string_view word, bool keep);
     bool scan_mainline(PgnGame& game, bool keep);
     void resynchronise();
+    void stop_at_limit(PgnGame& game);
 
     ReadFn read_;
     std::vector<char> buf_;

@@ -164,6 +164,39 @@ TEST(PgnReader, SizeLimitResynchronises) {
     EXPECT_EQ(games[1].end_error, "");
 }
 
+// No single token carries a game past its size limit: a comment, a line
+// comment, a word or a tag value without end is cut at the limit, the game
+// says so, and the game after it is read whole, its first tag pair included
+// (also when the limit is found right at that tag pair).
+TEST(PgnReader, EndlessTokensStopAtTheSizeLimit) {
+    constexpr std::uint64_t limit = 4096;
+    const std::string after = "\n[Event \"after\"]\n[Site \"s\"]\n\n1. d4 *\n";
+    const std::string endless(10000, 'x');
+    std::string at_limit = "[Event \"a\"]\n\n1. e4 {";
+    at_limit += std::string(limit - 1 - at_limit.size(), 'c') + "}";  // '}' is byte 4095
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[Event \"a\"]\n\n1. e4 {" + endless, "game longer than the size limit"},
+        {"[Event \"a\"]\n\n1. e4 ;" + endless, "game longer than the size limit"},
+        {"[Event \"a\"]\n\n1. e4 " + endless, "game longer than the size limit"},
+        {"[Event \"a\"]\n\n1. e4 $" + endless, "game longer than the size limit"},
+        {"[Event \"a\"]\n\n1. e4\n%" + endless, "game longer than the size limit"},
+        {"[Event \"a\"]\n; " + endless, "game longer than the size limit"},
+        {"[Event \"" + endless, "malformed tag pair: tag value too long"},
+        {at_limit, "game longer than the size limit"},
+    };
+    for (const auto& [bomb, error] : cases) {
+        const auto whole = read_all(bomb + after, 1 << 16, limit);
+        ASSERT_EQ(whole.size(), 2u) << error;
+        EXPECT_EQ(whole[0].tag_error.empty() ? whole[0].end_error : whole[0].tag_error, error);
+        EXPECT_LE(whole[0].sans.size(), 1u);
+        using Tags = std::vector<std::pair<std::string, std::string>>;
+        EXPECT_EQ(whole[1].tags, (Tags{{"Event", "after"}, {"Site", "s"}})) << bomb.substr(0, 20);
+        EXPECT_EQ(whole[1].sans, (Sans{"d4"}));
+        for (const std::size_t chunk : {1u, 7u, 300u, 4096u})
+            EXPECT_EQ(read_all(bomb + after, chunk, limit), whole) << chunk;
+    }
+}
+
 // Every chunk size gives the same games as one chunk holding everything.
 TEST(PgnReader, ChunkSizeDoesNotMatter) {
     const std::string text =

@@ -41,7 +41,7 @@ def test_corpus_matches_the_independent_reader(corpus_games, expected):
     for game, exp in zip(corpus_games, expected):
         assert game.error is None, game
         assert list(game.tags.items()) == list(exp["headers"].items())
-        assert game.moves == exp["uci"]
+        assert game.moves == tuple(exp["uci"])
         assert game.fen == exp["headers"].get("FEN")
         assert game.result == exp["headers"]["Result"]
         end = game.board()
@@ -131,9 +131,9 @@ def test_keep_sees_the_tags_before_the_moves():
 
     games = read(text, keep=keep)
     assert seen == [{"White": "a", "WhiteElo": "2500"}, {"White": "b", "WhiteElo": "1200"}]
-    assert [g.moves for g in games] == [["e2e4", "e7e5"]]
+    assert [g.moves for g in games] == [("e2e4", "e7e5")]
     assert read(text, keep=lambda tags: False) == []
-    # An exception from keep reaches the caller; reading can go on after it.
+    # An exception from keep reaches the caller.
     it = gen.read_pgn(text, keep=lambda tags: 1 / 0)
     with pytest.raises(ZeroDivisionError):
         next(it)
@@ -152,7 +152,7 @@ def test_keep_cannot_read_on_from_its_own_reader():
         return True
 
     games = gen.read_pgn(text, keep=keep)
-    assert [g.moves for g in games] == [["e2e4", "e7e5"], ["d2d4", "d7d5"]]
+    assert [g.moves for g in games] == [("e2e4", "e7e5"), ("d2d4", "d7d5")]
     assert len(refusals) == 2
 
 
@@ -165,12 +165,12 @@ def test_reader_cases_beyond_the_corpus():
             '[Event "truncated"]\n\n1. c4 e5 2. Nc3 {unfinished')
     a, b, c, d = read(text)
     assert a.tags == {"Event": "a ] b", "Site": 'say "hi" \\'}
-    assert (a.moves, a.result, a.error, a.fen) == (["e2e4", "e7e5", "g1f3"], "0-1", None, None)
+    assert (a.moves, a.result, a.error, a.fen) == (("e2e4", "e7e5", "g1f3"), "0-1", None, None)
     assert a.offset == 3  # the byte-order mark comes first
-    assert (b.tags, b.moves, b.result) == ({}, ["d2d4", "d7d5"], "1/2-1/2")
+    assert (b.tags, b.moves, b.result) == ({}, ("d2d4", "d7d5"), "1/2-1/2")
     assert text.encode()[b.offset:].startswith(b"1. d4")
-    assert (c.moves, c.result, c.error) == ([], "*", None)
-    assert d.moves == ["c2c4", "e7e5", "b1c3"]
+    assert (c.moves, c.result, c.error) == ((), "*", None)
+    assert d.moves == ("c2c4", "e7e5", "b1c3")
     assert d.error == "truncated game: unterminated comment"
 
 
@@ -182,15 +182,15 @@ def test_faults_keep_the_moves_before_them_and_the_next_game():
             '[FEN "8/8/8/8 x - -"]\n\n1. e4 *\n\n'
             '[Event "fine"]\n\n1. e4 *\n')
     illegal, ambiguous, bad_tag, variant, bad_fen, fine = read(text)
-    assert illegal.moves == ["e2e4", "e7e5"]
+    assert illegal.moves == ("e2e4", "e7e5")
     assert illegal.error.startswith('ply 3: ') and '"Ke3"' in illegal.error
     assert "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6" in illegal.error
     assert illegal.result == "*"
-    assert ambiguous.moves == [] and "ply 1" in ambiguous.error and "Ng3" in ambiguous.error
+    assert ambiguous.moves == () and "ply 1" in ambiguous.error and "Ng3" in ambiguous.error
     assert ambiguous.fen == "4k3/8/8/8/8/8/8/4KN1N w - - 0 1"
-    assert bad_tag.error.startswith("malformed tag pair") and bad_tag.moves == []
+    assert bad_tag.error.startswith("malformed tag pair") and bad_tag.moves == ()
     assert bad_tag.tags == {"Site": "x"}
-    assert variant.error == "unsupported variant: Crazyhouse" and variant.moves == []
+    assert variant.error == "unsupported variant: Crazyhouse" and variant.moves == ()
     assert bad_fen.error.startswith('invalid FEN tag "8/8/8/8 x - -"')
     # The tag is read as standard FEN: its four ranks fail before its side to move.
     with pytest.raises(ValueError, match="^Invalid fen: Invalid piece placement: expected eight ranks"):
@@ -200,22 +200,22 @@ def test_faults_keep_the_moves_before_them_and_the_next_game():
         bad_placement.board()
     # Nine ranks would lose one to the lenient reader's wrap-around: refused, with no moves.
     (nine_ranks,) = read('[FEN "rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"]\n\n1. e4 *\n')
-    assert nine_ranks.moves == [] and nine_ranks.error == (
+    assert nine_ranks.moves == () and nine_ranks.error == (
         'invalid FEN tag "rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1": '
         "Invalid fen: Invalid piece placement: expected eight ranks of eight squares")
-    assert (fine.moves, fine.error) == (["e2e4"], None)
+    assert (fine.moves, fine.error) == (("e2e4",), None)
 
 
 def test_game_over_the_size_limit_is_reported_and_skipped():
     huge = "[Event \"huge\"]\n\n1. e4 e5 " + "{ " + "x" * (17 << 20) + " }\n 2. Nf3 *\n"
     games = read(huge + '[Event "next"]\n\n1. d4 *\n')
     assert [g.tags["Event"] for g in games] == ["huge", "next"]
-    assert games[0].moves == ["e2e4", "e7e5"]
+    assert games[0].moves == ("e2e4", "e7e5")
     assert games[0].error == "game longer than the size limit"
-    assert games[1].moves == ["d2d4"] and games[1].error is None
+    assert games[1].moves == ("d2d4",) and games[1].error is None
 
 
 def test_bytes_that_are_not_utf8_keep_the_game():
     data = b'[White "M\xfcller"]\n\n1. e4 *\n'
     (game,) = read(io.BytesIO(data))
-    assert game.tags == {"White": "M\ufffdller"} and game.moves == ["e2e4"]
+    assert game.tags == {"White": "M\ufffdller"} and game.moves == ("e2e4",)

@@ -1,8 +1,8 @@
 """Property tests: arbitrary and grammar-built text, and random call sequences.
 
 The outcome of every FEN and move text is predicted by a small reading of the
-dialect written here from the README; the call sequences keep a model of the
-positions that pop() must give back.
+dialect written here from its description (docs/positions.md); the call
+sequences keep a model of the positions that pop() must give back.
 """
 import re
 

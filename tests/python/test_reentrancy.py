@@ -83,7 +83,7 @@ def test_classes_without_a_constructor_are_closed():
             cls.extra = 1
         with pytest.raises(TypeError, match="not an acceptable base type"):
             type("Sub", (cls,), {})
-    assert game.moves == ["e2e4"] and iter(reader) is reader
+    assert game.moves == ("e2e4",) and iter(reader) is reader
 
 
 def test_replaced_new_cannot_reach_an_unbuilt_record():
