@@ -22,6 +22,10 @@ inline constexpr std::string_view INVALID_CASTLING = "Invalid fen: Invalid castl
 inline constexpr std::string_view INVALID_EN_PASSANT = "Invalid fen: Invalid en-passant square";
 inline constexpr std::string_view INVALID_HALFMOVE_CLOCK = "Invalid fen: Invalid half-move clock";
 inline constexpr std::string_view INVALID_MOVE_NUMBER = "Invalid fen: Invalid move number";
+inline constexpr std::string_view INVALID_PLACEMENT_SHAPE =
+    "Invalid fen: Invalid piece placement: expected eight ranks of eight squares";
+inline constexpr std::string_view INVALID_PLACEMENT_CHARACTER =
+    "Invalid fen: Invalid piece placement: expected piece letters, digits 1 to 8 and '/'";
 static_assert(INVALID_SIDE_TO_MOVE.starts_with(INVALID_FEN) &&
               INVALID_CASTLING.starts_with(INVALID_FEN) &&
               INVALID_EN_PASSANT.starts_with(INVALID_FEN));
@@ -42,6 +46,11 @@ inline std::string index_out_of_bounds(std::size_t length) {
 // An argument that should have been a str; type_name is the given object's type.
 inline std::string not_a_string(std::string_view type_name) {
     return "'" + std::string(type_name) + "' object cannot be converted to 'PyString'";
+}
+
+// The same for the later callables, which name Python's own type.
+inline std::string not_a_str(std::string_view type_name) {
+    return "'" + std::string(type_name) + "' object cannot be converted to 'str'";
 }
 
 // An argument that should have been an integer (int or anything with __index__).

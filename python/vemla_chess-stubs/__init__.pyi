@@ -60,11 +60,15 @@ class Board:
         rights (KQkq order, or -) and en-passant square (or -), without counters."""
     @staticmethod
     def from_full_fen(fen: str) -> Board:
-        """Reads the four fields as Board(fen) does, then the half-move clock
-        and the move number (non-negative decimal integers, default 0 and 1).
+        """Reads standard FEN: the four fields as Board(fen) does, but only in
+        their standard form (eight ranks of eight squares, castling "-" or each
+        of KQkq at most once, en passant "-" or a square on the rank the side
+        to move captures onto), then the half-move clock and the move number
+        (non-negative decimal integers, default 0 and 1).
 
-        A bad counter raises ValueError "Invalid fen: Invalid half-move clock"
-        or "Invalid fen: Invalid move number".
+        Every refusal, a missing field included, raises ValueError naming the
+        field, e.g. "Invalid fen: Invalid piece placement: expected eight ranks
+        of eight squares" or "Invalid fen: Invalid half-move clock".
         """
     def full_fen(self) -> str:
         """fen() followed by the half-move clock and the move number."""
@@ -202,8 +206,10 @@ class MoveGenerator:
     def encode_game(self, board: Board, moves: list[str] | tuple[str, ...], out: WriteableBuffer,
                     result: Literal[1, 0, -1] = 0) -> int:
         """Plays the moves on the board, writing a 128-byte record of each
-        position before its move into out (len(moves) * 128 one-byte items;
-        layout in vemla_chess_data.records). result is White's. Stops at the
+        position before its move into the first rows of out (at least
+        len(moves) * 128 one-byte items, or at least len(moves) records of
+        vemla_chess_data.records.position_dtype(); rows after them are left
+        as they were). result is White's. Stops at the
         first move that is not legal; returns the number of records written."""
     def is_legal(self, board: Board, chess_move: str) -> bool:
         """Whether chess_move is among the legal moves this generator lists."""
@@ -214,7 +220,8 @@ class MoveGenerator:
     def push_legal(self, board: Board, chess_move: str) -> None:
         """Plays chess_move if it is legal; otherwise raises ValueError
         "Invalid chess move: not legal in <fen>: <move>" and the board stays
-        as it was. The queries raise what push raises for malformed text."""
+        as it was. Text that is not a move is not legal (is_legal is False);
+        the other queries raise ValueError naming it."""
 
     def san(self, board: Board, chess_move: str) -> str:
         """The SAN of a legal move given as move text ("Nf3", "exd5", "O-O",
@@ -294,7 +301,9 @@ class PolyglotBook:
     def __new__(cls, path: str | bytes | PathLike[str] | PathLike[bytes]) -> PolyglotBook:
         """Reads the book. A file that cannot be read raises OSError; a size
         that is not a whole number of 16-byte entries, keys out of order or an
-        unknown promotion piece raises ValueError."""
+        unknown promotion piece raises ValueError, and so does anything but a
+        regular file of at most 1 GiB (a pipe, FIFO or device is not waited
+        for)."""
     def moves(self, board: Board) -> list[tuple[str, int]]:
         """The book's moves for the position (as the generator writes them,
         castling as the king's move) with their weights, in book order."""

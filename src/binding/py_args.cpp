@@ -97,8 +97,11 @@ Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs) {
     return out;
 }
 
-std::string_view utf8_arg(PyObject* arg, const char* name) {
-    if (!PyUnicode_Check(arg)) raise_argument_error(name, messages::not_a_string(type_name(arg)));
+std::string_view utf8_arg(PyObject* arg, const char* name, StrWording wording) {
+    if (!PyUnicode_Check(arg))
+        raise_argument_error(name, wording == StrWording::PYSTRING
+                                       ? messages::not_a_string(type_name(arg))
+                                       : messages::not_a_str(type_name(arg)));
     Py_ssize_t size = 0;
     // Borrowed: the UTF-8 buffer is cached in the str and lives as long as it.
     const char* text = PyUnicode_AsUTF8AndSize(arg, &size);

@@ -39,8 +39,14 @@ Args parse_fastcall(const Params& params, PyObject* const* args, Py_ssize_t narg
 // tp_new / tp_call arguments (a tuple and an optional dict).
 Args parse_tuple(const Params& params, PyObject* args, PyObject* kwargs);
 
+// How a str argument refuses another type. The first callables of the module
+// (the Board constructor, push and bitboard_from_fen) say "... cannot be
+// converted to 'PyString'", and callers match that text; every later one
+// names Python's own type, "... cannot be converted to 'str'".
+enum class StrWording { PYSTRING, STR };
+
 // A str argument viewed as UTF-8; valid while the argument lives (the call).
-std::string_view utf8_arg(PyObject* arg, const char* name);
+std::string_view utf8_arg(PyObject* arg, const char* name, StrWording wording = StrWording::STR);
 
 // An integer argument (int, or anything with __index__). Values beyond the
 // range of long long come back as its limits, so range checks reject them.

@@ -82,7 +82,8 @@ PyObject* plane_bytes(const std::array<std::uint64_t, 12>& words) {
 PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call([&] {
         const Args argv = parse_tuple(NEW_PARAMS, args, kwargs);
-        const std::string_view fen = argv[0] ? utf8_arg(argv[0], "fen") : DEFAULT_FEN;
+        const std::string_view fen =
+            argv[0] ? utf8_arg(argv[0], "fen", StrWording::PYSTRING) : DEFAULT_FEN;
         return new_wrapper(type, Board::from_fen(fen));
     });
 }
@@ -101,7 +102,7 @@ PyObject* board_bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t n
                                   PyObject* kwnames) {
     return call([&] {
         const Args argv = parse_fastcall(FROM_FEN_PARAMS, args, nargs, kwnames);
-        const auto words = pieces_from_fen(utf8_arg(argv[0], "fen"));
+        const auto words = pieces_from_fen(utf8_arg(argv[0], "fen", StrWording::PYSTRING));
         return planes_from_bitboards(words.data());
     });
 }
@@ -184,7 +185,8 @@ PyObject* board_push(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         const Args argv = parse_fastcall(PUSH_PARAMS, args, nargs, kwnames);
         PyBoard* board = self_board(self);
         check_exclusive(board);
-        const ChessMove move = ChessMove::from_str(utf8_arg(argv[0], "chess_move"));
+        const ChessMove move =
+            ChessMove::from_str(utf8_arg(argv[0], "chess_move", StrWording::PYSTRING));
         with_exclusive(board, [&](Board& b) { b.push_move(move); });
         return new_none();
     });

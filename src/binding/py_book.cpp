@@ -1,6 +1,10 @@
 // The Python class PolyglotBook: an opening book read once from its file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,33 +28,50 @@ using PyBook = Wrapper<PolyglotBook>;
 // Far beyond any published book (those run to a few hundred MiB).
 constexpr std::size_t MAX_BOOK_BYTES = std::size_t{1} << 30;
 constexpr const char* BOOK_TOO_LARGE = "Invalid book: larger than 1 GiB";
+constexpr const char* BOOK_NOT_A_FILE =
+    "Invalid book: not a regular file (a pipe, device or socket cannot hold a book)";
 
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    int fd;
+    ~FileCloser() { ::close(fd); }
 };
 
 // The whole file at path (str, bytes or os.PathLike). A file that cannot be
-// opened or read raises the OSError the system call reported.
+// opened or read raises the OSError the system call reported. Only a regular
+// file is read, and only up to its size at the start: opening does not wait
+// for a FIFO's writer, and a device or a file that keeps growing cannot make
+// the read endless.
 std::vector<unsigned char> read_file(PyObject* path_arg) {
     PyObject* converted = nullptr;
     if (!PyUnicode_FSConverter(path_arg, &converted)) throw PyErrAlreadySet{};
     const Ref path = Ref::steal(converted);
-    const auto fail = [&] {
+    const auto fail = [&](int error) {
+        errno = error;
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_arg);
         throw PyErrAlreadySet{};
     };
-    errno = 0;
-    const std::unique_ptr<std::FILE, FileCloser> file(
-        std::fopen(PyBytes_AS_STRING(path.get()), "rb"));
-    if (!file) fail();
-    std::vector<unsigned char> bytes;
-    unsigned char chunk[1 << 16];
-    while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) {
-        // Something endless (a device, a pipe that never closes) stops here.
-        if (bytes.size() + n > MAX_BOOK_BYTES) throw InvalidInput(BOOK_TOO_LARGE);
-        bytes.insert(bytes.end(), chunk, chunk + n);
+    const int fd = ::open(PyBytes_AS_STRING(path.get()), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) fail(errno);
+    const FileCloser closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) fail(errno);
+    if (S_ISDIR(info.st_mode)) fail(EISDIR);
+    if (!S_ISREG(info.st_mode)) throw InvalidInput(BOOK_NOT_A_FILE);
+    if (static_cast<std::uintmax_t>(info.st_size) > MAX_BOOK_BYTES)
+        throw InvalidInput(BOOK_TOO_LARGE);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            if (PyErr_CheckSignals() < 0) throw PyErrAlreadySet{};
+            continue;
+        }
+        if (n < 0) fail(errno);
+        if (n == 0) break;  // shrunk while being read: what is there is the book
+        done += static_cast<std::size_t>(n);
     }
-    if (std::ferror(file.get())) fail();
+    bytes.resize(done);
     return bytes;
 }
 

@@ -24,6 +24,22 @@ enum class ItemKind {
 class OutBuffer {
 public:
     OutBuffer(PyObject* obj, const char* name, std::size_t items, ItemKind kind = ItemKind::BYTE);
+
+    // Fixed-size records of raw bytes written into a buffer that may be
+    // larger than needed.
+    struct Records {
+        std::size_t count;  // records to be written
+        std::size_t size;   // bytes per record
+        const char* what;   // their name in messages, plural ("position records")
+        // The struct formats under which an exporter may describe one record
+        // (numpy's structured dtype); the list ends with nullptr.
+        const char* const* formats;
+    };
+    // A writable, C-contiguous buffer with room for at least records.count
+    // records: one-byte items (at least count * size of them), or items of
+    // exactly one record in one of the record's formats (at least count of
+    // them). Refusals as above; only the first count * size bytes are written.
+    OutBuffer(PyObject* obj, const char* name, const Records& records);
     ~OutBuffer() { PyBuffer_Release(&view_); }
     OutBuffer(const OutBuffer&) = delete;
     OutBuffer& operator=(const OutBuffer&) = delete;

@@ -1,4 +1,5 @@
 // The Python class MoveGenerator: built once, called with a Board.
+#include <bit>
 #include <cassert>
 
 #include "move_generator/policy.hpp"
@@ -167,9 +168,10 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
     });
 }
 
-// The queries about one move: the move text is parsed first (its errors are
-// those of push), then the generator is borrowed shared and the board
-// exclusively, since a move may be made and taken back on it.
+// The queries about one move: the move text is parsed first, then the
+// generator is borrowed shared and the board exclusively, since a move may be
+// made and taken back on it. Text that is not a move is refused as input
+// (ValueError naming it), never as an internal failure.
 template <typename Query>
 auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames, Query&& query) {
@@ -177,7 +179,7 @@ auto move_query(const Params& params, PyObject* self, PyObject* const* args, Py_
     PyMoveGenerator* generator_object = self_generator(self);
     PyBoard* board_object = board_arg(argv[0]);
     const std::string_view text = utf8_arg(argv[1], "chess_move");
-    const ChessMove move = ChessMove::from_str(text);
+    const ChessMove move = ChessMove::from_checked_str(text);
     return with_shared(generator_object, [&](const MoveGenerator& g) {
         return with_exclusive(board_object, [&](Board& b) { return query(g, b, move, text); });
     });
@@ -194,9 +196,24 @@ PyObject* bool_query(const Params& params, PyObject* self, PyObject* const* args
     });
 }
 
+// Text that is not a move names no legal move: False, whatever is wrong with it.
 PyObject* move_generator_is_legal(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-    return bool_query(IS_LEGAL_PARAMS, self, args, nargs, kwnames, move_is_legal);
+    return call([&] {
+        const Args argv = parse_fastcall(IS_LEGAL_PARAMS, args, nargs, kwnames);
+        PyMoveGenerator* generator = self_generator(self);
+        PyBoard* board = board_arg(argv[0]);
+        ChessMove move;
+        if (ChessMove::parse(utf8_arg(argv[1], "chess_move"), move) != ChessMove::Rejection::NONE) {
+            // The borrows are still taken, so that a busy board is reported the same way.
+            check_shared(generator);
+            check_exclusive(board);
+            return new_bool(false);
+        }
+        return new_bool(with_shared(generator, [&](const MoveGenerator& g) {
+            return with_exclusive(board, [&](Board& b) { return move_is_legal(g, b, move); });
+        }));
+    });
 }
 
 PyObject* move_generator_is_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -272,6 +289,21 @@ std::vector<ChessMove> move_codes_arg(PyObject* arg, const char* name) {
     return codes;
 }
 
+// How numpy describes one record of vemla_chess_data's position dtype, with
+// the 8-byte words as C unsigned long (its choice where that is 8 bytes) or
+// as unsigned long long.
+constexpr const char* POSITION_RECORD_FORMATS[] = {
+    "T{(12)L:pieces:H:move:H:policy_lc0:H:policy_alphazero:H:ply:H:halfmove_clock:"
+    "H:fullmove_number:B:white_to_move:B:castling:b:en_passant:b:result:B:repetitions:"
+    "(3)B:reserved0:I:game:L:key:}",
+    "T{(12)Q:pieces:H:move:H:policy_lc0:H:policy_alphazero:H:ply:H:halfmove_clock:"
+    "H:fullmove_number:B:white_to_move:B:castling:b:en_passant:b:result:B:repetitions:"
+    "(3)B:reserved0:I:game:Q:key:}",
+    nullptr,
+};
+static_assert(std::endian::native == std::endian::little,
+              "the record formats above name native, that is little-endian, words");
+
 // Converts every argument, then plays the game on the board under one
 // exclusive borrow, writing the records straight into the buffer.
 PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -284,7 +316,9 @@ PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_s
         const long long result = argv[3] ? int_arg(argv[3], "result") : 0;
         if (result < -1 || result > 1)
             raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
-        const OutBuffer out(argv[2], "out", moves.size() * sizeof(PositionRecord));
+        const OutBuffer out(argv[2], "out",
+                            OutBuffer::Records{moves.size(), sizeof(PositionRecord),
+                                               "position records", POSITION_RECORD_FORMATS});
         GameFrame frame;
         frame.white_result = static_cast<int>(result);
         const std::size_t written = with_shared(self_generator(self), [&](const MoveGenerator& g) {
@@ -315,8 +349,9 @@ PyMethodDef move_generator_methods[] = {
     {"encode_game", as_cfunction(move_generator_encode_game), METH_FASTCALL | METH_KEYWORDS,
      "encode_game($self, board, moves, out, result=0)\n--\n\n"
      "Plays the moves on the board, writing a 128-byte training record of each position before\n"
-     "its move into out (len(moves) * 128 one-byte items); result is White's (1, 0, -1). Stops\n"
-     "at the first move that is not legal; returns the number of records written."},
+     "its move into the first rows of out (at least len(moves) * 128 one-byte items, or at least\n"
+     "len(moves) records of vemla_chess_data's position dtype); result is White's (1, 0, -1).\n"
+     "Stops at the first move that is not legal; returns the number of records written."},
     {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
      "policy_move($self, board, index, scheme='lc0')\n--\n\n"
      "The move text a policy index stands for on the board."},

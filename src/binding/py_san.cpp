@@ -23,15 +23,7 @@ constexpr Params PGN_PARAMS{"MoveGenerator", "pgn", PGN_NAMES, 1};
 
 // Move text read for these methods: every refusal is a ValueError with the
 // "Invalid chess move: " prefix, malformed squares included.
-ChessMove move_text(std::string_view text) {
-    ChessMove move;
-    const ChessMove::Rejection rejection = ChessMove::parse(text, move);
-    if (rejection == ChessMove::Rejection::NONE) [[likely]]
-        return move;
-    std::string message = ChessMove::rejection_message(rejection, text);
-    if (!message.starts_with(messages::INVALID_MOVE)) message.insert(0, messages::INVALID_MOVE);
-    throw InvalidInput(message);
-}
+ChessMove move_text(std::string_view text) { return ChessMove::from_checked_str(text); }
 
 // The text of one move from the shared cache.
 PyObject* new_move_text(ChessMove move) {

@@ -70,6 +70,8 @@ std::string_view fen_rejection_message(FenRejection rejection) {
         case FenRejection::EN_PASSANT: return messages::INVALID_EN_PASSANT;
         case FenRejection::HALFMOVE_CLOCK: return messages::INVALID_HALFMOVE_CLOCK;
         case FenRejection::MOVE_NUMBER: return messages::INVALID_MOVE_NUMBER;
+        case FenRejection::PLACEMENT_SHAPE: return messages::INVALID_PLACEMENT_SHAPE;
+        case FenRejection::PLACEMENT_CHARACTER: return messages::INVALID_PLACEMENT_CHARACTER;
     }
     return {};
 }
@@ -101,12 +103,61 @@ std::array<std::uint64_t, 12> pieces_from_fen(std::string_view fen) {
 
 namespace {
 
-// The four position fields, read from fields into board.
-FenRejection read_position(utf8::Fields& fields, Board& board) {
+// Whether a placement is written the standard way: eight ranks separated by
+// "/", each describing exactly eight squares with piece letters and the
+// digits 1 to 8.
+FenRejection check_standard_placement(std::string_view placement) {
+    int ranks = 1;
+    int squares = 0;
+    bool shape_ok = true;
+    for (const char c : placement) {
+        if (c == '/') {
+            shape_ok = shape_ok && squares == 8;
+            ++ranks;
+            squares = 0;
+        } else if (c >= '1' && c <= '8') {
+            squares += c - '0';
+        } else if (piece_of_letter(c) >= 0) {
+            ++squares;
+        } else {
+            return FenRejection::PLACEMENT_CHARACTER;
+        }
+    }
+    return shape_ok && squares == 8 && ranks == 8 ? FenRejection::NONE
+                                                  : FenRejection::PLACEMENT_SHAPE;
+}
+
+// Whether a castling field is "-" or names each right at most once.
+bool standard_castling(std::string_view field) {
+    if (field == "-") return true;
+    unsigned seen = 0;
+    for (const char c : field) {
+        const std::size_t letter = std::string_view("KQkq").find(c);
+        if (letter == std::string_view::npos || (seen >> letter & 1)) return false;
+        seen |= 1u << letter;
+    }
+    return !field.empty();
+}
+
+// Whether an en-passant field is "-" or a square on the rank a pawn of the
+// side to move captures onto (6 for White, 3 for Black).
+bool standard_en_passant(std::string_view field, Colour side) {
+    if (field == "-") return true;
+    return field.size() == 2 && field[0] >= 'a' && field[0] <= 'h' &&
+           field[1] == (side == WHITE ? '6' : '3');
+}
+
+// The four position fields, read from fields into board; strict accepts only
+// their standard form.
+FenRejection read_position(utf8::Fields& fields, Board& board, bool strict = false) {
     std::string_view field;
 
     // 1. Piece placement. Its failures come first, whatever the other fields say.
     if (!fields.next_field(field)) return FenRejection::NO_PLACEMENT;
+    if (strict)
+        if (const FenRejection rejection = check_standard_placement(field);
+            rejection != FenRejection::NONE)
+            return rejection;
     std::array<std::uint64_t, 12> pieces;
     if (!read_placement(field, pieces)) return FenRejection::PIECE_TYPE;
 
@@ -121,6 +172,7 @@ FenRejection read_position(utf8::Fields& fields, Board& board) {
     // 3. Castling rights. Letters in any order, repeats allowed; "-" ends the
     // field, so nothing after it is examined.
     if (!fields.next_field(field)) return FenRejection::NO_CASTLING;
+    if (strict && !standard_castling(field)) return FenRejection::CASTLING;
     for (const char c : field) {
         if (c == '-') break;
         switch (c) {
@@ -135,6 +187,8 @@ FenRejection read_position(utf8::Fields& fields, Board& board) {
     // 4. En passant: only the file letter is kept, in the group of the side to
     // move; the rank digit is not read.
     if (!fields.next_field(field)) return FenRejection::NO_EN_PASSANT;
+    if (strict && !standard_en_passant(field, state.side_to_move()))
+        return FenRejection::EN_PASSANT;
     if (field != "-") {
         const char file = field[0];
         if (file < 'a' || file > 'h') return FenRejection::EN_PASSANT;
@@ -173,7 +227,8 @@ FenRejection Board::read_fen(std::string_view fen, Board& board) {
 FenRejection Board::read_full_fen(std::string_view fen, Board& board) {
     utf8::Fields fields(fen);
     Board read;
-    if (const FenRejection rejection = read_position(fields, read); rejection != FenRejection::NONE)
+    if (const FenRejection rejection = read_position(fields, read, true);
+        rejection != FenRejection::NONE)
         return rejection;
     std::string_view field;
     if (fields.next_field(field) && !read_counter(field, read.start_halfmove_clock))
@@ -187,8 +242,12 @@ FenRejection Board::read_full_fen(std::string_view fen, Board& board) {
 Board Board::from_full_fen(std::string_view fen) {
     Board board;
     if (const FenRejection rejection = read_full_fen(fen, board); rejection != FenRejection::NONE)
-        [[unlikely]]
-        throw_fen_rejection(rejection);
+        [[unlikely]] {
+        // A checked reader: even a missing field is rejected input.
+        const std::string_view message = fen_rejection_message(rejection);
+        if (message.starts_with(messages::INVALID_FEN)) throw InvalidInput(std::string(message));
+        throw InvalidInput(std::string(messages::INVALID_FEN) + std::string(message));
+    }
     return board;
 }
 

@@ -30,8 +30,9 @@ struct UndoRecord {
     friend bool operator==(const UndoRecord&, const UndoRecord&) = default;
 };
 
-// Why a FEN was refused, named after the field and the rule. The first four
-// are malformed text (Panic), the rest rejected values (InvalidInput).
+// Why a FEN was refused, named after the field and the rule. The first five
+// are malformed text (Panic), the rest rejected values (InvalidInput);
+// from_full_fen refuses every one of them as InvalidInput.
 enum class FenRejection : std::uint8_t {
     NONE,
     NO_PLACEMENT,
@@ -44,6 +45,9 @@ enum class FenRejection : std::uint8_t {
     EN_PASSANT,
     HALFMOVE_CLOCK,
     MOVE_NUMBER,
+    // Only from the full reader, which also checks the placement's shape.
+    PLACEMENT_SHAPE,
+    PLACEMENT_CHARACTER,
 };
 inline constexpr bool is_panic(FenRejection r) {
     return r >= FenRejection::NO_PLACEMENT && r <= FenRejection::NO_EN_PASSANT;
@@ -68,9 +72,14 @@ struct Board {
     // otherwise board is left as it was. Callers that meet many bad texts
     // (a fuzzer, a bulk loader) test the result instead of catching.
     static FenRejection read_fen(std::string_view fen, Board& board);
-    // from_fen, then the two move counters of the fifth and sixth fields:
-    // non-negative decimal integers, 0 and 1 where the text ends before them.
-    // Fields after the sixth are ignored. Throws InvalidInput for a bad counter.
+    // The checked reader of standard FEN: the four fields as from_fen reads
+    // them, but only in their standard form (eight ranks of eight squares
+    // written with piece letters and the digits 1 to 8; castling "-" or each
+    // of K, Q, k, q at most once; en passant "-" or a square on the rank the
+    // side to move captures onto), then the two move counters of the fifth
+    // and sixth fields: non-negative decimal integers, 0 and 1 where the text
+    // ends before them. Fields after the sixth are ignored. Every refusal,
+    // a missing field included, is InvalidInput.
     static Board from_full_fen(std::string_view fen);
     static FenRejection read_full_fen(std::string_view fen, Board& board);
 

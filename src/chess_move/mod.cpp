@@ -83,6 +83,11 @@ std::string ChessMove::rejection_note(Rejection rejection, std::string_view text
     return quoted + "': " + what;
 }
 
+std::string ChessMove::input_rejection_message(Rejection rejection, std::string_view text) {
+    if (!is_panic(rejection)) return rejection_message(rejection, text);
+    return std::string(messages::INVALID_MOVE) + rejection_note(rejection, text);
+}
+
 ChessMove::Rejection ChessMove::parse(std::string_view text, ChessMove& move) {
     // The text is at most 5 bytes from here on, so at most 5 characters.
     std::array<char32_t, 5> chars{};

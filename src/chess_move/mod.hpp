@@ -77,6 +77,20 @@ struct ChessMove {
     // words ("move text 'e2e9': the to-square's rank is not a digit 1 to 8");
     // empty for the other rejections, whose message names the text already.
     static std::string rejection_note(Rejection rejection, std::string_view text);
+    // The message of a rejection for callers that check their input and
+    // refuse all of it as InvalidInput: rejected input keeps its message, and
+    // a malformed square is described in words with the whole text
+    // ("Invalid chess move: move text 'e2e9': the to-square's rank is not a
+    // digit 1 to 8").
+    static std::string input_rejection_message(Rejection rejection, std::string_view text);
+    // from_str for such callers: every refusal is InvalidInput with that message.
+    static ChessMove from_checked_str(std::string_view text) {
+        ChessMove move;
+        if (const Rejection rejection = parse(text, move); rejection != Rejection::NONE)
+            [[unlikely]]
+            throw InvalidInput(input_rejection_message(rejection, text));
+        return move;
+    }
     // Throws what a rejection (not NONE) of text stands for: Panic or InvalidInput.
     [[noreturn]] static void throw_rejection(Rejection rejection, std::string_view text) {
         if (is_panic(rejection))

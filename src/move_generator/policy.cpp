@@ -181,14 +181,7 @@ int policy_index(ChessMove move, Colour mover, PolicyScheme scheme) {
 }
 
 int policy_index_of_text(const Board& board, std::string_view text, PolicyScheme scheme) {
-    ChessMove move;
-    if (const auto rejection = ChessMove::parse(text, move);
-        rejection != ChessMove::Rejection::NONE) {
-        if (!ChessMove::is_panic(rejection))
-            throw InvalidInput(ChessMove::rejection_message(rejection, text));
-        throw InvalidInput(std::string(messages::INVALID_MOVE) + "malformed square in " +
-                           std::string(text));
-    }
+    const ChessMove move = ChessMove::from_checked_str(text);
     const Colour mover = board.side_to_move();
     const int from = move.from(), to = move.to();
     // A king moving two files along its rank, or onto its own rook, castles.

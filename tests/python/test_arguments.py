@@ -51,7 +51,7 @@ ARGUMENT_ERRORS = [
     # Board.bitboard_bytes_from_fen and bitboard_into
     (lambda b, g: Board.bitboard_bytes_from_fen(), "Board.bitboard_bytes_from_fen() missing 1 required positional argument: 'fen'"),
     (lambda b, g: b.bitboard_bytes_from_fen(START, fen=START), "Board.bitboard_bytes_from_fen() got multiple values for argument 'fen'"),
-    (lambda b, g: Board.bitboard_bytes_from_fen(5), conversion("fen", "int")),
+    (lambda b, g: Board.bitboard_bytes_from_fen(5), conversion("fen", "int", "str")),
     (lambda b, g: b.bitboard_into(), "Board.bitboard_into() missing 1 required positional argument: 'out'"),
     (lambda b, g: b.bitboard_into(bytearray(768), bytearray(768)), "Board.bitboard_into() takes 1 positional argument but 2 were given"),
     (lambda b, g: b.bitboard_into(bytearray(768), out=bytearray(768)), "Board.bitboard_into() got multiple values for argument 'out'"),

@@ -49,13 +49,68 @@ def test_from_full_fen_rejects_bad_counters(counters, message):
     assert str(info.value) == message
 
 
-def test_from_full_fen_fails_on_the_position_fields_like_the_constructor():
-    with pytest.raises(ValueError, match="^Invalid fen: Invalid side-to-move$"):
-        Board.from_full_fen(f"{EMPTY} W - - x y")
+SHAPE = "Invalid fen: Invalid piece placement: expected eight ranks of eight squares"
+CHARACTER = "Invalid fen: Invalid piece placement: expected piece letters, digits 1 to 8 and '/'"
+SIDE = "Invalid fen: Invalid side-to-move"
+CASTLING = "Invalid fen: Invalid castling specifier"
+EN_PASSANT = "Invalid fen: Invalid en-passant square"
+
+
+@pytest.mark.parametrize(
+    "fen, message",
+    [
+        # The placement: eight ranks of eight squares, in the standard alphabet.
+        ("rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", SHAPE),  # nine ranks
+        ("rnbqkbnr/pppppppp/8/8/8/8/RNBQKBNR w KQkq - 0 1", SHAPE),  # seven
+        ("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/ w KQkq - 0 1", SHAPE),  # trailing slash
+        ("rnbqkbnr/pppppppp/8/8//8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", SHAPE),  # an empty rank
+        ("rnbqkbnr/ppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", SHAPE),  # seven squares
+        ("rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", CHARACTER),
+        ("rnbqkbnr/pppppppp/44/8/8/8/PPPPPPPPP/RNBQKBNR w KQkq - 0 1", SHAPE),  # nine squares
+        ("K7/8/8/8/8/8/8/7 w - -", SHAPE),
+        ("rnbqkbnr/pppppppp/08/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", CHARACTER),
+        ("rnbqkbnX/8/8/8/8/8/8/8 w - - x 1", CHARACTER),
+        ("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBN\u00e9 w KQkq -", CHARACTER),
+        # The other fields, the first bad one deciding.
+        (f"{EMPTY} W - - x y", SIDE),
+        (f"{START.split()[0]} w KKQ - 0 1", CASTLING),
+        (f"{START.split()[0]} w -x - 0 1", CASTLING),
+        (f"{START.split()[0]} w KQ- - 0 1", CASTLING),
+        (f"{START.split()[0]} w KQkqx - 0 1", CASTLING),
+        (f"{START.split()[0]} w KQkq e - 0 1", EN_PASSANT),
+        (f"{START.split()[0]} w KQkq e3 0 1", EN_PASSANT),  # White captures onto rank 6
+        (f"{START.split()[0]} b KQkq e6 0 1", EN_PASSANT),
+        (f"{START.split()[0]} w KQkq e66 0 1", EN_PASSANT),
+        (f"{START.split()[0]} w KQkq i6 0 1", EN_PASSANT),
+        # A missing field is rejected input here too, named.
+        ("", "Invalid fen: FEN has no piece placement field"),
+        (f"{START.split()[0]}", "Invalid fen: FEN has no side-to-move field"),
+        (f"{START.split()[0]} w", "Invalid fen: FEN has no castling field"),
+        (f"{START.split()[0]} w KQkq", "Invalid fen: FEN has no en-passant field"),
+    ],
+)
+def test_from_full_fen_accepts_only_standard_fen(fen, message):
+    with pytest.raises(ValueError) as info:
+        Board.from_full_fen(fen)
+    assert str(info.value) == message
+
+
+def test_board_stays_lenient_where_from_full_fen_is_strict():
+    # Nine ranks: the lenient reader wraps round; the king lands on a1.
+    assert Board("K7/8/8/8/8/8/8/8/8 w - -").piece_at("a1") == "K"
+    # What from_full_fen refuses: with one rank too many, a rank is lost.
+    assert Board("rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -").fen() == (
+        "pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -")
+    assert Board(f"{START.split()[0]} w KKQ-x e").fen() == f"{START.split()[0]} w KQ e6"
     with pytest.raises(PANIC, match="Invalid piece type"):
-        Board.from_full_fen("rnbqkbnX/8/8/8/8/8/8/8 w - - x 1")
-    with pytest.raises(PANIC):
-        Board.from_full_fen(f"{EMPTY} w KQkq")
+        Board("rnbqkbnX/8/8/8/8/8/8/8 w - - x 1")
+    # Standard text reads alike through both.
+    for fen in (START, "r3k2r/8/8/8/Pp6/8/8/R3K2R b Kq a3", "4k3/8/8/3pP3/8/8/8/4K3 w - d6",
+                "8/8/8/8/8/8/8/K6k w kqQK -"):
+        assert Board.from_full_fen(fen + " 3 9").fen() == Board(fen).fen()
+
+
+def test_from_full_fen_argument_errors():
     with pytest.raises(TypeError, match="argument 'fen'"):
         Board.from_full_fen(5)
     with pytest.raises(TypeError, match=r"Board.from_full_fen\(\) missing 1 required positional argument: 'fen'"):

@@ -83,19 +83,44 @@ def test_push_legal_plays_only_legal_moves(g):
     assert snapshot(board) == before
 
 
-def test_malformed_texts_raise_what_push_raises(g):
+# Every kind of text that is not a move, with the words a refusal of its
+# malformed square uses.
+NOT_MOVES = [
+    ("e2e4e4", "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: e2e4e4"),
+    ("", "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: "),
+    ("e7e8x", "Unsupported promotion type"),
+    ("e9e4", "move text 'e9e4': the from-square's rank is not a digit 1 to 8"),
+    ("E2E4", "move text 'E2E4': the from-square's file is not a letter a to h (lower case)"),
+    ("e2i4", "move text 'e2i4': the to-square's file is not a letter a to h (lower case)"),
+    ("e2e9", "move text 'e2e9': the to-square's rank is not a digit 1 to 8"),
+    ("e2\x00\x01", "move text 'e2\\x00\\x01': the to-square's file is not a letter a to h (lower case)"),
+    ("a1\u00e9", "move text 'a1\u00e9': it has fewer than four characters"),
+]
+
+
+@pytest.mark.parametrize("text, reason", NOT_MOVES)
+def test_text_that_is_not_a_move_is_not_legal_and_is_refused_as_input(g, text, reason):
+    board = Board()
+    assert g.is_legal(board, text) is False
+    assert g.is_legal(board=board, chess_move=text) is False
+    for query in (g.is_capture, g.gives_check, g.push_legal, g.san, g.policy_index):
+        with pytest.raises(ValueError) as info:
+            query(board, text)
+        assert str(info.value) == "Invalid chess move: " + reason, query
+    assert board.fen() == START and board.ply() == 0
+    # push keeps its own refusals of a malformed square.
+    if not reason.startswith(("Unsupported",)):
+        with pytest.raises(PANIC):
+            board.push(text)
+
+
+def test_query_arguments_are_checked_before_the_text(g):
     board = Board()
     for query in (g.is_legal, g.is_capture, g.gives_check, g.push_legal):
-        with pytest.raises(ValueError, match="^Invalid chess move: Unsupported move notation"):
-            query(board, "e2e4e4")
-        with pytest.raises(ValueError, match="^Invalid chess move: Unsupported promotion type"):
-            query(board, "e7e8x")
-        with pytest.raises(PANIC, match="from_rank"):
-            query(board, "e9e4")
-        with pytest.raises(TypeError, match="argument 'chess_move'"):
+        with pytest.raises(TypeError, match="^argument 'chess_move': 'int' object cannot be converted to 'str'$"):
             query(board, 5)
         with pytest.raises(TypeError, match="argument 'board'"):
-            query("e2e4", "e2e4")
+            query("e2e4", "e2e9")
         with pytest.raises(TypeError, match="missing 1 required positional argument: 'chess_move'"):
             query(board)
     assert board.fen() == START

@@ -192,11 +192,17 @@ def test_faults_keep_the_moves_before_them_and_the_next_game():
     assert bad_tag.tags == {"Site": "x"}
     assert variant.error == "unsupported variant: Crazyhouse" and variant.moves == ()
     assert bad_fen.error.startswith('invalid FEN tag "8/8/8/8 x - -"')
-    with pytest.raises(ValueError, match="Invalid fen: Invalid side-to-move"):
+    # The tag is read as standard FEN: its four ranks fail before its side to move.
+    with pytest.raises(ValueError, match="^Invalid fen: Invalid piece placement: expected eight ranks"):
         bad_fen.board()
     (bad_placement,) = read('[FEN "8/8/8/8/8/8/8/7X w - - 0 1"]\n\n1. e4 *\n')
-    with pytest.raises(ValueError, match="Invalid fen: Invalid piece type"):
+    with pytest.raises(ValueError, match="^Invalid fen: Invalid piece placement: expected piece letters"):
         bad_placement.board()
+    # Nine ranks would lose one to the lenient reader's wrap-around: refused, with no moves.
+    (nine_ranks,) = read('[FEN "rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"]\n\n1. e4 *\n')
+    assert nine_ranks.moves == () and nine_ranks.error == (
+        'invalid FEN tag "rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1": '
+        "Invalid fen: Invalid piece placement: expected eight ranks of eight squares")
     assert (fine.moves, fine.error) == (("e2e4",), None)
 
 

@@ -195,13 +195,13 @@ def test_svg_arguments(Panic):
         ((None,), {}, TypeError, "argument 'size': 'NoneType' object cannot be interpreted as an integer"),
         ((360, "up"), {}, ValueError, 'Invalid orientation: expected "white" or "black", got "up"'),
         ((), {"orientation": "Black"}, ValueError, 'Invalid orientation: expected "white" or "black", got "Black"'),
-        ((360, 1), {}, TypeError, "argument 'orientation': 'int' object cannot be converted to 'PyString'"),
+        ((360, 1), {}, TypeError, "argument 'orientation': 'int' object cannot be converted to 'str'"),
         ((360, "white", 1), {}, TypeError, "Board.svg() takes from 0 to 2 positional arguments but 3 were given"),
         ((360,), {"size": 400}, TypeError, "Board.svg() got multiple values for argument 'size'"),
         ((), {"colour": "white"}, TypeError, "Board.svg() got an unexpected keyword argument 'colour'"),
         # Both arguments are converted before the size's range is checked.
         ((10, "up"), {}, ValueError, 'Invalid orientation: expected "white" or "black", got "up"'),
-        ((10, 1), {}, TypeError, "argument 'orientation': 'int' object cannot be converted to 'PyString'"),
+        ((10, 1), {}, TypeError, "argument 'orientation': 'int' object cannot be converted to 'str'"),
     ]
     for args, kwargs, kind, message in cases:
         with pytest.raises(kind) as error:
@@ -255,7 +255,7 @@ def test_diagram_of_stacked_pieces_and_bad_arguments():
     assert board.diagram().split("\n")[7] == "1 R . B . K B N R"  # the lowest piece index, as in fen()
     for args, kind, message in [
         (("up",), ValueError, 'Invalid orientation: expected "white" or "black", got "up"'),
-        ((0,), TypeError, "argument 'orientation': 'int' object cannot be converted to 'PyString'"),
+        ((0,), TypeError, "argument 'orientation': 'int' object cannot be converted to 'str'"),
         (("white", "black"), TypeError, "Board.diagram() takes from 0 to 1 positional arguments but 2 were given"),
     ]:
         with pytest.raises(kind) as error:

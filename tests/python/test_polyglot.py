@@ -100,7 +100,8 @@ def test_bad_books_raise_and_never_read_past_the_end(tmp_path):
         with pytest.raises(ValueError) as info:
             PolyglotBook(path)
         assert str(info.value) == message
-    with pytest.raises(ValueError, match="^Invalid book: larger than 1 GiB$"):
+    not_a_file = "^Invalid book: not a regular file \\(a pipe, device or socket cannot hold a book\\)$"
+    with pytest.raises(ValueError, match=not_a_file):
         PolyglotBook("/dev/zero")
     with pytest.raises(FileNotFoundError):
         PolyglotBook(tmp_path / "absent.bin")
@@ -113,6 +114,39 @@ def test_bad_books_raise_and_never_read_past_the_end(tmp_path):
     book = PolyglotBook(write_book(tmp_path / "ok.bin", []))
     with pytest.raises(TypeError, match="argument 'board'"):
         book.moves("e2e4")
+
+
+def test_only_a_regular_file_of_at_most_1_gib_is_read(tmp_path):
+    not_a_file = "^Invalid book: not a regular file \\(a pipe, device or socket cannot hold a book\\)$"
+    # A FIFO without a writer: opening it used to wait for one forever.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    with pytest.raises(ValueError, match=not_a_file):
+        PolyglotBook(fifo)
+    # A pipe with a writer that never closes it.
+    read_end, write_end = os.pipe()
+    try:
+        os.write(write_end, struct.pack(">QHHI", 5, 0x31C, 1, 0))
+        with pytest.raises(ValueError, match=not_a_file):
+            PolyglotBook(f"/proc/self/fd/{read_end}")
+    finally:
+        os.close(read_end)
+        os.close(write_end)
+    # A sparse file far over the limit is refused by its size, before any of it is read.
+    huge = tmp_path / "huge.bin"
+    with open(huge, "wb") as f:
+        f.truncate(64 << 30)
+    with pytest.raises(ValueError, match="^Invalid book: larger than 1 GiB$"):
+        PolyglotBook(huge)
+    over = tmp_path / "over.bin"
+    with open(over, "wb") as f:
+        f.truncate((1 << 30) + 16)
+    with pytest.raises(ValueError, match="^Invalid book: larger than 1 GiB$"):
+        PolyglotBook(over)
+    with pytest.raises(ValueError, match=not_a_file):
+        PolyglotBook("/dev/null")
+    with pytest.raises(IsADirectoryError):
+        PolyglotBook(tmp_path)
 
 
 @pytest.mark.skipif(not DEBIAN_BOOK.exists(), reason="Debian's gnuchess-book is not installed")
