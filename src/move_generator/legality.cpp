@@ -369,7 +369,9 @@ VEMLA_INLINE int count_fast_inline(const MoveGenerator& generator, Board& board)
 [[gnu::target("popcnt")]] int count_fast_popcnt(const MoveGenerator& generator, Board& board) {
     return count_fast_inline(generator, board);
 }
-int count_fast_plain(const MoveGenerator& generator, Board& board) {
+// Kept out of count() and so out of its callers (perft's inner loop), which
+// would otherwise carry a copy they never run on these processors.
+[[gnu::noinline]] int count_fast_plain(const MoveGenerator& generator, Board& board) {
     return count_fast_inline(generator, board);
 }
 // Read before this file's initialisers have run (a count made by another
