@@ -11,13 +11,21 @@ A dataset folder holds
 A shard is written into a temporary folder beside its final name and renamed
 into place once its files are complete and synced, so a shard folder is
 always whole. The index is rewritten (atomically) after each shard.
+
+Nothing is written outside the folder: a symbolic link where the tool reads
+or writes (the index, the lock, unique.npy, a shard or a file in one) is
+refused, and files are created without following links. The folder itself
+may be a link: it is the folder the user named.
 """
 
+import contextlib
 import errno
 import fcntl
+import io
 import json
 import os
 import shutil
+import stat
 import zlib
 
 from .records import INDEX, SHARD_MANIFEST, UNIQUE_FILE
@@ -47,9 +55,17 @@ def file_digest(path):
             size += len(block)
 
 
+def create_file(path):
+    """A new file at path, opened for writing; a link at path is not followed (ELOOP)."""
+    with contextlib.suppress(FileNotFoundError):
+        os.unlink(path)  # what a process of this pid left before it died
+    return os.fdopen(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC, 0o644),
+                     "wb")
+
+
 def write_json_atomically(path, value):
     temporary = f"{path}.{os.getpid()}.tmp"
-    with open(temporary, "w") as f:
+    with io.TextIOWrapper(create_file(temporary), encoding="utf-8") as f:
         json.dump(value, f, indent=1, sort_keys=True)
         f.write("\n")
         f.flush()
@@ -141,14 +157,42 @@ def shard_manifest(out_dir, name):
 
 
 def remove_temporaries(out_dir):
-    """Removes what runs that were stopped while writing left behind."""
+    """Removes what runs that were stopped while writing left behind (a link
+    by that name is removed, not what it points to)."""
     removed = 0
     for name in os.listdir(out_dir):
         if name.startswith(TEMPORARY_PREFIX) or (name.endswith(".tmp") and name.startswith((INDEX, UNIQUE_FILE))):
             path = os.path.join(out_dir, name)
-            shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.remove(path)
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path, ignore_errors=True)
+            else:
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(path)
             removed += 1
     return removed
+
+
+def _link_error(path, out_dir):
+    return DatasetError(f"{path} is a symbolic link; the dataset tool writes only inside {out_dir} and follows "
+                        "no link there: put what it points to in its place, or use another folder")
+
+
+def refuse_links(out_dir):
+    """DatasetError if a name the tool reads or writes in out_dir, or a file in
+    one of its shards, is a symbolic link."""
+    for name in sorted(os.listdir(out_dir)):
+        if not (name in (INDEX, UNIQUE_FILE, LOCK) or name.startswith("shard-")):
+            continue
+        path = os.path.join(out_dir, name)
+        if os.path.islink(path):
+            raise _link_error(path, out_dir)
+        if name in (INDEX, UNIQUE_FILE) and not os.path.isfile(path):
+            # A FIFO or a device would block the read or never end it.
+            raise DatasetError(f"{path} is not a regular file; remove it, or use another folder")
+        if name.startswith("shard-") and os.path.isdir(path):
+            for inner in sorted(os.listdir(path)):
+                if os.path.islink(os.path.join(path, inner)):
+                    raise _link_error(os.path.join(path, inner), out_dir)
 
 
 def read_index(out_dir):
@@ -177,7 +221,16 @@ class FolderLock:
         self.fd = None
 
     def __enter__(self):
-        fd = os.open(self.path, os.O_RDWR | os.O_CREAT, 0o644)
+        out_dir = os.path.dirname(self.path)
+        try:
+            fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC | os.O_NONBLOCK, 0o644)
+        except OSError as error:
+            if error.errno == errno.ELOOP:
+                raise _link_error(self.path, out_dir) from None
+            raise
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            os.close(fd)
+            raise DatasetError(f"{self.path} is not a regular file; remove it, or use another folder")
         try:
             fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError as error:
@@ -190,6 +243,11 @@ class FolderLock:
         os.ftruncate(fd, 0)
         os.pwrite(fd, f"{os.getpid()}\n".encode(), 0)
         self.fd = fd
+        try:
+            refuse_links(out_dir)
+        except BaseException:
+            self.__exit__()
+            raise
         return self
 
     def __exit__(self, *exc):

@@ -255,11 +255,11 @@ def build(out_dir, kind, settings, source_list, plan_of, pool_factory, report, p
                     progress.shard(entry, todo[position][4])
                     if on_shard:
                         on_shard(name)
-        except BaseException:
-            # The pool is closed and its workers ended: what they were writing goes.
-            shards.remove_temporaries(out_dir)
-            raise
         finally:
+            # The pool is closed and its workers ended: what they were writing
+            # when the run stopped goes, and so does what a worker that died
+            # mid-shard left (its task ran again on another worker).
+            shards.remove_temporaries(out_dir)
             progress.close()
         if settings.get("filters", {}).get("dedup"):
             mark_unique(out_dir, index, [step[0] for step in plan], report)
@@ -278,7 +278,7 @@ def mark_unique(out_dir, index, names, report):
     unique[np.unique(every, return_index=True)[1]] = True
     path = os.path.join(out_dir, records.UNIQUE_FILE)
     temporary = f"{path}.{os.getpid()}.tmp"
-    with open(temporary, "wb") as f:
+    with shards.create_file(temporary) as f:
         np.lib.format.write_array(f, unique, allow_pickle=False)
         f.flush()
         os.fsync(f.fileno())
@@ -470,6 +470,11 @@ def execute(parser, args, prog):
 
 
 def main(argv=None, prog="vemla-dataset"):
+    # A folder or file name that is not valid in the locale's encoding (bytes
+    # that are not UTF-8) is printed escaped, as on standard error, rather
+    # than failing the run at its last line.
+    if getattr(sys.stdout, "errors", None) == "strict" and hasattr(sys.stdout, "reconfigure"):
+        sys.stdout.reconfigure(errors="backslashreplace")
     parser = parser_for(prog)
     return execute(parser, parser.parse_args(sys.argv[1:] if argv is None else argv), prog)
 

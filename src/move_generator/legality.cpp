@@ -38,12 +38,12 @@
 
 // Counting leans on population counts. Where the build's baseline has no
 // instruction for them (x86-64 without -mpopcnt), count_fast() is compiled
-// twice and the copy that uses the instruction is chosen at load time on
-// processors that have it.
+// twice, once for processors that have the instruction, and the copy is
+// chosen once per process from what the processor reports. The choice is
+// made here by a plain branch rather than by a load-time resolver
+// (target_clones): clang 14 loses the resolver under link-time optimisation.
 #if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__)
-#define VEMLA_POPCOUNT_CLONES [[gnu::target_clones("popcnt", "default")]]
-#else
-#define VEMLA_POPCOUNT_CLONES
+#define VEMLA_POPCOUNT_COPIES 1
 #endif
 // Helpers of count_fast() are inlined into each of its copies.
 #define VEMLA_INLINE [[gnu::always_inline]] inline
@@ -326,7 +326,7 @@ VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board,
     return n;
 }
 
-VEMLA_POPCOUNT_CLONES int count_fast(const MoveGenerator& generator, Board& board) {
+VEMLA_INLINE int count_fast_inline(const MoveGenerator& generator, Board& board) {
     const KingSafety safety(generator, board);
     const int king = safety.king();
     const Bitboard safe_steps = safety.safe_steps(at(KING_ATTACKS, king) & ~safety.own());
@@ -364,6 +364,29 @@ VEMLA_POPCOUNT_CLONES int count_fast(const MoveGenerator& generator, Board& boar
     }
     return n;
 }
+
+#ifdef VEMLA_POPCOUNT_COPIES
+[[gnu::target("popcnt")]] int count_fast_popcnt(const MoveGenerator& generator, Board& board) {
+    return count_fast_inline(generator, board);
+}
+// Kept out of count() and so out of its callers (perft's inner loop), which
+// would otherwise carry a copy they never run on these processors.
+[[gnu::noinline]] int count_fast_plain(const MoveGenerator& generator, Board& board) {
+    return count_fast_inline(generator, board);
+}
+// Read before this file's initialisers have run (a count made by another
+// file's static initialiser), it is still false: the plain copy, which is
+// as exact, only slower.
+const bool HAS_POPCNT = (__builtin_cpu_init(), __builtin_cpu_supports("popcnt"));
+
+int count_fast(const MoveGenerator& generator, Board& board) {
+    return HAS_POPCNT ? count_fast_popcnt(generator, board) : count_fast_plain(generator, board);
+}
+#else
+int count_fast(const MoveGenerator& generator, Board& board) {
+    return count_fast_inline(generator, board);
+}
+#endif
 
 }  // namespace
 

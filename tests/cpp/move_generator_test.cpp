@@ -70,9 +70,10 @@ TEST(Castle, RowsHoldTheCastlingMoves) {
     std::vector<std::string> moves;
     std::vector<std::uint16_t> codes;
     for (const Colour colour : {WHITE, BLACK}) {
-        EXPECT_EQ(CASTLING_RULES[colour].rows[KING_SIDE].side, KING_SIDE);
-        EXPECT_EQ(CASTLING_RULES[colour].rows[QUEEN_SIDE].side, QUEEN_SIDE);
-        for (const CastlingRow& row : CASTLING_RULES[colour].rows) {
+        const auto& rules = CASTLING_RULES[static_cast<std::size_t>(colour)];
+        EXPECT_EQ(rules.rows[KING_SIDE].side, KING_SIDE);
+        EXPECT_EQ(rules.rows[QUEEN_SIDE].side, QUEEN_SIDE);
+        for (const CastlingRow& row : rules.rows) {
             moves.push_back(row.move.to_string());
             codes.push_back(row.move.value);
         }

@@ -142,11 +142,13 @@ Board random_position(Rng& rng) {
         const int beside = file + (side == WHITE ? 32 : 24);
         if (rng() % 4) {
             const int taker = beside + (rng() % 2 ? 1 : -1);
-            if (taker / 8 == beside / 8) board.bitboards[piece_of(side, PAWN)] |= square_bb(taker);
+            if (taker / 8 == beside / 8)
+                board.bitboards[static_cast<std::size_t>(piece_of(side, PAWN))] |= square_bb(taker);
             for (auto& b : board.bitboards)
                 b &= ~square_bb(side == WHITE ? beside + 8 : beside - 8);
-            board.bitboards[piece_of(
-                opposite(side), static_cast<Kind>(rng() % 3 ? 0 : rng() % 6))] |= square_bb(beside);
+            const Piece neighbour =
+                piece_of(opposite(side), static_cast<Kind>(rng() % 3 ? 0 : rng() % 6));
+            board.bitboards[static_cast<std::size_t>(neighbour)] |= square_bb(beside);
         }
     }
     if (rng() % 8 == 0) state |= (rng() & 0xFFFF) << 5;

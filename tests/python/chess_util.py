@@ -1,4 +1,5 @@
 """Helpers shared by the test files (imported after conftest set sys.path)."""
+import signal
 from pathlib import Path
 
 import vemla_chess
@@ -21,6 +22,25 @@ def panic_type():
 
 
 PANIC = panic_type()
+
+# The signals a test sends to a tool, and the ones a launcher may have told
+# this process to ignore or hold back.
+STOP_SIGNALS = (signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGQUIT)
+
+
+def signals_at_default():
+    """preexec_fn for a tool that a test will signal: the tool starts with the
+    stop signals at their default action and no signal blocked, as a program
+    started from a terminal does.
+
+    Ignored and blocked signals are inherited through fork and exec. A shell
+    that runs a command in the background without job control ignores SIGINT
+    for it, nohup ignores SIGHUP, and Python installs its Ctrl-C handler only
+    where SIGINT is not ignored: without this a tool would shrug off the
+    signal because of how the test run was started, not because of its code."""
+    for number in STOP_SIGNALS:
+        signal.signal(number, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_SETMASK, ())
 
 
 def words(board_or_planes):

@@ -119,6 +119,24 @@ def pytest_make_parametrize_id(config, val, argname):
     return None
 
 
+@pytest.fixture
+def launched_in_the_background():
+    """The test runs as under `nohup pytest ... &` in a script: SIGINT and
+    SIGHUP ignored and SIGTERM blocked in this process, so in every child it
+    starts that does not reset them (chess_util.signals_at_default). A test of
+    how a tool stops then passes or fails the same whatever started the run."""
+    import signal
+
+    saved = {number: signal.signal(number, signal.SIG_IGN) for number in (signal.SIGINT, signal.SIGHUP)}
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+        for number, handler in saved.items():
+            signal.signal(number, handler)
+
+
 # Under the sanitizers the preloaded runtime follows every child process; Dask's
 # workers would only add minutes there, with no native code of ours to check.
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")

@@ -9,7 +9,7 @@ import time
 import pytest
 from vemla_chess import Board
 
-from chess_util import TOOLS
+from chess_util import TOOLS, signals_at_default
 from conftest import MODULE_DIR, optional_import
 
 np = optional_import("numpy")
@@ -32,11 +32,12 @@ def test_games_end_by_the_rules_or_the_cap(gen):
 
 
 @pytest.mark.parametrize("jobs", ["1", "2"])
-def test_one_ctrl_c_stops_the_run_and_keeps_whole_shards(tmp_path, jobs):
+def test_one_ctrl_c_stops_the_run_and_keeps_whole_shards(tmp_path, jobs, launched_in_the_background):
     path = os.pathsep.join(p for p in (MODULE_DIR, os.environ.get("PYTHONPATH")) if p)
     child = subprocess.Popen([sys.executable, str(TOOLS / "selfplay.py"), str(tmp_path), "--games", "20000",
                               "--games-per-shard", "50", "--jobs", jobs], env=dict(os.environ, PYTHONPATH=path),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             preexec_fn=signals_at_default)
     deadline = time.monotonic() + 60
     while not any(n.startswith("shard-") for n in os.listdir(tmp_path)) and time.monotonic() < deadline:
         time.sleep(0.05)

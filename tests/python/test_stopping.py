@@ -2,7 +2,10 @@
 parent, a full disk, a fork that fails and a scheduler that is not there, each
 with real signals and limits on real processes.
 
-Timings are bounds for a loaded machine ("ends within a minute"), never speeds."""
+Timings are bounds for a loaded machine ("ends within a minute"), never speeds.
+Every test here runs with the stop signals ignored or blocked in this process,
+as a launcher may leave them, and starts each tool as a terminal would: the
+outcome depends on the tools alone."""
 import contextlib
 import glob
 import os
@@ -15,11 +18,12 @@ import time
 
 import pytest
 
-from chess_util import START, TOOLS
+from chess_util import START, TOOLS, signals_at_default
 from conftest import MODULE_DIR, UNDER_ASAN, optional_dask, optional_import
 from vemla_chess_data import pool as task_pool
 from vemla_chess_data.pool import TaskFailed, open_pool
 
+pytestmark = pytest.mark.usefixtures("launched_in_the_background")
 np = optional_import("numpy")
 needs_numpy = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
 # Long enough to be stopped in the middle on any machine: depth 7 takes a
@@ -34,11 +38,18 @@ def environment():
     return dict(os.environ, PYTHONPATH=path)
 
 
-def start(tool, *args, **popen):
-    """The tool in a session of its own, as a terminal would run it: Ctrl-C goes to its whole process group."""
+def start(tool, *args, prepare=None):
+    """The tool in a session of its own, as a terminal would run it: Ctrl-C goes
+    to its whole process group, and every signal starts at its default action.
+    prepare() runs in the child before the tool starts."""
+    def preexec():
+        signals_at_default()
+        if prepare:
+            prepare()
+
     return subprocess.Popen([sys.executable, str(TOOLS / tool), *map(str, args)], env=environment(),
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            start_new_session=True, **popen)
+                            start_new_session=True, preexec_fn=preexec)
 
 
 def children(pid):
@@ -130,7 +141,7 @@ def test_a_full_disk_ends_the_run_with_the_finished_shards_intact(tmp_path):
     # Files of at most 128 KiB: about half of these shards fit.
     limit = 128 * 1024
     process = start("selfplay.py", tmp_path, *SELFPLAY,
-                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
+                    prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
     code, out, err, took = finish(process)
     assert code == 1 and took < DEADLINE, (code, took, err)
     assert "Traceback" not in err

@@ -43,6 +43,8 @@ import time  # noqa: E402
 
 import pytest  # noqa: E402
 
+from chess_util import signals_at_default  # noqa: E402
+
 REPO = SCRIPT.parents[1]
 MATED = "k7/1Q6/1K6/8/8/8/8/8 b - -"  # black is checkmated
 
@@ -109,10 +111,11 @@ def test_perft_ends_quietly_when_its_reader_goes_away():
     assert process.returncode == 128 + signal.SIGPIPE and err == "", err
 
 
-def test_perft_shows_progress_on_a_terminal_from_the_start():
+def test_perft_shows_progress_on_a_terminal_from_the_start(launched_in_the_background):
     leader, follower = pty.openpty()
     process = subprocess.Popen([sys.executable, str(REPO / "tools" / "perft.py"), "--jobs", "2", "7"],
-                               env=tool_env(), stdout=subprocess.DEVNULL, stderr=follower, start_new_session=True)
+                               env=tool_env(), stdout=subprocess.DEVNULL, stderr=follower, start_new_session=True,
+                               preexec_fn=signals_at_default)
     os.close(follower)
     try:
         seen = b""
