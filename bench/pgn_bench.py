@@ -5,7 +5,11 @@
 The bench file is made here from tests/data/pgn/corpus.pgn: side variations
 removed (comments, NAGs and everything else kept), repeated until it holds at
 least 50,000 games, and written to <build-dir>/pgn_bench.pgn (default build/).
-It is never committed. Figures: the native tool vemla_pgn (<build-dir>/vemla_pgn)
+It is never committed. Two more files are made from it: pgn_bench_bare.pgn
+with every comment, NAG and escape line removed (the mainline moves only), and
+pgn_bench_annotated.pgn, the same games with { [%eval ...] [%clk ...] } after
+every move, the form of the largest public databases; read_pgn's rate on the
+second over the first is printed. Figures: the native tool vemla_pgn (<build-dir>/vemla_pgn)
 in moves/s and games/s; read_pgn in games/s with every game built as Python
 objects (tags dict, move list); read_pgn with a keep filter that refuses every
 game; each the best of a few runs, in CPU time (the process's own time,
@@ -14,6 +18,7 @@ quiet machine it equals the wall-clock time).
 """
 
 import os
+import re
 import pathlib
 import subprocess
 import sys
@@ -66,7 +71,63 @@ def bench_file(build):
     content = (base.rstrip() + "\n\n") * copies
     if not path.exists() or path.read_bytes() != content.encode():
         path.write_bytes(content.encode())
-    return path, per_copy * copies
+    return path, per_copy * copies, content
+
+
+MOVE_NUMBER = re.compile(r"^\d+\.+$")
+RESULTS = {"1-0", "0-1", "1/2-1/2", "*"}
+
+
+def bare_movetext(movetext):
+    """The words of a movetext without comments, NAGs and escape lines."""
+    movetext = re.sub(r"\{[^}]*\}", " ", movetext)
+    movetext = re.sub(r"(?m)^[;%].*$", " ", movetext)
+    movetext = re.sub(r";[^\n]*", " ", movetext)
+    movetext = re.sub(r"\$\d+", " ", movetext)
+    movetext = re.sub(r"(\d+\.+)", r" \1 ", movetext)
+    return movetext.split()
+
+
+def wrap(words):
+    lines, line = [], ""
+    for word in words:
+        if line and len(line) + 1 + len(word) > 80:
+            lines.append(line)
+            line = word
+        else:
+            line = f"{line} {word}" if line else word
+    lines.append(line)
+    return "\n".join(lines)
+
+
+def derived_files(build, text):
+    """The bare and the annotated forms of the bench file's games."""
+    bare, annotated = [], []
+    for number, game in enumerate(re.split(r"\n\s*\n(?=\[)", text.strip())):
+        tags, _, movetext = game.partition("\n\n")
+        if not movetext:
+            tags, movetext = game, ""
+        words = bare_movetext(movetext)
+        notes, ply = [], 0
+        for word in words:
+            notes.append(word)
+            if MOVE_NUMBER.match(word) or word in RESULTS:
+                continue
+            ply += 1
+            score = ((number * 7919 + ply * 104729) % 1201 - 600) / 100
+            seconds = max(0, 600 - ply * 3 - number % 17)
+            ev = f"#{'-' if ply % 2 else ''}{ply % 9 + 1}" if ply % 41 == 0 else f"{score:.2f}"
+            notes.append(f"{{ [%eval {ev}] [%clk {seconds // 3600}:{seconds // 60 % 60:02}:{seconds % 60:02}] }}")
+        bare.append(tags.strip() + "\n\n" + wrap(words) + "\n")
+        annotated.append(tags.strip() + "\n\n" + wrap(notes) + "\n")
+    paths = []
+    for name, games in (("pgn_bench_bare.pgn", bare), ("pgn_bench_annotated.pgn", annotated)):
+        path = build / name
+        content = "\n".join(games).encode()
+        if not path.exists() or path.read_bytes() != content:
+            path.write_bytes(content)
+        paths.append(path)
+    return paths
 
 
 def best(fn):
@@ -82,34 +143,41 @@ def best(fn):
 
 def main():
     build = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build").resolve()
-    path, games = bench_file(build)
+    path, games, content = bench_file(build)
+    bare, annotated = derived_files(build, content)
     print(f"bench file: {path} ({games} games, {path.stat().st_size / 1e6:.1f} MB)")
     print(f"load: {os.getloadavg()[0]:.2f}")
 
     tool = build / "vemla_pgn"
-    if tool.exists():
+    for name, file in (("", path), (" bare", bare), (" annotated", annotated)):
+        if not tool.exists():
+            print(f"vemla_pgn: not built ({tool})")
+            break
         rates = []
         for _ in range(RUNS):
-            out = subprocess.run([str(tool), str(path)], capture_output=True, text=True, check=True).stdout
+            out = subprocess.run([str(tool), str(file)], capture_output=True, text=True, check=True).stdout
             fields = dict(line.split(": ") for line in out.strip().splitlines())
             rates.append((float(fields["moves/s"]), float(fields["games/s"]), fields))
         moves_rate, games_rate, fields = max(rates, key=lambda r: r[0])
-        print(f"vemla_pgn: {moves_rate / 1e6:.2f} M moves/s, {games_rate:,.0f} games/s "
+        print(f"vemla_pgn{name}: {moves_rate / 1e6:.2f} M moves/s, {games_rate:,.0f} games/s "
               f"({fields['games']} games, {fields['moves']} moves, {fields['errors']} errors)")
-    else:
-        print(f"vemla_pgn: not built ({tool})")
 
     gen = vemla_chess.MoveGenerator()
 
-    def read_all():
+    def read_all(file=path):
         n = moves = 0
-        for game in gen.read_pgn(path):
+        for game in gen.read_pgn(file):
             n += 1
             moves += len(game.moves)
         return n, moves
 
     seconds, (n, moves) = best(read_all)
     print(f"read_pgn: {n / seconds:,.0f} games/s, {moves / seconds / 1e6:.2f} M moves/s ({seconds:.2f} s)")
+    bare_seconds, (n, moves) = best(lambda: read_all(bare))
+    print(f"read_pgn bare: {n / bare_seconds:,.0f} games/s ({bare_seconds:.2f} s)")
+    annotated_seconds, (n, moves) = best(lambda: read_all(annotated))
+    print(f"read_pgn annotated: {n / annotated_seconds:,.0f} games/s ({annotated_seconds:.2f} s, "
+          f"{bare_seconds / annotated_seconds:.2f}x the bare file's rate)")
 
     def refuse_all():
         return sum(1 for _ in gen.read_pgn(path, keep=lambda tags: False))

@@ -75,6 +75,27 @@ void make_known(Board& board, ChessMove move, int kind) {
     }
 }
 
+// A token the SAN reader refused that is a legal move in long algebraic text
+// ("g1f3", "e7e8q", castling as the king's move "e1g1"): sets move to that
+// legal move.
+bool long_algebraic(const MoveGenerator& generator, Board& board, std::string_view text,
+                    ChessMove& move) {
+    ChessMove given;
+    if (ChessMove::parse(text, given) != ChessMove::Rejection::NONE) return false;
+    MoveList legal;
+    generator.generate(board, legal);
+    const int promotion = given.is_promotion() ? given.special() : 0;
+    for (int i = 0; i < legal.size; ++i) {
+        const ChessMove m = legal[i];
+        if (m.from() == given.from() && m.to() == given.to() &&
+            (m.is_promotion() ? m.special() : 0) == promotion) {
+            move = m;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void play(const MoveGenerator& generator, const PgnGame& game, Board& board, PlayedGame& played) {
@@ -90,9 +111,23 @@ void play(const MoveGenerator& generator, const PgnGame& game, Board& board, Pla
         const SanRejection rejection = sound ? parse_san_sound(generator, board, san, move, kind)
                                              : parse_san(generator, board, san, move);
         if (rejection != SanRejection::NONE) [[unlikely]] {
-            played.error = "ply " + std::to_string(i + 1) + ": " +
-                           san_rejection_message(rejection, san, board.fen());
-            return;
+            if (rejection == SanRejection::NULL_MOVE) {
+                board.push_null();
+                played.moves.push_back(NULL_MOVE_CODE);
+                continue;
+            }
+            if (rejection == SanRejection::AMBIGUOUS ||
+                !long_algebraic(generator, board, san, move)) {
+                played.error = "ply " + std::to_string(i + 1) + ": " +
+                               san_rejection_message(rejection, san, board.fen());
+                return;
+            }
+            // The mover's kind is not known here: made as any move.
+            if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to()))
+                sound = false;
+            board.push_move(move);
+            played.moves.push_back(move);
+            continue;
         }
         if (sound) {
             if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to()))

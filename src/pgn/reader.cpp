@@ -45,6 +45,21 @@ std::uint32_t append(std::string& text, std::string_view piece) {
     return offset;
 }
 
+// Records the end of game.text from start on as a mainline comment after the
+// moves read so far.
+void record_comment(PgnGame& game, std::size_t start) {
+    const auto ply = static_cast<std::uint32_t>(game.sans.size());
+    game.comments.push_back(
+        PgnComment{ply, Span{static_cast<std::uint32_t>(start),
+                             static_cast<std::uint32_t>(game.text.size() - start)}});
+}
+
+// A NAG of the last move read; one before the first move has no move to go with.
+void add_nag(PgnGame& game, std::uint32_t value) {
+    if (!game.sans.empty())
+        game.nags.push_back(PgnNag{static_cast<std::uint32_t>(game.sans.size()), value});
+}
+
 // Whether a word could start a game's movetext: a move number, a result, the
 // null move or something shaped like SAN. Prose between games is none of these.
 bool movetext_word(std::string_view w) {
@@ -62,6 +77,13 @@ bool movetext_word(std::string_view w) {
 }
 
 }  // namespace
+
+std::uint32_t glyph_nag(std::string_view glyph) {
+    constexpr std::string_view GLYPHS[] = {"!", "?", "!!", "??", "!?", "?!"};
+    for (std::uint32_t i = 0; i < 6; ++i)
+        if (glyph == GLYPHS[i]) return i + 1;
+    return 0;
+}
 
 bool is_result(std::string_view token) {
     switch (token.size()) {
@@ -88,6 +110,8 @@ void PgnGame::clear() {
     text.clear();
     tags.clear();
     sans.clear();
+    comments.clear();
+    nags.clear();
     result.clear();
     tag_error.clear();
     end_error.clear();
@@ -178,6 +202,29 @@ bool PgnReader::skip_past(char stop) {
     }
 }
 
+// skip_past that appends the bytes before the stop byte to out, those before
+// the input offset until only: memory stays bounded however long the text.
+bool PgnReader::copy_past(char stop, std::string& out, std::uint64_t until) {
+    const auto copy = [&](std::size_t from, std::size_t to) {
+        const std::uint64_t limit = until > base_ ? until - base_ : 0;
+        to = static_cast<std::size_t>(std::min<std::uint64_t>(to, limit));
+        if (from < to) out.append(buf_.data() + from, to - from);
+    };
+    for (;;) {
+        const char* const start = buf_.data() + pos_;
+        if (const void* found = std::memchr(start, stop, end_ - pos_)) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - buf_.data());
+            copy(pos_, at);
+            pos_ = at + 1;
+            return true;
+        }
+        copy(pos_, end_);
+        pos_ = end_;
+        std::size_t keep = pos_;
+        if (!refill(keep)) return false;
+    }
+}
+
 void PgnReader::skip_line() {
     if (skip_past('\n')) line_start_ = true;
 }
@@ -248,6 +295,7 @@ bool PgnReader::read_tag(PgnGame& game) {
     }
     ++pos_;
     tag.value.offset = static_cast<std::uint32_t>(game.text.size());
+    bool inner_quote = false;
     for (;;) {
         // The value up to the next quote, backslash or line end, in one piece.
         std::size_t run = pos_;
@@ -261,9 +309,26 @@ bool PgnReader::read_tag(PgnGame& game) {
         c = get();
         if (c < 0 || c == '\n') {
             game.text.resize(tag.name.offset);
-            return fail("unterminated tag value");
+            return fail(inner_quote ? "no closing bracket" : "unterminated tag value");
         }
-        if (c == '"') break;
+        if (c == '"') {
+            // The closing quote is the one followed by the closing bracket:
+            // an inner quote left unescaped ("Socrates ""Expert""") is kept
+            // as part of the value, with the blanks after it.
+            ++pos_;
+            const std::size_t before = game.text.size();
+            game.text.push_back('"');
+            while ((c = get()) == ' ' || c == '\t' || c == '\r') {
+                game.text.push_back(static_cast<char>(c));
+                ++pos_;
+            }
+            if (c == ']' || c < 0 || c == '\n') {
+                game.text.resize(before);
+                break;
+            }
+            inner_quote = true;
+            continue;
+        }
         if (c == '\\') {
             // \" and \\ stand for the character; any other backslash for itself.
             ++pos_;
@@ -277,7 +342,6 @@ bool PgnReader::read_tag(PgnGame& game) {
         }
         // Otherwise the run stopped at the end of the buffer, now refilled.
     }
-    ++pos_;  // closing quote
     tag.value.length = static_cast<std::uint32_t>(game.text.size() - tag.value.offset);
     if (skip_blanks() != ']') {
         game.text.resize(tag.name.offset);
@@ -377,7 +441,8 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
     if (is_digit(first)) {
         std::size_t i = 1;
         while (i < word.size() && is_digit(word[i])) ++i;
-        if (i == word.size()) return false;  // "12"
+        // "12", but "0000" is the null move in long algebraic text.
+        if (i == word.size() && word != "0000") return false;
         if (word[i] == '.') {
             // "12.", "12...", or the move glued on: "12.e4".
             while (i < word.size() && word[i] == '.') ++i;
@@ -393,12 +458,32 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
         return true;
     }
     // Dots, annotation glyphs and the like standing alone.
-    if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) return false;
+    if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) {
+        if (keep)
+            if (const std::uint32_t nag = glyph_nag(word)) add_nag(game, nag);
+        return false;
+    }
     if (keep) {
         const auto length = static_cast<std::uint32_t>(word.size());
         game.sans.push_back(Span{append(game.text, word), length});
+        const char last = word.back();
+        if (last == '!' || last == '?') [[unlikely]] {
+            // The glyph of "e4!", "Nf3?!", "Qxf7#!!": the marks after the
+            // check sign, which the move reader passes over.
+            std::size_t start = word.size();
+            while (start > 0 && (word[start - 1] == '!' || word[start - 1] == '?')) --start;
+            if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
+        }
     }
     return false;
+}
+
+// "$" and the number after it: a NAG 0 to 255 (anything else is dropped).
+void PgnReader::take_nag(PgnGame& game, std::string_view digits) {
+    if (digits.empty() || digits.size() > 3 || !all_of(digits, "0123456789")) return;
+    std::uint32_t value = 0;
+    for (const char c : digits) value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    if (value <= 255) add_nag(game, value);
 }
 
 // The tokens most movetext is made of (spaces, words, brace comments) read
@@ -432,7 +517,13 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             if (c != '{') return false;
             const void* close = std::memchr(data + pos + 1, '}', end - pos - 1);
             if (!close) return false;
-            pos = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
+            const auto* close_at = static_cast<const char*>(close);
+            if (keep) {
+                const std::size_t start = game.text.size();
+                game.text.append(data + pos + 1, close_at);
+                record_comment(game, start);
+            }
+            pos = static_cast<std::size_t>(close_at - data) + 1;
             line_start = false;
             continue;
         }
@@ -469,13 +560,23 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
         line_start_ = false;
         const char c = buf_[pos_];
         switch (c) {
-            case '{':
+            case '{': {
                 ++pos_;
-                if (!skip_past('}')) {
-                    game.end_error = "truncated game: unterminated comment";
-                    return;
+                if (depth > 0 || !keep) {
+                    if (skip_past('}')) continue;
+                } else {
+                    const std::size_t start = game.text.size();
+                    const std::uint64_t until =
+                        game.offset + std::min(game_limit_, ~std::uint64_t{0} - game.offset);
+                    if (copy_past('}', game.text, until)) {
+                        record_comment(game, start);
+                        continue;
+                    }
+                    game.text.resize(start);
                 }
-                continue;
+                game.end_error = "truncated game: unterminated comment";
+                return;
+            }
             case ';': skip_line(); continue;
             case '(':
                 ++pos_;
@@ -493,10 +594,12 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                 }
                 ++pos_;
                 continue;
-            case '$':
+            case '$': {
                 ++pos_;
-                read_word();
+                const std::string_view digits = read_word();
+                if (depth == 0 && keep) take_nag(game, digits);
                 continue;
+            }
             case '%':
                 if (at_line_start) {
                     skip_line();
