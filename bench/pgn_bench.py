@@ -8,8 +8,8 @@ least 50,000 games, and written to <build-dir>/pgn_bench.pgn (default build/).
 It is never committed. Two more files are made from it: pgn_bench_bare.pgn
 with every comment, NAG and escape line removed (the mainline moves only), and
 pgn_bench_annotated.pgn, the same games with { [%eval ...] [%clk ...] } after
-every move, the form of the largest public databases; read_pgn's rate on the
-second over the first is printed. Figures: the native tool vemla_pgn (<build-dir>/vemla_pgn)
+every move, the form of the largest public databases, both written by
+MoveGenerator.pgn; read_pgn's rate on the second over the first is printed. Figures: the native tool vemla_pgn (<build-dir>/vemla_pgn)
 in moves/s and games/s; read_pgn in games/s with every game built as Python
 objects (tags dict, move list); read_pgn with a keep filter that refuses every
 game; each the best of a few runs, in CPU time (the process's own time,
@@ -18,7 +18,6 @@ quiet machine it equals the wall-clock time).
 """
 
 import os
-import re
 import pathlib
 import subprocess
 import sys
@@ -71,63 +70,27 @@ def bench_file(build):
     content = (base.rstrip() + "\n\n") * copies
     if not path.exists() or path.read_bytes() != content.encode():
         path.write_bytes(content.encode())
-    return path, per_copy * copies, content
+    return path, per_copy * copies
 
 
-MOVE_NUMBER = re.compile(r"^\d+\.+$")
-RESULTS = {"1-0", "0-1", "1/2-1/2", "*"}
-
-
-def bare_movetext(movetext):
-    """The words of a movetext without comments, NAGs and escape lines."""
-    movetext = re.sub(r"\{[^}]*\}", " ", movetext)
-    movetext = re.sub(r"(?m)^[;%].*$", " ", movetext)
-    movetext = re.sub(r";[^\n]*", " ", movetext)
-    movetext = re.sub(r"\$\d+", " ", movetext)
-    movetext = re.sub(r"(\d+\.+)", r" \1 ", movetext)
-    return movetext.split()
-
-
-def wrap(words):
-    lines, line = [], ""
-    for word in words:
-        if line and len(line) + 1 + len(word) > 80:
-            lines.append(line)
-            line = word
-        else:
-            line = f"{line} {word}" if line else word
-    lines.append(line)
-    return "\n".join(lines)
-
-
-def derived_files(build, text):
-    """The bare and the annotated forms of the bench file's games."""
-    bare, annotated = [], []
-    for number, game in enumerate(re.split(r"\n\s*\n(?=\[)", text.strip())):
-        tags, _, movetext = game.partition("\n\n")
-        if not movetext:
-            tags, movetext = game, ""
-        words = bare_movetext(movetext)
-        notes, ply = [], 0
-        for word in words:
-            notes.append(word)
-            if MOVE_NUMBER.match(word) or word in RESULTS:
-                continue
-            ply += 1
-            score = ((number * 7919 + ply * 104729) % 1201 - 600) / 100
-            seconds = max(0, 600 - ply * 3 - number % 17)
-            ev = f"#{'-' if ply % 2 else ''}{ply % 9 + 1}" if ply % 41 == 0 else f"{score:.2f}"
-            notes.append(f"{{ [%eval {ev}] [%clk {seconds // 3600}:{seconds // 60 % 60:02}:{seconds % 60:02}] }}")
-        bare.append(tags.strip() + "\n\n" + wrap(words) + "\n")
-        annotated.append(tags.strip() + "\n\n" + wrap(notes) + "\n")
-    paths = []
-    for name, games in (("pgn_bench_bare.pgn", bare), ("pgn_bench_annotated.pgn", annotated)):
-        path = build / name
-        content = "\n".join(games).encode()
-        if not path.exists() or path.read_bytes() != content:
-            path.write_bytes(content)
-        paths.append(path)
-    return paths
+def derived_files(build, path):
+    """The bare and the annotated forms of the bench file's games, written by
+    MoveGenerator.pgn (made once; delete them to make them again)."""
+    bare, annotated = build / "pgn_bench_bare.pgn", build / "pgn_bench_annotated.pgn"
+    if bare.exists() and annotated.exists():
+        return bare, annotated
+    gen = vemla_chess.MoveGenerator()
+    plain, noted = [], []
+    for number, game in enumerate(gen.read_pgn(path)):
+        moves = game.moves
+        evals = [f"#{'-' if ply % 2 else ''}{ply % 9 + 1}" if ply % 41 == 40
+                 else ((number * 7919 + ply * 104729) % 1201 - 600) / 100 for ply in range(len(moves))]
+        clocks = [float(max(0, 600 - ply * 3 - number % 17)) for ply in range(len(moves))]
+        plain.append(gen.pgn(moves, game.tags, game.fen, game.result))
+        noted.append(gen.pgn(moves, game.tags, game.fen, game.result, evals=evals, clocks=clocks))
+    bare.write_text("\n".join(plain))
+    annotated.write_text("\n".join(noted))
+    return bare, annotated
 
 
 def best(fn):
@@ -143,8 +106,8 @@ def best(fn):
 
 def main():
     build = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build").resolve()
-    path, games, content = bench_file(build)
-    bare, annotated = derived_files(build, content)
+    path, games = bench_file(build)
+    bare, annotated = derived_files(build, path)
     print(f"bench file: {path} ({games} games, {path.stat().st_size / 1e6:.1f} MB)")
     print(f"load: {os.getloadavg()[0]:.2f}")
 

@@ -76,24 +76,40 @@ void make_known(Board& board, ChessMove move, int kind) {
 }
 
 // A token the SAN reader refused that is a legal move in long algebraic text
-// ("g1f3", "e7e8q", castling as the king's move "e1g1"): sets move to that
-// legal move.
+// ("g1f3", "e7e8q", castling as the king's move "e1g1"): sets move to it.
+// Making it tells castling and en passant from the squares, as for SAN.
 bool long_algebraic(const MoveGenerator& generator, Board& board, std::string_view text,
                     ChessMove& move) {
     ChessMove given;
     if (ChessMove::parse(text, given) != ChessMove::Rejection::NONE) return false;
-    MoveList legal;
-    generator.generate(board, legal);
-    const int promotion = given.is_promotion() ? given.special() : 0;
-    for (int i = 0; i < legal.size; ++i) {
-        const ChessMove m = legal[i];
-        if (m.from() == given.from() && m.to() == given.to() &&
-            (m.is_promotion() ? m.special() : 0) == promotion) {
-            move = m;
-            return true;
-        }
+    std::string san;
+    if (!append_san(generator, board, given, san)) return false;
+    move = given;
+    return true;
+}
+
+// A token the SAN reader refused: a null move or a long algebraic move is
+// made and appended; otherwise played.error names the fault and the game
+// stops (false). Out of play's loop, which it would otherwise slow.
+[[gnu::noinline, gnu::cold]] bool play_refused(const MoveGenerator& generator, Board& board,
+                                               std::string_view san, SanRejection rejection,
+                                               std::size_t index, bool& sound, PlayedGame& played) {
+    ChessMove move;
+    if (rejection == SanRejection::NULL_MOVE) {
+        board.push_null();
+        played.moves.push_back(NULL_MOVE_CODE);
+        return true;
     }
-    return false;
+    if (rejection == SanRejection::AMBIGUOUS || !long_algebraic(generator, board, san, move)) {
+        played.error = "ply " + std::to_string(index + 1) + ": " +
+                       san_rejection_message(rejection, san, board.fen());
+        return false;
+    }
+    // The mover's kind is not known here: made as any move.
+    if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to())) sound = false;
+    board.push_move(move);
+    played.moves.push_back(move);
+    return true;
 }
 
 }  // namespace
@@ -111,22 +127,7 @@ void play(const MoveGenerator& generator, const PgnGame& game, Board& board, Pla
         const SanRejection rejection = sound ? parse_san_sound(generator, board, san, move, kind)
                                              : parse_san(generator, board, san, move);
         if (rejection != SanRejection::NONE) [[unlikely]] {
-            if (rejection == SanRejection::NULL_MOVE) {
-                board.push_null();
-                played.moves.push_back(NULL_MOVE_CODE);
-                continue;
-            }
-            if (rejection == SanRejection::AMBIGUOUS ||
-                !long_algebraic(generator, board, san, move)) {
-                played.error = "ply " + std::to_string(i + 1) + ": " +
-                               san_rejection_message(rejection, san, board.fen());
-                return;
-            }
-            // The mover's kind is not known here: made as any move.
-            if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to()))
-                sound = false;
-            board.push_move(move);
-            played.moves.push_back(move);
+            if (!play_refused(generator, board, san, rejection, i, sound, played)) return;
             continue;
         }
         if (sound) {

@@ -60,6 +60,15 @@ void add_nag(PgnGame& game, std::uint32_t value) {
         game.nags.push_back(PgnNag{static_cast<std::uint32_t>(game.sans.size()), value});
 }
 
+// The glyph of a SAN token that ends in '!' or '?' ("e4!", "Nf3?!",
+// "Qxf7#!!"): the marks after the check sign, which the move reader passes
+// over. Kept out of the tokenizer's hot path.
+[[gnu::noinline, gnu::cold]] void add_glyph_nag(PgnGame& game, std::string_view word) {
+    std::size_t start = word.size();
+    while (start > 0 && (word[start - 1] == '!' || word[start - 1] == '?')) --start;
+    if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
+}
+
 // Whether a word could start a game's movetext: a move number, a result, the
 // null move or something shaped like SAN. Prose between games is none of these.
 bool movetext_word(std::string_view w) {
@@ -459,21 +468,15 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
     }
     // Dots, annotation glyphs and the like standing alone.
     if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) {
-        if (keep)
-            if (const std::uint32_t nag = glyph_nag(word)) add_nag(game, nag);
+        if (keep) add_glyph_nag(game, word);
         return false;
     }
     if (keep) {
         const auto length = static_cast<std::uint32_t>(word.size());
         game.sans.push_back(Span{append(game.text, word), length});
         const char last = word.back();
-        if (last == '!' || last == '?') [[unlikely]] {
-            // The glyph of "e4!", "Nf3?!", "Qxf7#!!": the marks after the
-            // check sign, which the move reader passes over.
-            std::size_t start = word.size();
-            while (start > 0 && (word[start - 1] == '!' || word[start - 1] == '?')) --start;
-            if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
-        }
+        if (last == '!' || last == '?') [[unlikely]]
+            add_glyph_nag(game, word);
     }
     return false;
 }
@@ -518,6 +521,8 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             const void* close = std::memchr(data + pos + 1, '}', end - pos - 1);
             if (!close) return false;
             const auto* close_at = static_cast<const char*>(close);
+            // A comment kept must end within the size limit, as copy_past's do.
+            if (keep && base_ + static_cast<std::uint64_t>(close_at - data) > stop) return false;
             if (keep) {
                 const std::size_t start = game.text.size();
                 game.text.append(data + pos + 1, close_at);

@@ -222,7 +222,6 @@ TEST(Annotations, NullMovesAndLongAlgebraicMovetext) {
     EXPECT_EQ(games[1].played.error, "");
     ASSERT_EQ(games[1].played.moves.size(), 9u);
     EXPECT_EQ(games[1].played.moves[6].to_string(), "e1g1");
-    EXPECT_EQ(games[1].played.moves[6].special(), ChessMove::CASTLING);
     EXPECT_EQ(games[2].played.error, "");
     EXPECT_EQ(games[2].played.moves[0], ChessMove::pack(52, 60, ChessMove::PROMOTE_QUEEN));
     // Long algebraic text that names no legal move is refused as SAN is.
