@@ -372,8 +372,9 @@ PyObject* next_game(PgnSource& source) {
         item->fen = fen.release();
         item->offset = offset.release();
         item->error = error.release();
+        Ref owned = Ref::steal(object);  // released by its deallocation if copying fails
         take_notes(item->notes, game, played.moves.size());
-        return object;
+        return owned.release();
     }
 }
 

@@ -47,7 +47,7 @@ std::uint32_t append(std::string& text, std::string_view piece) {
 
 // Records the end of game.text from start on as a mainline comment after the
 // moves read so far.
-void record_comment(PgnGame& game, std::size_t start) {
+[[gnu::always_inline]] inline void record_comment(PgnGame& game, std::size_t start) {
     const auto ply = static_cast<std::uint32_t>(game.sans.size());
     game.comments.push_back(
         PgnComment{ply, Span{static_cast<std::uint32_t>(start),
@@ -525,7 +525,8 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             if (keep && base_ + static_cast<std::uint64_t>(close_at - data) > stop) return false;
             if (keep) {
                 const std::size_t start = game.text.size();
-                game.text.append(data + pos + 1, close_at);
+                game.text.append(data + pos + 1,
+                                 static_cast<std::size_t>(close_at - data) - pos - 1);
                 record_comment(game, start);
             }
             pos = static_cast<std::size_t>(close_at - data) + 1;
