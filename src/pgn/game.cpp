@@ -88,28 +88,31 @@ bool long_algebraic(const MoveGenerator& generator, Board& board, std::string_vi
     return true;
 }
 
+enum class Refused { STOP, MADE, MADE_TAKING_KING };
+
 // A token the SAN reader refused: a null move or a long algebraic move is
 // made and appended; otherwise played.error names the fault and the game
-// stops (false). Out of play's loop, which it would otherwise slow.
-[[gnu::noinline, gnu::cold]] bool play_refused(const MoveGenerator& generator, Board& board,
-                                               std::string_view san, SanRejection rejection,
-                                               std::size_t index, bool& sound, PlayedGame& played) {
+// stops. Out of play's loop, which it would otherwise slow.
+[[gnu::noinline, gnu::cold]] Refused play_refused(const MoveGenerator& generator, Board& board,
+                                                  std::string_view san, SanRejection rejection,
+                                                  std::size_t index, PlayedGame& played) {
     ChessMove move;
     if (rejection == SanRejection::NULL_MOVE) {
         board.push_null();
         played.moves.push_back(NULL_MOVE_CODE);
-        return true;
+        return Refused::MADE;
     }
     if (rejection == SanRejection::AMBIGUOUS || !long_algebraic(generator, board, san, move)) {
         played.error = "ply " + std::to_string(index + 1) + ": " +
                        san_rejection_message(rejection, san, board.fen());
-        return false;
+        return Refused::STOP;
     }
     // The mover's kind is not known here: made as any move.
-    if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to())) sound = false;
+    const bool takes_king =
+        (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to())) != 0;
     board.push_move(move);
     played.moves.push_back(move);
-    return true;
+    return takes_king ? Refused::MADE_TAKING_KING : Refused::MADE;
 }
 
 }  // namespace
@@ -127,7 +130,9 @@ void play(const MoveGenerator& generator, const PgnGame& game, Board& board, Pla
         const SanRejection rejection = sound ? parse_san_sound(generator, board, san, move, kind)
                                              : parse_san(generator, board, san, move);
         if (rejection != SanRejection::NONE) [[unlikely]] {
-            if (!play_refused(generator, board, san, rejection, i, sound, played)) return;
+            const Refused made = play_refused(generator, board, san, rejection, i, played);
+            if (made == Refused::STOP) return;
+            if (made == Refused::MADE_TAKING_KING) sound = false;
             continue;
         }
         if (sound) {

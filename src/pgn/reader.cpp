@@ -325,6 +325,12 @@ bool PgnReader::read_tag(PgnGame& game) {
             // an inner quote left unescaped ("Socrates ""Expert""") is kept
             // as part of the value, with the blanks after it.
             ++pos_;
+            // Most often the bracket follows at once, in the buffer.
+            std::size_t after = pos_;
+            while (after < end_ &&
+                   (buf_[after] == ' ' || buf_[after] == '\t' || buf_[after] == '\r'))
+                ++after;
+            if (after < end_ && (buf_[after] == ']' || buf_[after] == '\n')) break;
             const std::size_t before = game.text.size();
             game.text.push_back('"');
             while ((c = get()) == ' ' || c == '\t' || c == '\r') {
