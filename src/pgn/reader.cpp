@@ -456,9 +456,10 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
     if (is_digit(first)) {
         std::size_t i = 1;
         while (i < word.size() && is_digit(word[i])) ++i;
-        // "12", but "0000" is the null move in long algebraic text.
-        if (i == word.size() && word != "0000") return false;
-        if (word[i] == '.') {
+        if (i == word.size()) {
+            // "12", but "0000" is the null move in long algebraic text.
+            if (word != "0000") return false;
+        } else if (word[i] == '.') {
             // "12.", "12...", or the move glued on: "12.e4".
             while (i < word.size() && word[i] == '.') ++i;
             word.remove_prefix(i);
