@@ -4,7 +4,7 @@
 // is the PGN text. It is
 // tokenized twice: once in one chunk, once with a small reader chunk and a
 // source that returns random short counts. Both must give the same games
-// (offsets, tags, SAN tokens, result, errors), and the reader's buffer and
+// (offsets, tags, SAN tokens, comments, NAGs, result, errors), and the reader's buffer and
 // each game's text must stay within their bounds. The games are then played,
 // and must be the same games, each played to its end or to an error. The
 // game size limit is small (half the seeds make it shorter than most inputs),
@@ -18,6 +18,7 @@
 
 #include "fuzz_support.hpp"
 #include "move_generator/mod.hpp"
+#include "notation/annotations.hpp"
 #include "pgn/game.hpp"
 
 namespace vemla::fuzz {
@@ -34,6 +35,8 @@ struct Seen {
     std::string text, result, tag_error, end_error;
     std::vector<pgn::PgnTag> tags;
     std::vector<pgn::Span> sans;
+    std::vector<pgn::PgnComment> comments;
+    std::vector<pgn::PgnNag> nags;
 };
 
 bool same(const Seen& a, const Seen& b) {
@@ -43,6 +46,15 @@ bool same(const Seen& a, const Seen& b) {
     return a.offset == b.offset && a.text == b.text && a.result == b.result &&
            a.tag_error == b.tag_error && a.end_error == b.end_error &&
            a.sans.size() == b.sans.size() && a.tags.size() == b.tags.size() &&
+           a.comments.size() == b.comments.size() && a.nags.size() == b.nags.size() &&
+           std::equal(a.comments.begin(), a.comments.end(), b.comments.begin(),
+                      [&](const pgn::PgnComment& x, const pgn::PgnComment& y) {
+                          return x.ply == y.ply && same_span(x.text, y.text);
+                      }) &&
+           std::equal(a.nags.begin(), a.nags.end(), b.nags.begin(),
+                      [](const pgn::PgnNag& x, const pgn::PgnNag& y) {
+                          return x.ply == y.ply && x.value == y.value;
+                      }) &&
            std::equal(a.sans.begin(), a.sans.end(), b.sans.begin(), same_span) &&
            std::equal(a.tags.begin(), a.tags.end(), b.tags.begin(),
                       [&](const pgn::PgnTag& x, const pgn::PgnTag& y) {
@@ -83,7 +95,7 @@ std::vector<Seen> tokens(std::string_view text, std::size_t chunk, std::uint32_t
               "buffer of " + std::to_string(reader.buffer_size()) + " bytes for chunks of " +
                   std::to_string(chunk));
         games.push_back(Seen{game.offset, game.text, game.result, game.tag_error, game.end_error,
-                             game.tags, game.sans});
+                             game.tags, game.sans, game.comments, game.nags});
     }
     CHECK(at == text.size(), "the reader stopped before the end of its input");
     return games;
@@ -111,6 +123,17 @@ void play(const MoveGenerator& generator, std::string_view text, std::uint64_t l
                   "a game without an error left SAN tokens unplayed");
             if (played.error.empty())
                 CHECK(reader.board().ply() == played.moves.size(), "board ply");
+            // The annotations of the moves played, one entry per move.
+            notation::RawAnnotations raw;
+            if (raw.take(game, played.moves.size())) {
+                const notation::Annotations notes = raw.read();
+                CHECK(notes.plies() == played.moves.size() &&
+                          notes.comments.size() == played.moves.size() + 1,
+                      "annotations of another length");
+                for (const pgn::PgnNag& nag : notes.nags)
+                    CHECK(nag.ply >= 1 && nag.ply <= played.moves.size() && nag.value <= 255,
+                          "a NAG out of range");
+            }
         }
         ++index;
     }

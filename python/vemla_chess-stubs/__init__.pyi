@@ -8,7 +8,8 @@ BaseException; catch it by name (it is not listed in __all__).
 """
 
 import os
-from collections.abc import Callable, Iterable, Iterator, Mapping
+from array import array
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from os import PathLike
 from typing import Literal, Protocol, final
 
@@ -88,6 +89,10 @@ class Board:
         """
     def pop(self) -> None:
         """Takes back the last played move exactly; PanicException if there is none."""
+    def push_null(self) -> None:
+        """The side to move passes (the null move "0000" of game files): no
+        piece moves, the en-passant square clears and the other side is to
+        move. pop() takes it back. push("0000") is not this: it is move text."""
     def bitboard(self) -> list[list[bool]]:
         """Twelve planes of 64 booleans, white P N B R Q K then black p n b r q k;
         item k of a plane is square k."""
@@ -237,15 +242,30 @@ class MoveGenerator:
         """Plays the move parse_san names and returns its move text."""
     def pgn(
         self,
-        moves: Iterable[str],
+        moves: Iterable[str] | _PgnGame,
         headers: Mapping[str, str] | None = None,
         fen: str | None = None,
         result: str = "*",
+        comments: Sequence[str | None] | None = None,
+        nags: Sequence[Iterable[int] | int | None] | None = None,
+        evals: Sequence[float | str | None] | None = None,
+        clocks: Sequence[float | None] | None = None,
+        commands: Sequence[str | None] | None = None,
     ) -> str:
         """One game as PGN text: the seven standard tags, SetUp/FEN when fen
-        is given, the other headers, then the moves (move texts) in SAN with
-        move numbers, wrapped at 80 columns, and the result. ValueError for an
-        illegal move, an unknown result, a bad header or FEN."""
+        is given, the other headers, then the moves (move texts, "0000" a null
+        move written --) in SAN with move numbers, wrapped at 80 columns, and
+        the result. ValueError for an illegal move, an unknown result, a bad
+        header or FEN.
+
+        moves may be a game from read_pgn: its tags, FEN, result and
+        annotations are written unless given here. Annotations: comments and
+        commands have len(moves) + 1 entries (before the first move, then
+        after each move), nags, evals and clocks len(moves); None (and NaN)
+        means none. evals are pawns from White's view, or "#3" / "#-3" for a
+        mate; clocks seconds. Each move is followed by its NAGs ($1) and one
+        comment { text [%eval 0.17] [%clk 0:03:00] commands }, which read_pgn
+        reads back to the same values. A "}" in a comment is a ValueError."""
     def read_pgn(
         self,
         source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,
@@ -278,7 +298,9 @@ class _PgnGame:
         """The tag pairs, in file order."""
     @property
     def moves(self) -> tuple[str, ...]:
-        """The mainline moves as move texts, up to the first fault."""
+        """The mainline moves as move texts, up to the first fault. A null
+        move (--, Z0, @@@@ or 0000 in the file: the side to move passes) is
+        "0000"; a move may be written in SAN or as a legal move text (g1f3)."""
     @property
     def result(self) -> str:
         """The result token, else the Result tag, else "*"."""
@@ -293,6 +315,40 @@ class _PgnGame:
         """None, or what stopped the game: the ply, the move and the position."""
     def board(self, ply: int | None = None) -> Board:
         """A new Board at the game's end, or after its first ply moves."""
+    # The mainline annotations, read from the game's comments and NAGs on
+    # first use. Between-move entries have len(moves) + 1 items (index 0
+    # before the first move, i after move i); per-move entries len(moves)
+    # (index i - 1 for move i).
+    @property
+    def comments(self) -> tuple[str | None, ...]:
+        """The comment before the first move, then the one after each move:
+        the text with the [%...] commands taken out and trimmed, or None.
+        Several comments in one place are joined by a space."""
+    @property
+    def commands(self) -> tuple[str | None, ...]:
+        """The [%...] commands other than the [%eval] and [%clk] read into
+        evals, mates and clocks, as written, placed as comments are."""
+    @property
+    def nags(self) -> tuple[tuple[int, ...], ...]:
+        """The NAGs of each move ($n; the glyphs ! ? !! ?? !? ?! are 1 to 6)."""
+    @property
+    def evals(self) -> tuple[float | None, ...]:
+        """Each move's [%eval] in pawns from White's view; None where it has
+        none or its eval is a mate (see mates)."""
+    @property
+    def mates(self) -> tuple[int | None, ...]:
+        """Each move's mate eval ([%eval #-3]): moves to mate from White's
+        view (3: White mates in 3, -3: Black does), or None."""
+    @property
+    def clocks(self) -> tuple[float | None, ...]:
+        """Each move's [%clk]: the mover's clock after it, in seconds, or None."""
+    def eval_array(self) -> array[float]:
+        """evals as array('f'), NaN for None:
+        numpy.frombuffer(game.eval_array(), dtype=numpy.float32)."""
+    def mate_array(self) -> array[int]:
+        """mates as array('i') (int32), 0 for None."""
+    def clock_array(self) -> array[float]:
+        """clocks as array('d') (float64 seconds), NaN for None."""
 
 @final
 class PolyglotBook:

@@ -30,7 +30,7 @@ struct Params {
     std::string full_name() const { return std::string(class_name) + "." + function_name + "()"; }
 };
 
-inline constexpr std::size_t MAX_PARAMS = 4;
+inline constexpr std::size_t MAX_PARAMS = 9;
 using Args = std::array<PyObject*, MAX_PARAMS>;  // borrowed; NULL where not given
 
 // METH_FASTCALL | METH_KEYWORDS arguments.

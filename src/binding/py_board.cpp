@@ -199,6 +199,13 @@ PyObject* board_pop(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* board_push_null(PyObject* self, PyObject*) {
+    return call([&] {
+        with_exclusive(self_board(self), [](Board& board) { board.push_null(); });
+        return new_none();
+    });
+}
+
 PyObject* board_bitboard(PyObject* self, PyObject*) {
     return call([&] {
         const auto words =
@@ -324,6 +331,10 @@ PyMethodDef board_methods[] = {
     {"push", as_cfunction(board_push), METH_FASTCALL | METH_KEYWORDS,
      "push($self, chess_move)\n--\n\n"},
     {"pop", board_pop, METH_NOARGS, "pop($self)\n--\n\n"},
+    {"push_null", board_push_null, METH_NOARGS,
+     "push_null($self)\n--\n\n"
+     "The side to move passes (the null move \"0000\" of game files): no piece moves, the\n"
+     "en-passant square clears and the other side is to move. pop() takes it back."},
     {"bitboard", board_bitboard, METH_NOARGS, "bitboard($self)\n--\n\n"},
     {"turn", board_turn, METH_NOARGS, "turn($self)\n--\n\n"},
     {"reflect", board_reflect, METH_NOARGS, "reflect($self)\n--\n\n"},

@@ -372,7 +372,15 @@ PyMethodDef move_generator_methods[] = {
     {"push_san", as_cfunction(move_generator_push_san), METH_FASTCALL | METH_KEYWORDS,
      "push_san($self, board, san)\n--\n\n"},
     {"pgn", as_cfunction(move_generator_pgn), METH_FASTCALL | METH_KEYWORDS,
-     "pgn($self, moves, headers=None, fen=None, result=\"*\")\n--\n\n"},
+     "pgn($self, moves, headers=None, fen=None, result=\"*\", comments=None, nags=None, "
+     "evals=None, clocks=None, commands=None)\n--\n\n"
+     "The game as PGN text. moves may be a game from read_pgn, which gives its tags, FEN,\n"
+     "result and annotations; any argument given replaces its part. comments and commands\n"
+     "have len(moves) + 1 entries (before the first move, then after each), nags, evals and\n"
+     "clocks len(moves): str or None; tuples of ints 0 to 255; pawns from White's view as a\n"
+     "float, \"#3\" / \"#-3\" for a mate, or None (NaN too); seconds or None (NaN too).\n"
+     "Written as { comment [%eval 0.17] [%clk 0:03:00] commands } and $n after each move;\n"
+     "a null move \"0000\" as --."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

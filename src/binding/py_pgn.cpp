@@ -14,6 +14,7 @@
 #include "messages.hpp"
 #include "move_texts.hpp"
 #include "pgn/game.hpp"
+#include "py_annotations.hpp"
 
 namespace vemla::py {
 
@@ -29,10 +30,19 @@ struct PyPgnGame {
     PyObject* fen;                 // str or None
     PyObject* offset;              // int
     PyObject* error;               // str or None
+    GameNotes notes;               // comments, NAGs, evals, clocks: read on first use
 };
 
 PyTypeObject* game_type_object = nullptr;
 PyTypeObject* reader_type_object = nullptr;
+
+// The text of the null move in a game's moves.
+PyObject* null_move_text() {
+    static PyObject* text = nullptr;  // kept until the process ends, like the move texts
+    if (!text) text = PyUnicode_InternFromString("0000");
+    if (!text) throw PyErrAlreadySet{};
+    return Py_NewRef(text);
+}
 
 constexpr const char* BOARD_NAMES[] = {"ply"};
 constexpr Params BOARD_PARAMS{"PgnGame", "board", BOARD_NAMES, 0};
@@ -74,9 +84,13 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                                    ? std::string(reason)
                                    : std::string(messages::INVALID_FEN) + std::string(reason));
         }
-        for (Py_ssize_t i = 0; i < ply; ++i)
-            board.push_move(
-                ChessMove::from_str(utf8_arg(PyTuple_GET_ITEM(game->moves, i), "moves")));
+        for (Py_ssize_t i = 0; i < ply; ++i) {
+            const std::string_view text = utf8_arg(PyTuple_GET_ITEM(game->moves, i), "moves");
+            if (text == "0000")
+                board.push_null();
+            else
+                board.push_move(ChessMove::from_str(text));
+        }
         PyTypeObject* type = board_type();
         if (!type) throw PyErrAlreadySet{};
         return new_wrapper(type, std::move(board));
@@ -98,6 +112,7 @@ void game_dealloc(PyObject* self) {
     Py_XDECREF(game->fen);
     Py_XDECREF(game->offset);
     Py_XDECREF(game->error);
+    release_notes(game->notes);
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
     Py_DECREF(type);
@@ -107,7 +122,7 @@ PyMemberDef game_members[] = {
     {"tags", T_OBJECT_EX, offsetof(PyPgnGame, tags), READONLY,
      "The tag pairs, a dict in file order."},
     {"moves", T_OBJECT_EX, offsetof(PyPgnGame, moves), READONLY,
-     "The mainline moves as move texts, up to the first fault."},
+     "The mainline moves as move texts, up to the first fault; a null move is \"0000\"."},
     {"result", T_OBJECT_EX, offsetof(PyPgnGame, result), READONLY,
      "The result token, else the Result tag, else \"*\"."},
     {"fen", T_OBJECT_EX, offsetof(PyPgnGame, fen), READONLY,
@@ -122,12 +137,24 @@ PyMemberDef game_members[] = {
 PyMethodDef game_methods[] = {
     {"board", as_cfunction(game_board), METH_FASTCALL | METH_KEYWORDS,
      "board($self, ply=None)\n--\n\n"},
+    {"eval_array", game_eval_array, METH_NOARGS,
+     "eval_array($self)\n--\n\n"
+     "evals as an array.array('f') of len(moves) float32, NaN where evals has None:\n"
+     "numpy.frombuffer(game.eval_array(), dtype=numpy.float32) needs no Python loop."},
+    {"mate_array", game_mate_array, METH_NOARGS,
+     "mate_array($self)\n--\n\n"
+     "mates as an array.array('i') of len(moves) int32, 0 where mates has None (and for a\n"
+     "mate in 0, which only a mated position carries)."},
+    {"clock_array", game_clock_array, METH_NOARGS,
+     "clock_array($self)\n--\n\n"
+     "clocks as an array.array('d') of len(moves) float64 seconds, NaN where clocks has None."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 const PyType_Slot game_more_slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(game_repr)},
     {Py_tp_members, game_members},
+    {Py_tp_getset, note_getters},
 };
 
 // No constructor: games are made only by the reader, complete.
@@ -140,6 +167,12 @@ const ClassDescription game_class{
 
 PyTypeObject* game_type() {
     return class_type(game_type_object, game_class, sizeof(PyPgnGame), game_dealloc);
+}
+
+PyPgnGame* as_game(PyObject* object) {
+    return game_type_object && Py_IS_TYPE(object, game_type_object)
+               ? reinterpret_cast<PyPgnGame*>(object)
+               : nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -219,7 +252,10 @@ PyObject* new_moves(const std::vector<ChessMove>& moves) {
     PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(moves.size()));
     if (!tuple) throw PyErrAlreadySet{};
     Py_ssize_t i = 0;
-    for (const ChessMove move : moves) PyTuple_SET_ITEM(tuple, i++, prepared_move_text(move));
+    for (const ChessMove move : moves)
+        PyTuple_SET_ITEM(tuple, i++,
+                         move.value == NULL_MOVE_CODE.value ? null_move_text()
+                                                            : prepared_move_text(move));
     return tuple;
 }
 
@@ -246,7 +282,9 @@ PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref 
     item->fen = fen.release();
     item->offset = offset.release();
     item->error = error.release();
-    return object;
+    Ref owned = Ref::steal(object);  // released by its deallocation if copying fails
+    take_notes(item->notes, game, played.moves.size());
+    return owned.release();
 }
 
 // ---------------------------------------------------------------------------
@@ -513,6 +551,15 @@ PyObject* open_path(PyObject* path) {
 }
 
 }  // namespace
+
+GameNotes& notes_of(PyObject* game) { return reinterpret_cast<PyPgnGame*>(game)->notes; }
+
+bool pgn_game_parts(PyObject* object, PgnGameParts& parts) {
+    PyPgnGame* game = as_game(object);
+    if (!game) return false;
+    parts = PgnGameParts{game->tags, game->moves, game->fen, game->result, &game->notes};
+    return true;
+}
 
 constexpr const char* READ_PGN_NAMES[] = {"source", "keep"};
 constexpr Params READ_PGN_PARAMS{"MoveGenerator", "read_pgn", READ_PGN_NAMES, 1};

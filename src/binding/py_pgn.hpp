@@ -10,4 +10,18 @@ namespace vemla::py {
 PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames);
 
+struct GameNotes;
+
+// The parts of a game object from read_pgn (borrowed references), for
+// writing it back.
+struct PgnGameParts {
+    PyObject* tags;
+    PyObject* moves;
+    PyObject* fen;  // str or None
+    PyObject* result;
+    GameNotes* notes;
+};
+// Sets parts and returns true if object is a game from read_pgn.
+bool pgn_game_parts(PyObject* object, PgnGameParts& parts);
+
 }  // namespace vemla::py

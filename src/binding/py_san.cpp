@@ -7,6 +7,8 @@
 #include "move_generator/pgn_write.hpp"
 #include "move_generator/san.hpp"
 #include "move_texts.hpp"
+#include "py_annotations.hpp"
+#include "py_pgn.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
@@ -15,7 +17,8 @@ namespace {
 
 constexpr const char* SAN_NAMES[] = {"board", "chess_move"};
 constexpr const char* PARSE_NAMES[] = {"board", "san"};
-constexpr const char* PGN_NAMES[] = {"moves", "headers", "fen", "result"};
+constexpr const char* PGN_NAMES[] = {"moves", "headers", "fen",    "result",  "comments",
+                                     "nags",  "evals",   "clocks", "commands"};
 constexpr Params SAN_PARAMS{"MoveGenerator", "san", SAN_NAMES, 2};
 constexpr Params PARSE_SAN_PARAMS{"MoveGenerator", "parse_san", PARSE_NAMES, 2};
 constexpr Params PUSH_SAN_PARAMS{"MoveGenerator", "push_san", PARSE_NAMES, 2};
@@ -99,23 +102,35 @@ PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t n
         // Everything is converted before the generator is borrowed: iterating
         // and reading a mapping can run Python code. The texts stay valid
         // while these references hold their strings.
-        const Ref moves =
-            Ref::steal(PySequence_Fast(argv[0], "argument 'moves': expected an iterable of str"));
+        // A game from read_pgn gives its moves, tags, FEN, result and
+        // annotations; each argument given replaces its part.
+        const auto given = [&](std::size_t i) { return argv[i] && argv[i] != Py_None; };
+        PgnGameParts game{};
+        const bool from_game = pgn_game_parts(argv[0], game);
+        const Ref moves = Ref::steal(PySequence_Fast(
+            from_game ? game.moves : argv[0], "argument 'moves': expected an iterable of str"));
         if (!moves) throw PyErrAlreadySet{};
         const Py_ssize_t count = PySequence_Fast_GET_SIZE(moves.get());
         PyObject** items = PySequence_Fast_ITEMS(moves.get());
         std::vector<ChessMove> codes;
         codes.reserve(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i)
-            codes.push_back(move_text(utf8_arg(items[i], "moves")));
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            const std::string_view text = utf8_arg(items[i], "moves");
+            ChessMove code = text == "0000" ? NULL_MOVE_CODE : move_text(text);
+            // a1a1 is never legal; as NULL_MOVE_CODE it would be written as a null
+            // move. With code 1 it is refused as the illegal move it is.
+            if (code == NULL_MOVE_CODE && text != "0000") code = ChessMove::pack(0, 0, 1);
+            codes.push_back(code);
+        }
 
         Ref header_items;
         std::vector<PgnTag> tags;
-        if (argv[1] && argv[1] != Py_None) {
-            if (!PyObject_HasAttrString(argv[1], "items"))
-                raise_argument_error("headers", "'" + type_name(argv[1]) +
+        PyObject* headers = given(1) ? argv[1] : from_game ? game.tags : nullptr;
+        if (headers) {
+            if (!PyObject_HasAttrString(headers, "items"))
+                raise_argument_error("headers", "'" + type_name(headers) +
                                                     "' object is not a mapping of str to str");
-            header_items = Ref::steal(PyMapping_Items(argv[1]));
+            header_items = Ref::steal(PyMapping_Items(headers));
             if (!header_items) throw PyErrAlreadySet{};
             for (Py_ssize_t i = 0; i < PyList_GET_SIZE(header_items.get()); ++i) {
                 PyObject* pair = PyList_GET_ITEM(header_items.get(), i);
@@ -126,11 +141,24 @@ PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t n
             }
         }
         std::optional<std::string_view> fen, result;
-        if (argv[2] && argv[2] != Py_None) fen = utf8_arg(argv[2], "fen");
-        if (argv[3]) result = utf8_arg(argv[3], "result");
+        if (given(2))
+            fen = utf8_arg(argv[2], "fen");
+        else if (from_game && game.fen != Py_None)
+            fen = utf8_arg(game.fen, "fen");
+        if (argv[3])
+            result = utf8_arg(argv[3], "result");
+        else if (from_game && (headers != game.tags || !PyDict_GetItemString(game.tags, "Result")))
+            // The game's Result tag, when it is written, says the result.
+            result = utf8_arg(game.result, "result");
+
+        std::optional<notation::Annotations> notes;
+        const notation::Annotations* base = from_game ? read_notes(*game.notes) : nullptr;
+        if (base || given(4) || given(5) || given(6) || given(7) || given(8))
+            notes =
+                notes_from_args(codes.size(), base, argv[4], argv[5], argv[6], argv[7], argv[8]);
 
         const std::string text = with_shared(generator, [&](const MoveGenerator& g) {
-            return write_pgn(g, tags, codes, fen, result);
+            return write_pgn(g, tags, codes, fen, result, notes ? &*notes : nullptr);
         });
         PyObject* str =
             PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);

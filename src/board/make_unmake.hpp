@@ -161,6 +161,16 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
     bb[STATE] = state.bits;
 }
 
+inline void Board::push_null() {
+    // Its record saves no bitboard: only the state word changes.
+    StateWord state{bitboards[STATE]};
+    if (!undo_stack.try_push(UndoRecord{state.bits, 0})) [[unlikely]]
+        detail::out_of_memory(*this, 0);
+    state.clear(StateWord::ALL_EN_PASSANT);
+    state.pass_turn();
+    bitboards[STATE] = state.bits;
+}
+
 inline void Board::pop_move() {
     expect(!undo_stack.empty(), "no move to take back");
     // Field by field: copying the whole record would also load its padding,

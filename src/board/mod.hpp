@@ -112,6 +112,10 @@ struct Board {
     // bitboards overlap and the mover is therefore its own piece.
     template <int KIND>
     void make_move(ChessMove move, Piece mover, Bitboard enemy_pieces);
+    // The side to move passes (the null move of game files): no piece moves,
+    // the en-passant files clear and the other side is to move; castling
+    // rights stay. pop_move takes it back like any move.
+    void push_null();
     // Takes back the last made move. Panics (board unchanged) if there is none.
     void pop_move();
 

@@ -113,4 +113,9 @@ struct ChessMove {
     friend constexpr bool operator==(ChessMove a, ChessMove b) { return a.value == b.value; }
 };
 
+// The null move of game files (the side to move passes, "0000" as move text)
+// where a list of moves holds one: a1a1, which no legal move is. Only the
+// code paths that say so read it as a null move; Board::push_move does not.
+inline constexpr ChessMove NULL_MOVE_CODE{0};
+
 }  // namespace vemla

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <vector>
 
 #include "failure.hpp"
@@ -71,11 +72,56 @@ private:
     std::size_t width_ = 0;
 };
 
+// The comment between moves: the entry at index of notes (0: before the
+// first move), or nothing if it has none.
+std::string comment_token(const notation::Annotations& notes, std::size_t index) {
+    const std::string& text = notes.comments[index];
+    const std::string& commands = notes.commands[index];
+    if (text.find('}') != std::string::npos || commands.find('}') != std::string::npos)
+        throw InvalidInput("Invalid PGN comment: the comment " +
+                           (index == 0 ? std::string("before the first move")
+                                       : "after move " + std::to_string(index)) +
+                           " holds \"}\"");
+    if (index > 0) {
+        const notation::Eval& eval = notes.evals[index - 1];
+        const double clock = notes.clocks[index - 1];
+        if (eval.kind == notation::Eval::PAWNS && !std::isfinite(eval.pawns))
+            throw InvalidInput("Invalid PGN eval: the eval of move " + std::to_string(index) +
+                               " is not a finite number");
+        if (!std::isnan(clock) && !(clock >= 0 && clock < 1e12))
+            throw InvalidInput("Invalid PGN clock: the clock of move " + std::to_string(index) +
+                               " is not a number of seconds from 0 to 10^12");
+    }
+    std::string out = "{";
+    if (!text.empty()) out.append(" ").append(text);
+    if (index > 0) {
+        if (const notation::Eval& eval = notes.evals[index - 1];
+            eval.kind != notation::Eval::NONE) {
+            out += " [%eval ";
+            notation::append_eval(out, eval);
+            out += ']';
+        }
+        if (const double clock = notes.clocks[index - 1]; !std::isnan(clock)) {
+            out += " [%clk ";
+            notation::append_clock(out, clock);
+            out += ']';
+        }
+    }
+    if (!commands.empty()) out.append(" ").append(commands);
+    if (out.size() == 1) return {};
+    out += " }";
+    return out;
+}
+
 }  // namespace
 
 std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
                       std::span<const ChessMove> moves, std::optional<std::string_view> given_fen,
-                      std::optional<std::string_view> given_result) {
+                      std::optional<std::string_view> given_result,
+                      const notation::Annotations* notes) {
+    if (notes && notes->plies() != moves.size())
+        throw InvalidInput("Invalid PGN annotations: " + std::to_string(notes->plies()) +
+                           " moves annotated for a game of " + std::to_string(moves.size()));
     // The tags: check each, find Result and FEN among them.
     std::optional<std::string_view> result_tag, fen_tag;
     for (std::size_t i = 0; i < tags.size(); ++i) {
@@ -129,17 +175,42 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     Lines lines(movetext);
     std::string san;
     unsigned long number = fullmove;
+    bool numbered = false;  // the next Black move is numbered (first, or after a comment)
+    if (notes) {
+        const std::string comment = comment_token(*notes, 0);
+        if (!comment.empty()) lines.token(comment);
+    }
+    std::size_t next_nag = 0;
     for (std::size_t ply = 0; ply < moves.size(); ++ply) {
         const bool white = board.white_to_move();
-        if (white || ply == 0) lines.token(std::to_string(number) + (white ? "." : "..."));
+        if (white || ply == 0 || numbered)
+            lines.token(std::to_string(number) + (white ? "." : "..."));
         san.clear();
-        if (!append_san(generator, board, moves[ply], san))
+        if (moves[ply] == NULL_MOVE_CODE) {
+            lines.token("--");
+            board.push_null();
+        } else if (!append_san(generator, board, moves[ply], san))
             throw InvalidInput("Illegal move at ply " + std::to_string(ply + 1) + ": " +
                                illegal_move_message(moves[ply], board.fen()));
-        lines.token(san);
-        // Making a move tells castling and en passant from the squares, so
-        // the move as given is made as its legal form would be.
-        board.push_move(moves[ply]);
+        if (moves[ply] != NULL_MOVE_CODE) {
+            lines.token(san);
+            // Making a move tells castling and en passant from the squares,
+            // so the move as given is made as its legal form would be.
+            board.push_move(moves[ply]);
+        }
+        numbered = false;
+        if (notes) {
+            while (next_nag < notes->nags.size() && notes->nags[next_nag].ply <= ply + 1) {
+                if (notes->nags[next_nag].ply == ply + 1)
+                    lines.token("$" + std::to_string(notes->nags[next_nag].value));
+                ++next_nag;
+            }
+            const std::string comment = comment_token(*notes, ply + 1);
+            if (!comment.empty()) {
+                lines.token(comment);
+                numbered = true;
+            }
+        }
         if (!white) ++number;
     }
     lines.token(result);

@@ -11,6 +11,7 @@
 
 #include "chess_move/mod.hpp"
 #include "move_generator/mod.hpp"
+#include "notation/annotations.hpp"
 
 namespace vemla {
 
@@ -27,8 +28,8 @@ inline constexpr std::pair<std::string_view, std::string_view> SEVEN_TAG_ROSTER[
 inline constexpr std::size_t PGN_LINE_WIDTH = 80;
 
 // Writes the game whose moves are played from fen (none: a "FEN" tag's
-// value, else the standard starting position). Tags are written in the order
-// given after the seven standard ones; "SetUp" and "FEN" are written from the
+// value, else the standard starting position); NULL_MOVE_CODE is written "--".
+// Tags are written in the order given after the seven standard ones; "SetUp" and "FEN" are written from the
 // starting position, with its move counters (0 and 1 where the FEN has none).
 // result is "1-0", "0-1", "1/2-1/2" or "*"; none means the "Result" tag's
 // value, or "*". Throws InvalidInput (nothing written) for: a move that is not
@@ -37,8 +38,16 @@ inline constexpr std::size_t PGN_LINE_WIDTH = 80;
 // is not a PGN symbol or given twice, a tag value holding a line break, and a
 // FEN that cannot be read (its messages) or whose move counters are not
 // numbers.
+//
+// notes, when given, has one entry per move (moves.size() plies) and is
+// written in the common exporters' form: a move's NAGs after it ("$1"), then
+// one comment with the free text and the commands ("{ Good. [%eval 0.17]
+// [%clk 0:03:00] }"); the comment of index 0 stands before the first move. A
+// Black move after a comment carries its number ("1... e5"). A "}" in a
+// comment's text or commands is refused (InvalidInput, nothing written).
 std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
                       std::span<const ChessMove> moves, std::optional<std::string_view> fen,
-                      std::optional<std::string_view> result);
+                      std::optional<std::string_view> result,
+                      const notation::Annotations* notes = nullptr);
 
 }  // namespace vemla

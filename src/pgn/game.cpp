@@ -75,6 +75,46 @@ void make_known(Board& board, ChessMove move, int kind) {
     }
 }
 
+// A token the SAN reader refused that is a legal move in long algebraic text
+// ("g1f3", "e7e8q", castling as the king's move "e1g1"): sets move to it.
+// Making it tells castling and en passant from the squares, as for SAN.
+bool long_algebraic(const MoveGenerator& generator, Board& board, std::string_view text,
+                    ChessMove& move) {
+    ChessMove given;
+    if (ChessMove::parse(text, given) != ChessMove::Rejection::NONE) return false;
+    std::string san;
+    if (!append_san(generator, board, given, san)) return false;
+    move = given;
+    return true;
+}
+
+enum class Refused { STOP, MADE, MADE_TAKING_KING };
+
+// A token the SAN reader refused: a null move or a long algebraic move is
+// made and appended; otherwise played.error names the fault and the game
+// stops. Out of play's loop, which it would otherwise slow.
+[[gnu::noinline, gnu::cold]] Refused play_refused(const MoveGenerator& generator, Board& board,
+                                                  std::string_view san, SanRejection rejection,
+                                                  std::size_t index, PlayedGame& played) {
+    ChessMove move;
+    if (rejection == SanRejection::NULL_MOVE) {
+        board.push_null();
+        played.moves.push_back(NULL_MOVE_CODE);
+        return Refused::MADE;
+    }
+    if (rejection == SanRejection::AMBIGUOUS || !long_algebraic(generator, board, san, move)) {
+        played.error = "ply " + std::to_string(index + 1) + ": " +
+                       san_rejection_message(rejection, san, board.fen());
+        return Refused::STOP;
+    }
+    // The mover's kind is not known here: made as any move.
+    const bool takes_king =
+        (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to())) != 0;
+    board.push_move(move);
+    played.moves.push_back(move);
+    return takes_king ? Refused::MADE_TAKING_KING : Refused::MADE;
+}
+
 }  // namespace
 
 void play(const MoveGenerator& generator, const PgnGame& game, Board& board, PlayedGame& played) {
@@ -90,9 +130,10 @@ void play(const MoveGenerator& generator, const PgnGame& game, Board& board, Pla
         const SanRejection rejection = sound ? parse_san_sound(generator, board, san, move, kind)
                                              : parse_san(generator, board, san, move);
         if (rejection != SanRejection::NONE) [[unlikely]] {
-            played.error = "ply " + std::to_string(i + 1) + ": " +
-                           san_rejection_message(rejection, san, board.fen());
-            return;
+            const Refused made = play_refused(generator, board, san, rejection, i, played);
+            if (made == Refused::STOP) return;
+            if (made == Refused::MADE_TAKING_KING) sound = false;
+            continue;
         }
         if (sound) {
             if (board.pieces(opposite(board.side_to_move()), KING) & square_bb(move.to()))

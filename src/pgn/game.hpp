@@ -1,6 +1,8 @@
 // Playing a tokenized game: its start position from the [FEN] tag, then each
-// mainline SAN token on the board, up to the first that does not name a legal
-// move.
+// mainline move token on the board, up to the first that does not name a
+// legal move. A token is SAN, or a legal move in long algebraic text
+// ("g1f3"), or a null move ("--", "Z0", "0000", "@@@@": the side to move
+// passes).
 #pragma once
 
 #include <string>
@@ -37,8 +39,9 @@ struct PlayedGame {
 bool start_position(const PgnGame& game, Board& board, PlayedGame& played);
 
 // Plays game.sans on board from where start_position left it, appending each
-// move to played.moves. The first token that is malformed, illegal, ambiguous
-// or a null move stops the game; played.error then names its ply, the token
+// move to played.moves (NULL_MOVE_CODE for a null move, made with
+// Board::push_null). The first token that is malformed, illegal or ambiguous
+// stops the game; played.error then names its ply, the token
 // and the position. A game played to its last token takes the tokenizer's
 // end error, if it has one (truncated, over the size limit).
 void play(const MoveGenerator& generator, const PgnGame& game, Board& board, PlayedGame& played);

@@ -45,6 +45,30 @@ std::uint32_t append(std::string& text, std::string_view piece) {
     return offset;
 }
 
+// Records the end of game.text from start on as a mainline comment after the
+// moves read so far.
+[[gnu::always_inline]] inline void record_comment(PgnGame& game, std::size_t start) {
+    const auto ply = static_cast<std::uint32_t>(game.sans.size());
+    game.comments.push_back(
+        PgnComment{ply, Span{static_cast<std::uint32_t>(start),
+                             static_cast<std::uint32_t>(game.text.size() - start)}});
+}
+
+// A NAG of the last move read; one before the first move has no move to go with.
+void add_nag(PgnGame& game, std::uint32_t value) {
+    if (!game.sans.empty())
+        game.nags.push_back(PgnNag{static_cast<std::uint32_t>(game.sans.size()), value});
+}
+
+// The glyph of a SAN token that ends in '!' or '?' ("e4!", "Nf3?!",
+// "Qxf7#!!"): the marks after the check sign, which the move reader passes
+// over. Kept out of the tokenizer's hot path.
+[[gnu::noinline, gnu::cold]] void add_glyph_nag(PgnGame& game, std::string_view word) {
+    std::size_t start = word.size();
+    while (start > 0 && (word[start - 1] == '!' || word[start - 1] == '?')) --start;
+    if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
+}
+
 // Whether a word could start a game's movetext: a move number, a result, the
 // null move or something shaped like SAN. Prose between games is none of these.
 bool movetext_word(std::string_view w) {
@@ -62,6 +86,13 @@ bool movetext_word(std::string_view w) {
 }
 
 }  // namespace
+
+std::uint32_t glyph_nag(std::string_view glyph) {
+    constexpr std::string_view GLYPHS[] = {"!", "?", "!!", "??", "!?", "?!"};
+    for (std::uint32_t i = 0; i < 6; ++i)
+        if (glyph == GLYPHS[i]) return i + 1;
+    return 0;
+}
 
 bool is_result(std::string_view token) {
     switch (token.size()) {
@@ -88,6 +119,8 @@ void PgnGame::clear() {
     text.clear();
     tags.clear();
     sans.clear();
+    comments.clear();
+    nags.clear();
     result.clear();
     tag_error.clear();
     end_error.clear();
@@ -193,6 +226,26 @@ bool PgnReader::skip_past(char stop, std::uint64_t bound) {
     }
 }
 
+// skip_past that also appends the bytes before the stop byte to out. It
+// reads no further than bound, so memory stays bounded however long the text.
+bool PgnReader::copy_past(char stop, std::string& out, std::uint64_t bound) {
+    for (;;) {
+        const std::size_t end = end_before(bound);
+        const char* const start = buf_.data() + pos_;
+        if (const void* found = std::memchr(start, stop, end - pos_)) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - buf_.data());
+            out.append(start, at - pos_);
+            pos_ = at + 1;
+            return true;
+        }
+        out.append(start, end - pos_);
+        pos_ = end;
+        if (end < end_) return false;
+        std::size_t keep = pos_;
+        if (!refill(keep)) return false;
+    }
+}
+
 void PgnReader::skip_line(std::uint64_t bound) {
     if (skip_past('\n', bound)) line_start_ = true;
 }
@@ -263,6 +316,7 @@ bool PgnReader::read_tag(PgnGame& game) {
     }
     ++pos_;
     tag.value.offset = static_cast<std::uint32_t>(game.text.size());
+    bool inner_quote = false;
     for (;;) {
         // The value up to the next quote, backslash or line end, in one piece.
         std::size_t run = pos_;
@@ -276,9 +330,32 @@ bool PgnReader::read_tag(PgnGame& game) {
         c = get();
         if (c < 0 || c == '\n') {
             game.text.resize(tag.name.offset);
-            return fail("unterminated tag value");
+            return fail(inner_quote ? "no closing bracket" : "unterminated tag value");
         }
-        if (c == '"') break;
+        if (c == '"') {
+            // The closing quote is the one followed by the closing bracket:
+            // an inner quote left unescaped ("Socrates ""Expert""") is kept
+            // as part of the value, with the blanks after it.
+            ++pos_;
+            // Most often the bracket follows at once, in the buffer.
+            std::size_t after = pos_;
+            while (after < end_ &&
+                   (buf_[after] == ' ' || buf_[after] == '\t' || buf_[after] == '\r'))
+                ++after;
+            if (after < end_ && (buf_[after] == ']' || buf_[after] == '\n')) break;
+            const std::size_t before = game.text.size();
+            game.text.push_back('"');
+            while ((c = get()) == ' ' || c == '\t' || c == '\r') {
+                game.text.push_back(static_cast<char>(c));
+                ++pos_;
+            }
+            if (c == ']' || c < 0 || c == '\n') {
+                game.text.resize(before);
+                break;
+            }
+            inner_quote = true;
+            continue;
+        }
         if (c == '\\') {
             // \" and \\ stand for the character; any other backslash for itself.
             ++pos_;
@@ -292,7 +369,6 @@ bool PgnReader::read_tag(PgnGame& game) {
         }
         // Otherwise the run stopped at the end of the buffer, now refilled.
     }
-    ++pos_;  // closing quote
     tag.value.length = static_cast<std::uint32_t>(game.text.size() - tag.value.offset);
     if (skip_blanks() != ']') {
         game.text.resize(tag.name.offset);
@@ -394,8 +470,10 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
     if (is_digit(first)) {
         std::size_t i = 1;
         while (i < word.size() && is_digit(word[i])) ++i;
-        if (i == word.size()) return false;  // "12"
-        if (word[i] == '.') {
+        if (i == word.size()) {
+            // "12", but "0000" is the null move in long algebraic text.
+            if (word != "0000") return false;
+        } else if (word[i] == '.') {
             // "12.", "12...", or the move glued on: "12.e4".
             while (i < word.size() && word[i] == '.') ++i;
             word.remove_prefix(i);
@@ -410,12 +488,26 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
         return true;
     }
     // Dots, annotation glyphs and the like standing alone.
-    if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) return false;
+    if ((first == '.' || first == '!' || first == '?') && all_of(word, ".!?")) {
+        if (keep) add_glyph_nag(game, word);
+        return false;
+    }
     if (keep) {
         const auto length = static_cast<std::uint32_t>(word.size());
         game.sans.push_back(Span{append(game.text, word), length});
+        const char last = word.back();
+        if (last == '!' || last == '?') [[unlikely]]
+            add_glyph_nag(game, word);
     }
     return false;
+}
+
+// "$" and the number after it: a NAG 0 to 255 (anything else is dropped).
+void PgnReader::take_nag(PgnGame& game, std::string_view digits) {
+    if (digits.empty() || digits.size() > 3 || !all_of(digits, "0123456789")) return;
+    std::uint32_t value = 0;
+    for (const char c : digits) value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    if (value <= 255) add_nag(game, value);
 }
 
 // The tokens most movetext is made of (spaces, words, brace comments) read
@@ -452,7 +544,14 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             if (!close ||
                 static_cast<const char*>(close) - data > static_cast<std::ptrdiff_t>(last))
                 return false;
-            pos = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
+            const auto* close_at = static_cast<const char*>(close);
+            if (keep) {
+                const std::size_t start = game.text.size();
+                game.text.append(data + pos + 1,
+                                 static_cast<std::size_t>(close_at - data) - pos - 1);
+                record_comment(game, start);
+            }
+            pos = static_cast<std::size_t>(close_at - data) + 1;
             line_start = false;
             continue;
         }
@@ -490,14 +589,22 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
         line_start_ = false;
         const char c = buf_[pos_];
         switch (c) {
-            case '{':
+            case '{': {
                 ++pos_;
-                if (!skip_past('}', limit_of(game))) {
-                    if (over_limit(game)) return stop_at_limit(game);
-                    game.end_error = "truncated game: unterminated comment";
-                    return;
+                if (depth > 0 || !keep) {
+                    if (skip_past('}', limit_of(game))) continue;
+                } else {
+                    const std::size_t start = game.text.size();
+                    if (copy_past('}', game.text, limit_of(game))) {
+                        record_comment(game, start);
+                        continue;
+                    }
+                    game.text.resize(start);
                 }
-                continue;
+                if (over_limit(game)) return stop_at_limit(game);
+                game.end_error = "truncated game: unterminated comment";
+                return;
+            }
             case ';': skip_line(limit_of(game)); continue;
             case '(':
                 ++pos_;
@@ -515,10 +622,12 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                 }
                 ++pos_;
                 continue;
-            case '$':
+            case '$': {
                 ++pos_;
-                read_word(limit_of(game));
+                const std::string_view digits = read_word(limit_of(game));
+                if (depth == 0 && keep) take_nag(game, digits);
                 continue;
+            }
             case '%':
                 if (at_line_start) {
                     skip_line(limit_of(game));

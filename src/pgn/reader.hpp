@@ -3,10 +3,12 @@
 //
 // The reader knows nothing about chess: it splits the input into games, reads
 // their tag pairs (with the \" and \\ escapes), and walks their movetext,
-// dropping move numbers, comments ({...} over any number of lines, ; to the
-// end of the line, % lines), variations nested to any depth, NAGs and
-// annotation glyphs, until the game's result token, the next game's tags, or
-// the end of the input. Playing the moves is replay.hpp's business.
+// dropping move numbers, ; comments, % lines and variations nested to any
+// depth, until the game's result token, the next game's tags, or the end of
+// the input. The mainline's brace comments and NAGs ($1, and the glyphs of
+// "e4!" or a "?!" standing alone) are kept as they stand, with the number of
+// moves before them; what they say is read later, and only if asked.
+// Playing the moves is game.hpp's business.
 //
 // Memory is bounded by the longest game: the buffer holds one chunk plus the
 // token being read, and a game whose text grows past the size limit is
@@ -45,14 +47,33 @@ struct PgnTag {
     Span value;  // escapes resolved
 };
 
+// A brace comment of the mainline: the text between the braces, and the
+// number of moves before it (0: before the first move).
+struct PgnComment {
+    std::uint32_t ply;
+    Span text;
+};
+
+// An annotation of the ply-th move (from 1): a NAG's number, 0 to 255.
+struct PgnNag {
+    std::uint32_t ply;
+    std::uint32_t value;
+};
+
+// The NAG of a move-quality glyph ("!" 1, "?" 2, "!!" 3, "??" 4, "!?" 5,
+// "?!" 6), or 0 for any other text.
+std::uint32_t glyph_nag(std::string_view glyph);
+
 // One game as the tokenizer read it. Reused from game to game, so that once
 // its arrays have grown, reading allocates nothing.
 struct PgnGame {
     std::uint64_t offset = 0;  // byte offset of the game's first byte in the input
-    std::string text;          // every tag name, tag value and SAN token, end to end
+    std::string text;          // every tag name, tag value, SAN token and comment, end to end
     std::vector<PgnTag> tags;  // in file order
-    std::vector<Span> sans;    // mainline SAN tokens, move numbers and suffix NAGs removed
-    std::string result;        // the termination token ("1-0", "0-1", "1/2-1/2", "*"), or empty
+    std::vector<Span> sans;    // mainline SAN tokens as written ("e4!" keeps its glyph)
+    std::vector<PgnComment> comments;  // mainline comments, in file order
+    std::vector<PgnNag> nags;          // mainline NAGs and move glyphs, in file order
+    std::string result;  // the termination token ("1-0", "0-1", "1/2-1/2", "*"), or empty
     // A fault of the tag section (a malformed tag pair): no movetext was kept.
     std::string tag_error;
     // A fault at the end (the input ended inside the game, the game exceeded
@@ -102,9 +123,11 @@ private:
     std::string_view read_word(std::uint64_t bound = NO_BOUND);
     bool skip_past(char stop, std::uint64_t bound = NO_BOUND);
     void skip_line(std::uint64_t bound = NO_BOUND);
+    bool copy_past(char stop, std::string& out, std::uint64_t bound);
     bool read_tag(PgnGame& game);
     bool looks_like_movetext();
     bool take_word(PgnGame& game, std::string_view word, bool keep);
+    static void take_nag(PgnGame& game, std::string_view digits);
     bool scan_mainline(PgnGame& game, bool keep);
     void resynchronise();
     void stop_at_limit(PgnGame& game);

@@ -16,7 +16,7 @@ from conftest import MODULE_DIR, UNDER_ASAN, optional_dask, optional_import
 
 np = optional_import("numpy")
 pytestmark = pytest.mark.skipif(np is None, reason="numpy cannot be imported by this interpreter")
-from task_pool import InlinePool  # noqa: E402
+from vemla_chess_data.pool import InlinePool  # noqa: E402
 from vemla_chess_data import shards, tool  # noqa: E402
 
 SELFPLAY = ["--games", "4", "--games-per-shard", "2", "--seed", "1", "--jobs", "1"]
