@@ -80,7 +80,7 @@ def test_arrays_go_to_numpy_without_a_loop():
 def test_null_moves_pass_and_replay():
     (game,) = read("1. e4 -- 2. d4 Z0 3. Nf3 @@@@ 4. Bc4 0000 5. O-O e5 *\n")
     assert game.error is None
-    assert game.moves[1::2][:4] == ["0000"] * 4
+    assert game.moves[1::2][:4] == ("0000",) * 4
     end = game.board()
     assert end.full_fen() == "rnbqkbnr/pppp1ppp/8/4p3/2BPP3/5N2/PPP2PPP/RNBQ1RK1 w kq e6 0 6"
     assert game.board(2).fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR w KQkq -"
@@ -99,15 +99,15 @@ def test_long_algebraic_movetext_where_legal():
     a, b = read("1. g1f3 c7c5 2. e2e4 b8c6 3. f1e2 d7d6 4. e1g1 Bg4 *\n\n"
                 "[Event \"b\"]\n\n1. e2e4 e7e6 2. e4e6 *\n")
     assert a.error is None
-    assert a.moves == ["g1f3", "c7c5", "e2e4", "b8c6", "f1e2", "d7d6", "e1g1", "c8g4"]
-    assert b.moves == ["e2e4", "e7e6"] and b.error.startswith("ply 3")
+    assert a.moves == ("g1f3", "c7c5", "e2e4", "b8c6", "f1e2", "d7d6", "e1g1", "c8g4")
+    assert b.moves == ("e2e4", "e7e6") and b.error.startswith("ply 3")
 
 
 def test_tag_value_with_unescaped_quotes_keeps_the_moves():
     (game,) = read('[White ""Socrates Expert""]\n[Black "Fritz"]\n\n1. e4 e5 *\n')
     assert game.error is None
     assert game.tags == {"White": '"Socrates Expert"', "Black": "Fritz"}
-    assert game.moves == ["e2e4", "e7e5"]
+    assert game.moves == ("e2e4", "e7e5")
 
 
 def test_a_game_object_writes_back_to_the_same_annotations():
