@@ -18,7 +18,7 @@
 
 #include "fuzz_support.hpp"
 #include "move_generator/mod.hpp"
-#include "pgn/game.hpp"
+#include "notation/pgn_game.hpp"
 
 namespace vemla::fuzz {
 namespace {

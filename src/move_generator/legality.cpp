@@ -34,7 +34,7 @@
 #include <bit>
 #include <utility>
 
-#include "move_generator/castling_rules.hpp"
+#include "move_generator/castling.hpp"
 
 // Counting leans on population counts. Where the build's baseline has no
 // instruction for them (x86-64 without -mpopcnt), count_fast() is compiled

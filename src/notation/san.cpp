@@ -1,0 +1,529 @@
+// SAN text, both ways, defined on the list of legal moves.
+#include "notation/san.hpp"
+
+#include <bit>
+
+namespace vemla {
+
+namespace {
+
+constexpr char KIND_LETTERS[] = "PNBRQK";
+// Promotion letters by special code 4-7.
+constexpr char PROMOTION_LETTERS[] = "NBRQ";
+
+constexpr bool is_file(char c) { return c >= 'a' && c <= 'h'; }
+constexpr bool is_rank(char c) { return c >= '1' && c <= '8'; }
+
+// The piece kind a letter names (upper case only), or -1.
+constexpr int kind_of_letter(char c) {
+    switch (c) {
+        case 'N': return KNIGHT;
+        case 'B': return BISHOP;
+        case 'R': return ROOK;
+        case 'Q': return QUEEN;
+        case 'K': return KING;
+        default: return -1;
+    }
+}
+
+// Check and mate marks, right or wrong, and annotations: "+", "#", "!", "?",
+// "!!", "?!" and the like, in any order after the move.
+constexpr bool is_suffix_mark(char c) { return c == '+' || c == '#' || c == '!' || c == '?'; }
+
+bool is_null_move(std::string_view s) {
+    return s == "--" || s == "Z0" || s == "0000" || s == "@@@@";
+}
+
+// The kind of the piece that makes the i-th move of a generated list: the
+// group it was generated in (kings, knights, pawns, then the rook and bishop
+// passes, where a queen moves unless the square holds a rook or bishop).
+// Where two pieces share a square this is the piece whose move it is.
+int kind_in_list(const Board& board, const MoveList& list, int i) {
+    const auto& ends = list.group_end;
+    if (i < ends[0]) return KING;
+    if (i < ends[1]) return KNIGHT;
+    if (i < ends[2]) return PAWN;
+    const Kind line = i < ends[3] ? ROOK : BISHOP;
+    const Bitboard pieces =
+        board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), line))];
+    return pieces & square_bb(list.moves[static_cast<std::size_t>(i)].from()) ? line : QUEEN;
+}
+
+// Whether the i-th legal move of list is one the pattern names. The mover's
+// kind is looked up only when the squares already agree.
+bool matches(const Board& board, const SanPattern& p, const MoveList& list, int i) {
+    const ChessMove m = list.moves[static_cast<std::size_t>(i)];
+    if (p.castling_file >= 0)
+        return m.special() == ChessMove::CASTLING && file_of(m.to()) == p.castling_file;
+    if (m.to() != p.to || m.special() == ChessMove::CASTLING) return false;
+    const int from = m.from();
+    if (p.from_file >= 0 && file_of(from) != p.from_file) return false;
+    if (p.from_rank >= 0 && rank_of(from) != p.from_rank) return false;
+    if (m.is_promotion() ? m.special() != p.promotion : p.promotion != 0) return false;
+    if (p.en_passant && m.special() != ChessMove::EN_PASSANT) return false;
+    return kind_in_list(board, list, i) == p.kind;
+}
+
+// The legal move of list that move stands for: the same squares and, for a
+// promotion, the same piece. Codes 0-3 stand for the generator's code, which
+// tells en passant, double steps and castling apart; where the list holds
+// the move twice (see resolve_san_reference), the one with move's own code.
+const ChessMove* find_legal(const MoveList& list, ChessMove move) {
+    const int special = move.special();
+    if (special > ChessMove::PROMOTE_QUEEN) return nullptr;
+    const bool promotion = move.is_promotion();
+    const ChessMove* found = nullptr;
+    for (const ChessMove& m : list) {
+        if (m.from() != move.from() || m.to() != move.to()) continue;
+        if (m == move) return &m;
+        if (!found && (promotion ? m.special() == special : !m.is_promotion())) found = &m;
+    }
+    return found;
+}
+
+// Whether no square holds two pieces.
+bool pieces_disjoint(const Board& board) {
+    // Bit tests only: the build's baseline may have no population count instruction.
+    Bitboard seen = 0, overlap = 0;
+    for (std::size_t i = 0; i < 12; ++i) {
+        overlap |= seen & board.bitboards[i];
+        seen |= board.bitboards[i];
+    }
+    return !overlap;
+}
+
+void append_square(std::string& out, int sq) { out += SQUARE_NAMES[static_cast<std::size_t>(sq)]; }
+
+}  // namespace
+
+int own_kind_on(const Board& board, int sq) {
+    const Bitboard bit = square_bb(sq);
+    const std::size_t base = static_cast<std::size_t>(piece_of(board.side_to_move(), PAWN));
+    for (int kind = PAWN; kind <= KING; ++kind)
+        if (board.bitboards[base + static_cast<std::size_t>(kind)] & bit) return kind;
+    return -1;
+}
+
+SanRejection read_san(std::string_view s, SanPattern& pattern) {
+    // Suffixes from the end: marks, then an optional "e.p." (with or without
+    // a space before it), then marks again ("exd6 e.p.+", "exd6+ e.p.").
+    bool en_passant = false;
+    for (;;) {
+        while (!s.empty() && is_suffix_mark(s.back())) s.remove_suffix(1);
+        if (en_passant || !s.ends_with("e.p.")) break;
+        s.remove_suffix(4);
+        if (s.ends_with(' ')) s.remove_suffix(1);
+        en_passant = true;
+    }
+    // Null moves and castling start with one of a few bytes that no other
+    // move starts with: most texts are told apart by their first byte.
+    const char first = s.empty() ? '\0' : s.front();
+    if ((first == '-' || first == 'Z' || first == '0' || first == '@') && is_null_move(s))
+        return SanRejection::NULL_MOVE;
+
+    SanPattern p;
+    p.en_passant = en_passant;
+    // O-O, O-O-O, or the same with zeros.
+    const bool castling = (first == 'O' || first == '0') && (s.size() == 3 || s.size() == 5) &&
+                          s[1] == '-' && s[2] == first &&
+                          (s.size() == 3 || (s[3] == '-' && s[4] == first));
+    if (castling) {
+        if (en_passant) return SanRejection::MALFORMED;
+        p.kind = KING;
+        p.castling_file = s.size() == 3 ? 6 : 2;
+        pattern = p;
+        return SanRejection::NONE;
+    }
+
+    // Promotion: "=Q" or a bare "Q" after the square.
+    if (s.size() >= 3) {
+        if (const int promoted = kind_of_letter(s.back());
+            promoted >= KNIGHT && promoted <= QUEEN) {
+            p.promotion = promoted + ChessMove::PROMOTE_KNIGHT - KNIGHT;
+            s.remove_suffix(1);
+            if (s.ends_with('=')) s.remove_suffix(1);
+        }
+    }
+    // The destination square.
+    if (s.size() < 2 || !is_file(s[s.size() - 2]) || !is_rank(s.back()))
+        return SanRejection::MALFORMED;
+    p.to = (s[s.size() - 2] - 'a') + 8 * (s.back() - '1');
+    s.remove_suffix(2);
+    bool capture = false;
+    if (s.ends_with('x')) {
+        capture = true;
+        s.remove_suffix(1);
+    }
+    // What stands before: the piece letter (none for a pawn), then the
+    // origin's file, rank, or both.
+    if (!s.empty() && kind_of_letter(s.front()) >= 0) {
+        p.kind = static_cast<Kind>(kind_of_letter(s.front()));
+        s.remove_prefix(1);
+    }
+    if (!s.empty() && is_file(s.front())) {
+        p.from_file = s.front() - 'a';
+        s.remove_prefix(1);
+    }
+    if (!s.empty() && is_rank(s.front())) {
+        p.from_rank = s.front() - '1';
+        s.remove_prefix(1);
+    }
+    if (!s.empty()) return SanRejection::MALFORMED;
+    if (p.kind == PAWN) {
+        // A pawn names its file when it captures; without one it goes straight
+        // ahead. A rank alone says nothing a pawn move needs.
+        if (p.from_file < 0) {
+            if (capture || p.from_rank >= 0) return SanRejection::MALFORMED;
+            p.from_file = file_of(p.to);
+        }
+    } else if (p.promotion != 0 || en_passant) {
+        return SanRejection::MALFORMED;
+    }
+    pattern = p;
+    return SanRejection::NONE;
+}
+
+SanRejection resolve_san_reference(const MoveGenerator& generator, Board& board,
+                                   const SanPattern& pattern, ChessMove& move) {
+    MoveList list;
+    generator.generate(board, list);
+    const ChessMove* found = nullptr;
+    for (int i = 0; i < list.size; ++i) {
+        if (!matches(board, pattern, list, i)) continue;
+        const ChessMove& m = list.moves[static_cast<std::size_t>(i)];
+        // A capture onto the en-passant square that holds an enemy piece
+        // comes twice, as a capture and as en passant (a position only a FEN
+        // can give): the two make the same change, so they are one move, and
+        // the first is taken.
+        if (found && (found->from() != m.from() || found->to() != m.to()))
+            return SanRejection::AMBIGUOUS;
+        if (!found) found = &m;
+    }
+    if (!found) return SanRejection::NO_MATCH;
+    move = *found;
+    return SanRejection::NONE;
+}
+
+SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, std::string_view san,
+                                 ChessMove& move) {
+    SanPattern pattern;
+    if (const SanRejection r = read_san(san, pattern); r != SanRejection::NONE) return r;
+    return resolve_san_reference(generator, board, pattern, move);
+}
+
+namespace {
+
+// Writes the SAN of the legal move m of a piece of `kind` into out. others
+// holds the squares of the other pieces of that kind with a legal move to the
+// same square (read for pieces only).
+void write_san(const MoveGenerator& generator, Board& board, ChessMove m, int kind, Bitboard others,
+               std::string& out) {
+    const int from = m.from();
+    const int to = m.to();
+    char text[16];
+    std::size_t n = 0;
+    const auto put = [&](char c) { text[n++] = c; };
+    const auto put_square = [&](int sq) {
+        put(static_cast<char>('a' + file_of(sq)));
+        put(static_cast<char>('1' + rank_of(sq)));
+    };
+    if (m.special() == ChessMove::CASTLING) {
+        for (const char c : std::string_view(file_of(to) > file_of(from) ? "O-O" : "O-O-O")) put(c);
+    } else {
+        const bool capture = (board.pieces(opposite(board.side_to_move())) & square_bb(to)) ||
+                             m.special() == ChessMove::EN_PASSANT;
+        if (kind == PAWN) {
+            if (capture) {
+                put(static_cast<char>('a' + file_of(from)));
+                put('x');
+            }
+            put_square(to);
+            if (m.is_promotion()) {
+                put('=');
+                put(PROMOTION_LETTERS[m.special() - ChessMove::PROMOTE_KNIGHT]);
+            }
+        } else {
+            put(KIND_LETTERS[kind]);
+            // The origin's file if no other piece stands on it, else its rank
+            // if no other stands on that, else the whole square.
+            if (others) {
+                if (!(others & (FILE_A << file_of(from)))) {
+                    put(static_cast<char>('a' + file_of(from)));
+                } else if (!(others & (RANK_1 << (8 * rank_of(from))))) {
+                    put(static_cast<char>('1' + rank_of(from)));
+                } else {
+                    put_square(from);
+                }
+            }
+            if (capture) put('x');
+            put_square(to);
+        }
+    }
+    board.push_move(m);
+    if (generator.is_check(board)) put(generator.has_legal_move(board) ? '+' : '#');
+    board.pop_move();
+    out.append(text, n);
+}
+
+// The fast path: legality from the position, without the move list.
+//
+// It holds when every square has at most one piece, the side to move has
+// exactly one king, and the square a pawn may take en passant on, if any, is
+// empty. Then the move the generator would make for a piece of kind K from f
+// to t is exactly "the piece goes from f to t, the enemy piece on t (or, en
+// passant, the enemy pawn beside t) is removed", and the reference's test is
+// whether the one king is attacked afterwards: safe_after asks exactly that
+// of the occupancy and enemy pieces the move leaves. The generator's
+// candidates of kind K reaching t are read backwards from t: the squares a K
+// on t would attack hold the K's that attack t (pawns by their own rules).
+// Castling is left to the reference.
+struct Position {
+    const Board& board;
+    const MoveGenerator& generator;
+    Colour side;
+    const std::uint64_t* ours;    // the side to move's six bitboards
+    const std::uint64_t* theirs;  // the other side's
+    Bitboard own, enemy, occ;
+    int king;
+    int ep_square;  // where the side to move may capture en passant, or -1
+
+    Position(const MoveGenerator& g, const Board& b)
+        : board(b),
+          generator(g),
+          side(b.side_to_move()),
+          ours(b.bitboards.data() + piece_of(side, PAWN)),
+          theirs(b.bitboards.data() + piece_of(opposite(side), PAWN)),
+          own(b.pieces(side)),
+          enemy(b.pieces(opposite(side))),
+          occ(own | enemy),
+          king(lsb(ours[KING])),
+          ep_square(-1) {}
+
+    // Whether the fast path decides this position (see above). sound: the
+    // board is known to pass sound_for_san (which asks more: a king for each
+    // side), so only the en-passant square is left to look at.
+    bool applies(bool sound) {
+        if (!sound) {
+            const Bitboard kings = ours[KING];
+            if (!pieces_disjoint(board) || !kings || (kings & (kings - 1))) return false;
+        }
+        if (const unsigned files = board.state().en_passant_files(); files) {
+            // One file at most is ever set by making moves; a FEN can give only one.
+            if (files & (files - 1)) return false;
+            ep_square = std::countr_zero(files) + (side == WHITE ? 40 : 16);
+            if (occ & square_bb(ep_square)) return false;
+        }
+        return true;
+    }
+
+    // Whether the king is safe after a piece goes from `from` to `to` and the
+    // enemy piece on `captured` (0 or one bit) is removed.
+    bool safe_after(int from, int to, Bitboard captured) const {
+        const Bitboard occupied = (occ & ~square_bb(from) & ~captured) | square_bb(to);
+        const int k = from == king ? to : king;
+        const auto s = static_cast<std::size_t>(k);
+        const Bitboard alive = ~captured;
+        const Bitboard pawn_squares =
+            side == WHITE ? BLACK_PAWN_ATTACKERS[s] : WHITE_PAWN_ATTACKERS[s];
+        if (((KNIGHT_ATTACKS[s] & theirs[KNIGHT]) | (pawn_squares & theirs[PAWN]) |
+             (KING_ATTACKS[s] & theirs[KING])) &
+            alive)
+            return false;
+        const Bitboard queens = theirs[QUEEN];
+        return !(((generator.rook_attacks(k, occupied) & (theirs[ROOK] | queens)) |
+                  (generator.bishop_attacks(k, occupied) & (theirs[BISHOP] | queens))) &
+                 alive);
+    }
+
+    // The enemy piece a move to `to` from `from` takes: the piece on `to`,
+    // or for a pawn moving to the en-passant square the enemy pawn beside it.
+    Bitboard captured_by(int kind, int from, int to) const {
+        const Bitboard target = square_bb(to);
+        if (kind == PAWN && to == ep_square && file_of(from) != file_of(to))
+            return square_bb(side == WHITE ? to - 8 : to + 8) & theirs[PAWN];
+        return enemy & target;
+    }
+
+    // The generator's candidates of kind `kind` that reach `to`, by origin.
+    Bitboard candidates(int kind, int to) const {
+        const Bitboard target = square_bb(to);
+        if (own & target) return 0;
+        const auto s = static_cast<std::size_t>(to);
+        switch (kind) {
+            case KNIGHT: return KNIGHT_ATTACKS[s] & ours[KNIGHT];
+            case BISHOP: return generator.bishop_attacks(to, occ) & ours[BISHOP];
+            case ROOK: return generator.rook_attacks(to, occ) & ours[ROOK];
+            case QUEEN:
+                return (generator.rook_attacks(to, occ) | generator.bishop_attacks(to, occ)) &
+                       ours[QUEEN];
+            case KING: return KING_ATTACKS[s] & ours[KING];
+            default: break;
+        }
+        const Bitboard pawns = ours[PAWN];
+        Bitboard from = 0;
+        const bool white = side == WHITE;
+        if (enemy & target || to == ep_square)
+            from |= (white ? WHITE_PAWN_ATTACKERS[s] : BLACK_PAWN_ATTACKERS[s]) & pawns;
+        if (!(occ & target)) {
+            const int behind = white ? to - 8 : to + 8;
+            if (behind >= 0 && behind < 64) {
+                from |= square_bb(behind) & pawns;
+                const int start = white ? to - 16 : to + 16;
+                if (rank_of(to) == (white ? 3 : 4) && !(occ & square_bb(behind)))
+                    from |= square_bb(start) & pawns;
+            }
+        }
+        return from;
+    }
+
+    // The candidates of candidates() within `allowed` after which the king is safe.
+    Bitboard legal_origins(int kind, int to, Bitboard allowed) const {
+        Bitboard legal = 0;
+        for (Bitboard b = candidates(kind, to) & allowed; b; b &= b - 1) {
+            const int from = lsb(b);
+            if (safe_after(from, to, captured_by(kind, from, to))) legal |= square_bb(from);
+        }
+        return legal;
+    }
+
+    // The generator's code for the move of a piece of kind from `from` to
+    // `to` (promotion: the code given).
+    ChessMove code(int kind, int from, int to, int promotion) const {
+        if (kind != PAWN) return ChessMove::pack(from, to);
+        if (promotion) return ChessMove::pack(from, to, promotion);
+        if (to == ep_square && file_of(from) != file_of(to))
+            return ChessMove::pack(from, to, ChessMove::EN_PASSANT);
+        if (to - from == 16 || from - to == 16)
+            return ChessMove::pack(from, to, ChessMove::DOUBLE_STEP);
+        return ChessMove::pack(from, to);
+    }
+};
+
+// Whether a pawn move to `to` promotes.
+constexpr bool promotes(int to) { return rank_of(to) == 0 || rank_of(to) == 7; }
+
+}  // namespace
+
+bool sound_for_san(const Board& board) {
+    const auto one = [](Bitboard b) { return b && !(b & (b - 1)); };
+    return pieces_disjoint(board) && one(board.pieces(WHITE, KING)) &&
+           one(board.pieces(BLACK, KING));
+}
+
+namespace {
+
+template <bool SOUND>
+SanRejection parse_san_with(const MoveGenerator& generator, Board& board, std::string_view san,
+                            ChessMove& move, int& kind) {
+    SanPattern p;
+    if (const SanRejection r = read_san(san, p); r != SanRejection::NONE) return r;
+    kind = p.kind;
+    Position position(generator, board);
+    if (p.castling_file >= 0 || !position.applies(SOUND))
+        return resolve_san_reference(generator, board, p, move);
+
+    // The origin the text names, if any, is applied before the (costlier)
+    // king safety test: the same origins come out either way.
+    Bitboard allowed = ~Bitboard{0};
+    if (p.from_file >= 0) allowed &= FILE_A << p.from_file;
+    if (p.from_rank >= 0) allowed &= RANK_1 << (8 * p.from_rank);
+    Bitboard origins = position.legal_origins(p.kind, p.to, allowed);
+    if (p.kind == PAWN) {
+        // A pawn reaching the last rank promotes and no other move does; only
+        // a capture on the en-passant square is taken en passant.
+        if ((p.promotion != 0) != promotes(p.to)) return SanRejection::NO_MATCH;
+        if (p.en_passant && p.to != position.ep_square) return SanRejection::NO_MATCH;
+        if (p.en_passant) origins &= ~(FILE_A << file_of(p.to));
+    }
+    if (!origins) return SanRejection::NO_MATCH;
+    if (origins & (origins - 1)) return SanRejection::AMBIGUOUS;
+    move = position.code(p.kind, lsb(origins), p.to, p.promotion);
+    return SanRejection::NONE;
+}
+
+}  // namespace
+
+SanRejection parse_san(const MoveGenerator& generator, Board& board, std::string_view san,
+                       ChessMove& move) {
+    int kind;
+    return parse_san_with<false>(generator, board, san, move, kind);
+}
+
+SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::string_view san,
+                             ChessMove& move, int& kind) {
+    return parse_san_with<true>(generator, board, san, move, kind);
+}
+
+bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move,
+                          std::string& out) {
+    MoveList list;
+    generator.generate(board, list);
+    const ChessMove* legal = find_legal(list, move);
+    if (!legal) return false;
+    const int from = legal->from();
+    const int to = legal->to();
+    const int kind = kind_in_list(board, list, static_cast<int>(legal - list.begin()));
+    // Other pieces of the same kind with a legal move to the same square.
+    Bitboard others = 0;
+    for (int i = 0; i < list.size; ++i) {
+        const ChessMove other = list.moves[static_cast<std::size_t>(i)];
+        const int f = other.from();
+        if (f != from && other.to() == to && other.special() != ChessMove::CASTLING &&
+            kind_in_list(board, list, i) == kind)
+            others |= square_bb(f);
+    }
+    write_san(generator, board, *legal, kind, others, out);
+    return true;
+}
+
+bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, std::string& out) {
+    Position position(generator, board);
+    const int from = move.from();
+    const int to = move.to();
+    const int kind = own_kind_on(board, from);
+    // Castling (a king move of two files) is left to the reference.
+    if (!position.applies(false) ||
+        (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))
+        return append_san_reference(generator, board, move, out);
+    if (kind < 0 || move.special() > ChessMove::PROMOTE_QUEEN) return false;
+    const Bitboard origins = position.legal_origins(kind, to, ~Bitboard{0});
+    if (!(origins & square_bb(from))) return false;
+    int promotion = 0;
+    if (kind == PAWN) {
+        if (move.is_promotion() != promotes(to)) return false;
+        if (move.is_promotion()) promotion = move.special();
+    } else if (move.is_promotion()) {
+        return false;
+    }
+    write_san(generator, board, position.code(kind, from, to, promotion), kind,
+              origins & ~square_bb(from), out);
+    return true;
+}
+
+std::string san_rejection_message(SanRejection rejection, std::string_view san,
+                                  std::string_view fen) {
+    const std::string quoted = "\"" + std::string(san) + "\"";
+    const std::string where = " in " + std::string(fen);
+    switch (rejection) {
+        case SanRejection::MALFORMED: return "Invalid SAN: malformed move text " + quoted + where;
+        case SanRejection::NULL_MOVE:
+            return "Invalid SAN: the null move " + quoted + " cannot be played" + where;
+        case SanRejection::NO_MATCH: return "Illegal SAN: no legal move matches " + quoted + where;
+        case SanRejection::AMBIGUOUS:
+            return "Ambiguous SAN: several legal moves match " + quoted + where;
+        case SanRejection::NONE: break;
+    }
+    return {};
+}
+
+std::string illegal_move_message(ChessMove move, std::string_view fen) {
+    std::string text;
+    append_square(text, move.from());
+    append_square(text, move.to());
+    if (move.is_promotion())
+        text += static_cast<char>(PROMOTION_LETTERS[move.special() - ChessMove::PROMOTE_KNIGHT] +
+                                  ('a' - 'A'));
+    return "Illegal move: \"" + text + "\" is not a legal move in " + std::string(fen);
+}
+
+}  // namespace vemla
