@@ -4,3 +4,8 @@
 #pragma once
 
 #include "notation/pgn_reader.hpp"
+
+namespace vemla::pgn {
+// The reader's tag pair was named PgnTag, like the PGN writer's tag.
+using PgnTag [[deprecated("renamed TagSpan")]] = TagSpan;
+}  // namespace vemla::pgn

@@ -73,7 +73,7 @@ bool is_result(std::string_view token) {
 }
 
 std::string_view PgnGame::find_tag(std::string_view name, bool& found) const {
-    for (const PgnTag& tag : tags)
+    for (const TagSpan& tag : tags)
         if (tag.name.length == name.size() &&
             std::memcmp(text.data() + tag.name.offset, name.data(), name.size()) == 0) {
             found = true;
@@ -222,7 +222,7 @@ bool PgnReader::read_tag(PgnGame& game) {
     };
 
     int c = skip_blanks();
-    PgnTag tag{};
+    TagSpan tag{};
     tag.name.offset = static_cast<std::uint32_t>(game.text.size());
     const auto in_name = [](char b) { return !is_space(b) && b != '"' && b != ']' && b != '['; };
     while (c >= 0 && in_name(static_cast<char>(c))) {

@@ -40,7 +40,9 @@ struct Span {
     std::uint32_t length;
 };
 
-struct PgnTag {
+// A tag pair as the reader keeps it: its name and value as pieces of
+// PgnGame::text. (The PGN writer takes its tags as text: PgnTag.)
+struct TagSpan {
     Span name;
     Span value;  // escapes resolved
 };
@@ -48,11 +50,11 @@ struct PgnTag {
 // One game as the tokenizer read it. Reused from game to game, so that once
 // its arrays have grown, reading allocates nothing.
 struct PgnGame {
-    std::uint64_t offset = 0;  // byte offset of the game's first byte in the input
-    std::string text;          // every tag name, tag value and SAN token, end to end
-    std::vector<PgnTag> tags;  // in file order
-    std::vector<Span> sans;    // mainline SAN tokens, move numbers and suffix NAGs removed
-    std::string result;        // the termination token ("1-0", "0-1", "1/2-1/2", "*"), or empty
+    std::uint64_t offset = 0;   // byte offset of the game's first byte in the input
+    std::string text;           // every tag name, tag value and SAN token, end to end
+    std::vector<TagSpan> tags;  // in file order
+    std::vector<Span> sans;     // mainline SAN tokens, move numbers and suffix NAGs removed
+    std::string result;         // the termination token ("1-0", "0-1", "1/2-1/2", "*"), or empty
     // A fault of the tag section (a malformed tag pair): no movetext was kept.
     std::string tag_error;
     // A fault at the end (the input ended inside the game, the game exceeded
