@@ -96,15 +96,12 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
     }
     if (kind == PAWN) {
         // The side to move, not the mover's colour, picks the pawn taken en
-        // passant; both candidate bitboards were saved above. (to + 56) & 63
-        // is to - 8 modulo 64, the square one rank below, and (to + 8) & 63
-        // the square one rank above: the mask keeps the shift on the board
-        // even for the illegal moves that push_move also accepts.
+        // passant; both candidate bitboards were saved above.
         if (en_passant) {
             if (white_to_move)
-                bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
+                bb[BLACK_PAWN] &= ~square_bb(StateWord::en_passant_victim(to, WHITE));
             else
-                bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
+                bb[WHITE_PAWN] &= ~square_bb(StateWord::en_passant_victim(to, BLACK));
         }
         if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
             // Promotion codes 4-7 name knight, bishop, rook, queen, whose

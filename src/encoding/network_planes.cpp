@@ -74,9 +74,9 @@ void write_input_planes(const Board& board, std::size_t history, PlaneView view,
         fill_plane(1 + right, (state.bits >> (1 + bit)) & 1 ? 1.0f : 0.0f);
     }
     fill_plane(5, 0.0f);
-    const int ep_rank = state.white_to_move() ? 5 : 2;
     for (unsigned files = state.en_passant_files(); files; files &= files - 1) {
-        const int square = 8 * ep_rank + std::countr_zero(files);
+        const int square =
+            StateWord::en_passant_square(state.side_to_move(), std::countr_zero(files));
         planes[PLANE * 5 + static_cast<std::size_t>(flip ? square ^ 56 : square)] = 1.0f;
     }
     // Divided in double and rounded once, as numpy computes clock / 100.

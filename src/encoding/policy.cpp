@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdlib>
 
+#include "board/facts.hpp"
 #include "messages.hpp"
 
 namespace vemla {
@@ -145,10 +146,6 @@ constexpr Kind promotion_kind(int special) {
 
 // Squares seen from the mover: Black's are mirrored by rank.
 constexpr int view(int sq, Colour mover) { return mover == WHITE ? sq : sq ^ 56; }
-
-bool holds(const Board& board, Colour colour, Kind kind, int sq) {
-    return (board.bitboards[static_cast<std::size_t>(piece_of(colour, kind))] >> sq) & 1;
-}
 
 }  // namespace
 

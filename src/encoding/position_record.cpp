@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "board/facts.hpp"
 #include "encoding/policy.hpp"
 
 namespace vemla {
@@ -51,18 +52,14 @@ std::size_t encode_game(const MoveGenerator& generator, Board& board, const Ches
         r.fullmove_number = saturate16(number);
         r.white_to_move = mover == WHITE;
         r.castling = static_cast<std::uint8_t>((state.bits & StateWord::ALL_CASTLING_RIGHTS) >> 1);
-        const unsigned files = state.en_passant_files();
-        r.en_passant =
-            files ? static_cast<std::int8_t>(std::countr_zero(files) + (mover == WHITE ? 40 : 16))
-                  : std::int8_t{-1};
+        r.en_passant = static_cast<std::int8_t>(state.en_passant_square());
         r.result =
             static_cast<std::int8_t>(mover == WHITE ? frame.white_result : -frame.white_result);
         r.repetitions = static_cast<std::uint8_t>(std::min(board.repetitions(), 255));
         r.key = board.zobrist();
 
         const int from = played->from(), to = played->to();
-        const bool pawn =
-            (board.bitboards[static_cast<std::size_t>(piece_of(mover, PAWN))] >> from) & 1;
+        const bool pawn = holds(board, mover, PAWN, from);
         const bool capture = (board.pieces(opposite(mover)) >> to) & 1;
         // Copied byte-wise: the caller's buffer need not be aligned for the words.
         std::memcpy(out + i * sizeof r, &r, sizeof r);

@@ -3,6 +3,9 @@
 
 #include <bit>
 
+#include "board/facts.hpp"
+#include "move_generator/legality.hpp"
+
 namespace vemla {
 
 namespace {
@@ -34,21 +37,6 @@ bool is_null_move(std::string_view s) {
     return s == "--" || s == "Z0" || s == "0000" || s == "@@@@";
 }
 
-// The kind of the piece that makes the i-th move of a generated list: the
-// group it was generated in (kings, knights, pawns, then the rook and bishop
-// passes, where a queen moves unless the square holds a rook or bishop).
-// Where two pieces share a square this is the piece whose move it is.
-int kind_in_list(const Board& board, const MoveList& list, int i) {
-    const auto& ends = list.group_end;
-    if (i < ends[0]) return KING;
-    if (i < ends[1]) return KNIGHT;
-    if (i < ends[2]) return PAWN;
-    const Kind line = i < ends[3] ? ROOK : BISHOP;
-    const Bitboard pieces =
-        board.bitboards[static_cast<std::size_t>(piece_of(board.side_to_move(), line))];
-    return pieces & square_bb(list.moves[static_cast<std::size_t>(i)].from()) ? line : QUEEN;
-}
-
 // Whether the i-th legal move of list is one the pattern names. The mover's
 // kind is looked up only when the squares already agree.
 bool matches(const Board& board, const SanPattern& p, const MoveList& list, int i) {
@@ -61,7 +49,7 @@ bool matches(const Board& board, const SanPattern& p, const MoveList& list, int 
     if (p.from_rank >= 0 && rank_of(from) != p.from_rank) return false;
     if (m.is_promotion() ? m.special() != p.promotion : p.promotion != 0) return false;
     if (p.en_passant && m.special() != ChessMove::EN_PASSANT) return false;
-    return kind_in_list(board, list, i) == p.kind;
+    return legality::mover_kind(board, list, i) == p.kind;
 }
 
 // The legal move of list that move stands for: the same squares and, for a
@@ -81,28 +69,9 @@ const ChessMove* find_legal(const MoveList& list, ChessMove move) {
     return found;
 }
 
-// Whether no square holds two pieces.
-bool pieces_disjoint(const Board& board) {
-    // Bit tests only: the build's baseline may have no population count instruction.
-    Bitboard seen = 0, overlap = 0;
-    for (std::size_t i = 0; i < 12; ++i) {
-        overlap |= seen & board.bitboards[i];
-        seen |= board.bitboards[i];
-    }
-    return !overlap;
-}
-
 void append_square(std::string& out, int sq) { out += SQUARE_NAMES[static_cast<std::size_t>(sq)]; }
 
 }  // namespace
-
-int own_kind_on(const Board& board, int sq) {
-    const Bitboard bit = square_bb(sq);
-    const std::size_t base = static_cast<std::size_t>(piece_of(board.side_to_move(), PAWN));
-    for (int kind = PAWN; kind <= KING; ++kind)
-        if (board.bitboards[base + static_cast<std::size_t>(kind)] & bit) return kind;
-    return -1;
-}
 
 SanRejection read_san(std::string_view s, SanPattern& pattern) {
     // Suffixes from the end: marks, then an optional "e.p." (with or without
@@ -303,14 +272,11 @@ struct Position {
     // board is known to pass sound_for_san (which asks more: a king for each
     // side), so only the en-passant square is left to look at.
     bool applies(bool sound) {
-        if (!sound) {
-            const Bitboard kings = ours[KING];
-            if (!pieces_disjoint(board) || !kings || (kings & (kings - 1))) return false;
-        }
+        if (!sound && !legality::fast_path_applies(board)) return false;
         if (const unsigned files = board.state().en_passant_files(); files) {
             // One file at most is ever set by making moves; a FEN can give only one.
             if (files & (files - 1)) return false;
-            ep_square = std::countr_zero(files) + (side == WHITE ? 40 : 16);
+            ep_square = board.state().en_passant_square();
             if (occ & square_bb(ep_square)) return false;
         }
         return true;
@@ -340,7 +306,7 @@ struct Position {
     Bitboard captured_by(int kind, int from, int to) const {
         const Bitboard target = square_bb(to);
         if (kind == PAWN && to == ep_square && file_of(from) != file_of(to))
-            return square_bb(side == WHITE ? to - 8 : to + 8) & theirs[PAWN];
+            return square_bb(StateWord::en_passant_victim(to, side)) & theirs[PAWN];
         return enemy & target;
     }
 
@@ -405,9 +371,7 @@ constexpr bool promotes(int to) { return rank_of(to) == 0 || rank_of(to) == 7; }
 }  // namespace
 
 bool sound_for_san(const Board& board) {
-    const auto one = [](Bitboard b) { return b && !(b & (b - 1)); };
-    return pieces_disjoint(board) && one(board.pieces(WHITE, KING)) &&
-           one(board.pieces(BLACK, KING));
+    return legality::fast_path_applies(board) && one_king(board, opposite(board.side_to_move()));
 }
 
 namespace {
@@ -462,14 +426,14 @@ bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMov
     if (!legal) return false;
     const int from = legal->from();
     const int to = legal->to();
-    const int kind = kind_in_list(board, list, static_cast<int>(legal - list.begin()));
+    const int kind = legality::mover_kind(board, list, static_cast<int>(legal - list.begin()));
     // Other pieces of the same kind with a legal move to the same square.
     Bitboard others = 0;
     for (int i = 0; i < list.size; ++i) {
         const ChessMove other = list.moves[static_cast<std::size_t>(i)];
         const int f = other.from();
         if (f != from && other.to() == to && other.special() != ChessMove::CASTLING &&
-            kind_in_list(board, list, i) == kind)
+            legality::mover_kind(board, list, i) == kind)
             others |= square_bb(f);
     }
     write_san(generator, board, *legal, kind, others, out);
@@ -480,7 +444,7 @@ bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, st
     Position position(generator, board);
     const int from = move.from();
     const int to = move.to();
-    const int kind = own_kind_on(board, from);
+    const int kind = kind_on(board, board.side_to_move(), from);
     // Castling (a king move of two files) is left to the reference.
     if (!position.applies(false) ||
         (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))

@@ -78,10 +78,6 @@ SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, s
 bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move,
                           std::string& out);
 
-// The kind of the side to move's piece on sq (the first of its six bitboards
-// holding it), or -1 if it has none there.
-int own_kind_on(const Board& board, int sq);
-
 // The message for a refusal of san in the position fen: names the reason, the
 // text and the position.
 std::string san_rejection_message(SanRejection rejection, std::string_view san,

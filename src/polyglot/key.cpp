@@ -39,10 +39,10 @@ std::uint64_t Board::zobrist() const {
 
     // En passant counts only where a pawn of the side to move stands beside
     // the square the double-stepping pawn reached, ready to capture it.
-    if (const unsigned files = word.en_passant_files()) {
-        const int file = std::countr_zero(files);
-        const bool white = word.white_to_move();
-        const int target = 8 * (white ? 4 : 3) + file;  // the pawn that made the double step
+    if (const int square = word.en_passant_square(); square >= 0) {
+        const int file = file_of(square);
+        // The pawn that made the double step.
+        const int target = StateWord::en_passant_victim(square, word.side_to_move());
         const Bitboard target_bb = square_bb(target);
         const Bitboard beside = ((target_bb << 1) & ~FILE_A) | ((target_bb >> 1) & ~FILE_H);
         const Bitboard own_pawns = pieces(word.side_to_move(), PAWN);

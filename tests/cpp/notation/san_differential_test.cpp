@@ -9,6 +9,7 @@
 // accepts. The board must end as it started.
 #include <random>
 
+#include "board/facts.hpp"
 #include "notation/san.hpp"
 #include "test_support.hpp"
 
@@ -88,8 +89,9 @@ private:
         ChessMove sound = ChessMove::pack(0, 0);
         int kind = -1;
         const SanRejection c = parse_san_sound(generator(), board, text, sound, kind);
-        if (c != b || (c == SanRejection::NONE &&
-                       (!(sound == reference) || kind != own_kind_on(board, sound.from()))))
+        if (c != b ||
+            (c == SanRejection::NONE &&
+             (!(sound == reference) || kind != kind_on(board, board.side_to_move(), sound.from()))))
             ADD_FAILURE() << describe(board) << " \"" << text
                           << "\" on a sound board: " << static_cast<int>(c) << " "
                           << sound.to_string() << " kind " << kind << " / " << static_cast<int>(b)
