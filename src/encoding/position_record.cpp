@@ -5,6 +5,7 @@
 
 #include "board/facts.hpp"
 #include "encoding/policy.hpp"
+#include "move_generator/match.hpp"
 
 namespace vemla {
 
@@ -12,19 +13,6 @@ namespace {
 
 constexpr std::uint16_t saturate16(int value) {
     return static_cast<std::uint16_t>(std::clamp(value, 0, 0xFFFF));
-}
-
-// The generated legal move with the same squares and promotion as the text's
-// move (its special code tells castling, en passant and double steps), or an
-// empty optional when there is none.
-const ChessMove* find_legal(const MoveList& legal, ChessMove wanted) {
-    const std::uint16_t squares = wanted.value & 0x0FFF;
-    const int promotion = wanted.is_promotion() ? wanted.special() : 0;
-    for (const ChessMove& move : legal) {
-        if ((move.value & 0x0FFF) != squares) continue;
-        if ((move.is_promotion() ? move.special() : 0) == promotion) return &move;
-    }
-    return nullptr;
 }
 
 }  // namespace

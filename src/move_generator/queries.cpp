@@ -72,9 +72,7 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
 bool move_is_legal_reference(const MoveGenerator& generator, Board& board, ChessMove move) {
     MoveList legal;
     generator.generate(board, legal);
-    for (const ChessMove m : legal)
-        if (same_text(m, move)) return true;
-    return false;
+    return find_legal(legal, move) != nullptr;
 }
 
 bool move_is_legal(const MoveGenerator& generator, Board& board, ChessMove move) {

@@ -6,6 +6,7 @@
 #include "board/facts.hpp"
 #include "move_generator/legality.hpp"
 
+#include "move_generator/match.hpp"
 namespace vemla {
 
 namespace {
@@ -50,23 +51,6 @@ bool matches(const Board& board, const SanPattern& p, const MoveList& list, int 
     if (m.is_promotion() ? m.special() != p.promotion : p.promotion != 0) return false;
     if (p.en_passant && m.special() != ChessMove::EN_PASSANT) return false;
     return legality::mover_kind(board, list, i) == p.kind;
-}
-
-// The legal move of list that move stands for: the same squares and, for a
-// promotion, the same piece. Codes 0-3 stand for the generator's code, which
-// tells en passant, double steps and castling apart; where the list holds
-// the move twice (see resolve_san_reference), the one with move's own code.
-const ChessMove* find_legal(const MoveList& list, ChessMove move) {
-    const int special = move.special();
-    if (special > ChessMove::PROMOTE_QUEEN) return nullptr;
-    const bool promotion = move.is_promotion();
-    const ChessMove* found = nullptr;
-    for (const ChessMove& m : list) {
-        if (m.from() != move.from() || m.to() != move.to()) continue;
-        if (m == move) return &m;
-        if (!found && (promotion ? m.special() == special : !m.is_promotion())) found = &m;
-    }
-    return found;
 }
 
 void append_square(std::string& out, int sq) { out += SQUARE_NAMES[static_cast<std::size_t>(sq)]; }
@@ -276,7 +260,7 @@ struct Position {
         if (const unsigned files = board.state().en_passant_files(); files) {
             // One file at most is ever set by making moves; a FEN can give only one.
             if (files & (files - 1)) return false;
-            ep_square = board.state().en_passant_square();
+            ep_square = StateWord::en_passant_square(side, std::countr_zero(files));
             if (occ & square_bb(ep_square)) return false;
         }
         return true;
@@ -422,6 +406,8 @@ bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMov
                           std::string& out) {
     MoveList list;
     generator.generate(board, list);
+    // Codes 8-15 name no move.
+    if (move.special() > ChessMove::PROMOTE_QUEEN) return false;
     const ChessMove* legal = find_legal(list, move);
     if (!legal) return false;
     const int from = legal->from();
