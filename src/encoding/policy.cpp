@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdlib>
 
+#include "board/castling_geometry.hpp"
 #include "board/facts.hpp"
 #include "messages.hpp"
 
@@ -87,7 +88,9 @@ constexpr int sign_of(int x) { return (x > 0) - (x < 0); }
 
 constexpr int lc0_index(const PolicyMove& m) {
     int to = m.to;
-    if (m.castling) to = (m.to & 56) | (file_of(m.to) > file_of(m.from) ? 7 : 0);
+    if (m.castling)
+        to = (m.to & 56) |
+             file_of(castling_geometry(WHITE, castling_side_toward(m.from, m.to)).rook_from);
     if (m.promotion == PAWN || m.promotion == KNIGHT)
         return LC0.plain[static_cast<std::size_t>(m.from)][static_cast<std::size_t>(to)];
     const int step = file_of(to) - file_of(m.from);
@@ -100,7 +103,7 @@ constexpr int lc0_index(const PolicyMove& m) {
 constexpr int alphazero_index(const PolicyMove& m) {
     int to = m.to;
     // The king taking its own rook is castling written the other way.
-    if (m.castling) to = m.from + (file_of(m.to) > file_of(m.from) ? 2 : -2);
+    if (m.castling) to = m.from + castling_king_step(castling_side_toward(m.from, m.to));
     const int df = file_of(to) - file_of(m.from), dr = rank_of(to) - rank_of(m.from);
     const int base = (file_of(m.from) * 8 + rank_of(m.from)) * AZ_PLANES;
     if (m.promotion == KNIGHT || m.promotion == BISHOP || m.promotion == ROOK) {
@@ -191,7 +194,8 @@ int policy_index_of_text(const Board& board, std::string_view text, PolicyScheme
     // A king moving two files along its rank, or onto its own rook, castles.
     const bool castling =
         holds(board, mover, KING, from) && rank_of(from) == rank_of(to) &&
-        (abs_of(file_of(to) - file_of(from)) == 2 || holds(board, mover, ROOK, to));
+        (file_of(to) - file_of(from) == castling_king_step(castling_side_toward(from, to)) ||
+         holds(board, mover, ROOK, to));
     const PolicyMove m{view(from, mover), view(to, mover), promotion_kind(move.special()),
                        castling};
     const int index = index_of(m, scheme);
@@ -237,7 +241,7 @@ std::string policy_text(const Board& board, int index, PolicyScheme scheme) {
     int to = view(m.to, mover);
     if (holds(board, mover, KING, from) && scheme == PolicyScheme::LC0 &&
         holds(board, mover, ROOK, to) && rank_of(from) == rank_of(to))
-        to = from + (file_of(to) > file_of(from) ? 2 : -2);
+        to = from + castling_king_step(castling_side_toward(from, to));
     if (m.promotion == PAWN && holds(board, mover, PAWN, from) && rank_of(m.from) == 6 &&
         rank_of(m.to) == 7)
         m.promotion = scheme == PolicyScheme::LC0 ? KNIGHT : QUEEN;

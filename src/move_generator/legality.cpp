@@ -189,7 +189,7 @@ private:
 // rook the king's old square opens the rank: such a move is made and tested.
 bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
     const Colour side = board.side_to_move();
-    const int corner = 8 * rank_of(castling_rules(side).king) + (file_of(move.to()) == 6 ? 7 : 0);
+    const int corner = castling_geometry(side, castling_side_landing_on(move.to())).rook_from;
     if (board.pieces(side, ROOK) & square_bb(corner)) return true;
     return keeps_king_safe(generator, board, move);
 }

@@ -3,10 +3,11 @@
 
 #include <bit>
 
+#include "board/castling_geometry.hpp"
 #include "board/facts.hpp"
 #include "move_generator/legality.hpp"
-
 #include "move_generator/match.hpp"
+
 namespace vemla {
 
 namespace {
@@ -83,7 +84,7 @@ SanRejection read_san(std::string_view s, SanPattern& pattern) {
     if (castling) {
         if (en_passant) return SanRejection::MALFORMED;
         p.kind = KING;
-        p.castling_file = s.size() == 3 ? 6 : 2;
+        p.castling_file = castling_king_file(s.size() == 3 ? KING_SIDE : QUEEN_SIDE);
         pattern = p;
         return SanRejection::NONE;
     }
@@ -181,7 +182,8 @@ void write_san(const MoveGenerator& generator, Board& board, ChessMove m, int ki
         put(static_cast<char>('1' + rank_of(sq)));
     };
     if (m.special() == ChessMove::CASTLING) {
-        for (const char c : std::string_view(file_of(to) > file_of(from) ? "O-O" : "O-O-O")) put(c);
+        const bool king_side = castling_side_toward(from, to) == KING_SIDE;
+        for (const char c : std::string_view(king_side ? "O-O" : "O-O-O")) put(c);
     } else {
         const bool capture = (board.pieces(opposite(board.side_to_move())) & square_bb(to)) ||
                              m.special() == ChessMove::EN_PASSANT;
@@ -404,10 +406,10 @@ SanRejection parse_san_sound(const MoveGenerator& generator, Board& board, std::
 
 bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move,
                           std::string& out) {
-    MoveList list;
-    generator.generate(board, list);
     // Codes 8-15 name no move.
     if (move.special() > ChessMove::PROMOTE_QUEEN) return false;
+    MoveList list;
+    generator.generate(board, list);
     const ChessMove* legal = find_legal(list, move);
     if (!legal) return false;
     const int from = legal->from();
