@@ -4,7 +4,7 @@
 // accepts what real game files carry and resolves the text to the one legal
 // move it names. Both are defined on the list of legal moves (the reference);
 // parse_san resolves most texts faster from the attack tables, with the same
-// result, and sends odd positions to the reference.
+// result, and sends odd positions to the reference (san_fast.cpp).
 #pragma once
 
 #include <cstdint>
@@ -77,6 +77,13 @@ SanRejection parse_san_reference(const MoveGenerator& generator, Board& board, s
                                  ChessMove& move);
 bool append_san_reference(const MoveGenerator& generator, Board& board, ChessMove move,
                           std::string& out);
+
+// Appends the SAN of the legal move m of a piece of `kind` (with + or #) to
+// out, where both ways of append_san end. others holds the squares of the
+// other pieces of that kind with a legal move to the same square (read for
+// pieces only). The board ends exactly as it started.
+void write_san(const MoveGenerator& generator, Board& board, ChessMove m, int kind, Bitboard others,
+               std::string& out);
 
 // The message for a refusal of san in the position fen: names the reason, the
 // text and the position.
