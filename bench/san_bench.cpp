@@ -16,7 +16,7 @@
 
 #include "board/mod.hpp"
 #include "move_generator/mod.hpp"
-#include "move_generator/san.hpp"
+#include "notation/san.hpp"
 
 namespace {
 

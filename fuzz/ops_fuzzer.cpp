@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "board/mod.hpp"
-#include "board/picture.hpp"
+#include "render/picture.hpp"
 #include "chess_move/mod.hpp"
 #include "failure.hpp"
 #include "fuzz_support.hpp"

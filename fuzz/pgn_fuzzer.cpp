@@ -19,7 +19,7 @@
 #include "fuzz_support.hpp"
 #include "move_generator/mod.hpp"
 #include "notation/annotations.hpp"
-#include "pgn/game.hpp"
+#include "notation/pgn_game.hpp"
 
 namespace vemla::fuzz {
 namespace {
@@ -33,7 +33,7 @@ std::uint64_t game_limit(std::uint32_t seed) {
 struct Seen {
     std::uint64_t offset;
     std::string text, result, tag_error, end_error;
-    std::vector<pgn::PgnTag> tags;
+    std::vector<pgn::TagSpan> tags;
     std::vector<pgn::Span> sans;
     std::vector<pgn::PgnComment> comments;
     std::vector<pgn::PgnNag> nags;
@@ -57,7 +57,7 @@ bool same(const Seen& a, const Seen& b) {
                       }) &&
            std::equal(a.sans.begin(), a.sans.end(), b.sans.begin(), same_span) &&
            std::equal(a.tags.begin(), a.tags.end(), b.tags.begin(),
-                      [&](const pgn::PgnTag& x, const pgn::PgnTag& y) {
+                      [&](const pgn::TagSpan& x, const pgn::TagSpan& y) {
                           return same_span(x.name, y.name) && same_span(x.value, y.value);
                       });
 }

@@ -20,7 +20,7 @@
 #include "fuzz_support.hpp"
 #include "move_generator/legality.hpp"
 #include "move_generator/mod.hpp"
-#include "move_generator/san.hpp"
+#include "notation/san.hpp"
 
 namespace vemla::fuzz {
 namespace {

@@ -167,8 +167,10 @@ run "configure the core" cmake -S "$repo" -B "$work/core" -DCMAKE_BUILD_TYPE=Rel
   -DVEMLA_BUILD_TESTS=OFF -DVEMLA_BUILD_BENCHMARKS=OFF -DVEMLA_BUILD_PYTHON=OFF
 run "build the core" cmake --build "$work/core" --target vemla_core -j"$jobs"
 run "cmake --install" cmake --install "$work/core" --prefix "$prefix"
-# Exactly the core's headers: every header under src/ but the binding's.
-expected="$(cd "$repo/src" && find . -name '*.hpp' -not -path './binding/*' | sort)"
+# Exactly the core's headers: every header under src/ but the binding's, and
+# the forwarding headers at the old paths of headers that moved (compat/).
+forwarding="$(cd "$repo/compat" && find . -name '*.hpp' | sort)"
+expected="$( (cd "$repo/src" && find . -name '*.hpp' -not -path './binding/*'; echo "$forwarding") | sort)"
 installed="$(cd "$prefix/include/vemla_chess" && find . -type f | sort)"
 [[ "$installed" == "$expected" ]] ||
   fail "installed headers differ from the core's: $(diff <(echo "$expected") <(echo "$installed") | grep '^[<>]' | xargs)"
@@ -185,6 +187,13 @@ for header in $(grep '/mod\.hpp$' <<<"$installed"); do
     g++ -std=c++20 -fsyntax-only -I"$prefix/include/vemla_chess" "$work/header.cpp"
 done
 pass "cmake --install: the core's $(wc -w <<<"$installed") headers under include/vemla_chess, none of the binding's"
+# A program that still includes a header by its old path builds.
+for header in $forwarding; do
+  echo "#include \"${header#./}\"" >"$work/header.cpp"
+  run "forwarding header ${header#./} compiles alone" \
+    g++ -std=c++20 -fsyntax-only -I"$prefix/include/vemla_chess" "$work/header.cpp"
+done
+pass "the $(wc -w <<<"$forwarding") forwarding headers at old paths compile against the installed tree"
 
 compilers=(g++)
 command -v clang++ >/dev/null && compilers+=(clang++)

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "move_generator/mod.hpp"
-#include "pgn/game.hpp"
+#include "notation/pgn_game.hpp"
 
 int main(int argc, char** argv) {
     using namespace vemla;

@@ -1,5 +1,5 @@
 // The Python class Board.
-#include "board/input_planes.hpp"
+#include "encoding/network_planes.hpp"
 #include "messages.hpp"
 #include "move_generator/queries.hpp"
 #include "py_buffer.hpp"

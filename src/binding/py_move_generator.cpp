@@ -2,8 +2,8 @@
 #include <bit>
 #include <cassert>
 
-#include "move_generator/policy.hpp"
-#include "move_generator/position_record.hpp"
+#include "encoding/policy.hpp"
+#include "encoding/position_record.hpp"
 #include "messages.hpp"
 #include "move_generator/queries.hpp"
 #include "move_texts.hpp"

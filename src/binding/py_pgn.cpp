@@ -13,7 +13,7 @@
 
 #include "messages.hpp"
 #include "move_texts.hpp"
-#include "pgn/game.hpp"
+#include "notation/pgn_game.hpp"
 #include "py_annotations.hpp"
 
 namespace vemla::py {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "messages.hpp"
-#include "move_generator/pgn_write.hpp"
-#include "move_generator/san.hpp"
+#include "notation/pgn_writer.hpp"
+#include "notation/san.hpp"
 #include "move_texts.hpp"
 #include "py_annotations.hpp"
 #include "py_pgn.hpp"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "board/mod.hpp"
-#include "board/picture.hpp"
+#include "render/picture.hpp"
 #include "move_generator/mod.hpp"
 #include "py_call.hpp"
 

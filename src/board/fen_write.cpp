@@ -14,9 +14,8 @@ void append_castling(std::string& out, StateWord word) {
 
 void append_en_passant(std::string& out, StateWord word) {
     // Only the side to move's group counts, and only its lowest file.
-    if (const unsigned files = word.en_passant_files()) {
-        out += static_cast<char>('a' + std::countr_zero(files));
-        out += word.white_to_move() ? '6' : '3';
+    if (const int square = word.en_passant_square(); square >= 0) {
+        out += SQUARE_NAMES[static_cast<std::size_t>(square)];
     } else {
         out += '-';
     }

@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "board/castling_geometry.hpp"
 #include "failure.hpp"
 
 namespace vemla {
@@ -15,10 +16,10 @@ namespace detail {
 // The castling right tied to each corner square (its rook's home).
 constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
     std::array<std::uint64_t, 64> table{};
-    table[A1] = StateWord::castling_right(WHITE, QUEEN_SIDE);
-    table[H1] = StateWord::castling_right(WHITE, KING_SIDE);
-    table[A8] = StateWord::castling_right(BLACK, QUEEN_SIDE);
-    table[H8] = StateWord::castling_right(BLACK, KING_SIDE);
+    for (const Colour colour : {WHITE, BLACK})
+        for (const CastlingSide side : {KING_SIDE, QUEEN_SIDE})
+            table[static_cast<std::size_t>(castling_geometry(colour, side).rook_from)] =
+                StateWord::castling_right(colour, side);
     return table;
 }();
 // Kept out of line so that the hot path of push_move stays small.
@@ -96,15 +97,12 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
     }
     if (kind == PAWN) {
         // The side to move, not the mover's colour, picks the pawn taken en
-        // passant; both candidate bitboards were saved above. (to + 56) & 63
-        // is to - 8 modulo 64, the square one rank below, and (to + 8) & 63
-        // the square one rank above: the mask keeps the shift on the board
-        // even for the illegal moves that push_move also accepts.
+        // passant; both candidate bitboards were saved above.
         if (en_passant) {
             if (white_to_move)
-                bb[BLACK_PAWN] &= ~square_bb((to + 56) & 63);
+                bb[BLACK_PAWN] &= ~square_bb(StateWord::en_passant_victim(to, WHITE));
             else
-                bb[WHITE_PAWN] &= ~square_bb((to + 8) & 63);
+                bb[WHITE_PAWN] &= ~square_bb(StateWord::en_passant_victim(to, BLACK));
         }
         if ((rank_of(to) == 0 || rank_of(to) == 7) && move.is_promotion()) {
             // Promotion codes 4-7 name knight, bishop, rook, queen, whose
@@ -120,16 +118,17 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
             state.set(StateWord::en_passant_bit(WHITE, file_of(to)));
     }
-    if (kind == KING && file_of(from) == file_of(E1) &&
-        (file_of(to) == file_of(C1) || file_of(to) == file_of(G1))) {
+    if (kind == KING && file_of(from) == file_of(castling_geometry(WHITE, KING_SIDE).king_from) &&
+        (file_of(to) == castling_king_file(QUEEN_SIDE) ||
+         file_of(to) == castling_king_file(KING_SIDE))) {
         // Castling: the side to move picks the rook's home rank. A rook that
         // is not on its corner is not conjured up: only a set bit moves.
         const Piece rook = piece_of(mover_colour, ROOK);
         save(rook);
-        const int home = white_to_move ? A1 : A8;
-        const bool king_side = file_of(to) == file_of(G1);
-        const int rook_from = home + (king_side ? H1 : A1);
-        const int rook_to = home + (king_side ? F1 : D1);
+        const CastlingGeometry& castling =
+            castling_geometry(white_to_move ? WHITE : BLACK, castling_side_landing_on(to));
+        const int rook_from = castling.rook_from;
+        const int rook_to = castling.rook_to;
         const Bitboard was_there = bb[rook] & square_bb(rook_from);
         bb[rook] &= ~square_bb(rook_from);
         if (was_there) bb[rook] |= square_bb(rook_to);

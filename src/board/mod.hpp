@@ -9,7 +9,7 @@
 
 #include "board/bitboard.hpp"
 #include "board/piece.hpp"
-#include "board/planes.hpp"
+#include "board/piece_planes.hpp"
 #include "board/square.hpp"
 #include "board/state_word.hpp"
 #include "board/stack.hpp"

@@ -9,6 +9,7 @@
 // to move. There is no move clock or move number.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "board/piece.hpp"
@@ -50,6 +51,23 @@ struct StateWord {
         return static_cast<unsigned>(bits >> en_passant_shift(side_to_move())) & 0xFF;
     }
 
+    // The square a pawn of to_move captures on en passant on file f: on the
+    // sixth rank for White, the third for Black.
+    static constexpr int en_passant_square(Colour to_move, int file) {
+        return 8 * (to_move == WHITE ? 5 : 2) + file;
+    }
+    // The en-passant square of the side to move's lowest file, or -1 for none.
+    constexpr int en_passant_square() const {
+        const unsigned files = en_passant_files();
+        return files ? en_passant_square(side_to_move(), std::countr_zero(files)) : -1;
+    }
+    // The square of the pawn that a capture en passant onto `to` takes when
+    // to_move moves: one rank behind `to`, as seen by the side to move. Kept
+    // on the board (modulo 64) for the illegal moves push_move also makes.
+    static constexpr int en_passant_victim(int to, Colour to_move) {
+        return (to + (to_move == WHITE ? 56 : 8)) & 63;
+    }
+
     constexpr void clear(std::uint64_t mask) { bits &= ~mask; }
     constexpr void set(std::uint64_t mask) { bits |= mask; }
     constexpr void pass_turn() { bits ^= WHITE_TO_MOVE; }
@@ -71,6 +89,10 @@ struct StateWord {
 static_assert(StateWord::castling_right(WHITE, KING_SIDE) == 1 << 1 &&
               StateWord::castling_right(BLACK, QUEEN_SIDE) == 1 << 4);
 static_assert(StateWord::en_passant_bit(BLACK, 3) == 1 << 16);
+static_assert(StateWord::en_passant_square(WHITE, 4) == 44 &&
+              StateWord::en_passant_square(BLACK, 0) == 16);
+static_assert(StateWord::en_passant_victim(44, WHITE) == 36 &&
+              StateWord::en_passant_victim(20, BLACK) == 28);
 static_assert(StateWord{0x1E | (1 << 17)}.reflected() == StateWord{0x1F | (1 << 9)});
 
 }  // namespace vemla

@@ -34,7 +34,7 @@
 #include <bit>
 #include <utility>
 
-#include "move_generator/castling_rules.hpp"
+#include "move_generator/castling.hpp"
 
 // Counting leans on population counts. Where the build's baseline has no
 // instruction for them (x86-64 without -mpopcnt), count_fast() is compiled
@@ -103,11 +103,6 @@ VEMLA_INLINE Bitboard between(int a, int b) {
 VEMLA_INLINE Bitboard line(int a, int b) {
     return LINES.line[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
 }
-
-// Exactly one square; without relying on a population-count instruction:
-// b & (b - 1) clears the lowest set bit, which leaves nothing only if it was
-// the only one.
-constexpr bool single(Bitboard b) { return b && !(b & (b - 1)); }
 
 // What the king of the side to move faces in the position as it stands.
 class KingSafety {
@@ -194,7 +189,7 @@ private:
 // rook the king's old square opens the rank: such a move is made and tested.
 bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
     const Colour side = board.side_to_move();
-    const int corner = 8 * rank_of(castling_rules(side).king) + (file_of(move.to()) == 6 ? 7 : 0);
+    const int corner = castling_geometry(side, castling_side_landing_on(move.to())).rook_from;
     if (board.pieces(side, ROOK) & square_bb(corner)) return true;
     return keeps_king_safe(generator, board, move);
 }
@@ -398,20 +393,13 @@ bool keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove mov
     return safe;
 }
 
-bool no_square_held_twice(const Board& board) {
-    const auto& bb = board.bitboards;
-    Bitboard seen = 0;
-    Bitboard overlap = 0;
-#pragma GCC unroll 12
-    for (std::size_t i = 0; i < 12; ++i) {
-        overlap |= seen & bb[i];
-        seen |= bb[i];
-    }
-    return !overlap;
-}
-
-bool fast_path_applies(const Board& board) {
-    return no_square_held_twice(board) && single(board.pieces(board.side_to_move(), KING));
+Kind mover_kind(const Board& board, const MoveList& list, int i) {
+    const auto& ends = list.group_end;
+    if (i < ends[0]) return KING;
+    if (i < ends[1]) return KNIGHT;
+    if (i < ends[2]) return PAWN;
+    const Kind pass = i < ends[3] ? ROOK : BISHOP;
+    return slider_mover(pass, board.pieces(board.side_to_move(), pass), list[i].from());
 }
 
 void filter_reference(const MoveGenerator& generator, Board& board, MoveList& list) {

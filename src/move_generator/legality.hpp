@@ -10,19 +10,33 @@
 // test itself is MoveGenerator::attackers.
 #pragma once
 
+#include "board/facts.hpp"
 #include "board/mod.hpp"
 #include "move_generator/mod.hpp"
 
 namespace vemla::legality {
 
-// True when no square is held by two piece bitboards. Then the mover that
-// Board::push_move finds for a generated move is the piece that generated it,
-// and the piece it captures is the one enemy piece on `to`.
-bool no_square_held_twice(const Board& board);
+// The precondition of the fast filter, of count(), and of every other path
+// that decides legality from the position instead of making the move: no
+// square held twice (then the mover that Board::push_move finds for a
+// generated move is the piece that generated it, and the piece it captures is
+// the one enemy piece on `to`), and exactly one king of the side to move.
+inline bool fast_path_applies(const Board& board) {
+    return no_square_held_twice(board) && one_king(board, board.side_to_move());
+}
 
-// The precondition of the fast filter and of count(): no square held twice,
-// and exactly one king of the side to move.
-bool fast_path_applies(const Board& board);
+// The kind that moves in a slider pass (ROOK or BISHOP) from `from`, where
+// pass_pieces are the side's rooks (bishops): the pass's own piece if one
+// stands on `from`, else the queen. Where two pieces share the square this is
+// the one whose move the pass generated.
+constexpr Kind slider_mover(Kind pass, Bitboard pass_pieces, int from) {
+    return pass_pieces & square_bb(from) ? pass : QUEEN;
+}
+
+// The kind of the piece that makes the i-th move of a generated list (or of
+// its candidates): the group it was generated in (kings, knights, pawns),
+// and in the rook and bishop passes slider_mover.
+Kind mover_kind(const Board& board, const MoveList& list, int i);
 
 // Keeps the candidates of list after which the mover's king is not attacked,
 // in their order, and sets the group ends to those of the kept moves. Chooses
@@ -62,7 +76,7 @@ public:
     void make(Board& board, ChessMove move) const {
         if constexpr (GROUP == ROOK || GROUP == BISHOP) {
             const Bitboard line_pieces = GROUP == ROOK ? rooks_ : bishops_;
-            if (line_pieces & square_bb(move.from()))
+            if (slider_mover(GROUP, line_pieces, move.from()) == GROUP)
                 board.make_move<GROUP>(move, piece_of(side_, GROUP), enemy_);
             else
                 board.make_move<QUEEN>(move, piece_of(side_, QUEEN), enemy_);

@@ -9,7 +9,7 @@
 
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
-#include "move_generator/castling_rules.hpp"
+#include "move_generator/castling.hpp"
 #include "move_generator/huge_page_allocator.hpp"
 #include "move_generator/tables.hpp"
 

@@ -18,7 +18,7 @@ std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
         nodes += perft(generator, board, depth - 1);
         board.pop_move();
     };
-    if (legality::no_square_held_twice(board)) {
+    if (no_square_held_twice(board)) {
         legality::GroupMaker(board).make_each(board, moves, below, [](int) {});
         return nodes;
     }

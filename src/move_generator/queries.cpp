@@ -1,21 +1,13 @@
 // Single-move queries.
 #include "move_generator/queries.hpp"
 
+#include "board/facts.hpp"
 #include "move_generator/legality.hpp"
 #include "move_generator/pawn_rules.hpp"
 
 namespace vemla {
 
 namespace {
-
-// The first piece bitboard holding square, as push_move chooses the mover;
-// -1 for an empty square.
-int piece_on(const Board& board, int square) {
-    const Bitboard bb = square_bb(square);
-    for (int piece = 0; piece < 12; ++piece)
-        if (board.word(static_cast<Piece>(piece)) & bb) return piece;
-    return -1;
-}
 
 bool pawn_candidate(const Board& board, ChessMove move, Bitboard own, Bitboard enemy) {
     const StateWord state = board.state();
@@ -80,9 +72,7 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
 bool move_is_legal_reference(const MoveGenerator& generator, Board& board, ChessMove move) {
     MoveList legal;
     generator.generate(board, legal);
-    for (const ChessMove m : legal)
-        if (same_text(m, move)) return true;
-    return false;
+    return find_legal(legal, move) != nullptr;
 }
 
 bool move_is_legal(const MoveGenerator& generator, Board& board, ChessMove move) {
@@ -100,9 +90,9 @@ bool move_is_capture(const Board& board, ChessMove move) {
     if (kind_of(piece) != PAWN || file_of(to) == file_of(move.from())) return false;
     // En passant: the pawn taken stands behind the destination, as seen by
     // the side to move (the square push_move clears).
-    const bool white = board.white_to_move();
-    const int taken = (to + (white ? 56 : 8)) & 63;
-    return board.word(white ? BLACK_PAWN : WHITE_PAWN) & square_bb(taken);
+    const Colour side = board.side_to_move();
+    const int taken = StateWord::en_passant_victim(to, side);
+    return board.word(side == WHITE ? BLACK_PAWN : WHITE_PAWN) & square_bb(taken);
 }
 
 bool move_gives_check(const MoveGenerator& generator, Board& board, ChessMove move) {

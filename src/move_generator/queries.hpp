@@ -5,19 +5,10 @@
 
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
+#include "move_generator/match.hpp"
 #include "move_generator/mod.hpp"
 
 namespace vemla {
-
-// Whether the two moves are written alike: same squares, and the same
-// promotion piece or none. The generator's special codes for castling, en
-// passant and double steps are not part of the text.
-constexpr bool same_text(ChessMove a, ChessMove b) {
-    const auto key = [](ChessMove m) {
-        return (m.value & 0xFFF) | (m.is_promotion() ? m.special() << 12 : 0);
-    };
-    return key(a) == key(b);
-}
 
 // Whether the generator's list for board holds a move written like move.
 // The reference: it builds the whole list and looks.

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pgn/reader.hpp"
+#include "notation/pgn_reader.hpp"
 
 namespace vemla::notation {
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "board/castling_geometry.hpp"
 #include "failure.hpp"
 
 namespace vemla {
@@ -66,11 +67,11 @@ ChessMove book_move(const Board& board, std::uint16_t move) {
     // Castling: the king of the side to move on its home square, "taking" a
     // corner of its own rank.
     const Colour side = board.side_to_move();
-    const int home = side == WHITE ? E1 : E8;
     const Bitboard king = board.pieces(side, KING);
-    if (from == home && (king & square_bb(home))) {
-        if (to == home + 3) return ChessMove::pack(from, home + 2, ChessMove::CASTLING);
-        if (to == home - 4) return ChessMove::pack(from, home - 2, ChessMove::CASTLING);
+    for (const CastlingSide castling : {KING_SIDE, QUEEN_SIDE}) {
+        const CastlingGeometry& g = castling_geometry(side, castling);
+        if (from == g.king_from && to == g.rook_from && (king & square_bb(from)))
+            return ChessMove::pack(from, g.king_to, ChessMove::CASTLING);
     }
     return ChessMove::pack(from, to);
 }

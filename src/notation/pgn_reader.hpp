@@ -1,0 +1,155 @@
+// A streaming PGN tokenizer: reads games from any byte source in chunks, in
+// one pass, keeping only the current game's tags and mainline SAN tokens.
+//
+// The reader knows nothing about chess: it splits the input into games, reads
+// their tag pairs (with the \" and \\ escapes), and walks their movetext,
+// dropping move numbers, ; comments, % lines and variations nested to any
+// depth, until the game's result token, the next game's tags, or the end of
+// the input. The mainline's brace comments and NAGs ($1, and the glyphs of
+// "e4!" or a "?!" standing alone) are kept as they stand, with the number of
+// moves before them; what they say is read later, and only if asked.
+// Playing the moves is pgn_game.hpp's business.
+//
+// Memory is bounded by the longest game: the buffer holds one chunk plus the
+// token being read, and a game whose text grows past the size limit is
+// reported with an error and skipped up to the next line that starts a tag
+// pair. The source is never read past what it returns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vemla::pgn {
+
+// Fills dst with up to capacity bytes and returns how many it wrote; 0 means
+// the input has ended. It may throw: the exception passes through the reader,
+// which can then only be destroyed.
+using ReadFn = std::function<std::size_t(char* dst, std::size_t capacity)>;
+
+inline constexpr std::size_t DEFAULT_CHUNK = 1 << 16;
+inline constexpr std::uint64_t DEFAULT_GAME_LIMIT = std::uint64_t{16} << 20;
+// Longest word kept whole; longer ones keep their first MAX_WORD bytes (no
+// SAN or move number comes near it).
+inline constexpr std::size_t MAX_WORD = 256;
+
+// A piece of PgnGame::text.
+struct Span {
+    std::uint32_t offset;
+    std::uint32_t length;
+};
+
+// A tag pair as the reader keeps it: its name and value as pieces of
+// PgnGame::text. (The PGN writer takes its tags as text: PgnTag.)
+struct TagSpan {
+    Span name;
+    Span value;  // escapes resolved
+};
+
+// A brace comment of the mainline: the text between the braces, and the
+// number of moves before it (0: before the first move).
+struct PgnComment {
+    std::uint32_t ply;
+    Span text;
+};
+
+// An annotation of the ply-th move (from 1): a NAG's number, 0 to 255.
+struct PgnNag {
+    std::uint32_t ply;
+    std::uint32_t value;
+};
+
+// The NAG of a move-quality glyph ("!" 1, "?" 2, "!!" 3, "??" 4, "!?" 5,
+// "?!" 6), or 0 for any other text.
+std::uint32_t glyph_nag(std::string_view glyph);
+
+// One game as the tokenizer read it. Reused from game to game, so that once
+// its arrays have grown, reading allocates nothing.
+struct PgnGame {
+    std::uint64_t offset = 0;  // byte offset of the game's first byte in the input
+    std::string text;          // every tag name, tag value, SAN token and comment, end to end
+    std::vector<TagSpan> tags;  // in file order
+    std::vector<Span> sans;    // mainline SAN tokens as written ("e4!" keeps its glyph)
+    std::vector<PgnComment> comments;  // mainline comments, in file order
+    std::vector<PgnNag> nags;          // mainline NAGs and move glyphs, in file order
+    std::string result;  // the termination token ("1-0", "0-1", "1/2-1/2", "*"), or empty
+    // A fault of the tag section (a malformed tag pair): no movetext was kept.
+    std::string tag_error;
+    // A fault at the end (the input ended inside the game, the game exceeded
+    // the size limit): the SAN tokens before it were kept.
+    std::string end_error;
+
+    std::string_view view(Span span) const { return {text.data() + span.offset, span.length}; }
+    std::string_view tag_name(std::size_t i) const { return view(tags[i].name); }
+    std::string_view tag_value(std::size_t i) const { return view(tags[i].value); }
+    std::string_view san(std::size_t i) const { return view(sans[i]); }
+    // The value of the first tag of that name; found is false when there is none.
+    std::string_view find_tag(std::string_view name, bool& found) const;
+
+    void clear();
+};
+
+class PgnReader {
+public:
+    explicit PgnReader(ReadFn read, std::size_t chunk = DEFAULT_CHUNK,
+                       std::uint64_t game_limit = DEFAULT_GAME_LIMIT);
+
+    // Reads the next game's tag section into game (clearing it first) and
+    // stops before its movetext. Returns false once the input holds no more
+    // games. A game whose movetext was not read is skipped first.
+    bool next_game(PgnGame& game);
+
+    // Reads the movetext of the game next_game returned. With keep false (a
+    // refused game, or one whose tags already failed) the tokens are only
+    // scanned for the end of the game and no SAN is stored.
+    void read_movetext(PgnGame& game, bool keep);
+
+    // The number of bytes consumed so far.
+    std::uint64_t position() const { return base_ + pos_; }
+    // The bytes held for reading: at most two chunks and one long word.
+    std::size_t buffer_size() const { return buf_.size(); }
+
+private:
+    bool refill(std::size_t& keep);
+    bool skip_space();
+    // The skips take a bound, an input offset they do not read past: inside
+    // a game the first offset beyond its size limit (limit_of), so that one
+    // comment, line or word without end cannot carry the game past it.
+    static constexpr std::uint64_t NO_BOUND = ~std::uint64_t{0};
+    std::uint64_t limit_of(const PgnGame& game) const;
+    std::size_t end_before(std::uint64_t bound) const;
+    bool over_limit(const PgnGame& game) const { return position() - game.offset > game_limit_; }
+    std::string_view read_word(std::uint64_t bound = NO_BOUND);
+    bool skip_past(char stop, std::uint64_t bound = NO_BOUND);
+    void skip_line(std::uint64_t bound = NO_BOUND);
+    bool copy_past(char stop, std::string& out, std::uint64_t bound);
+    bool read_tag(PgnGame& game);
+    bool looks_like_movetext();
+    bool take_word(PgnGame& game, std::string_view word, bool keep);
+    static void take_nag(PgnGame& game, std::string_view digits);
+    bool scan_mainline(PgnGame& game, bool keep);
+    void resynchronise();
+    void stop_at_limit(PgnGame& game);
+
+    ReadFn read_;
+    std::vector<char> buf_;
+    std::size_t pos_ = 0;     // next byte to read in buf_
+    std::size_t end_ = 0;     // end of the bytes read into buf_
+    std::uint64_t base_ = 0;  // input offset of buf_[0]
+    std::size_t chunk_;
+    std::uint64_t game_limit_;
+    bool eof_ = false;
+    bool started_ = false;    // the byte-order mark check has been made
+    bool line_start_ = true;  // nothing but spaces since the last line feed
+    bool movetext_pending_ = false;
+    bool truncated_word_ = false;  // the last word read was longer than the buffer keeps
+    std::string long_word_;        // a word too long to keep in the buffer: its first bytes
+};
+
+// The PGN result tokens, and whether a token is one.
+bool is_result(std::string_view token);
+
+}  // namespace vemla::pgn

@@ -1,0 +1,237 @@
+// Writing one game as PGN text.
+#include "notation/pgn_writer.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "failure.hpp"
+#include "messages.hpp"
+#include "notation/san.hpp"
+#include "utf8.hpp"
+
+namespace vemla {
+
+namespace {
+
+constexpr std::string_view RESULTS[] = {"1-0", "0-1", "1/2-1/2", "*"};
+
+// A PGN symbol: a letter or digit, then letters, digits and _+#=:-.
+bool is_tag_name(std::string_view name) {
+    const auto alnum = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    };
+    if (name.empty() || !alnum(name.front())) return false;
+    return std::all_of(name.begin(), name.end(), [&](char c) {
+        return alnum(c) || std::string_view("_+#=:-").find(c) != std::string_view::npos;
+    });
+}
+
+bool is_standard(std::string_view name) {
+    return std::any_of(std::begin(SEVEN_TAG_ROSTER), std::end(SEVEN_TAG_ROSTER),
+                       [&](const auto& tag) { return tag.first == name; });
+}
+
+void append_tag(std::string& out, std::string_view name, std::string_view value) {
+    out += '[';
+    out += name;
+    out += " \"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += "\"]\n";
+}
+
+// A move counter of a FEN: decimal digits only.
+bool read_counter(std::string_view field, unsigned long& value) {
+    if (field.empty() || field.size() > 9) return false;
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    return error == std::errc{} && end == field.data() + field.size();
+}
+
+// Collects movetext tokens into lines of at most PGN_LINE_WIDTH characters.
+class Lines {
+public:
+    explicit Lines(std::string& out) : out_(out) {}
+    void token(std::string_view text) {
+        if (width_ > 0 && width_ + 1 + text.size() > PGN_LINE_WIDTH) {
+            out_ += '\n';
+            width_ = 0;
+        } else if (width_ > 0) {
+            out_ += ' ';
+            ++width_;
+        }
+        out_ += text;
+        width_ += text.size();
+    }
+
+private:
+    std::string& out_;
+    std::size_t width_ = 0;
+};
+
+// The comment between moves: the entry at index of notes (0: before the
+// first move), or nothing if it has none.
+std::string comment_token(const notation::Annotations& notes, std::size_t index) {
+    const std::string& text = notes.comments[index];
+    const std::string& commands = notes.commands[index];
+    if (text.find('}') != std::string::npos || commands.find('}') != std::string::npos)
+        throw InvalidInput("Invalid PGN comment: the comment " +
+                           (index == 0 ? std::string("before the first move")
+                                       : "after move " + std::to_string(index)) +
+                           " holds \"}\"");
+    if (index > 0) {
+        const notation::Eval& eval = notes.evals[index - 1];
+        const double clock = notes.clocks[index - 1];
+        if (eval.kind == notation::Eval::PAWNS && !std::isfinite(eval.pawns))
+            throw InvalidInput("Invalid PGN eval: the eval of move " + std::to_string(index) +
+                               " is not a finite number");
+        if (!std::isnan(clock) && !(clock >= 0 && clock < 1e12))
+            throw InvalidInput("Invalid PGN clock: the clock of move " + std::to_string(index) +
+                               " is not a number of seconds from 0 to 10^12");
+    }
+    std::string out = "{";
+    if (!text.empty()) out.append(" ").append(text);
+    if (index > 0) {
+        if (const notation::Eval& eval = notes.evals[index - 1];
+            eval.kind != notation::Eval::NONE) {
+            out += " [%eval ";
+            notation::append_eval(out, eval);
+            out += ']';
+        }
+        if (const double clock = notes.clocks[index - 1]; !std::isnan(clock)) {
+            out += " [%clk ";
+            notation::append_clock(out, clock);
+            out += ']';
+        }
+    }
+    if (!commands.empty()) out.append(" ").append(commands);
+    if (out.size() == 1) return {};
+    out += " }";
+    return out;
+}
+
+}  // namespace
+
+std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
+                      std::span<const ChessMove> moves, std::optional<std::string_view> given_fen,
+                      std::optional<std::string_view> given_result,
+                      const notation::Annotations* notes) {
+    if (notes && notes->plies() != moves.size())
+        throw InvalidInput("Invalid PGN annotations: " + std::to_string(notes->plies()) +
+                           " moves annotated for a game of " + std::to_string(moves.size()));
+    // The tags: check each, find Result and FEN among them.
+    std::optional<std::string_view> result_tag, fen_tag;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        const auto& [name, value] = tags[i];
+        if (!is_tag_name(name))
+            throw InvalidInput("Invalid PGN tag name: \"" + std::string(name) + "\"");
+        if (value.find_first_of("\r\n") != std::string_view::npos)
+            throw InvalidInput("Invalid PGN tag value: the value of " + std::string(name) +
+                               " holds a line break");
+        for (std::size_t j = 0; j < i; ++j)
+            if (tags[j].first == name)
+                throw InvalidInput("Invalid PGN tag: " + std::string(name) + " is given twice");
+        if (name == "Result") result_tag = value;
+        if (name == "FEN") fen_tag = value;
+    }
+    const std::string_view result = given_result.value_or(result_tag.value_or("*"));
+    if (std::find(std::begin(RESULTS), std::end(RESULTS), result) == std::end(RESULTS))
+        throw InvalidInput("Invalid PGN result: \"" + std::string(result) +
+                           "\" (expected \"1-0\", \"0-1\", \"1/2-1/2\" or \"*\")");
+    if (result_tag && *result_tag != result)
+        throw InvalidInput("Invalid PGN result: the Result tag says \"" + std::string(*result_tag) +
+                           "\" but the result is \"" + std::string(result) + "\"");
+
+    // The starting position and its move counters (0 and 1 where not given).
+    const std::optional<std::string_view> fen = given_fen ? given_fen : fen_tag;
+    Board board;
+    unsigned long halfmove = 0, fullmove = 1;
+    if (!fen) {
+        board = Board::from_fen(DEFAULT_FEN);
+    } else {
+        if (const FenRejection rejection = Board::read_fen(*fen, board);
+            rejection != FenRejection::NONE) {
+            const std::string_view message = fen_rejection_message(rejection);
+            throw InvalidInput(message.starts_with(messages::INVALID_FEN)
+                                   ? std::string(message)
+                                   : std::string(messages::INVALID_FEN) + std::string(message));
+        }
+        utf8::Fields fields(*fen);
+        std::string_view field;
+        for (int i = 0; i < 4; ++i) fields.next_field(field);
+        if (fields.next_field(field) && !read_counter(field, halfmove))
+            throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid half-move clock");
+        if (fields.next_field(field) && (!read_counter(field, fullmove) || fullmove == 0))
+            throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid move number");
+    }
+    const std::string start_fen =
+        board.fen() + " " + std::to_string(halfmove) + " " + std::to_string(fullmove);
+
+    // The movetext first: a move that cannot be played stops everything.
+    std::string movetext;
+    Lines lines(movetext);
+    std::string san;
+    unsigned long number = fullmove;
+    bool numbered = false;  // the next Black move is numbered (first, or after a comment)
+    if (notes) {
+        const std::string comment = comment_token(*notes, 0);
+        if (!comment.empty()) lines.token(comment);
+    }
+    std::size_t next_nag = 0;
+    for (std::size_t ply = 0; ply < moves.size(); ++ply) {
+        const bool white = board.white_to_move();
+        if (white || ply == 0 || numbered)
+            lines.token(std::to_string(number) + (white ? "." : "..."));
+        san.clear();
+        if (moves[ply] == NULL_MOVE_CODE) {
+            lines.token("--");
+            board.push_null();
+        } else if (!append_san(generator, board, moves[ply], san))
+            throw InvalidInput("Illegal move at ply " + std::to_string(ply + 1) + ": " +
+                               illegal_move_message(moves[ply], board.fen()));
+        if (moves[ply] != NULL_MOVE_CODE) {
+            lines.token(san);
+            // Making a move tells castling and en passant from the squares,
+            // so the move as given is made as its legal form would be.
+            board.push_move(moves[ply]);
+        }
+        numbered = false;
+        if (notes) {
+            while (next_nag < notes->nags.size() && notes->nags[next_nag].ply <= ply + 1) {
+                if (notes->nags[next_nag].ply == ply + 1)
+                    lines.token("$" + std::to_string(notes->nags[next_nag].value));
+                ++next_nag;
+            }
+            const std::string comment = comment_token(*notes, ply + 1);
+            if (!comment.empty()) {
+                lines.token(comment);
+                numbered = true;
+            }
+        }
+        if (!white) ++number;
+    }
+    lines.token(result);
+    movetext += '\n';
+
+    std::string out;
+    for (const auto& [name, default_value] : SEVEN_TAG_ROSTER) {
+        std::string_view value = default_value;
+        for (const auto& tag : tags)
+            if (tag.first == name) value = tag.second;
+        append_tag(out, name, name == "Result" ? result : value);
+    }
+    if (fen) {
+        append_tag(out, "SetUp", "1");
+        append_tag(out, "FEN", start_fen);
+    }
+    for (const auto& [name, value] : tags)
+        if (!is_standard(name) && name != "SetUp" && name != "FEN") append_tag(out, name, value);
+    out += '\n';
+    out += movetext;
+    return out;
+}
+
+}  // namespace vemla
