@@ -27,5 +27,5 @@ html_static_path = []
 # the built-in types named in signatures have no page of their own here.
 nitpicky = True
 BUILTINS = r"(None|str|int|float|bool|bytes|object|list|dict|tuple|set|Iterable|Iterator|Mapping|Callable|PathLike|" \
-           r"os\.PathLike|WriteableBuffer|BinaryIO|numpy\..*|np\..*|Literal|BaseException|Exception)"
+           r"os\.PathLike|array\.array|WriteableBuffer|BinaryIO|numpy\..*|np\..*|Literal|BaseException|Exception)"
 nitpick_ignore_regex = [("py:class", BUILTINS), ("py:obj", BUILTINS), ("py:exc", BUILTINS)]
