@@ -74,7 +74,7 @@ class EngineOption:
         """The text sent for `value`, or ValueError (message without the
         engine's name, which the caller adds)."""
         if self.type == "button":
-            if value not in (None, True):
+            if value is not None and value is not True:
                 raise ValueError(f"option {self.name!r} is a button and takes no value (None), not {value!r}")
             return None
         if self.type == "check":
@@ -273,7 +273,11 @@ class Engine:
         self._stderr = collections.deque(maxlen=20)
         self._start()
         if options:
-            self.configure(options)
+            try:
+                self.configure(options)
+            except BaseException:
+                self.close()
+                raise
 
     # The engine's identity and options.
 
@@ -303,7 +307,7 @@ class Engine:
         return dict(self._options)
 
     def _what(self):
-        return f"engine {self._name!r} ({self._path})"
+        return f"engine {self._name!r} ({' '.join(self._command)})"
 
     # Starting and stopping.
 
@@ -740,7 +744,7 @@ class Engine:
 
     def __repr__(self):
         state = "closed" if self._closed else ("running" if self.pid else "stopped")
-        return f"<Engine {self._name!r} ({self._path}) {state}>"
+        return f"<Engine {self._name!r} ({' '.join(self._command)}) {state}>"
 
 
 INFO_KEYS = {"depth", "seldepth", "multipv", "score", "wdl", "nodes", "nps", "time", "hashfull", "tbhits", "pv",
