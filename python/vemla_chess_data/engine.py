@@ -21,6 +21,7 @@ import collections
 import ctypes
 import os
 import queue
+import select
 import selectors
 import signal
 import subprocess
@@ -320,7 +321,7 @@ class Engine:
         except OSError as error:
             raise EngineError(f"{self._what()} could not be started: {error.strerror or error}") from error
         self._finalizer = weakref.finalize(self, _stop_process, self._process, QUIT_GRACE)
-        for stream in (self._process.stdout, self._process.stderr):
+        for stream in (self._process.stdin, self._process.stdout, self._process.stderr):
             os.set_blocking(stream.fileno(), False)
         self._selector = selectors.DefaultSelector()
         self._selector.register(self._process.stdout, selectors.EVENT_READ, "out")
@@ -418,9 +419,11 @@ class Engine:
         self.close()
 
     def _ready(self):
-        """Starts the engine again if a fault stopped it."""
+        """Starts the engine again if a fault stopped it or it ended since the last call."""
         if self._closed:
             raise EngineError(f"{self._what()} is closed")
+        if self._process is not None and self._process.poll() is not None:
+            self._stop(0)
         if self._process is None:
             self._start()
 
@@ -462,13 +465,17 @@ class Engine:
     # Talking to the engine.
 
     def _send(self, text, doing):
-        data = (text + "\n").encode()
-        try:
-            os.write(self._process.stdin.fileno(), data)
-        except BrokenPipeError:
-            self._died(doing)
-        except BlockingIOError:  # stdin is blocking; kept for completeness
-            self._fault(f"stopped reading its input while {doing}")
+        data = memoryview((text + "\n").encode())
+        fd = self._process.stdin.fileno()
+        while data:
+            try:
+                data = data[os.write(fd, data):]
+            except BrokenPipeError:
+                self._died(doing)
+            except BlockingIOError:
+                # A full pipe: the engine has stopped reading.
+                if not select.select([], [fd], [], self._timeout)[1]:
+                    self._fault(f"read none of its input within {self._timeout:g} s while {doing}")
 
     def _read_line(self, deadline, awaited, doing, waited):
         """The next line from the engine, without its line break; EngineError

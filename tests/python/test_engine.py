@@ -227,6 +227,12 @@ def test_an_engine_comes_back_with_its_options_after_a_crash(tmp_path, monkeypat
         engine.restart()
         assert engine.play(vemla_chess.Board(), nodes=10) == "e2e4"
         assert log.read_text().count("setoption name Hash value 8") == 3
+        # Killed between calls: the next call does not notice, but for the options set again.
+        pid = engine.pid
+        os.kill(pid, signal.SIGKILL)
+        assert gone(pid)
+        assert engine.analyse(vemla_chess.Board(), nodes=10).move == "e2e4"
+        assert log.read_text().count("setoption name Hash value 8") == 4
     with pytest.raises(EngineError, match="closed"):
         engine.analyse(vemla_chess.Board(), nodes=100)
     engine.close()
