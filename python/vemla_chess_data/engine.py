@@ -606,10 +606,10 @@ class Engine:
                 text = option.check(multipv)
             except ValueError as error:
                 raise ValueError(f"{self._what()}: {error}") from None
-            self._send(f"setoption name {option.name} value {text}", doing)
+            command = f"setoption name {option.name} value {text}\n{command}"
             self._multipv = multipv
-        self._send(command, doing)
-        self._send(f"go {limits}", doing)
+        # One write: the engine wakes once.
+        self._send(f"{command}\ngo {limits}", doing)
         waited = timeout + (movetime or 0)
         deadline = time.monotonic() + waited
         latest, exact, totals = {}, {}, {}
