@@ -22,7 +22,6 @@ import ctypes
 import os
 import queue
 import select
-import selectors
 import signal
 import subprocess
 import sys
@@ -270,6 +269,10 @@ class Engine:
         self._finalizer = None
         self._closed = False
         self._multipv = 1
+        # True from a command until its answer is read: an exchange cut short
+        # (Ctrl-C during a search) leaves answers in the pipe that belong to no
+        # call, so the engine is started afresh.
+        self._busy = False
         self._buffer = bytearray()
         self._stderr = collections.deque(maxlen=20)
         self._start()
@@ -316,6 +319,7 @@ class Engine:
         self._buffer.clear()
         self._stderr.clear()
         self._multipv = 1
+        self._busy = False
         try:
             self._process = _LAUNCHER.spawn(self._command)
         except OSError as error:
@@ -323,9 +327,10 @@ class Engine:
         self._finalizer = weakref.finalize(self, _stop_process, self._process, QUIT_GRACE)
         for stream in (self._process.stdin, self._process.stdout, self._process.stderr):
             os.set_blocking(stream.fileno(), False)
-        self._selector = selectors.DefaultSelector()
-        self._selector.register(self._process.stdout, selectors.EVENT_READ, "out")
-        self._selector.register(self._process.stderr, selectors.EVENT_READ, "err")
+        self._out, self._err = self._process.stdout.fileno(), self._process.stderr.fileno()
+        self._poll = select.poll()
+        self._poll.register(self._out, select.POLLIN)
+        self._poll.register(self._err, select.POLLIN)
         deadline = time.monotonic() + self._timeout
         self._send("uci", "starting")
         listed = {}
@@ -400,7 +405,6 @@ class Engine:
 
     def _stop(self, grace):
         if self._process is not None:
-            self._selector.close()
             self._finalizer.detach()
             _stop_process(self._process, grace)
             self._process = None
@@ -422,8 +426,8 @@ class Engine:
         """Starts the engine again if a fault stopped it or it ended since the last call."""
         if self._closed:
             raise EngineError(f"{self._what()} is closed")
-        if self._process is not None and self._process.poll() is not None:
-            self._stop(0)
+        if self._process is not None and (self._busy or self._process.poll() is not None):
+            self._stop(0.1)
         if self._process is None:
             self._start()
 
@@ -452,8 +456,8 @@ class Engine:
                 chunk = os.read(self._process.stderr.fileno(), 65536)
                 if not chunk:
                     try:
-                        self._selector.unregister(self._process.stderr)
-                    except (KeyError, ValueError):
+                        self._poll.unregister(self._err)
+                    except KeyError:
                         pass
                     return
                 for line in chunk.decode("utf-8", "replace").splitlines():
@@ -465,6 +469,7 @@ class Engine:
     # Talking to the engine.
 
     def _send(self, text, doing):
+        self._busy = True
         data = memoryview((text + "\n").encode())
         fd = self._process.stdin.fileno()
         while data:
@@ -492,12 +497,12 @@ class Engine:
             left = deadline - time.monotonic()
             if left <= 0:
                 self._fault(f"sent no {awaited} within {waited:g} s while {doing}")
-            for key, _ in self._selector.select(left):
-                if key.data == "err":
+            for fd, _ in self._poll.poll(left * 1000 + 1):
+                if fd == self._err:
                     self._drain_stderr()
                     continue
                 try:
-                    chunk = os.read(key.fd, 65536)
+                    chunk = os.read(fd, 65536)
                 except BlockingIOError:
                     continue
                 if not chunk:
@@ -515,6 +520,7 @@ class Engine:
         while True:
             line = self._read_line(deadline, "readyok", doing, self._timeout)
             if line == "readyok":
+                self._busy = False
                 return
             lowered = line.lower()
             if pending and any(word in lowered for word in REFUSALS):
@@ -612,25 +618,36 @@ class Engine:
         self._send(f"{command}\ngo {limits}", doing)
         waited = timeout + (movetime or 0)
         deadline = time.monotonic() + waited
-        latest, exact, totals = {}, {}, {}
+        # Only the lines an answer is made of are parsed, once the search is
+        # over: per rank the last line with a score and the last exact one,
+        # and the last line with the node count.
+        latest, exact, totals = {}, {}, None
         while True:
             line = self._read_line(deadline, "bestmove", doing, waited)
             if line.startswith("info "):
-                info = self._parse_info(line)
-                if info is None:
+                if line.startswith("info string"):
                     continue
-                if "nodes" in info or "time" in info:
-                    totals.update((k, info[k]) for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info)
-                if "score" in info:
-                    rank = info.get("multipv", 1)
-                    latest[rank] = info
-                    if info.get("bound") is None:
-                        exact[rank] = info
+                if " score " in line:
+                    rank = 1
+                    at = line.find(" multipv ")
+                    if at >= 0:
+                        rank = line[at + 9:].split(" ", 1)[0]
+                    latest[rank] = line
+                    if "bound" not in line:
+                        exact[rank] = line
+                if " nodes " in line:
+                    totals = line
             elif line.startswith("bestmove"):
                 words = line.split()
                 if len(words) < 2:
                     self._fault(f"sent a malformed bestmove line {line!r} while {doing}")
-                return words[1], latest, exact, totals
+                self._busy = False
+                lines = {}
+                for rank, text in latest.items():
+                    info = self._parse_info(exact.get(rank, text))
+                    lines[info.get("multipv", 1)] = info
+                info = self._parse_info(totals) if totals else {}
+                return words[1], lines, {k: info[k] for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info}
 
     def _parse_info(self, line):
         words = line.split()
@@ -717,17 +734,16 @@ class Engine:
             raise ValueError(f"multipv must be a positive integer, not {multipv!r}")
         doing = "analysing"
         position, command = self._position(board, moves)
-        best, latest, exact, totals = self._search(command, depth, nodes, movetime, multipv, timeout, doing)
+        best, lines, totals = self._search(command, depth, nodes, movetime, multipv, timeout, doing)
         legal = _generator()(position)
         if best in ("(none)", "0000"):
             if legal:
                 self._fault(f"sent bestmove {best} in {position.full_fen()}, which has legal moves, while {doing}")
         elif best not in legal:
             self._fault(f"sent an illegal move {best} in {position.full_fen()} while {doing}")
-        ranks = sorted(set(latest) | set(exact))
-        if not ranks:
+        if not lines:
             self._fault(f"sent no score before bestmove {best} while {doing}")
-        results = [self._analysis(position, exact.get(rank) or latest[rank], totals, doing) for rank in ranks]
+        results = [self._analysis(position, lines[rank], totals, doing) for rank in sorted(lines)]
         if multipv == 1:
             result = results[0]
             if result.move is None and best in legal:

@@ -18,6 +18,7 @@ it). MODE says what goes wrong:
   long-line     answers go with 2 MiB without a line break
   close-output  closes its output on go but keeps running
   refuse        answers setoption of Hash with "No such option"
+  slow          answers go after two seconds
   exit-once     exits on the first go of all its runs (state kept in FAKE_STATE)
 Every line it reads is appended to the file FAKE_LOG, when that is set.
 """
@@ -75,6 +76,8 @@ for line in sys.stdin:
                 sys.exit(1)
         if mode == "killed-on-go":
             os.kill(os.getpid(), signal.SIGKILL)
+        if mode == "slow":
+            time.sleep(2)
         if mode == "hang-on-go":
             hang()
         if mode == "close-output":
@@ -89,11 +92,11 @@ for line in sys.stdin:
             sys.stdout.write("x" * (2 << 20))
             sys.stdout.flush()
             hang()
-        if mode == "bad-info":
-            say("info depth two score cp 10 pv e2e4")
         pv = "e2e4 e2e4" if mode == "illegal-pv" else "e2e4 e7e5"
         say("info string thinking")
         say(f"info depth 1 seldepth 2 multipv 1 score cp 30 wdl 100 850 50 nodes 20 nps 1000 time 3 pv {pv}")
+        if mode == "bad-info":
+            say("info depth two score cp 10 pv e2e4")
         say("bestmove " + {"illegal-best": "e2e5", "no-best": "(none)"}.get(mode, "e2e4"))
     elif line == "quit":
         break

@@ -238,6 +238,28 @@ def test_an_engine_comes_back_with_its_options_after_a_crash(tmp_path, monkeypat
     engine.close()
 
 
+def test_a_search_cut_short_leaves_no_answer_for_the_next_call():
+    class Interrupted(Exception):
+        pass
+
+    def interrupt(signum, frame):
+        raise Interrupted
+
+    with fake("slow") as engine:
+        first = engine.pid
+        previous = signal.signal(signal.SIGALRM, interrupt)
+        try:
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            with pytest.raises(Interrupted):
+                engine.analyse(vemla_chess.Board(), nodes=100)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        # The answer to the search cut short is not taken for this one's.
+        assert engine.analyse(vemla_chess.Board(), nodes=100).move == "e2e4"
+        assert engine.pid != first and reaped(first)
+
+
 # The process: quit on close and on garbage collection, never an orphan.
 
 def test_close_and_garbage_collection_end_the_process():
