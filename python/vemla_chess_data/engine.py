@@ -112,7 +112,7 @@ class Score:
     """A score from one side's view: cp (centipawns) or mate (moves to mate:
     positive when that side mates, negative when it is mated, 0 when it is
     checkmated on the board); the other is None. value is one sortable
-    number, mates as +-(100000 - moves)."""
+    number: cp, or 100000 - mate when mating, -100000 - mate when mated."""
 
     __slots__ = ("cp", "mate", "value")
 
@@ -185,8 +185,9 @@ def _child_setup(parent):
 
 
 def _spawn(command):
+    parent = os.getpid()
     return subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            bufsize=0, close_fds=True, preexec_fn=lambda: _child_setup(os.getppid()))
+                            bufsize=0, close_fds=True, preexec_fn=lambda: _child_setup(parent))
 
 
 class _Launcher:
@@ -628,7 +629,7 @@ class Engine:
                 if line.startswith("info string"):
                     continue
                 if " score " in line:
-                    rank = 1
+                    rank = "1"
                     at = line.find(" multipv ")
                     if at >= 0:
                         rank = line[at + 9:].split(" ", 1)[0]
@@ -645,6 +646,8 @@ class Engine:
                 lines = {}
                 for rank, text in latest.items():
                     info = self._parse_info(exact.get(rank, text))
+                    if "score" not in info:
+                        self._fault(f"sent a malformed info line: {exact.get(rank, text)!r}")
                     lines[info.get("multipv", 1)] = info
                 info = self._parse_info(totals) if totals else {}
                 return words[1], lines, {k: info[k] for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info}
@@ -656,8 +659,8 @@ class Engine:
         try:
             while i < n:
                 word = words[i]
-                if word == "string":
-                    return None if not info else info
+                if word == "string":  # the rest of the line is free text
+                    return info
                 if word in ("depth", "seldepth", "multipv", "nodes", "nps", "time", "hashfull", "tbhits",
                             "currmovenumber", "cpuload"):
                     info[word] = int(words[i + 1])
@@ -703,10 +706,8 @@ class Engine:
         pv = list(info.get("pv", ()))
         self._check_line(position, pv, doing)
         kind, value = info["score"]
+        # mate 0: the side to move is checkmated on the board, value -MATE_VALUE.
         score = Score(cp=value) if kind == "cp" else Score(mate=value)
-        if kind == "mate" and value == 0:
-            # The side to move is checkmated on the board.
-            score = Score(mate=0, value=-MATE_VALUE)
         white = position.turn() == "white"
         wdl = info.get("wdl")
         fields = dict(totals)
