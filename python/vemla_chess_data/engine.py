@@ -33,6 +33,9 @@ __all__ = ["Engine", "EngineError", "EngineOption", "Score", "Analysis"]
 
 # Seconds an engine gets to leave after "quit" before it is killed.
 QUIT_GRACE = 1.0
+# Seconds an engine whose output ended gets to exit before that counts as
+# closing its output while running.
+EXIT_GRACE = 2.0
 # A line longer than this is not UCI.
 MAX_LINE = 1 << 20
 # The single sortable value of a mate score: MATE_VALUE minus the moves to it.
@@ -441,7 +444,7 @@ class Engine:
 
     def _died(self, doing):
         try:
-            status = self._process.wait(QUIT_GRACE)
+            status = self._process.wait(EXIT_GRACE)
         except subprocess.TimeoutExpired:
             self._fault(f"closed its output while {doing}")
         self._drain_stderr()

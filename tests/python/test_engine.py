@@ -289,7 +289,7 @@ def test_the_engine_dies_with_a_killed_parent(tmp_path):
         import sys, time
         sys.path[:0] = [{MODULE_DIR!r}, {PACKAGE_DIR!r}]
         from vemla_chess_data.engine import Engine
-        engine = Engine([sys.executable, {FAKE!r}])
+        engine = Engine([sys.executable, {FAKE!r}], timeout=60)
         print(engine.pid, flush=True)
         time.sleep(600)
     """)
