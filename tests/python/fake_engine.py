@@ -19,6 +19,7 @@ it). MODE says what goes wrong:
   close-output  closes its output on go but keeps running
   refuse        answers setoption of Hash with "No such option"
   slow          answers go after two seconds
+  deaf          ignores quit
   exit-once     exits on the first go of all its runs (state kept in FAKE_STATE)
 Every line it reads is appended to the file FAKE_LOG, when that is set.
 """
@@ -41,6 +42,9 @@ def hang():
         time.sleep(60)
 
 
+if mode == "deaf":
+    # Not even the end of its input stops it.
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
 for line in sys.stdin:
     line = line.strip()
     if log:
@@ -98,5 +102,7 @@ for line in sys.stdin:
         if mode == "bad-info":
             say("info depth two score cp 10 pv e2e4")
         say("bestmove " + {"illegal-best": "e2e5", "no-best": "(none)"}.get(mode, "e2e4"))
-    elif line == "quit":
+    elif line == "quit" and mode != "deaf":
         break
+if mode == "deaf":
+    hang()

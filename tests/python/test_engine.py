@@ -271,6 +271,11 @@ def test_close_and_garbage_collection_end_the_process():
     del engine
     gc.collect()
     assert reaped(pid)
+    # One that ignores quit is killed after the grace period.
+    engine = fake("deaf")
+    pid = engine.pid
+    engine.close()
+    assert reaped(pid)
 
 
 def test_an_engine_outlives_the_thread_that_started_it():
