@@ -132,6 +132,9 @@ class Score:
     def __eq__(self, other):
         return isinstance(other, Score) and (self.cp, self.mate, self.value) == (other.cp, other.mate, other.value)
 
+    def __hash__(self):
+        return hash((self.cp, self.mate, self.value))
+
     def __repr__(self):
         return f"Score(cp={self.cp})" if self.mate is None else f"Score(mate={self.mate})"
 
