@@ -14,11 +14,12 @@ main=(cmake g++ make python3-dev)
 # runs under Python 3.10 (tools/test_pythons.sh).
 # gnuchess-book: a real Polyglot opening book, which the book tests walk.
 # python3-sphinx, furo, python3-myst-parser: the documentation site (tools/docs.sh).
+# stockfish: the real engine of the engine client's tests and benchmark.
 tests=(libgtest-dev libbenchmark-dev python3-pytest python3-hypothesis python3-numpy python3-venv
        python3-wheel python3-setuptools python3-pip python3-exceptiongroup python3-tomli
        python3-distributed mypy clang libclang-rt-14-dev valgrind librsvg2-bin python3-pil
        fonts-dejavu-core python3-zstandard gnuchess-book
-       python3-sphinx furo python3-myst-parser)
+       python3-sphinx furo python3-myst-parser stockfish)
 packages=("${main[@]}")
 if [[ "${1:-}" == --main ]]; then
   shift

@@ -17,7 +17,8 @@ numpy is imported when a dataset is opened, not with this package.
 
 The package also holds the commands' code: the dataset tool (`tool`, its
 tasks in `sources`), perft (`perft`, the vemla-perft command) and the worker
-pools they share (`pool`: this machine's processes or a Dask cluster).
+pools they share (`pool`: this machine's processes or a Dask cluster), and
+a client for UCI chess engines such as Stockfish (`engine`).
 """
 
 import json
