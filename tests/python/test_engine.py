@@ -176,7 +176,7 @@ def test_a_misbehaving_engine_is_stopped_and_named(mode, message):
 
 
 @pytest.mark.parametrize("mode, message", [
-    ("silent", "engine 'python3' \\(/.*fake_engine.py silent\\) sent no uciok within 1 s while starting"),
+    ("silent", "engine 'python3[.0-9]*' \\(/.*fake_engine.py silent\\) sent no uciok within 1 s while starting"),
     ("exit-at-uci", "exited with status 3 while starting \\(stderr: fake: cannot start\\)"),
 ])
 def test_an_engine_that_does_not_start(mode, message):
