@@ -446,7 +446,15 @@ bool PgnReader::next_game(PgnGame& game) {
 // starts with '[', unless the limit was found at the start of one (the next
 // game's first tag pair).
 void PgnReader::resynchronise() {
-    if (line_start_ && pos_ < end_ && buf_[pos_] == '[') return;
+    if (line_start_) {
+        // The byte after the limit may not have been read yet: whether it
+        // starts a tag line must not depend on where a chunk ended.
+        if (pos_ == end_) {
+            std::size_t keep = pos_;
+            if (!refill(keep)) return;
+        }
+        if (buf_[pos_] == '[') return;
+    }
     for (;;) {
         if (!skip_past('\n')) return;
         if (pos_ == end_) {

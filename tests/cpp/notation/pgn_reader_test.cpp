@@ -210,6 +210,20 @@ TEST(PgnReader, ChunkSizeDoesNotMatter) {
         EXPECT_EQ(read_all(text, chunk), whole) << chunk;
 }
 
+// A tag section cut by the size limit at every byte, line starts included:
+// whether the next line opens a game must not depend on where a chunk ended.
+TEST(PgnReader, SizeLimitInTheTagsReadsAlikeInAnyChunks) {
+    std::string text;
+    for (int game = 0; game < 3; ++game)
+        text += "[A \"1\"]\n[Bb \"22\"]\n[Ccc \"333\"]\n[D 4\"]\n[Eeeee \"55555\"]\n\n1. e4 *\n";
+    for (std::uint64_t limit = 8; limit <= 90; ++limit) {
+        const auto whole = read_all(text, text.size(), limit);
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{5}})
+            EXPECT_EQ(read_all(text, chunk, limit), whole)
+                << "limit " << limit << ", chunk " << chunk;
+    }
+}
+
 // The corpus, comments and variations included, read in one chunk (where
 // whole tokens are taken straight from the buffer) and in chunks too short to
 // hold most of them, with and without a size limit that cuts games short.
