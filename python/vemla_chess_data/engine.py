@@ -231,9 +231,11 @@ class _Launcher:
 _LAUNCHER = _Launcher()
 
 
-def _stop_process(process, grace):
-    """Asks the process to quit, kills it after `grace` seconds, and reaps it."""
-    if process.poll() is None:
+def _stop_process(process, grace, owner):
+    """Asks the process to quit, kills it after `grace` seconds, and reaps it.
+    In a process forked from its `owner` it only closes this copy of the
+    pipes: the engine belongs to the owner."""
+    if os.getpid() == owner and process.poll() is None:
         try:
             os.write(process.stdin.fileno(), b"quit\n")
         except (OSError, ValueError):
@@ -331,7 +333,8 @@ class Engine:
             self._process = _LAUNCHER.spawn(self._command)
         except OSError as error:
             raise EngineError(f"{self._what()} could not be started: {error.strerror or error}") from error
-        self._finalizer = weakref.finalize(self, _stop_process, self._process, QUIT_GRACE)
+        self._owner = os.getpid()
+        self._finalizer = weakref.finalize(self, _stop_process, self._process, QUIT_GRACE, self._owner)
         for stream in (self._process.stdin, self._process.stdout, self._process.stderr):
             os.set_blocking(stream.fileno(), False)
         self._out, self._err = self._process.stdout.fileno(), self._process.stderr.fileno()
@@ -413,7 +416,7 @@ class Engine:
     def _stop(self, grace):
         if self._process is not None:
             self._finalizer.detach()
-            _stop_process(self._process, grace)
+            _stop_process(self._process, grace, self._owner)
             self._process = None
 
     def close(self):
@@ -433,7 +436,9 @@ class Engine:
         """Starts the engine again if a fault stopped it or it ended since the last call."""
         if self._closed:
             raise EngineError(f"{self._what()} is closed")
-        if self._process is not None and (self._busy or self._process.poll() is not None):
+        # An engine inherited by a forked process is its parent's: this one starts its own.
+        if self._process is not None and (self._owner != os.getpid() or self._busy
+                                          or self._process.poll() is not None):
             self._stop(0.1)
         if self._process is None:
             self._start()
