@@ -39,6 +39,8 @@ DEFAULT_NAME = "engine"
 # The flags of a line: it exists, it has a WDL estimate, its score is only a bound.
 LINE, HAS_WDL, BOUND = 1, 2, 4
 NEW_GAME = ("shard", "position")
+# Seconds an engine may take to start and to answer anything but a search.
+START_TIMEOUT = 30.0
 PIECE_LETTERS = b"PNBRQKpnbrqk1"
 PROMOTIONS = {"n": 4, "b": 5, "r": 6, "q": 7}
 
@@ -87,21 +89,21 @@ def board_fens(positions):
     letters = np.frombuffer(PIECE_LETTERS, np.uint8)[which].reshape(n, 8, 8)[:, ::-1, :]
     rows = np.full((n, 8, 9), ord("/"), np.uint8)
     rows[:, :, :8] = letters
-    placements = rows.reshape(n, 72)[:, :71].tobytes()
-    white = positions["white_to_move"]
-    castling = positions["castling"]
-    ep = positions["en_passant"].astype(np.int64)
-    clocks, numbers = positions["halfmove_clock"], positions["fullmove_number"]
+    rows[:, 7, 8] = ord("\n")
+    # Runs of empty squares ("1"s) become their length, all positions at once:
+    # a run never crosses a "/" or a line break.
+    text = rows.tobytes().decode()
+    for run in range(8, 1, -1):
+        text = text.replace("1" * run, str(run))
+    placements = text.split("\n")
+    white = positions["white_to_move"].tolist()
+    castling = (positions["castling"] & 15).tolist()
+    ep = positions["en_passant"].tolist()
+    clocks, numbers = positions["halfmove_clock"].tolist(), positions["fullmove_number"].tolist()
     rights = ["".join(c for k, c in enumerate("KQkq") if mask >> k & 1) or "-" for mask in range(16)]
     squares = [f"{'abcdefgh'[s % 8]}{s // 8 + 1}" for s in range(64)]
-    fens = []
-    for i in range(n):
-        placement = placements[i * 71:(i + 1) * 71].decode()
-        for run in range(8, 1, -1):
-            placement = placement.replace("1" * run, str(run))
-        square = int(ep[i])
-        fens.append(f"{placement} {'w' if white[i] else 'b'} {rights[castling[i] & 15]} "
-                    f"{squares[square] if 0 <= square < 64 else '-'} {clocks[i]} {numbers[i]}")
+    fens = [f"{placements[i]} {'w' if white[i] else 'b'} {rights[castling[i]]} "
+            f"{squares[ep[i]] if 0 <= ep[i] < 64 else '-'} {clocks[i]} {numbers[i]}" for i in range(n)]
     return fens
 
 
@@ -140,7 +142,7 @@ def start_engine(command, hash_mb, options, timeout):
     options) and the user's options; ValueError for an option it refuses."""
     from .engine import Engine
 
-    engine = Engine(command, timeout=timeout)
+    engine = Engine(command, timeout=max(timeout, START_TIMEOUT))
     try:
         listed = {name.lower() for name in engine.options}
         wanted = {name: value for name, value in (("Threads", 1), ("Hash", hash_mb)) if name.lower() in listed}
@@ -198,6 +200,7 @@ def label_shard(dataset, name, shard, source, command, settings):
     state = worker_state()
     generator, Board = state.generator, state.vemla_chess.Board
     nodes, multipv, per_position = settings["nodes"], settings["multipv"], settings["new_game"] == "position"
+    timeout = settings["timeout"]
     try:
         engine = worker_engine(command, settings["hash"], settings["options"], settings["timeout"])
     except (EngineError, ValueError) as error:
@@ -220,7 +223,7 @@ def label_shard(dataset, name, shard, source, command, settings):
                 continue
             if per_position and row:
                 engine.new_game()
-            found = engine.analyse(board, nodes=nodes, multipv=multipv)
+            found = engine.analyse(board, nodes=nodes, multipv=multipv, timeout=timeout)
             lines = [found] if multipv == 1 else found
             columns["nodes"][row] = min(lines[0].nodes or 0, 0xFFFFFFFF)
             for rank, line in enumerate(lines[:multipv]):
@@ -395,8 +398,7 @@ def label_dataset(dataset, name, command, settings, pool_factory, report, progre
         names = check_dataset(dataset, index)
         source_of = {shard: index["shards"][shard]["files"][records.POSITIONS_FILE] for shard in names}
         folder = label_root(dataset, name)
-        os.makedirs(folder, exist_ok=True)
-        if remove_temporaries(folder):
+        if os.path.isdir(folder) and remove_temporaries(folder):
             report("removed the unfinished files of a run that was stopped")
         stored = {key: settings[key] for key in ("nodes", "multipv", "hash", "options", "new_game")}
         label_index = read_label_index(folder)
@@ -406,9 +408,7 @@ def label_dataset(dataset, name, command, settings, pool_factory, report, progre
                 raise shards.DatasetError(
                     f"{folder} holds labels made with other settings ({recorded}); use the same settings to "
                     "resume, or another --name")
-        todo_weight = None
-        written = []
-        progress = None
+        written, done, progress = [], set(), None
         try:
             with pool_factory() as pool:
                 engine = next(iter(pool.run(probe_engine, [(command, settings["hash"], settings["options"],
@@ -419,13 +419,14 @@ def label_dataset(dataset, name, command, settings, pool_factory, report, progre
                     raise shards.DatasetError(
                         f"{folder} holds labels made by engine {label_index['settings'].get('engine')!r}, and "
                         f"this engine is {engine!r}; use that engine to resume, or another --name")
+                os.makedirs(folder, exist_ok=True)
                 done = check_labels(dataset, folder, label_index, names, source_of, report)
                 if done:
                     report(f"resuming: {len(done)} of {len(names)} shards are already labelled")
                 shards.write_json_atomically(os.path.join(folder, LABEL_INDEX), label_totals(label_index))
                 todo = [shard for shard in names if shard not in done]
-                todo_weight = sum(index["shards"][shard]["positions"] for shard in todo)
-                progress = Progress(len(todo), todo_weight, progress_stream)
+                progress = Progress(len(todo), sum(index["shards"][shard]["positions"] for shard in todo),
+                                    progress_stream)
                 tasks = [(dataset, name, shard, source_of[shard], command, settings) for shard in todo]
                 for position, entry in pool.run(label_shard, tasks):
                     shard = todo[position]
@@ -445,7 +446,8 @@ def label_dataset(dataset, name, command, settings, pool_factory, report, progre
                         client.run(close_worker_engine)
         finally:
             close_worker_engine()
-            remove_temporaries(folder)
+            if os.path.isdir(folder):
+                remove_temporaries(folder)
             if progress is not None:
                 progress.close()
         return label_index, written, len(done)

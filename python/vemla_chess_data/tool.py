@@ -414,7 +414,8 @@ def parser_for(prog):
                        help="a new game (a cleared hash) before each shard, whose positions follow in file "
                             "order, or before each position (slower: labels that depend on the position alone)")
     label.add_argument("--timeout", type=positive_seconds, default=60.0, metavar="S",
-                       help="seconds the engine may take for any answer before it counts as hanging")
+                       help="seconds a search may take before the engine counts as hanging (starting it "
+                            "may take 30)")
     add_pool_options(label)
     return parser
 
