@@ -646,7 +646,7 @@ class Engine:
         kind = (limits, multipv) if movetime is None else None
         shortest = self._shortest.get(kind)
         if shortest is not None and shortest >= NAP_MIN:
-            time.sleep(shortest * NAP_SHARE)
+            time.sleep(min(shortest * NAP_SHARE, waited / 2))
         # Only the lines an answer is made of are parsed, once the search is
         # over: per rank the last line with a score and the last exact one,
         # and the last line with the node count.

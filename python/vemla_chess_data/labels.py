@@ -456,7 +456,7 @@ def label_dataset(dataset, name, command, settings, pool_factory, report, progre
 def run(args, report):
     """The label command of the dataset tool (tool.py parses its arguments)."""
     command = [args.engine]
-    options = dict(args.option)
+    options = dict(args.option or [])
     settings = dict(nodes=args.nodes, multipv=args.multipv, hash=args.hash, options=options,
                     new_game=args.new_game, timeout=args.timeout)
     started = time.perf_counter()

@@ -408,7 +408,7 @@ def parser_for(prog):
     label.add_argument("--name", type=label_name, default="engine",
                        help="the label set, DATASET/labels/NAME; several sets may sit side by side")
     label.add_argument("--hash", type=positive, default=16, metavar="MB", help="the engine's hash table")
-    label.add_argument("--option", type=engine_option, action="append", default=[], metavar="NAME=VALUE",
+    label.add_argument("--option", type=engine_option, action="append", metavar="NAME=VALUE",
                        help="an engine option (repeatable); Threads is always 1")
     label.add_argument("--new-game", choices=("shard", "position"), default="shard",
                        help="a new game (a cleared hash) before each shard, whose positions follow in file "
