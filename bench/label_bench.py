@@ -1,9 +1,9 @@
 """What labelling a dataset costs: the client's overhead per position, and the rate on 1 and 2 jobs.
 
-    tools/python bench/label_bench.py [--nodes 1000] [--games 32] [--jobs 2] [--rounds 2]
+    tools/python bench/label_bench.py [--nodes 1000] [--games 64] [--games-per-shard 4] [--jobs 2] [--rounds 2]
 
 Makes a self-play dataset in a temporary folder (--games games of at most 60
-plies, one game per shard), then
+plies, --games-per-shard per shard), then
 
 1. labels its first shards in this process (the label task itself: FENs of
    the records, boards, the checks, Engine.analyse, policy indices, the
@@ -36,8 +36,8 @@ from vemla_chess_data.pool import InlinePool, open_pool
 STOCKFISH = "/usr/games/stockfish"
 
 
-def settings_for(nodes):
-    return dict(nodes=nodes, multipv=1, hash=16, options={}, new_game="shard", timeout=60.0)
+def settings_for(nodes, new_game="shard"):
+    return dict(nodes=nodes, multipv=1, hash=16, options={}, new_game=new_game, timeout=60.0)
 
 
 def bare(fens_by_shard, nodes):
@@ -66,10 +66,10 @@ def bare(fens_by_shard, nodes):
     return wall / count, cpu / count
 
 
-def labelled_inline(dataset, names, nodes):
+def labelled_inline(dataset, names, nodes, new_game="shard"):
     """The label task for each shard, here, with the engine already started."""
     index = shards.read_index(dataset)
-    settings = settings_for(nodes)
+    settings = settings_for(nodes, new_game)
     folder = labels.label_root(dataset, "bench")
     labels.worker_engine([STOCKFISH], 16, {}, 60.0)
     start, cpu = time.perf_counter(), time.process_time()
@@ -97,15 +97,16 @@ def labelling_run(dataset, nodes, jobs):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--nodes", type=int, default=1000)
-    parser.add_argument("--games", type=int, default=32)
+    parser.add_argument("--games", type=int, default=64)
+    parser.add_argument("--games-per-shard", type=int, default=4)
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--rounds", type=int, default=2)
-    parser.add_argument("--overhead-shards", type=int, default=8)
+    parser.add_argument("--overhead-shards", type=int, default=4)
     args = parser.parse_args()
     folder = tempfile.mkdtemp(prefix="label-bench-")
     try:
         dataset = os.path.join(folder, "data")
-        settings = dict(seed=11, games_per_shard=1, max_plies=60)
+        settings = dict(seed=11, games_per_shard=args.games_per_shard, max_plies=60)
         tool.build(dataset, "selfplay", settings, [{"path": "selfplay"}],
                    tool.selfplay_plan_of(dataset, settings, args.games, print),
                    lambda: __import__("contextlib").nullcontext(InlinePool()), lambda text: None,
@@ -116,14 +117,17 @@ def main():
         print(f"load average before: {os.getloadavg()[0]:.2f}; {len(os.sched_getaffinity(0))} cores")
         print(f"{sum(map(len, fens))} positions in {len(names)} shards, nodes {args.nodes}, Threads=1, Hash=16; "
               "per position, wall / this process's CPU (best of each):")
-        raw, ours = (float("inf"),) * 2, (float("inf"),) * 2
+        raw, ours, fresh = (float("inf"),) * 2, (float("inf"),) * 2, (float("inf"),) * 2
         for _ in range(args.rounds):
             found = bare(fens, args.nodes)
             raw = (min(raw[0], found[0]), min(raw[1], found[1]))
             found = labelled_inline(dataset, names, args.nodes)
             ours = (min(ours[0], found[0]), min(ours[1], found[1]))
+            found = labelled_inline(dataset, names, args.nodes, "position")
+            fresh = (min(fresh[0], found[0]), min(fresh[1], found[1]))
         print(f"bare loop          {raw[0] * 1e6:9.1f} us / {raw[1] * 1e6:7.1f} us")
         print(f"label task         {ours[0] * 1e6:9.1f} us / {ours[1] * 1e6:7.1f} us")
+        print(f"  --new-game position {fresh[0] * 1e6:6.1f} us / {fresh[1] * 1e6:7.1f} us")
         print(f"overhead           {(ours[0] - raw[0]) * 1e6:9.1f} us ({(ours[0] - raw[0]) / raw[0]:+.1%} of the "
               f"search) / {(ours[1] - raw[1]) * 1e6:7.1f} us of CPU ({(ours[1] - raw[1]) / raw[0]:+.1%})")
         times = {1: [], args.jobs: []}

@@ -638,15 +638,18 @@ class Engine:
                 raise ValueError(f"{self._what()}: {error}") from None
             command = f"setoption name {option.name} value {text}\n{command}"
             self._multipv = multipv
-        # One write: the engine wakes once.
+        # One write: the engine wakes once. (On a busy machine the write
+        # itself may last as long as the search: the engine runs at once.)
+        started = time.monotonic()
         self._send(f"{command}\ngo {limits}", doing)
         waited = timeout + (movetime or 0)
-        started = time.monotonic()
-        deadline = started + waited
+        deadline = time.monotonic() + waited
         kind = (limits, multipv) if movetime is None else None
         shortest = self._shortest.get(kind)
         if shortest is not None and shortest >= NAP_MIN:
-            time.sleep(min(shortest * NAP_SHARE, waited / 2))
+            nap = started + min(shortest * NAP_SHARE, waited / 2) - time.monotonic()
+            if nap > 0:
+                time.sleep(nap)
         # Only the lines an answer is made of are parsed, once the search is
         # over: per rank the last line with a score and the last exact one,
         # and the last line with the node count.
