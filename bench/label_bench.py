@@ -12,7 +12,10 @@ plies, --games-per-shard per shard), then
    its lines until bestmove, doing nothing with them. Both use Threads=1,
    Hash=16 and a new game per shard, so the engines do the same work; the
    difference is the overhead of the client and the label task, as wall time
-   and as this process's CPU time per position;
+   and as this process's CPU time per position; the engine's own CPU time
+   per position is the search's cost, whatever else the machine runs, and
+   the client's CPU time as a share of it is the overhead a busy machine
+   cannot blur;
 2. labels the whole dataset with `vemla-dataset label` on 1 job and on
    --jobs jobs (worker and engine start-up included), alternating, --rounds
    times, and prints positions per second and the ratio of the best times.
@@ -40,6 +43,13 @@ def settings_for(nodes, new_game="shard"):
     return dict(nodes=nodes, multipv=1, hash=16, options={}, new_game=new_game, timeout=60.0)
 
 
+def process_cpu(pid):
+    """CPU seconds process `pid` has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def bare(fens_by_shard, nodes):
     engine = subprocess.Popen([STOCKFISH], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
     send, read = engine.stdin, engine.stdout
@@ -53,17 +63,17 @@ def bare(fens_by_shard, nodes):
     ask("uci", "uciok")
     ask("setoption name Threads value 1\nsetoption name Hash value 16\nsetoption name UCI_ShowWDL value true\n"
         "isready", "readyok")
-    start, cpu = time.perf_counter(), time.process_time()
+    start, cpu, engine_cpu = time.perf_counter(), time.process_time(), process_cpu(engine.pid)
     count = 0
     for fens in fens_by_shard:
         ask("ucinewgame\nisready", "readyok")
         for fen in fens:
             ask(f"position fen {fen}\ngo nodes {nodes}", "bestmove")
         count += len(fens)
-    wall, cpu = time.perf_counter() - start, time.process_time() - cpu
+    wall, cpu, engine_cpu = time.perf_counter() - start, time.process_time() - cpu, process_cpu(engine.pid) - engine_cpu
     ask("quit", "")
     engine.wait()
-    return wall / count, cpu / count
+    return wall / count, cpu / count, engine_cpu / count
 
 
 def labelled_inline(dataset, names, nodes, new_game="shard"):
@@ -71,8 +81,8 @@ def labelled_inline(dataset, names, nodes, new_game="shard"):
     index = shards.read_index(dataset)
     settings = settings_for(nodes, new_game)
     folder = labels.label_root(dataset, "bench")
-    labels.worker_engine([STOCKFISH], 16, {}, 60.0)
-    start, cpu = time.perf_counter(), time.process_time()
+    pid = labels.worker_engine([STOCKFISH], 16, {}, 60.0).pid
+    start, cpu, engine_cpu = time.perf_counter(), time.process_time(), process_cpu(pid)
     count = 0
     for name in names:
         shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
@@ -80,9 +90,9 @@ def labelled_inline(dataset, names, nodes, new_game="shard"):
         entry = labels.label_shard(dataset, "bench", name, index["shards"][name]["files"][records.POSITIONS_FILE],
                                    [STOCKFISH], settings)
         count += entry["positions"]
-    wall, cpu = time.perf_counter() - start, time.process_time() - cpu
+    wall, cpu, engine_cpu = time.perf_counter() - start, time.process_time() - cpu, process_cpu(pid) - engine_cpu
     labels.close_worker_engine()
-    return wall / count, cpu / count
+    return wall / count, cpu / count, engine_cpu / count
 
 
 def labelling_run(dataset, nodes, jobs):
@@ -117,19 +127,18 @@ def main():
         print(f"load average before: {os.getloadavg()[0]:.2f}; {len(os.sched_getaffinity(0))} cores")
         print(f"{sum(map(len, fens))} positions in {len(names)} shards, nodes {args.nodes}, Threads=1, Hash=16; "
               "per position, wall / this process's CPU (best of each):")
-        raw, ours, fresh = (float("inf"),) * 2, (float("inf"),) * 2, (float("inf"),) * 2
+        raw, ours, fresh = (float("inf"),) * 3, (float("inf"),) * 3, (float("inf"),) * 3
         for _ in range(args.rounds):
-            found = bare(fens, args.nodes)
-            raw = (min(raw[0], found[0]), min(raw[1], found[1]))
-            found = labelled_inline(dataset, names, args.nodes)
-            ours = (min(ours[0], found[0]), min(ours[1], found[1]))
-            found = labelled_inline(dataset, names, args.nodes, "position")
-            fresh = (min(fresh[0], found[0]), min(fresh[1], found[1]))
-        print(f"bare loop          {raw[0] * 1e6:9.1f} us / {raw[1] * 1e6:7.1f} us")
-        print(f"label task         {ours[0] * 1e6:9.1f} us / {ours[1] * 1e6:7.1f} us")
-        print(f"  --new-game position {fresh[0] * 1e6:6.1f} us / {fresh[1] * 1e6:7.1f} us")
-        print(f"overhead           {(ours[0] - raw[0]) * 1e6:9.1f} us ({(ours[0] - raw[0]) / raw[0]:+.1%} of the "
-              f"search) / {(ours[1] - raw[1]) * 1e6:7.1f} us of CPU ({(ours[1] - raw[1]) / raw[0]:+.1%})")
+            raw = tuple(map(min, raw, bare(fens, args.nodes)))
+            ours = tuple(map(min, ours, labelled_inline(dataset, names, args.nodes)))
+            fresh = tuple(map(min, fresh, labelled_inline(dataset, names, args.nodes, "position")))
+        for name, (wall, cpu, engine_cpu) in (("bare loop", raw), ("label task", ours),
+                                              ("  --new-game position", fresh)):
+            print(f"{name:22} {wall * 1e6:8.1f} us / {cpu * 1e6:7.1f} us (engine {engine_cpu * 1e6:7.1f} us of CPU, "
+                  f"this process {cpu / engine_cpu:.1%} of it)")
+        print(f"overhead               {(ours[0] - raw[0]) * 1e6:8.1f} us ({(ours[0] - raw[0]) / raw[0]:+.1%} of the "
+              f"search's wall time) / {(ours[1] - raw[1]) * 1e6:7.1f} us of CPU "
+              f"({(ours[1] - raw[1]) / ours[2]:+.1%} of the engine's CPU time)")
         times = {1: [], args.jobs: []}
         for run in range(args.rounds):
             for jobs in times:

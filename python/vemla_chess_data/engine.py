@@ -516,25 +516,32 @@ class Engine:
                 line = buffer[:end].decode("utf-8", "replace").strip()
                 del buffer[:end + 1]
                 return line
-            if len(buffer) > MAX_LINE:
-                self._fault(f"sent a line of more than {MAX_LINE} bytes while {doing}")
-            left = deadline - time.monotonic()
-            if left <= 0:
-                self._fault(f"sent no {awaited} within {waited:g} s while {doing}")
-            for fd, _ in self._poll.poll(left * 1000 + 1):
-                if fd == self._err:
-                    self._drain_stderr()
-                    continue
-                try:
-                    chunk = os.read(fd, 65536)
-                except BlockingIOError:
-                    continue
-                if not chunk:
-                    if buffer:
-                        buffer.extend(b"\n")
-                        break
-                    self._died(doing)
-                buffer.extend(chunk)
+            self._fill(deadline, awaited, doing, waited)
+
+    def _fill(self, deadline, awaited, doing, waited):
+        """Waits for more output of the engine and adds it to the buffer (a
+        line break after its last line once its output ended); EngineError
+        at the deadline, for a line too long, or when the engine is gone."""
+        buffer = self._buffer
+        if len(buffer) > MAX_LINE:
+            self._fault(f"sent a line of more than {MAX_LINE} bytes while {doing}")
+        left = deadline - time.monotonic()
+        if left <= 0:
+            self._fault(f"sent no {awaited} within {waited:g} s while {doing}")
+        for fd, _ in self._poll.poll(left * 1000 + 1):
+            if fd == self._err:
+                self._drain_stderr()
+                continue
+            try:
+                chunk = os.read(fd, 65536)
+            except BlockingIOError:
+                continue
+            if not chunk:
+                if buffer:
+                    buffer.extend(b"\n")
+                    return
+                self._died(doing)
+            buffer.extend(chunk)
 
     def _sync(self, doing, pending=()):
         """Waits for readyok. With options just sent (`pending`), a line that
@@ -652,39 +659,55 @@ class Engine:
                 time.sleep(nap)
         # Only the lines an answer is made of are parsed, once the search is
         # over: per rank the last line with a score and the last exact one,
-        # and the last line with the node count.
+        # and the last line with the node count. The output is taken in
+        # blocks of whole lines, as it came.
         latest, exact, totals = {}, {}, None
-        while True:
-            line = self._read_line(deadline, "bestmove", doing, waited)
-            if line.startswith("info "):
-                if line.startswith("info string"):
-                    continue
-                if " score " in line:
-                    rank = "1"
-                    at = line.find(" multipv ")
-                    if at >= 0:
-                        rank = line[at + 9:].split(" ", 1)[0]
-                    latest[rank] = line
-                    if "bound" not in line:
-                        exact[rank] = line
-                if " nodes " in line:
-                    totals = line
-            elif line.startswith("bestmove"):
-                words = line.split()
-                if len(words) < 2:
-                    self._fault(f"sent a malformed bestmove line {line!r} while {doing}")
-                self._busy = False
-                if kind is not None:
-                    took = time.monotonic() - started
-                    self._shortest[kind] = took if shortest is None else min(took, shortest * NAP_DRIFT)
-                lines = {}
-                for rank, text in latest.items():
-                    info = self._parse_info(exact.get(rank, text))
-                    if "score" not in info:
-                        self._fault(f"sent a malformed info line: {exact.get(rank, text)!r}")
-                    lines[info.get("multipv", 1)] = info
-                info = self._parse_info(totals) if totals else {}
-                return words[1], lines, {k: info[k] for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info}
+        buffer = self._buffer
+        best = None
+        while best is None:
+            end = buffer.rfind(b"\n")
+            if end < 0:
+                self._fill(deadline, "bestmove", doing, waited)
+                continue
+            block = buffer[:end].decode("utf-8", "replace").split("\n")
+            del buffer[:end + 1]
+            for at, line in enumerate(block):
+                line = line.strip()
+                if line.startswith("info "):
+                    if line.startswith("info string"):
+                        continue
+                    if " score " in line:
+                        rank = "1"
+                        where = line.find(" multipv ")
+                        if where >= 0:
+                            rank = line[where + 9:].split(" ", 1)[0]
+                        latest[rank] = line
+                        if "bound" not in line:
+                            exact[rank] = line
+                    if " nodes " in line:
+                        totals = line
+                elif line.startswith("bestmove"):
+                    best = line
+                    rest = block[at + 1:]
+                    if rest:
+                        # What came after the answer is for the next exchange.
+                        buffer[:0] = ("\n".join(rest) + "\n").encode()
+                    break
+        words = best.split()
+        if len(words) < 2:
+            self._fault(f"sent a malformed bestmove line {best!r} while {doing}")
+        self._busy = False
+        if kind is not None:
+            took = time.monotonic() - started
+            self._shortest[kind] = took if shortest is None else min(took, shortest * NAP_DRIFT)
+        lines = {}
+        for rank, text in latest.items():
+            info = self._parse_info(exact.get(rank, text))
+            if "score" not in info:
+                self._fault(f"sent a malformed info line: {exact.get(rank, text)!r}")
+            lines[info.get("multipv", 1)] = info
+        info = self._parse_info(totals) if totals else {}
+        return words[1], lines, {k: info[k] for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info}
 
     def _parse_info(self, line):
         words = line.split()
