@@ -793,18 +793,19 @@ class Engine:
         doing = "analysing"
         position, command = self._position(board, moves)
         best, lines, totals = self._search(command, depth, nodes, movetime, multipv, timeout, doing)
-        legal = _generator()(position)
-        if best in ("(none)", "0000"):
-            if legal:
+        generator = _generator()
+        played = best not in ("(none)", "0000")
+        if not played:
+            if generator(position):
                 self._fault(f"sent bestmove {best} in {position.full_fen()}, which has legal moves, while {doing}")
-        elif best not in legal:
+        elif not generator.is_legal(position, best):
             self._fault(f"sent an illegal move {best} in {position.full_fen()} while {doing}")
         if not lines:
             self._fault(f"sent no score before bestmove {best} while {doing}")
         results = [self._analysis(position, lines[rank], totals, doing) for rank in sorted(lines)]
         if multipv == 1:
             result = results[0]
-            if result.move is None and best in legal:
+            if result.move is None and played:
                 result.pv, result.move = [best], best
             return result
         return results
