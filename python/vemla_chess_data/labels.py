@@ -29,7 +29,7 @@ import sys
 import time
 
 from . import records, shards
-from .pool import TaskFailed, worker_state
+from .pool import WORKER_STATE, TaskFailed, worker_state
 
 LABELS_DIR = "labels"
 LABEL_INDEX = "labels.json"
@@ -172,7 +172,7 @@ def worker_engine(command, hash_mb, options, timeout):
 
 def close_worker_engine():
     """Closes this process's engine, if it holds one."""
-    state = sys.modules.get("_vemla_worker_state")
+    state = sys.modules.get(WORKER_STATE)
     held = getattr(state, "engine", None) if state is not None else None
     if held is not None:
         state.engine = None
