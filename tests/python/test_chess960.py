@@ -1,6 +1,10 @@
 """Chess960 from Python: boards from X-FEN, Shredder-FEN and start numbers,
 castling as the king's move onto its rook, SAN and PGN games, and the
 standard board left exactly as it was."""
+import os
+import sys
+from pathlib import Path
+
 import pytest
 from vemla_chess import Board, MoveGenerator
 
@@ -136,3 +140,36 @@ def test_pgn_standard_variants_unchanged(tmp_path):
     (game,) = list(gen.read_pgn(str(path)))
     assert game.error is None and game.moves[-1] == "e1h1"
     assert "[SetUp" in gen.pgn(game)
+
+
+# The engine client: UCI_Chess960 for Chess960 boards, off again for standard ones.
+
+STOCKFISH = "/usr/games/stockfish"
+
+
+@pytest.mark.skipif(not os.access(STOCKFISH, os.X_OK), reason="Stockfish is not installed")
+def test_engine_plays_chess960():
+    from vemla_chess_data.engine import Engine
+
+    board = Board.from_full_fen("1r2k2r/pppppppp/8/8/8/8/PPPPPPPP/1R2K2R w HBhb - 0 1", chess960=True)
+    with Engine(STOCKFISH, {"Threads": 1, "Hash": 16}, timeout=60) as engine:
+        # Castled on both sides first: the engine reads the king-takes-rook moves.
+        info = engine.analyse(board, nodes=2000, moves=["e1h1", "e8b8"])
+        assert info.fen == "2kr3r/pppppppp/8/8/8/8/PPPPPPPP/1R3RK1 w - - 2 2"
+        assert info.pv and info.move in gen(Board.from_full_fen(info.fen, chess960=True))
+        assert engine.play(board, nodes=2000) in gen(board)
+        # Back to standard chess: castling is e1g1 again.
+        standard = Board("r3k2r/pppppppp/8/8/8/8/PPPPPPPP/R3K2R w KQkq -")
+        assert engine.analyse(standard, nodes=2000, moves=["e1g1"]).pv
+        with pytest.raises(ValueError, match="set by analyse"):
+            engine.configure({"UCI_Chess960": True})
+
+
+def test_engine_without_chess960_mode_is_refused():
+    from vemla_chess_data.engine import Engine
+
+    fake = str(Path(__file__).resolve().parent / "fake_engine.py")
+    with Engine([sys.executable, fake, "good"], timeout=10) as engine:
+        with pytest.raises(ValueError, match="has no UCI_Chess960 option"):
+            engine.play(Board.from_chess960(518), depth=1)
+        assert engine.play(Board(), depth=1) == "e2e4"
