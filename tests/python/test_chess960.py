@@ -173,3 +173,22 @@ def test_engine_without_chess960_mode_is_refused():
         with pytest.raises(ValueError, match="has no UCI_Chess960 option"):
             engine.play(Board.from_chess960(518), depth=1)
         assert engine.play(Board(), depth=1) == "e2e4"
+
+
+@pytest.mark.parametrize("scheme", ["lc0", "alphazero"])
+def test_policy_encodings_of_castling(scheme):
+    # Castling with the king on its landing square, beside its rook, far from it.
+    fens = [TWO_ROOKS, "4k3/8/8/8/8/8/8/5KR1 w K - 0 1", "4k3/8/8/8/8/8/8/R5KR w KQ - 0 1",
+            "rk4r1/8/8/8/8/8/8/4K3 b kq - 0 1"]
+    for fen in fens:
+        board = Board.from_full_fen(fen, chess960=True)
+        moves = gen(board)
+        indices = gen.policy_indices(board, scheme)
+        assert len(set(indices)) == len(moves), fen
+        for move, index in zip(moves, indices):
+            assert gen.policy_index(board, move, scheme) == index
+            assert gen.policy_move(board, index, scheme) == move
+    board = Board.from_full_fen(TWO_ROOKS, chess960=True)
+    # The king taking its rook is the plain from-to move of the scheme.
+    plain = Board("4k3/8/8/8/8/8/8/1K6 w - -")
+    assert gen.policy_index(board, "b1a1", scheme) == gen.policy_index(plain, "b1a1", scheme)
