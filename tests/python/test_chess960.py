@@ -192,3 +192,42 @@ def test_policy_encodings_of_castling(scheme):
     # The king taking its rook is the plain from-to move of the scheme.
     plain = Board("4k3/8/8/8/8/8/8/1K6 w - -")
     assert gen.policy_index(board, "b1a1", scheme) == gen.policy_index(plain, "b1a1", scheme)
+
+
+def all_games(data):
+    import numpy as np
+
+    return np.concatenate([data.games(i) for i in range(len(data.names))])
+
+
+def test_datasets_of_chess960_games(tmp_path):
+    np = pytest.importorskip("numpy")
+    import vemla_chess_data
+    from vemla_chess_data import tool
+
+    # Self-play from given start numbers, one after another.
+    out = tmp_path / "selfplay"
+    assert tool.main(["selfplay", str(out), "--games", "4", "--games-per-shard", "2", "--max-plies", "30",
+                      "--chess960", "0,959", "--jobs", "1"]) in (0, None)
+    data = vemla_chess_data.open_dataset(str(out))
+    games = all_games(data)
+    assert list(games["variant"]) == ["chess960"] * 4
+    assert [f.split("/")[0] for f in games["start_fen"]] == ["bbqnnrkr", "rkrnnqbb"] * 2
+    # Random starts differ from game to game.
+    out = tmp_path / "random"
+    assert tool.main(["selfplay", str(out), "--games", "6", "--max-plies", "10", "--chess960", "--jobs", "1"]) in (0, None)
+    data = vemla_chess_data.open_dataset(str(out))
+    games = all_games(data)
+    assert len(set(games["start_fen"])) > 1 and set(games["variant"]) == {"chess960"}
+    with pytest.raises(SystemExit):
+        tool.main(["selfplay", str(tmp_path / "bad"), "--chess960", "960"])
+
+    # PGN games with a Variant tag, castling included, next to a standard one.
+    pgn = tmp_path / "games.pgn"
+    pgn.write_text(GAME.format(variant="Chess960", fen="1r2k2r/8/8/8/8/8/8/1R2K2R w HBhb - 0 1")
+                   + '\n[Event "y"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bc4 Bc5 4. O-O *\n')
+    out = tmp_path / "pgn"
+    assert tool.main(["pgn", str(out), str(pgn), "--jobs", "1"]) in (0, None)
+    data = vemla_chess_data.open_dataset(str(out))
+    games = all_games(data)
+    assert list(games["variant"]) == ["chess960", ""] and list(games["positions"]) == [3, 7]
