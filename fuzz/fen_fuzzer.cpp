@@ -8,6 +8,12 @@
 // must read back to the board's canonical form: the first piece in index
 // order on each square, the castling bits, and only the lowest en-passant
 // file of the side to move. Writing that board again gives the same text.
+//
+// The same text is also read as a Chess960 position (X-FEN or Shredder-FEN
+// castling): a refusal leaves the board alone; a board read holds, for every
+// right, its king and rook on their home squares on the right sides, and
+// both castling forms it writes read back to the same board; its move lists
+// by the fast filter and by making every move agree.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -16,6 +22,7 @@
 
 #include "board/mod.hpp"
 #include "failure.hpp"
+#include "move_generator/mod.hpp"
 #include "fuzz_support.hpp"
 
 namespace vemla::fuzz {
@@ -191,6 +198,40 @@ Words canonical(const Words& words) {
     return out;
 }
 
+void check_chess960(std::string_view text) {
+    static const Board before = Board::from_fen(DEFAULT_FEN);
+    Board board = before;
+    if (Board::read_full_fen(text, board, true) != FenRejection::NONE) {
+        check_same(before, board, "a refused Chess960 FEN changed the board");
+        return;
+    }
+    CHECK(board.chess960, "a Chess960 read gave a standard board");
+    const StateWord state = board.state();
+    for (const Colour colour : {WHITE, BLACK})
+        for (const CastlingSide side : {KING_SIDE, QUEEN_SIDE}) {
+            if (!state.may_castle(colour, side)) continue;
+            const Chess960Geometry g = chess960_geometry(board.castling_files, colour, side);
+            CHECK(board.pieces(colour, KING) & square_bb(g.king_from), "a right without its king");
+            CHECK(board.pieces(colour, ROOK) & square_bb(g.rook_from), "a right without its rook");
+            CHECK((side == KING_SIDE) == (g.rook_from > g.king_from), "a rook on the wrong side");
+        }
+    for (const bool shredder : {false, true}) {
+        const std::string written = board.full_fen(shredder);
+        Board again;
+        CHECK(Board::read_full_fen(written, again, true) == FenRejection::NONE,
+              "a Chess960 FEN written does not read back: " + quoted(written));
+        CHECK(again.bitboards == board.bitboards && again.castling_files == board.castling_files,
+              "a Chess960 FEN reads back to another board: " + quoted(written));
+    }
+    static const MoveGenerator generator;
+    MoveList fast, reference;
+    generator.generate(board, fast);
+    generator.generate_reference(board, reference);
+    CHECK(fast.size == reference.size &&
+              std::equal(fast.begin(), fast.end(), reference.begin(), reference.end()),
+          "the Chess960 move lists differ for " + quoted(board.full_fen()));
+}
+
 void check_text(std::string_view text, int depth) {
     static Scratch scratch;
     split_fields(text, scratch.fields);
@@ -257,6 +298,8 @@ void check_text(std::string_view text, int depth) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Reading is linear in the input; longer texts only slow the search.
     if (size > 4096) return -1;
-    vemla::fuzz::check_text(std::string_view(reinterpret_cast<const char*>(data), size), 0);
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    vemla::fuzz::check_text(text, 0);
+    vemla::fuzz::check_chess960(text);
     return 0;
 }

@@ -19,6 +19,11 @@ inline constexpr std::string_view INVALID_MOVE = "Invalid chess move: ";
 // FEN fields with a value that is not allowed.
 inline constexpr std::string_view INVALID_SIDE_TO_MOVE = "Invalid fen: Invalid side-to-move";
 inline constexpr std::string_view INVALID_CASTLING = "Invalid fen: Invalid castling specifier";
+inline constexpr std::string_view INVALID_CASTLING_KING =
+    "Invalid fen: Invalid castling field: a right without its colour's king alone on its home rank";
+inline constexpr std::string_view INVALID_CASTLING_ROOK =
+    "Invalid fen: Invalid castling field: a right without a rook of its colour on that side of "
+    "the king";
 inline constexpr std::string_view INVALID_EN_PASSANT = "Invalid fen: Invalid en-passant square";
 inline constexpr std::string_view INVALID_HALFMOVE_CLOCK = "Invalid fen: Invalid half-move clock";
 inline constexpr std::string_view INVALID_MOVE_NUMBER = "Invalid fen: Invalid move number";

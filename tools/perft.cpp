@@ -1,5 +1,7 @@
 // Native perft on the C++ core: per-move counts, total, time and nodes per second.
-//   vemla_perft [FEN] [depth]
+//   vemla_perft [--chess960] [FEN] [depth]
+// With --chess960 the FEN is read as a Chess960 position (X-FEN or
+// Shredder-FEN castling; move counters may follow).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +15,15 @@
 int main(int argc, char** argv) {
     using namespace vemla;
     try {
+        const bool chess960 = argc > 1 && std::string(argv[1]) == "--chess960";
+        if (chess960) --argc, ++argv;
         const std::string fen = argc > 1 ? argv[1] : std::string(DEFAULT_FEN);
         const int depth = argc > 2 ? std::atoi(argv[2]) : 6;
         if (depth < 1) {
             std::fprintf(stderr, "depth must be at least 1\n");
             return 2;
         }
-        Board board = Board::from_fen(fen);
+        Board board = chess960 ? Board::from_full_fen(fen, true) : Board::from_fen(fen);
         const MoveGenerator generator;
 
         const auto start = std::chrono::steady_clock::now();

@@ -60,7 +60,7 @@ class Board:
         """The position as four-field FEN: placement, side to move, castling
         rights (KQkq order, or -) and en-passant square (or -), without counters."""
     @staticmethod
-    def from_full_fen(fen: str) -> Board:
+    def from_full_fen(fen: str, chess960: bool = False) -> Board:
         """Reads standard FEN: the four fields as Board(fen) does, but only in
         their standard form (eight ranks of eight squares, castling "-" or each
         of KQkq at most once, en passant "-" or a square on the rank the side
@@ -70,9 +70,21 @@ class Board:
         Every refusal, a missing field included, raises ValueError naming the
         field, e.g. "Invalid fen: Invalid piece placement: expected eight ranks
         of eight squares" or "Invalid fen: Invalid half-move clock".
+
+        With chess960=True the board is a Chess960 board and the castling field
+        is read as X-FEN or Shredder-FEN; a right without its king or rook on
+        the right squares raises ValueError naming the castling field.
         """
-    def full_fen(self) -> str:
-        """fen() followed by the half-move clock and the move number."""
+    @staticmethod
+    def from_chess960(number: int) -> Board:
+        """The Chess960 start position of the given number, 0 to 959 (518 is
+        the classical start), with all four castling rights."""
+    def is_chess960(self) -> bool:
+        """Whether the board follows Chess960's castling rules."""
+    def full_fen(self, shredder: bool = False) -> str:
+        """fen() followed by the half-move clock and the move number. A
+        Chess960 board writes X-FEN castling rights, or Shredder-FEN with
+        shredder=True."""
     def halfmove_clock(self) -> int:
         """Plies since the last capture or pawn move; follows push() and pop()."""
     def fullmove_number(self) -> int:

@@ -55,7 +55,7 @@ NAP_MIN = 0.0003
 
 OPTION_TYPES = ("check", "spin", "combo", "button", "string")
 # Set by analyse() itself, from its multipv argument.
-MANAGED = ("multipv",)
+MANAGED = ("multipv", "uci_chess960")
 
 
 class EngineError(RuntimeError):
@@ -288,6 +288,7 @@ class Engine:
         self._finalizer = None
         self._closed = False
         self._multipv = 1
+        self._chess960 = False
         # True from a command until its answer is read: an exchange cut short
         # (Ctrl-C during a search) leaves answers in the pipe that belong to no
         # call, so the engine is started afresh.
@@ -340,6 +341,7 @@ class Engine:
         self._buffer.clear()
         self._stderr.clear()
         self._multipv = 1
+        self._chess960 = False
         self._busy = False
         try:
             self._process = _LAUNCHER.spawn(self._command)
@@ -628,7 +630,7 @@ class Engine:
             raise ValueError("a search needs a limit: depth, nodes or movetime")
         return " ".join(parts)
 
-    def _search(self, command, depth, nodes, movetime, multipv, timeout, doing):
+    def _search(self, command, depth, nodes, movetime, multipv, timeout, doing, chess960=False):
         limits = self._limits(depth, nodes, movetime)
         if timeout is None:
             timeout = self._timeout
@@ -645,6 +647,15 @@ class Engine:
                 raise ValueError(f"{self._what()}: {error}") from None
             command = f"setoption name {option.name} value {text}\n{command}"
             self._multipv = multipv
+        if chess960 != self._chess960:
+            # A Chess960 board's castling is the king's move onto its rook,
+            # which engines read and write only in their Chess960 mode; it is
+            # switched off again for standard boards.
+            option = self._lookup("UCI_Chess960")
+            if option is None or option.type != "check":
+                raise ValueError(f"{self._what()} has no UCI_Chess960 option: it cannot play Chess960")
+            command = f"setoption name {option.name} value {'true' if chess960 else 'false'}\n{command}"
+            self._chess960 = chess960
         # One write: the engine wakes once. (On a busy machine the write
         # itself may last as long as the search: the engine runs at once.)
         started = time.monotonic()
@@ -785,14 +796,17 @@ class Engine:
         line the engine found, best first.
 
         The engine gets the position as `position fen <full FEN>` (the half-move
-        clock included) and the moves after it. `timeout` (default: the
+        clock included) and the moves after it. For a Chess960 board the
+        engine's UCI_Chess960 option is set first (ValueError if it has none),
+        the FEN is X-FEN and castling is the king's move onto its rook. `timeout` (default: the
         engine's) bounds the whole search, plus movetime. Each line's score is
         the engine's last exact one (a bound only where it gave no exact one)."""
         if isinstance(multipv, bool) or not isinstance(multipv, int) or multipv < 1:
             raise ValueError(f"multipv must be a positive integer, not {multipv!r}")
         doing = "analysing"
         position, command = self._position(board, moves)
-        best, lines, totals = self._search(command, depth, nodes, movetime, multipv, timeout, doing)
+        best, lines, totals = self._search(command, depth, nodes, movetime, multipv, timeout, doing,
+                                           position.is_chess960())
         generator = _generator()
         played = best not in ("(none)", "0000")
         if not played:
@@ -819,7 +833,7 @@ class Engine:
         legal = _generator()(position)
         if not legal:
             raise ValueError(f"no legal moves in {position.full_fen()}")
-        best = self._search(command, depth, nodes, movetime, 1, timeout, doing)[0]
+        best = self._search(command, depth, nodes, movetime, 1, timeout, doing, position.is_chess960())[0]
         if best not in legal:
             self._fault(f"sent an illegal move {best} in {position.full_fen()} while {doing}")
         return best

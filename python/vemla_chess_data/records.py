@@ -37,7 +37,8 @@ GAME_NUMBER_FIELDS = [
     ("white_elo", "<i2"),    # -1 where the tag is missing or not a number
     ("black_elo", "<i2"),
 ]
-GAME_TEXT_FIELDS = ["result", "termination", "time_control", "start_fen", "white", "black", "event"]
+# variant: "chess960" for a Chess960 game (start_fen is then X-FEN), else "".
+GAME_TEXT_FIELDS = ["result", "termination", "time_control", "start_fen", "white", "black", "event", "variant"]
 
 POSITIONS_FILE = "positions.npy"
 GAMES_FILE = "games.npy"

@@ -38,10 +38,23 @@ def game_rng(seed, game):
     return random.Random(f"vemla-selfplay/{seed}/{game}")
 
 
-def play_game(state, seed, game, max_plies):
-    """One game of uniformly random legal moves: (moves, termination, result)."""
+def chess960_start(chess960, rng, game):
+    """The Chess960 start number of a self-play game: drawn by its generator
+    for "random", else the game's turn in the list of numbers given."""
+    if chess960 == "random":
+        return rng.randrange(960)
+    return chess960[game % len(chess960)]
+
+
+def play_game(state, seed, game, max_plies, chess960=None):
+    """One game of uniformly random legal moves: (moves, termination, result),
+    or with chess960 ("random" or a list of start numbers) one from a Chess960
+    start: (moves, termination, result, start board)."""
     generator, board = state.generator, state.vemla_chess.Board()
     rng = game_rng(seed, game)
+    if chess960:
+        board = state.vemla_chess.Board.from_chess960(chess960_start(chess960, rng, game))
+    start = board.copy()
     moves = []
     while True:
         # The draws a player may claim end the game too: nobody plays on for them.
@@ -63,6 +76,8 @@ def play_game(state, seed, game, max_plies):
         result = "0-1" if board.turn() == "white" else "1-0"
     else:
         result = "*" if ending == "ply_cap" else "1/2-1/2"
+    if chess960:
+        return moves, ending, result, start
     return moves, ending, result
 
 
@@ -94,7 +109,10 @@ def assemble(state, out_dir, name, games, meta):
     rejected = dict(meta.pop("rejected", {}))
     for game in games:
         moves = game.pop("moves")
-        board = Board.from_full_fen(game["start_fen"]) if game.get("start_fen") else Board()
+        if game.get("variant") == "chess960":
+            board = Board.from_full_fen(game.get("start_fen") or Board().full_fen(), chess960=True)
+        else:
+            board = Board.from_full_fen(game["start_fen"]) if game.get("start_fen") else Board()
         written = generator.encode_game(board, moves, buffer[row:row + len(moves)], SCORES.get(game["result"], 0))
         if written != len(moves):
             # The reader vouches for its moves; a game that still fails to replay is not kept.
@@ -126,14 +144,20 @@ def assemble(state, out_dir, name, games, meta):
     return shards.write_shard(out_dir, name, {records.POSITIONS_FILE: positions, records.GAMES_FILE: table}, entry)
 
 
-def selfplay_shard(out_dir, name, seed, first, count, max_plies):
-    """Task: plays games first .. first+count-1 and writes them as shard `name`."""
+def selfplay_shard(out_dir, name, seed, first, count, max_plies, chess960=None):
+    """Task: plays games first .. first+count-1 and writes them as shard `name`
+    (from Chess960 starts with chess960, as play_game takes it)."""
     state = worker_state()
     games = []
     for number in range(first, first + count):
-        moves, termination, result = play_game(state, seed, number, max_plies)
+        extra = {}
+        if chess960:
+            moves, termination, result, start = play_game(state, seed, number, max_plies, chess960)
+            extra = dict(start_fen=start.full_fen(), variant="chess960")
+        else:
+            moves, termination, result = play_game(state, seed, number, max_plies)
         games.append(dict(number=number, source=0, offset=-1, white_elo=-1, black_elo=-1, moves=moves,
-                          result=result, termination=termination))
+                          result=result, termination=termination, **extra))
     return assemble(state, out_dir, name, games, dict(task=["selfplay", first, count]))
 
 
@@ -385,12 +409,15 @@ def pgn_shard(out_dir, name, source, path, start, end, filters, text=None):
                 rejected[reason] = rejected.get(reason, 0) + 1
                 continue
             tags = game.tags
+            # The reader tells a Chess960 game by its Variant tag.
+            variant = "chess960" if "Variant" in tags and game.board(0).is_chess960() else ""
             games.append(dict(
                 number=-1, source=source, offset=base + game.offset, moves=list(game.moves),
                 white_elo=tag_number(tags, "WhiteElo"), black_elo=tag_number(tags, "BlackElo"),
                 result=tags.get("Result", game.result or "*"), termination=tags.get("Termination", ""),
                 time_control=tags.get("TimeControl", ""), start_fen=game.fen or "",
-                white=tags.get("White", ""), black=tags.get("Black", ""), event=tags.get("Event", "")))
+                white=tags.get("White", ""), black=tags.get("Black", ""), event=tags.get("Event", ""),
+                variant=variant))
     for reason in refused:
         rejected["filtered: " + reason] = rejected.get("filtered: " + reason, 0) + 1
     meta = dict(task=["pgn", source, start, end], rejected=rejected, skip_plies=filters.get("skip_plies", 0),

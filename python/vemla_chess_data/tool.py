@@ -40,7 +40,8 @@ def selfplay_plan(out_dir, settings, games):
     for number in range(-(-games // per)):
         first, count = number * per, min(per, games - number * per)
         plan.append((shard_name(number), ["selfplay", first, count], sources.selfplay_shard,
-                     (out_dir, shard_name(number), settings["seed"], first, count, settings["max_plies"]), count))
+                     (out_dir, shard_name(number), settings["seed"], first, count, settings["max_plies"],
+                      settings.get("chess960")), count))
     return plan
 
 
@@ -443,6 +444,20 @@ def positive_seconds(text):
     return value
 
 
+def chess960_starts(text):
+    """--chess960's value: "random", or start numbers 0 to 959 separated by commas."""
+    if text == "random":
+        return text
+    try:
+        numbers = [int(part) for part in text.split(",")]
+    except ValueError:
+        numbers = []
+    if not numbers or any(not 0 <= n < 960 for n in numbers):
+        raise argparse.ArgumentTypeError(f"expected 'random' or start numbers 0 to 959 separated by commas, "
+                                         f"got {text!r}")
+    return numbers
+
+
 def add_selfplay_options(parser):
     parser.add_argument("--games", type=positive, default=1000,
                         help="games in the dataset (more than it holds extends it)")
@@ -450,6 +465,9 @@ def add_selfplay_options(parser):
     parser.add_argument("--games-per-shard", type=positive, default=100, metavar="G", help="games per shard")
     parser.add_argument("--max-plies", type=non_negative, default=400, metavar="P",
                         help="a game still going after P plies stops unfinished (result '*')")
+    parser.add_argument("--chess960", type=chess960_starts, nargs="?", const="random", metavar="STARTS",
+                        help="Chess960 games: from a random start each (no value, or 'random'), or from the "
+                             "start numbers given (e.g. 518,0,959), one after another")
 
 
 def run(parser, args, prog):
@@ -471,6 +489,8 @@ def run(parser, args, prog):
         return labels.run(args, report)
     if args.source == "selfplay":
         settings = dict(seed=args.seed, games_per_shard=args.games_per_shard, max_plies=args.max_plies)
+        if args.chess960:
+            settings["chess960"] = args.chess960
         source_list = [{"path": "selfplay"}]
 
         plan_of = selfplay_plan_of(out_dir, settings, args.games, report)

@@ -120,4 +120,11 @@ long long int_arg(PyObject* arg, const char* name) {
     return result;
 }
 
+bool truth_arg(PyObject* arg) {
+    if (!arg) return false;
+    const int truth = PyObject_IsTrue(arg);
+    if (truth < 0) throw PyErrAlreadySet{};
+    return truth != 0;
+}
+
 }  // namespace vemla::py

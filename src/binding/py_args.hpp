@@ -52,6 +52,10 @@ std::string_view utf8_arg(PyObject* arg, const char* name, StrWording wording = 
 // range of long long come back as its limits, so range checks reject them.
 long long int_arg(PyObject* arg, const char* name);
 
+// A flag argument by its truth value; false where not given (NULL). May run
+// Python code (__bool__), so it is read before any borrow begins.
+bool truth_arg(PyObject* arg);
+
 // Checks that obj is an instance of type before it is borrowed.
 template <typename Record>
 Wrapper<Record>* receiver(PyObject* obj, PyTypeObject* type, const char* class_name) {

@@ -16,7 +16,12 @@ constexpr const char* PUSH_NAMES[] = {"chess_move"};
 constexpr Params NEW_PARAMS{"Board", "__new__", FEN_NAMES, 0, true};
 constexpr Params PUSH_PARAMS{"Board", "push", PUSH_NAMES, 1, true};
 constexpr Params FROM_FEN_PARAMS{"Board", "bitboard_from_fen", FEN_NAMES, 1, true};
-constexpr Params FROM_FULL_FEN_PARAMS{"Board", "from_full_fen", FEN_NAMES, 1};
+constexpr const char* FROM_FULL_FEN_NAMES[] = {"fen", "chess960"};
+constexpr Params FROM_FULL_FEN_PARAMS{"Board", "from_full_fen", FROM_FULL_FEN_NAMES, 1};
+constexpr const char* FROM_CHESS960_NAMES[] = {"number"};
+constexpr Params FROM_CHESS960_PARAMS{"Board", "from_chess960", FROM_CHESS960_NAMES, 1};
+constexpr const char* SHREDDER_NAMES[] = {"shredder"};
+constexpr Params FULL_FEN_PARAMS{"Board", "full_fen", SHREDDER_NAMES, 0};
 constexpr const char* INTO_NAMES[] = {"out"};
 constexpr Params BYTES_FROM_FEN_PARAMS{"Board", "bitboard_bytes_from_fen", FEN_NAMES, 1};
 constexpr Params INTO_PARAMS{"Board", "bitboard_into", INTO_NAMES, 1};
@@ -94,7 +99,26 @@ PyObject* board_from_full_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs
         const Args argv = parse_fastcall(FROM_FULL_FEN_PARAMS, args, nargs, kwnames);
         PyTypeObject* type = board_type();
         if (!type) throw PyErrAlreadySet{};
-        return new_wrapper(type, Board::from_full_fen(utf8_arg(argv[0], "fen")));
+        const std::string_view fen = utf8_arg(argv[0], "fen");
+        return new_wrapper(type, Board::from_full_fen(fen, truth_arg(argv[1])));
+    });
+}
+
+PyObject* board_from_chess960(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(FROM_CHESS960_PARAMS, args, nargs, kwnames);
+        PyTypeObject* type = board_type();
+        if (!type) throw PyErrAlreadySet{};
+        return new_wrapper(type, Board::from_chess960(int_arg(argv[0], "number")));
+    });
+}
+
+PyObject* board_is_chess960(PyObject* self, PyObject*) {
+    return call([&] {
+        const bool chess960 =
+            with_shared(self_board(self), [](const Board& board) { return board.chess960; });
+        return new_bool(chess960);
     });
 }
 
@@ -115,10 +139,13 @@ PyObject* board_fen(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* board_full_fen(PyObject* self, PyObject*) {
+PyObject* board_full_fen(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
     return call([&] {
-        const std::string text =
-            with_shared(self_board(self), [](const Board& board) { return board.full_fen(); });
+        const Args argv = parse_fastcall(FULL_FEN_PARAMS, args, nargs, kwnames);
+        const bool shredder = truth_arg(argv[0]);
+        const std::string text = with_shared(
+            self_board(self), [&](const Board& board) { return board.full_fen(shredder); });
         return new_ascii(text);
     });
 }
@@ -353,8 +380,20 @@ PyMethodDef board_methods[] = {
     {"repetitions", board_repetitions, METH_NOARGS, "repetitions($self)\n--\n\n"},
     {"ply", board_ply, METH_NOARGS, "ply($self)\n--\n\n"},
     {"from_full_fen", as_cfunction(board_from_full_fen),
-     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "from_full_fen(fen)\n--\n\n"},
-    {"full_fen", board_full_fen, METH_NOARGS, "full_fen($self)\n--\n\n"},
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_full_fen(fen, chess960=False)\n--\n\n"
+     "With chess960 the board is a Chess960 board: its castling field is read as X-FEN or\n"
+     "Shredder-FEN and castling is the king's move onto its own rook (e1h1)."},
+    {"from_chess960", as_cfunction(board_from_chess960),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_chess960(number)\n--\n\n"
+     "The Chess960 start position of the given number, 0 to 959 (518 is the standard start)."},
+    {"is_chess960", board_is_chess960, METH_NOARGS,
+     "is_chess960($self)\n--\n\n"
+     "Whether the board follows the Chess960 castling rules."},
+    {"full_fen", as_cfunction(board_full_fen), METH_FASTCALL | METH_KEYWORDS,
+     "full_fen($self, shredder=False)\n--\n\n"
+     "A Chess960 board writes X-FEN castling rights, or Shredder-FEN with shredder."},
     {"halfmove_clock", board_halfmove_clock, METH_NOARGS, "halfmove_clock($self)\n--\n\n"},
     {"fullmove_number", board_fullmove_number, METH_NOARGS, "fullmove_number($self)\n--\n\n"},
     {"piece_at", as_cfunction(board_piece_at), METH_FASTCALL | METH_KEYWORDS,

@@ -104,11 +104,18 @@ PolicyScheme scheme_arg(PyObject* arg) {
 }
 
 // The legal moves of the board's side to move, in generator order, and that side.
-Colour legal_moves(PyObject* self, PyBoard* board, MoveList& moves) {
+// The side to move, and whether the board is a Chess960 one (its castling
+// moves are encoded as the king taking its rook).
+struct Mover {
+    Colour colour;
+    bool chess960;
+};
+
+Mover legal_moves(PyObject* self, PyBoard* board, MoveList& moves) {
     return with_shared(self_generator(self), [&](const MoveGenerator& g) {
         return with_exclusive(board, [&](Board& b) {
             g.generate(b, moves);
-            return b.side_to_move();
+            return Mover{b.side_to_move(), b.chess960};
         });
     });
 }
@@ -136,9 +143,9 @@ PyObject* move_generator_policy_indices(PyObject* self, PyObject* const* args, P
         PyObject* const* objects = index_objects(scheme);
         const PolicyTable& table = policy_table(scheme);
         MoveList moves;
-        const Colour mover = legal_moves(self, board, moves);
+        const Mover mover = legal_moves(self, board, moves);
         return new_list(std::span(moves.begin(), moves.end()), [&](ChessMove move) {
-            const int index = table.index(move, mover);
+            const int index = table.index(move, mover.colour, mover.chess960);
             assert(index >= 0);
             return Py_NewRef(objects[index]);
         });
@@ -157,10 +164,10 @@ PyObject* move_generator_policy_mask_into(PyObject* self, PyObject* const* args,
         const OutBuffer out(argv[1], "out", static_cast<std::size_t>(policy_size(scheme)));
         const PolicyTable& table = policy_table(scheme);
         MoveList moves;
-        const Colour mover = legal_moves(self, board, moves);
+        const Mover mover = legal_moves(self, board, moves);
         std::memset(out.data(), 0, static_cast<std::size_t>(policy_size(scheme)));
         for (const ChessMove move : moves) {
-            const int index = table.index(move, mover);
+            const int index = table.index(move, mover.colour, mover.chess960);
             assert(index >= 0);
             out.data()[index] = 1;
         }

@@ -31,6 +31,7 @@ struct PyPgnGame {
     PyObject* offset;              // int
     PyObject* error;               // str or None
     GameNotes notes;               // comments, NAGs, evals, clocks: read on first use
+    bool chess960;                 // its Variant tag names Chess960
 };
 
 PyTypeObject* game_type_object = nullptr;
@@ -77,7 +78,7 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         Board board;
         const std::string_view fen =
             game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen");
-        if (const FenRejection rejection = Board::read_full_fen(fen, board);
+        if (const FenRejection rejection = Board::read_full_fen(fen, board, game->chess960);
             rejection != FenRejection::NONE) {
             const std::string_view reason = fen_rejection_message(rejection);
             throw InvalidInput(reason.starts_with(messages::INVALID_FEN)
@@ -282,6 +283,7 @@ PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref 
     item->fen = fen.release();
     item->offset = offset.release();
     item->error = error.release();
+    item->chess960 = played.chess960;
     Ref owned = Ref::steal(object);  // released by its deallocation if copying fails
     take_notes(item->notes, game, played.moves.size());
     return owned.release();

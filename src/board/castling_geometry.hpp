@@ -3,9 +3,16 @@
 // square only the rook crosses. This is the only table of castling's squares:
 // the move generator's castling rules, making and taking back castling,
 // SAN's O-O and O-O-O, the policy encodings and the opening book read it.
+//
+// A Chess960 board keeps its own king and rook files (CastlingFiles, held by
+// the board); chess960_geometry() derives the squares of one right from them.
+// The landing squares are those of standard chess: the king on the g- or
+// c-file, the rook beside it on the f- or d-file.
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <utility>
 
 #include "board/bitboard.hpp"
 #include "board/piece.hpp"
@@ -57,6 +64,72 @@ constexpr int castling_king_step(CastlingSide side) {
 }
 
 static_assert(castling_king_step(KING_SIDE) == 2 && castling_king_step(QUEEN_SIDE) == -2);
+
+// The rook's landing file when castling to side (f or d).
+constexpr int castling_rook_file(CastlingSide side) {
+    return file_of(castling_geometry(WHITE, side).rook_to);
+}
+
+// The home files of a Chess960 board: each colour's king and the rook of each
+// of its rights. Only the files of rights that are set mean anything; they are
+// set when the position is read and never change while moves are made (a
+// right that is lost is cleared in the state word, its file stays).
+struct CastlingFiles {
+    std::array<std::int8_t, 2> king{4, 4};                             // by colour
+    std::array<std::array<std::int8_t, 2>, 2> rook{{{7, 0}, {7, 0}}};  // [colour][side]
+
+    constexpr int king_file(Colour colour) const { return king[static_cast<std::size_t>(colour)]; }
+    constexpr int rook_file(Colour colour, CastlingSide side) const {
+        return rook[static_cast<std::size_t>(colour)][static_cast<std::size_t>(side)];
+    }
+    friend bool operator==(const CastlingFiles&, const CastlingFiles&) = default;
+};
+
+// The rank a colour castles on: the first for White, the eighth for Black.
+constexpr int home_rank_base(Colour colour) { return colour == WHITE ? 0 : 56; }
+
+// The squares from a to b on one rank, both included.
+constexpr Bitboard rank_span(int a, int b) {
+    if (a > b) std::swap(a, b);
+    return ((~Bitboard{0}) >> (63 - b)) & ((~Bitboard{0}) << a);
+}
+
+// One Chess960 right: the king and rook squares, the squares that must be
+// empty (everything the king or the rook crosses or lands on, less the two
+// castling pieces themselves), and the king's path, its start and landing
+// square included, none of which may be attacked.
+struct Chess960Geometry {
+    int king_from, king_to;
+    int rook_from, rook_to;
+    Bitboard must_be_empty;
+    Bitboard king_path;
+};
+
+constexpr Chess960Geometry chess960_geometry(Colour colour, CastlingSide side, int king_file,
+                                             int rook_file) {
+    const int base = home_rank_base(colour);
+    const int king_from = base + king_file, rook_from = base + rook_file;
+    const int king_to = base + castling_king_file(side), rook_to = base + castling_rook_file(side);
+    const Bitboard castlers = square_bb(king_from) | square_bb(rook_from);
+    return {king_from,
+            king_to,
+            rook_from,
+            rook_to,
+            (rank_span(king_from, king_to) | rank_span(rook_from, rook_to)) & ~castlers,
+            rank_span(king_from, king_to)};
+}
+constexpr Chess960Geometry chess960_geometry(const CastlingFiles& files, Colour colour,
+                                             CastlingSide side) {
+    return chess960_geometry(colour, side, files.king_file(colour), files.rook_file(colour, side));
+}
+
+// The standard files describe the standard geometry.
+static_assert(chess960_geometry(WHITE, KING_SIDE, 4, 7).must_be_empty ==
+              (square_bb(F1) | square_bb(G1)));
+static_assert(chess960_geometry(BLACK, QUEEN_SIDE, 4, 0).must_be_empty ==
+              (square_bb(B8) | square_bb(C8) | square_bb(D8)));
+static_assert(chess960_geometry(WHITE, QUEEN_SIDE, 1, 0).king_path ==
+              (square_bb(B1) | square_bb(C1)));
 static_assert(castling_king_file(KING_SIDE) == 6 && castling_king_file(QUEEN_SIDE) == 2);
 
 }  // namespace vemla

@@ -36,8 +36,8 @@ std::uint64_t Board::fullmove_number() const {
     return start_fullmove_number + (plies + black_started) / 2;
 }
 
-std::string Board::full_fen() const {
-    std::string out = fen();
+std::string Board::full_fen(bool shredder) const {
+    std::string out = fen(shredder);
     out += ' ';
     out += std::to_string(halfmove_clock());
     out += ' ';

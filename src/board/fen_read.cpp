@@ -1,9 +1,11 @@
 // Reading the four-field FEN dialect: placement, side to move, castling
 // rights, en-passant square. Move counters after the fourth field are ignored.
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "board/facts.hpp"
 #include "board/mod.hpp"
 #include "failure.hpp"
 #include "messages.hpp"
@@ -72,6 +74,8 @@ std::string_view fen_rejection_message(FenRejection rejection) {
         case FenRejection::MOVE_NUMBER: return messages::INVALID_MOVE_NUMBER;
         case FenRejection::PLACEMENT_SHAPE: return messages::INVALID_PLACEMENT_SHAPE;
         case FenRejection::PLACEMENT_CHARACTER: return messages::INVALID_PLACEMENT_CHARACTER;
+        case FenRejection::CASTLING_KING: return messages::INVALID_CASTLING_KING;
+        case FenRejection::CASTLING_ROOK: return messages::INVALID_CASTLING_ROOK;
     }
     return {};
 }
@@ -149,7 +153,12 @@ bool standard_en_passant(std::string_view field, Colour side) {
 
 // The four position fields, read from fields into board; strict accepts only
 // their standard form.
-FenRejection read_position(utf8::Fields& fields, Board& board, bool strict = false) {
+FenRejection read_chess960_castling(std::string_view field,
+                                    const std::array<std::uint64_t, 12>& pieces,
+                                    StateWord& state, CastlingFiles& files);
+
+FenRejection read_position(utf8::Fields& fields, Board& board, bool strict = false,
+                           bool chess960 = false) {
     std::string_view field;
 
     // 1. Piece placement. Its failures come first, whatever the other fields say.
@@ -172,6 +181,13 @@ FenRejection read_position(utf8::Fields& fields, Board& board, bool strict = fal
     // 3. Castling rights. Letters in any order, repeats allowed; "-" ends the
     // field, so nothing after it is examined.
     if (!fields.next_field(field)) return FenRejection::NO_CASTLING;
+    CastlingFiles files;
+    if (chess960) {
+        if (const FenRejection rejection = read_chess960_castling(field, pieces, state, files);
+            rejection != FenRejection::NONE)
+            return rejection;
+        field = "-";
+    }
     if (strict && !standard_castling(field)) return FenRejection::CASTLING;
     for (const char c : field) {
         if (c == '-') break;
@@ -199,6 +215,64 @@ FenRejection read_position(utf8::Fields& fields, Board& board, bool strict = fal
     board = Board();
     std::copy(pieces.begin(), pieces.end(), board.bitboards.begin());
     board.bitboards[STATE] = state.bits;
+    board.chess960 = chess960;
+    board.castling_files = files;
+    return FenRejection::NONE;
+}
+
+// The castling field of a Chess960 position, X-FEN or Shredder-FEN: "-", or
+// each right at most once, as K/Q/k/q (the outermost rook on that side of the
+// king) or as the file letter of its rook (upper case for White). A right
+// needs its colour's only king on its home rank and a rook of that colour on
+// the named square on the right side of the king.
+FenRejection read_chess960_castling(std::string_view field,
+                                    const std::array<std::uint64_t, 12>& pieces,
+                                    StateWord& state, CastlingFiles& files) {
+    if (field == "-") return FenRejection::NONE;
+    if (field.empty()) return FenRejection::CASTLING;
+    for (const char c : field) {
+        Colour colour;
+        char letter;
+        if (c >= 'A' && c <= 'Z') {
+            colour = WHITE;
+            letter = static_cast<char>(c - 'A' + 'a');
+        } else if (c >= 'a' && c <= 'z') {
+            colour = BLACK;
+            letter = c;
+        } else {
+            return FenRejection::CASTLING;
+        }
+        if (letter != 'k' && letter != 'q' && (letter < 'a' || letter > 'h'))
+            return FenRejection::CASTLING;
+        const int base = home_rank_base(colour);
+        const Bitboard rank = RANK_1 << base;
+        const Bitboard kings = pieces[static_cast<std::size_t>(piece_of(colour, KING))];
+        const Bitboard rooks = pieces[static_cast<std::size_t>(piece_of(colour, ROOK))] & rank;
+        if (!single(kings & rank)) return FenRejection::CASTLING_KING;
+        const int king_file = file_of(lsb(kings & rank));
+        int rook_file;
+        if (letter == 'k' || letter == 'q') {
+            // The outermost rook on that side of the king.
+            const Bitboard beyond = letter == 'k' ? rooks & ~rank_span(base, base + king_file)
+                                                  : rooks & ~rank_span(base + king_file, base + 7);
+            if (!beyond) return FenRejection::CASTLING_ROOK;
+            rook_file = file_of(letter == 'k' ? 63 - std::countl_zero(beyond) : lsb(beyond));
+        } else {
+            rook_file = letter - 'a';
+            if (!(rooks & square_bb(base + rook_file)) || rook_file == king_file)
+                return FenRejection::CASTLING_ROOK;
+        }
+        const CastlingSide side = rook_file > king_file ? KING_SIDE : QUEEN_SIDE;
+        const std::uint64_t right = StateWord::castling_right(colour, side);
+        // A second right on one side, or a second king file for one colour.
+        if (state.bits & right) return FenRejection::CASTLING;
+        if ((state.bits & StateWord::castling_rights(colour)) && files.king_file(colour) != king_file)
+            return FenRejection::CASTLING;
+        state.set(right);
+        files.king[static_cast<std::size_t>(colour)] = static_cast<std::int8_t>(king_file);
+        files.rook[static_cast<std::size_t>(colour)][static_cast<std::size_t>(side)] =
+            static_cast<std::int8_t>(rook_file);
+    }
     return FenRejection::NONE;
 }
 
@@ -224,10 +298,10 @@ FenRejection Board::read_fen(std::string_view fen, Board& board) {
     return read_position(fields, board);
 }
 
-FenRejection Board::read_full_fen(std::string_view fen, Board& board) {
+FenRejection Board::read_full_fen(std::string_view fen, Board& board, bool chess960) {
     utf8::Fields fields(fen);
     Board read;
-    if (const FenRejection rejection = read_position(fields, read, true);
+    if (const FenRejection rejection = read_position(fields, read, true, chess960);
         rejection != FenRejection::NONE)
         return rejection;
     std::string_view field;
@@ -239,9 +313,9 @@ FenRejection Board::read_full_fen(std::string_view fen, Board& board) {
     return FenRejection::NONE;
 }
 
-Board Board::from_full_fen(std::string_view fen) {
+Board Board::from_full_fen(std::string_view fen, bool chess960) {
     Board board;
-    if (const FenRejection rejection = read_full_fen(fen, board); rejection != FenRejection::NONE)
+    if (const FenRejection rejection = read_full_fen(fen, board, chess960); rejection != FenRejection::NONE)
         [[unlikely]] {
         // A checked reader: even a missing field is rejected input.
         const std::string_view message = fen_rejection_message(rejection);

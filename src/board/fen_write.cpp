@@ -21,7 +21,30 @@ void append_en_passant(std::string& out, StateWord word) {
     }
 }
 
-std::string Board::fen() const {
+void append_chess960_castling(std::string& out, const Board& board, bool shredder) {
+    const StateWord word = board.state();
+    if (!word.any_castling_right()) out += '-';
+    for (const Colour colour : {WHITE, BLACK}) {
+        const int base = home_rank_base(colour);
+        const Bitboard rooks = board.pieces(colour, ROOK) & (RANK_1 << base);
+        for (const CastlingSide side : {KING_SIDE, QUEEN_SIDE}) {
+            if (!word.may_castle(colour, side)) continue;
+            const int file = board.castling_files.rook_file(colour, side);
+            // X-FEN names the side where no rook of the colour stands beyond
+            // the castling rook, and the file where one does.
+            const Bitboard beyond = side == KING_SIDE ? rooks & ~rank_span(base, base + file)
+                                                      : rooks & ~rank_span(base + file, base + 7);
+            char letter;
+            if (!shredder && !beyond)
+                letter = side == KING_SIDE ? 'k' : 'q';
+            else
+                letter = static_cast<char>('a' + file);
+            out += colour == WHITE ? static_cast<char>(letter - 'a' + 'A') : letter;
+        }
+    }
+}
+
+std::string Board::fen(bool shredder) const {
     std::string out;
     out.reserve(90);
     // Ranks are written from rank 8 down; where pieces overlap (possible after
@@ -46,7 +69,10 @@ std::string Board::fen() const {
 
     const StateWord word = state();
     out += word.white_to_move() ? " w " : " b ";
-    append_castling(out, word);
+    if (chess960)
+        append_chess960_castling(out, *this, shredder);
+    else
+        append_castling(out, word);
     out += ' ';
     append_en_passant(out, word);
     return out;

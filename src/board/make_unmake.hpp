@@ -30,6 +30,17 @@ constexpr std::array<std::uint64_t, 64> CORNER_RIGHT = [] {
 
 }  // namespace detail
 
+inline std::uint64_t Board::rook_home_right(int sq) const {
+    if (!chess960) [[likely]]
+        return detail::CORNER_RIGHT[static_cast<std::size_t>(sq)];
+    std::uint64_t rights = 0;
+    for (const Colour colour : {WHITE, BLACK})
+        for (const CastlingSide side : {KING_SIDE, QUEEN_SIDE})
+            if (sq == home_rank_base(colour) + castling_files.rook_file(colour, side))
+                rights |= StateWord::castling_right(colour, side);
+    return rights;
+}
+
 inline void Board::push_move(ChessMove move) {
     const int from = move.from();
     const Bitboard from_bb = square_bb(from);
@@ -118,9 +129,24 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
         else if (mover == BLACK_PAWN && rank_of(from) == rank_of(to) + 2)
             state.set(StateWord::en_passant_bit(WHITE, file_of(to)));
     }
-    if (kind == KING && file_of(from) == file_of(castling_geometry(WHITE, KING_SIDE).king_from) &&
-        (file_of(to) == castling_king_file(QUEEN_SIDE) ||
-         file_of(to) == castling_king_file(KING_SIDE))) {
+    if (kind == KING && chess960) [[unlikely]] {
+        // Chess960 castling is the king's move onto its own rook on the home
+        // rank of the side to move: the king lands on the g- or c-file, the
+        // rook beside it, either of them possibly where it already stood.
+        const Piece rook = piece_of(mover_colour, ROOK);
+        const int base = home_rank_base(white_to_move ? WHITE : BLACK);
+        if ((bb[rook] & to_bb) && rank_of(from) == rank_of(to) && rank_of(to) == rank_of(base)) {
+            const CastlingSide side = castling_side_toward(from, to);
+            const Bitboard king_to = square_bb(base + castling_king_file(side));
+            const Bitboard rook_to = square_bb(base + castling_rook_file(side));
+            bb[mover] = (history[static_cast<std::size_t>(mover)].back() & ~from_bb) | king_to;
+            save(rook);
+            bb[rook] = (bb[rook] & ~to_bb) | rook_to;
+        }
+    } else if (kind == KING &&
+               file_of(from) == file_of(castling_geometry(WHITE, KING_SIDE).king_from) &&
+               (file_of(to) == castling_king_file(QUEEN_SIDE) ||
+                file_of(to) == castling_king_file(KING_SIDE))) {
         // Castling: the side to move picks the rook's home rank. A rook that
         // is not on its corner is not conjured up: only a set bit moves.
         const Piece rook = piece_of(mover_colour, ROOK);
@@ -135,21 +161,18 @@ inline void Board::make_move(ChessMove move, Piece mover, Bitboard enemy_pieces)
     }
 
     if (state.any_castling_right()) {
-        // Rights lost by moving the king or a rook off its corner count only
-        // for the side to move; a rook captured on its corner loses its right
-        // whoever is to move.
+        // Rights lost by moving the king or a rook off its home square count
+        // only for the side to move; a rook captured on its home square loses
+        // its right whoever is to move.
         const Colour side = white_to_move ? WHITE : BLACK;
         const std::uint64_t own_rights = StateWord::castling_rights(side);
         std::uint64_t lost = 0;
         if (mover == piece_of(side, KING)) lost |= own_rights;
-        if (mover == piece_of(side, ROOK))
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(from)] & own_rights;
+        if (mover == piece_of(side, ROOK)) lost |= rook_home_right(from) & own_rights;
         if (captured == WHITE_ROOK)
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] &
-                    StateWord::castling_rights(WHITE);
+            lost |= rook_home_right(to) & StateWord::castling_rights(WHITE);
         if (captured == BLACK_ROOK)
-            lost |= detail::CORNER_RIGHT[static_cast<std::size_t>(to)] &
-                    StateWord::castling_rights(BLACK);
+            lost |= rook_home_right(to) & StateWord::castling_rights(BLACK);
         state.clear(lost);
     }
 

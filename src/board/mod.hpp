@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "board/bitboard.hpp"
+#include "board/castling_geometry.hpp"
 #include "board/piece.hpp"
 #include "board/piece_planes.hpp"
 #include "board/square.hpp"
@@ -48,6 +49,10 @@ enum class FenRejection : std::uint8_t {
     // Only from the full reader, which also checks the placement's shape.
     PLACEMENT_SHAPE,
     PLACEMENT_CHARACTER,
+    // Only from the full reader of Chess960 positions: a right without its
+    // king, or without its rook.
+    CASTLING_KING,
+    CASTLING_ROOK,
 };
 inline constexpr bool is_panic(FenRejection r) {
     return r >= FenRejection::NO_PLACEMENT && r <= FenRejection::NO_EN_PASSANT;
@@ -80,8 +85,18 @@ struct Board {
     // and sixth fields: non-negative decimal integers, 0 and 1 where the text
     // ends before them. Fields after the sixth are ignored. Every refusal,
     // a missing field included, is InvalidInput.
-    static Board from_full_fen(std::string_view fen);
-    static FenRejection read_full_fen(std::string_view fen, Board& board);
+    //
+    // With chess960 the board is a Chess960 board and the castling field is
+    // read as X-FEN or Shredder-FEN (read_chess960_castling in fen_read.cpp);
+    // a right whose king or rook is missing is refused.
+    static Board from_full_fen(std::string_view fen, bool chess960 = false);
+    static FenRejection read_full_fen(std::string_view fen, Board& board, bool chess960 = false);
+    // The Chess960 start position of number n (0 to 959; 518 is the standard
+    // start), all four rights set. Throws InvalidInput for any other number.
+    static Board from_chess960(long long n);
+    // The placement's back rank of Chess960 start n ("RNBQKBNR" for 518);
+    // n must be 0 to 959.
+    static std::string chess960_back_rank(int n);
 
     // The counters of the position the undo history starts from. The current
     // ones are derived from these and the undo records, so making and taking
@@ -89,10 +104,23 @@ struct Board {
     std::uint64_t start_halfmove_clock = 0;
     std::uint64_t start_fullmove_number = 1;
 
-    // Writes the position as four-field FEN.
-    std::string fen() const;
+    // Whether castling follows the Chess960 rules: the king castles by moving
+    // onto its own rook, and the home files of kings and rooks are
+    // castling_files' (on a standard board they are the e-, a- and h-files and
+    // castling is the king's two-square move).
+    bool chess960 = false;
+    CastlingFiles castling_files{};
+
+    // The castling rights whose rook starts on sq (none for most squares).
+    std::uint64_t rook_home_right(int sq) const;
+
+    // Writes the position as four-field FEN. A Chess960 board writes its
+    // castling field as X-FEN (K/Q/k/q for the outermost rook of a side, the
+    // rook's file letter otherwise), or with shredder as Shredder-FEN (always
+    // the file letters).
+    std::string fen(bool shredder = false) const;
     // fen() followed by the half-move clock and the move number.
-    std::string full_fen() const;
+    std::string full_fen(bool shredder = false) const;
 
     // Plies since the last capture or pawn move (or since the start counter,
     // if the undo history holds none).
@@ -164,6 +192,8 @@ FenRejection read_pieces(std::string_view fen, std::array<std::uint64_t, 12>& wo
 // The castling field of FEN ("KQkq" order, "-" for none) and its en-passant
 // field (the side to move's lowest file, "-" for none) for a state word.
 void append_castling(std::string& out, StateWord word);
+// The castling field of a Chess960 board (X-FEN, or Shredder-FEN).
+void append_chess960_castling(std::string& out, const Board& board, bool shredder);
 void append_en_passant(std::string& out, StateWord word);
 
 }  // namespace vemla

@@ -1,4 +1,6 @@
 // Reflection: the colour-swapped mirror image of a position, in place.
+#include <utility>
+
 #include "board/mod.hpp"
 
 namespace vemla {
@@ -21,6 +23,9 @@ void Board::reflect() {
         black = __builtin_bswap64(old_white);
     }
     bitboards[STATE] = state().reflected().bits;
+    // Files stay where they are; the colours trade their home files.
+    std::swap(castling_files.king[0], castling_files.king[1]);
+    std::swap(castling_files.rook[0], castling_files.rook[1]);
 
     // Moves made before the reflection can no longer be taken back.
     for (auto& stack : history) stack.release();

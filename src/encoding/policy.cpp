@@ -174,9 +174,11 @@ const PolicyTable& policy_table(PolicyScheme scheme) {
     return scheme == PolicyScheme::LC0 ? LC0_TABLE : ALPHAZERO_TABLE;
 }
 
-int policy_index(ChessMove move, Colour mover, PolicyScheme scheme) {
+int policy_index(ChessMove move, Colour mover, PolicyScheme scheme, bool chess960) {
+    // A Chess960 castling move is already the king's move onto its rook.
     const PolicyMove m{view(move.from(), mover), view(move.to(), mover),
-                       promotion_kind(move.special()), move.special() == ChessMove::CASTLING};
+                       promotion_kind(move.special()),
+                       move.special() == ChessMove::CASTLING && !chess960};
     return index_of(m, scheme);
 }
 
@@ -186,7 +188,7 @@ int policy_index_of_text(const Board& board, std::string_view text, PolicyScheme
     const int from = move.from(), to = move.to();
     // A king moving two files along its rank, or onto its own rook, castles.
     const bool castling =
-        holds(board, mover, KING, from) && rank_of(from) == rank_of(to) &&
+        !board.chess960 && holds(board, mover, KING, from) && rank_of(from) == rank_of(to) &&
         (file_of(to) - file_of(from) == castling_king_step(castling_side_toward(from, to)) ||
          holds(board, mover, ROOK, to));
     const PolicyMove m{view(from, mover), view(to, mover), promotion_kind(move.special()),
@@ -232,7 +234,7 @@ std::string policy_text(const Board& board, int index, PolicyScheme scheme) {
     const Colour mover = board.side_to_move();
     const int from = view(m.from, mover);
     int to = view(m.to, mover);
-    if (holds(board, mover, KING, from) && scheme == PolicyScheme::LC0 &&
+    if (!board.chess960 && holds(board, mover, KING, from) && scheme == PolicyScheme::LC0 &&
         holds(board, mover, ROOK, to) && rank_of(from) == rank_of(to))
         to = from + castling_king_step(castling_side_toward(from, to));
     if (m.promotion == PAWN && holds(board, mover, PAWN, from) && rank_of(m.from) == 6 &&

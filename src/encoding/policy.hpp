@@ -14,6 +14,11 @@
 // step + 1) + {knight 0, bishop 1, rook 2}. A queen promotion uses its
 // queen-like plane; castling is the king's two-square move.
 //
+// On a Chess960 board both schemes encode castling as the king's move onto
+// its own rook, the move text it has there: LC0's from-to entry, AlphaZero's
+// queen-like plane along the rank. No other move of the king lands on its own
+// rook, so the entry is the castling move's alone.
+//
 // Black's moves are mirrored by rank first (e7e5 is encoded as e2e4).
 #pragma once
 
@@ -54,7 +59,7 @@ struct PolicyMove {
 // (castling is told by the move's special code 3), or -1 when the scheme has
 // no entry for it (never for a move the generator gives: every one is a queen
 // or knight step, a promotion from the last rank but one, or castling).
-int policy_index(ChessMove move, Colour mover, PolicyScheme scheme);
+int policy_index(ChessMove move, Colour mover, PolicyScheme scheme, bool chess960 = false);
 
 // One scheme's indices of the plain moves (special codes 0 to 2) by the move
 // code's twelve square bits, from + 64 * to, from White's view, computed once
@@ -65,26 +70,26 @@ struct PolicyTable {
     std::array<std::int16_t, 4096> plain;
     PolicyScheme scheme;
 
-    // policy_index(move, mover, scheme).
-    int index(ChessMove move, Colour mover) const {
+    // policy_index(move, mover, scheme, chess960).
+    int index(ChessMove move, Colour mover, bool chess960 = false) const {
         // Mirroring both squares by rank flips bits 3-5 of each.
         constexpr std::uint16_t MIRROR_RANKS = 070 | 070 << 6;
         if (move.special() < ChessMove::CASTLING) [[likely]]
             return plain[(move.value ^ (mover == WHITE ? 0 : MIRROR_RANKS)) & 0x0FFF];
-        return policy_index(move, mover, scheme);
+        return policy_index(move, mover, scheme, chess960);
     }
 };
 const PolicyTable& policy_table(PolicyScheme scheme);
 
 // The index of move text for the board's side to move. A king move of two
 // files along its rank is read as castling, and so is the king taking its own
-// rook. Throws InvalidInput for text that is not a move or that the scheme
+// rook (on a Chess960 board only the latter is castling, encoded as written). Throws InvalidInput for text that is not a move or that the scheme
 // cannot encode; the board is only read.
 int policy_index_of_text(const Board& board, std::string_view text, PolicyScheme scheme);
 
 // The move text an index stands for on this board: the scheme's move seen
 // from the side to move, mirrored back for Black. Castling comes back as the
-// king's two-square move and promotions with their letter when the board's
+// king's two-square move (on a Chess960 board as the king taking its rook) and promotions with their letter when the board's
 // mover has a king or pawn on the from-square. Throws InvalidInput for an
 // index outside the scheme.
 std::string policy_text(const Board& board, int index, PolicyScheme scheme);

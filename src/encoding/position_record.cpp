@@ -32,9 +32,9 @@ std::size_t encode_game(const MoveGenerator& generator, Board& board, const Ches
         PositionRecord r{};
         std::copy_n(board.bitboards.begin(), 12, r.pieces);
         r.move = moves[i].value;
-        r.policy_lc0 = static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::LC0));
+        r.policy_lc0 = static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::LC0, board.chess960));
         r.policy_alphazero =
-            static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::ALPHAZERO));
+            static_cast<std::uint16_t>(policy_index(*played, mover, PolicyScheme::ALPHAZERO, board.chess960));
         r.ply = saturate16(static_cast<int>(i));
         r.halfmove_clock = saturate16(clock);
         r.fullmove_number = saturate16(number);

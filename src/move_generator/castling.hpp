@@ -3,6 +3,10 @@
 // and the move that is appended when a row passes; all read from the castling
 // geometry (board/castling_geometry.hpp). The test itself is
 // MoveGenerator::can_castle (castling.cpp).
+//
+// A Chess960 board's castling moves are the king's moves onto its own rook;
+// their test is MoveGenerator::can_castle_chess960, on the board's own
+// geometry (chess960_geometry of its castling files).
 #pragma once
 
 #include <array>
@@ -47,6 +51,11 @@ inline constexpr std::array<CastlingRules, 2> CASTLING_RULES = {
 
 inline constexpr const CastlingRules& castling_rules(Colour side) {
     return CASTLING_RULES[static_cast<std::size_t>(side)];
+}
+
+// The Chess960 castling move of one right: the king's move onto its rook.
+constexpr ChessMove chess960_castling_move(const Chess960Geometry& g) {
+    return ChessMove::pack(g.king_from, g.rook_from, ChessMove::CASTLING);
 }
 
 }  // namespace vemla

@@ -94,11 +94,15 @@ void MoveGenerator::candidates(const Board& board, MoveList& list) const {
     get_k_moves(kings, own, KING_STEPS, list);
 
     // Castling, by the rows of the side to move: king side before queen side.
-    const CastlingRules& castling = castling_rules(side);
-    if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
-        for (const CastlingRow& row : castling.rows)
-            if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy))
-                list.push(row.move);
+    if (board.chess960) [[unlikely]] {
+        chess960_castling(board, own, enemy, list);
+    } else {
+        const CastlingRules& castling = castling_rules(side);
+        if ((kings & square_bb(castling.king)) && !square_in_check(board, castling.king, side)) {
+            for (const CastlingRow& row : castling.rows)
+                if (state.may_castle(side, row.side) && can_castle(board, row, own, enemy))
+                    list.push(row.move);
+        }
     }
 
     list.group_end[0] = list.size;

@@ -187,7 +187,9 @@ private:
 // now closes on one side; the other side ends at the board's edge beyond an
 // empty corner (and, on the queen side, an empty b-file square). Without the
 // rook the king's old square opens the rank: such a move is made and tested.
+// A Chess960 castling move is made and tested.
 bool castle_keeps_king_safe(const MoveGenerator& generator, Board& board, ChessMove move) {
+    if (board.chess960) return keeps_king_safe(generator, board, move);
     const Colour side = board.side_to_move();
     const int corner = castling_geometry(side, castling_side_landing_on(move.to())).rook_from;
     if (board.pieces(side, ROOK) & square_bb(corner)) return true;
@@ -306,9 +308,17 @@ VEMLA_INLINE int castling_count(const MoveGenerator& generator, Board& board,
     const Colour side = safety.side();
     const CastlingRules& rules = castling_rules(side);
     const StateWord state = board.state();
-    if (!(state.bits & StateWord::castling_rights(side)) || safety.king() != rules.king ||
-        safety.checkers())
-        return 0;
+    if (!(state.bits & StateWord::castling_rights(side)) || safety.checkers()) return 0;
+    if (board.chess960) [[unlikely]] {
+        int n = 0;
+        for (const CastlingSide castling : {KING_SIDE, QUEEN_SIDE})
+            if (generator.can_castle_chess960(board, castling, safety.own(), safety.enemy()))
+                n += keeps_king_safe(
+                    generator, board,
+                    chess960_castling_move(chess960_geometry(board.castling_files, side, castling)));
+        return n;
+    }
+    if (safety.king() != rules.king) return 0;
     const Bitboard occ = safety.occupied();
     int n = 0;
     for (const CastlingRow& row : rules.rows) {

@@ -96,6 +96,16 @@ struct MoveGenerator {
     // empty. The caller has checked the right and the king's own square.
     bool can_castle(const Board& board, const CastlingRow& row, Bitboard own, Bitboard enemy) const;
 
+    // Whether the side to move of a Chess960 board may castle to side: the
+    // right set, king and rook on their home squares, every square either
+    // crosses or lands on empty but for the two of them, and no square of
+    // the king's path attacked. A castling move that passes is legal.
+    bool can_castle_chess960(const Board& board, CastlingSide side, Bitboard own,
+                             Bitboard enemy) const;
+    // Appends the Chess960 castling moves that pass, king side first.
+    void chess960_castling(const Board& board, Bitboard own, Bitboard enemy,
+                           MoveList& list) const;
+
     // The legal moves of the side to move, in the fixed order: the
     // candidates, filtered by legality::filter. The board may be used to try
     // candidates and ends exactly as it started.

@@ -45,6 +45,15 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
     if (kind == PAWN) return pawn_candidate(board, move, own, enemy);
 
     const Bitboard to_bb = square_bb(to);
+    if (kind == KING && board.chess960 && !move.is_promotion()) {
+        for (const CastlingSide castling : {KING_SIDE, QUEEN_SIDE}) {
+            // The files of a lost right mean nothing: the move is a king step.
+            if (!board.state().may_castle(side, castling)) continue;
+            const Chess960Geometry g = chess960_geometry(board.castling_files, side, castling);
+            if (from == g.king_from && to == g.rook_from)
+                return generator.can_castle_chess960(board, castling, own, enemy);
+        }
+    }
     if (move.is_promotion() || (own & to_bb)) return false;
     const Bitboard occ = own | enemy;
     switch (kind) {
@@ -58,6 +67,7 @@ bool is_candidate(const MoveGenerator& generator, const Board& board, ChessMove 
         case PAWN: return false;
     }
     if (at(KING_ATTACKS, from) & to_bb) return true;
+    if (board.chess960) return false;
     const CastlingRules& castling = castling_rules(side);
     if (from != castling.king || generator.square_in_check(board, from, side)) return false;
     for (const CastlingRow& row : castling.rows)

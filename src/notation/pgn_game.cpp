@@ -24,6 +24,12 @@ bool standard_variant(std::string_view name) {
 
 }  // namespace
 
+bool chess960_variant(std::string_view name) {
+    return equal_ignoring_case(name, "chess960") || equal_ignoring_case(name, "chess 960") ||
+           equal_ignoring_case(name, "fischerandom") ||
+           equal_ignoring_case(name, "fischer random") || equal_ignoring_case(name, "960");
+}
+
 bool start_position(const PgnGame& game, Board& board, PlayedGame& played) {
     bool found = false;
     const std::string_view fen = game.find_tag("FEN", found);
@@ -36,12 +42,13 @@ bool start_position(const PgnGame& game, Board& board, PlayedGame& played) {
         return false;
     }
     const std::string_view variant = game.find_tag("Variant", found);
-    if (found && !standard_variant(variant)) {
+    played.chess960 = found && chess960_variant(variant);
+    if (found && !played.chess960 && !standard_variant(variant)) {
         played.error = "unsupported variant: ";
         played.error.append(variant);
         return false;
     }
-    if (!played.has_fen) {
+    if (!played.has_fen && !played.chess960) {
         // Most games start from the standard position, and so did the last
         // one, usually: taking its moves back is cheaper than reading the
         // FEN again, and keeps the board's stacks and their capacity.
@@ -49,7 +56,10 @@ bool start_position(const PgnGame& game, Board& board, PlayedGame& played) {
         while (board.ply() > 0) board.pop_move();
         if (board == standard) return true;
     }
-    const FenRejection rejection = Board::read_full_fen(played.has_fen ? fen : DEFAULT_FEN, board);
+    // A Chess960 game without a FEN tag starts from the standard position,
+    // number 518, under Chess960's castling rules.
+    const FenRejection rejection =
+        Board::read_full_fen(played.has_fen ? fen : DEFAULT_FEN, board, played.chess960);
     if (rejection != FenRejection::NONE) {
         played.error = "invalid FEN tag \"";
         played.error.append(fen).append("\": ").append(fen_rejection_message(rejection));

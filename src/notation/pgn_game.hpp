@@ -19,12 +19,14 @@ namespace vemla::pgn {
 // A game's moves as played, and the first fault that stopped them.
 struct PlayedGame {
     bool has_fen = false;  // the game starts from its [FEN] tag
+    bool chess960 = false;  // its [Variant] tag names Chess960
     std::string fen;       // that tag's text
     std::vector<ChessMove> moves;
     std::string error;  // empty when the game was read to its end without a fault
 
     void clear() {
         has_fen = false;
+        chess960 = false;
         fen.clear();
         moves.clear();
         error.clear();
@@ -36,7 +38,13 @@ struct PlayedGame {
 // standard chess ("unsupported variant: <name>"), a [FEN] tag that does not
 // read. played.error names the refusal; played.has_fen and played.fen are set
 // from the tags either way.
+// Chess960 games are read too: a [Variant] of "Chess960", "Chess 960",
+// "Fischerandom", "Fischer Random" or "960" (in any case) reads the FEN tag as
+// X-FEN or Shredder-FEN onto a Chess960 board.
 bool start_position(const PgnGame& game, Board& board, PlayedGame& played);
+
+// Whether a [Variant] tag's value names Chess960.
+bool chess960_variant(std::string_view name);
 
 // Plays game.sans on board from where start_position left it, appending each
 // move to played.moves (NULL_MOVE_CODE for a null move, made with

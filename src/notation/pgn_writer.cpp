@@ -8,6 +8,7 @@
 
 #include "failure.hpp"
 #include "messages.hpp"
+#include "notation/pgn_game.hpp"
 #include "notation/san.hpp"
 #include "utf8.hpp"
 
@@ -124,6 +125,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
                            " moves annotated for a game of " + std::to_string(moves.size()));
     // The tags: check each, find Result and FEN among them.
     std::optional<std::string_view> result_tag, fen_tag;
+    bool chess960 = false;
     for (std::size_t i = 0; i < tags.size(); ++i) {
         const auto& [name, value] = tags[i];
         if (!is_tag_name(name))
@@ -136,6 +138,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
                 throw InvalidInput("Invalid PGN tag: " + std::string(name) + " is given twice");
         if (name == "Result") result_tag = value;
         if (name == "FEN") fen_tag = value;
+        if (name == "Variant") chess960 = pgn::chess960_variant(value);
     }
     const std::string_view result = given_result.value_or(result_tag.value_or("*"));
     if (std::find(std::begin(RESULTS), std::end(RESULTS), result) == std::end(RESULTS))
@@ -149,17 +152,21 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     const std::optional<std::string_view> fen = given_fen ? given_fen : fen_tag;
     Board board;
     unsigned long halfmove = 0, fullmove = 1;
-    if (!fen) {
+    // A Chess960 game (by its Variant tag) reads its FEN as X-FEN or
+    // Shredder-FEN and always writes it, as X-FEN.
+    if (!fen && !chess960) {
         board = Board::from_fen(DEFAULT_FEN);
     } else {
-        if (const FenRejection rejection = Board::read_fen(*fen, board);
+        const std::string_view text = fen ? *fen : DEFAULT_FEN;
+        if (const FenRejection rejection = chess960 ? Board::read_full_fen(text, board, true)
+                                                    : Board::read_fen(text, board);
             rejection != FenRejection::NONE) {
             const std::string_view message = fen_rejection_message(rejection);
             throw InvalidInput(message.starts_with(messages::INVALID_FEN)
                                    ? std::string(message)
                                    : std::string(messages::INVALID_FEN) + std::string(message));
         }
-        utf8::Fields fields(*fen);
+        utf8::Fields fields(text);
         std::string_view field;
         for (int i = 0; i < 4; ++i) fields.next_field(field);
         if (fields.next_field(field) && !read_counter(field, halfmove))
@@ -223,7 +230,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
             if (tag.first == name) value = tag.second;
         append_tag(out, name, name == "Result" ? result : value);
     }
-    if (fen) {
+    if (fen || chess960) {
         append_tag(out, "SetUp", "1");
         append_tag(out, "FEN", start_fen);
     }

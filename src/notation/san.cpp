@@ -43,8 +43,11 @@ bool is_null_move(std::string_view s) {
 // kind is looked up only when the squares already agree.
 bool matches(const Board& board, const SanPattern& p, const MoveList& list, int i) {
     const ChessMove m = list.moves[static_cast<std::size_t>(i)];
+    // The side, not the destination: a Chess960 castling move goes to its rook.
     if (p.castling_file >= 0)
-        return m.special() == ChessMove::CASTLING && file_of(m.to()) == p.castling_file;
+        return m.special() == ChessMove::CASTLING &&
+               castling_side_toward(m.from(), m.to()) ==
+                   (p.castling_file == castling_king_file(KING_SIDE) ? KING_SIDE : QUEEN_SIDE);
     if (m.to() != p.to || m.special() == ChessMove::CASTLING) return false;
     const int from = m.from();
     if (p.from_file >= 0 && file_of(from) != p.from_file) return false;

@@ -201,9 +201,11 @@ bool append_san(const MoveGenerator& generator, Board& board, ChessMove move, st
     const int from = move.from();
     const int to = move.to();
     const int kind = kind_on(board, board.side_to_move(), from);
-    // Castling (a king move of two files) is left to the reference.
+    // Castling (a king move of two files, or on a Chess960 board possibly a
+    // king's step onto its rook) is left to the reference.
     if (!position.applies(false) ||
-        (kind == KING && !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to))))
+        (kind == KING &&
+         (board.chess960 || !(KING_ATTACKS[static_cast<std::size_t>(from)] & square_bb(to)))))
         return append_san_reference(generator, board, move, out);
     if (kind < 0 || move.special() > ChessMove::PROMOTE_QUEEN) return false;
     const Bitboard origins = position.legal_origins(kind, to, ~Bitboard{0});

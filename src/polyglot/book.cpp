@@ -65,7 +65,8 @@ ChessMove book_move(const Board& board, std::uint16_t move) {
     if (promotion) return ChessMove::pack(from, to, ChessMove::PROMOTE_KNIGHT + promotion - 1);
 
     // Castling: the king of the side to move on its home square, "taking" a
-    // corner of its own rank.
+    // corner of its own rank. A Chess960 board writes castling that way too.
+    if (board.chess960) return ChessMove::pack(from, to);
     const Colour side = board.side_to_move();
     const Bitboard king = board.pieces(side, KING);
     for (const CastlingSide castling : {KING_SIDE, QUEEN_SIDE}) {
