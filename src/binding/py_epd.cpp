@@ -284,10 +284,79 @@ bool is_epd_text(std::string_view text) {
     return slashes == 7;
 }
 
+// An operand given as str, or int (written in decimal); a bool is neither.
+std::string operand_text(PyObject* item) {
+    if (PyLong_Check(item) && !PyBool_Check(item)) {
+        const Ref text = Ref::steal(PyObject_Str(item));
+        if (!text) throw PyErrAlreadySet{};
+        return std::string(utf8_arg(text.get(), "operations"));
+    }
+    if (!PyUnicode_Check(item))
+        raise_argument_error("operations", "operands must be str or int, not '" +
+                                               type_name(item) + "'");
+    return std::string(utf8_arg(item, "operations"));
+}
+
+// The operations argument: a mapping of opcode to None (no operand), one
+// operand, or an iterable of operands.
+std::vector<epd::OperationText> operations_arg(PyObject* mapping) {
+    std::vector<epd::OperationText> out;
+    if (!mapping || mapping == Py_None) return out;
+    if (!PyObject_HasAttrString(mapping, "items"))
+        raise_argument_error("operations", "'" + type_name(mapping) +
+                                               "' object is not a mapping of opcode to operands");
+    const Ref items = Ref::steal(PyMapping_Items(mapping));
+    if (!items) throw PyErrAlreadySet{};
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2)
+            raise_argument_error("operations", "items() must give (opcode, operands) pairs");
+        PyObject* key = PyTuple_GET_ITEM(pair, 0);
+        PyObject* value = PyTuple_GET_ITEM(pair, 1);
+        if (!PyUnicode_Check(key))
+            raise_argument_error("operations",
+                                 "opcodes must be str, not '" + type_name(key) + "'");
+        epd::OperationText operation{std::string(utf8_arg(key, "operations")), {}};
+        if (value == Py_None) {
+        } else if (PyUnicode_Check(value) || PyLong_Check(value)) {
+            operation.operands.push_back(operand_text(value));
+        } else {
+            const Ref sequence = Ref::steal(PySequence_Fast(
+                value, "argument 'operations': operands must be str, int, None or an iterable"));
+            if (!sequence) throw PyErrAlreadySet{};
+            for (Py_ssize_t j = 0; j < PySequence_Fast_GET_SIZE(sequence.get()); ++j)
+                operation.operands.push_back(
+                    operand_text(PySequence_Fast_ITEMS(sequence.get())[j]));
+        }
+        out.push_back(std::move(operation));
+    }
+    return out;
+}
+
+constexpr const char* EPD_NAMES[] = {"board", "operations"};
+constexpr Params EPD_PARAMS{"MoveGenerator", "epd", EPD_NAMES, 1};
 constexpr const char* READ_EPD_NAMES[] = {"source", "errors"};
 constexpr Params READ_EPD_PARAMS{"MoveGenerator", "read_epd", READ_EPD_NAMES, 1};
 
 }  // namespace
+
+PyObject* move_generator_epd(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+    return call([&] {
+        const Args argv = parse_fastcall(EPD_PARAMS, args, nargs, kwnames);
+        PyMoveGenerator* generator = self_generator(self);
+        check_shared(generator);
+        PyBoard* board = board_arg(argv[0]);
+        check_exclusive(board);
+        // Converted before anything is borrowed: reading a mapping can run Python code.
+        const std::vector<epd::OperationText> operations = operations_arg(argv[1]);
+        const std::string line = with_shared(generator, [&](const MoveGenerator& g) {
+            return with_exclusive(board,
+                                  [&](Board& b) { return epd::write_line(g, b, operations); });
+        });
+        return new_text(line);
+    });
+}
 
 PyObject* move_generator_read_epd(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {

@@ -10,4 +10,8 @@ namespace vemla::py {
 PyObject* move_generator_read_epd(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames);
 
+// generator.epd(board, operations=None) -> str: one EPD line.
+PyObject* move_generator_epd(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+
 }  // namespace vemla::py

@@ -371,6 +371,11 @@ PyMethodDef move_generator_methods[] = {
      "The records of an EPD source (a path, a binary file object or EPD text), one per line\n"
      "that is not blank. errors=\"raise\" raises ValueError at a line with a fault instead of\n"
      "returning its record with error set."},
+    {"epd", as_cfunction(move_generator_epd), METH_FASTCALL | METH_KEYWORDS,
+     "epd($self, board, operations=None)\n--\n\n"
+     "The board's position as an EPD line with the operations (a mapping of opcode to None,\n"
+     "an operand or an iterable of operands). The moves of bm, am and pv may be SAN or move\n"
+     "texts and are written in SAN; read_epd reads the line back to the same moves and operands."},
     {"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
      "san($self, board, chess_move)\n--\n\n"},
     {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,

@@ -172,24 +172,6 @@ private:
     std::size_t pos_ = 0;
 };
 
-// The legal move a move token names: SAN, or else a legal move in long
-// algebraic text (the two forms game files carry).
-SanRejection resolve_move(const MoveGenerator& generator, Board& board, std::string_view text,
-                          ChessMove& move) {
-    const SanRejection rejection = parse_san(generator, board, text, move);
-    if (rejection == SanRejection::NONE || rejection == SanRejection::AMBIGUOUS ||
-        rejection == SanRejection::NULL_MOVE)
-        return rejection;
-    ChessMove given;
-    std::string san;
-    if (ChessMove::parse(text, given) == ChessMove::Rejection::NONE &&
-        append_san(generator, board, given, san)) {
-        move = given;
-        return SanRejection::NONE;
-    }
-    return rejection;
-}
-
 // The moves of every operation with this opcode, each in the record's position.
 void resolve_moves(const MoveGenerator& generator, std::string_view opcode, EpdRecord& record,
                    std::vector<ChessMove>& out, LineParser& parser) {
@@ -257,6 +239,110 @@ void read_counter_operation(std::string_view opcode, EpdRecord& record, std::uin
 }
 
 }  // namespace
+
+SanRejection resolve_move(const MoveGenerator& generator, Board& board, std::string_view text,
+                          ChessMove& move) {
+    const SanRejection rejection = parse_san(generator, board, text, move);
+    if (rejection == SanRejection::NONE || rejection == SanRejection::AMBIGUOUS ||
+        rejection == SanRejection::NULL_MOVE)
+        return rejection;
+    ChessMove given;
+    std::string san;
+    if (ChessMove::parse(text, given) == ChessMove::Rejection::NONE &&
+        append_san(generator, board, given, san)) {
+        move = given;
+        return SanRejection::NONE;
+    }
+    return rejection;
+}
+
+namespace {
+
+// id and the comments c0 to c9 are quoted whatever they hold, as suites write them.
+bool always_quoted(std::string_view opcode) {
+    return opcode == "id" ||
+           (opcode.size() == 2 && opcode[0] == 'c' && opcode[1] >= '0' && opcode[1] <= '9');
+}
+
+void append_operand(std::string& out, std::string_view operand, bool quote) {
+    quote = quote || operand.empty() ||
+            std::any_of(operand.begin(), operand.end(),
+                        [](char c) { return blank(c) || c == ';' || c == '"' || c == '\\'; });
+    if (!quote) {
+        out.append(operand);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : operand) {
+        if (c == '"' || c == '\\') out.push_back('\\');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+// The SAN of a move token in board's position, appended to out; the move
+// (NULL_MOVE_CODE for a null move where null_allowed) into move.
+void append_move(const MoveGenerator& generator, Board& board, std::string_view opcode,
+                 std::string_view text, bool null_allowed, std::string& out, ChessMove& move) {
+    const SanRejection rejection = resolve_move(generator, board, text, move);
+    if (null_allowed && (rejection == SanRejection::NULL_MOVE || text == "0000")) {
+        out.append("--");
+        move = NULL_MOVE_CODE;
+        return;
+    }
+    if (rejection != SanRejection::NONE)
+        throw InvalidInput(std::string(opcode) + ": " +
+                           san_rejection_message(rejection, text, board.fen()));
+    const bool written = append_san(generator, board, move, out);
+    expect(written, "a resolved move has a SAN");
+}
+
+}  // namespace
+
+std::string write_line(const MoveGenerator& generator, Board& board,
+                       const std::vector<OperationText>& operations) {
+    std::string out = board.fen();
+    for (const OperationText& operation : operations) {
+        if (!valid_opcode(operation.opcode))
+            throw InvalidInput("malformed opcode \"" + operation.opcode +
+                               "\": an opcode is a letter, then letters, digits and _");
+        out.push_back(' ');
+        out.append(operation.opcode);
+        const bool moves = operation.opcode == "bm" || operation.opcode == "am";
+        const bool line = operation.opcode == "pv";
+        std::size_t played = 0;
+        for (const std::string& operand : operation.operands) {
+            if (operand.find_first_of("\n\r") != std::string::npos) {
+                while (played-- > 0) board.pop_move();
+                throw InvalidInput(operation.opcode + ": an operand cannot hold a line end");
+            }
+            out.push_back(' ');
+            if (!moves && !line) {
+                append_operand(out, operand, always_quoted(operation.opcode));
+                continue;
+            }
+            ChessMove move;
+            try {
+                const std::string label =
+                    line ? "pv: move " + std::to_string(played + 1) : operation.opcode;
+                append_move(generator, board, label, operand, line, out, move);
+            } catch (...) {
+                while (played-- > 0) board.pop_move();
+                throw;
+            }
+            if (line) {
+                if (move == NULL_MOVE_CODE)
+                    board.push_null();
+                else
+                    board.push_move(move);
+                ++played;
+            }
+        }
+        while (played-- > 0) board.pop_move();
+        out.push_back(';');
+    }
+    return out;
+}
 
 const EpdOperation* EpdRecord::find(std::string_view name) const {
     for (std::size_t i = 0; i < operations.size(); ++i)

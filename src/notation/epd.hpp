@@ -31,6 +31,7 @@
 #include "board/mod.hpp"
 #include "chess_move/mod.hpp"
 #include "move_generator/mod.hpp"
+#include "notation/san.hpp"
 
 namespace vemla::epd {
 
@@ -93,6 +94,29 @@ bool is_blank(std::string_view line);
 // (its line number stays). Moves are resolved with generator on the record's
 // board, which ends as the line's position.
 void read_line(const MoveGenerator& generator, std::string_view line, EpdRecord& record);
+
+// The legal move a move token names: SAN, or else a legal move in long
+// algebraic text. The board ends as it started.
+SanRejection resolve_move(const MoveGenerator& generator, Board& board, std::string_view text,
+                          ChessMove& move);
+
+// An operation to write: its opcode and operands as text.
+struct OperationText {
+    std::string opcode;
+    std::vector<std::string> operands;
+};
+
+// The EPD line (without a line end) of the board's position and the
+// operations, which read_line reads back to the same position and operands.
+// The operands of bm and am are moves in the position and those of pv a line
+// of play from it, each given in SAN or as move text and written in SAN (a
+// null move of pv as "--"). Other operands are written as they are, in
+// quotes where they are empty or hold a blank, a ";", a quote or a backslash
+// (those two escaped), and always for id and c0 to c9. InvalidInput for a
+// malformed opcode, an operand that holds a line end, or a move that is not
+// legal. The board ends as it started.
+std::string write_line(const MoveGenerator& generator, Board& board,
+                       const std::vector<OperationText>& operations);
 
 // The lines of a byte source, one record per line that is not blank. Line
 // ends are LF, CRLF or a lone CR; a UTF-8 byte-order mark before the first

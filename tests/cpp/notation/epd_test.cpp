@@ -221,3 +221,53 @@ TEST(EpdReader, ALineOverTheLimitIsReportedAndTheNextOneRead) {
 
 }  // namespace
 }  // namespace vemla::test
+
+namespace vemla::test {
+namespace {
+
+std::string write(std::string_view fen, const std::vector<epd::OperationText>& operations) {
+    Board board = Board::from_full_fen(fen);
+    const Board before = board;
+    std::string line;
+    try {
+        line = epd::write_line(generator(), board, operations);
+    } catch (...) {
+        EXPECT_EQ(board, before);
+        throw;
+    }
+    EXPECT_EQ(board, before);
+    return line;
+}
+
+TEST(EpdWriter, MovesAreWrittenInSanAndTextIsQuotedWhereItMustBe) {
+    const std::string line =
+        write(DEFAULT_FEN, {{"bm", {"e2e4", "Nf3"}},
+                            {"pv", {"e4", "e7e5", "0000", "Nc6"}},
+                            {"id", {"plain"}},
+                            {"c7", {"x"}},
+                            {"x", {"a;b", "", "c\\d", "q\"", "ok"}},
+                            {"noop", {}}});
+    EXPECT_EQ(line, std::string(DEFAULT_FEN) +
+                        R"( bm e4 Nf3; pv e4 e5 -- Nc6; id "plain"; c7 "x"; x "a;b" "" "c\\d" "q\"" ok; noop;)");
+    const EpdRecord r = read(line);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(ops(r)[4], (Ops::value_type{"x", {"a;b", "", "c\\d", "q\"", "ok"}}));
+    EXPECT_EQ(texts(r.pv), (std::vector<std::string>{"e2e4", "e7e5", "0000", "b8c6"}));
+}
+
+TEST(EpdWriter, RefusalsNameTheFaultAndLeaveTheBoardAsItWas) {
+    const auto message = [](const std::vector<epd::OperationText>& operations) {
+        return failure_of<InvalidInput>([&] { write(DEFAULT_FEN, operations); });
+    };
+    EXPECT_EQ(message({{"_x", {}}}),
+              "malformed opcode \"_x\": an opcode is a letter, then letters, digits and _");
+    EXPECT_EQ(message({{"c0", {"a\rb"}}}), "c0: an operand cannot hold a line end");
+    EXPECT_EQ(message({{"pv", {"e4", "e5", "Ke3"}}}),
+              "pv: move 3: Illegal SAN: no legal move matches \"Ke3\" in "
+              "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6");
+    EXPECT_EQ(message({{"pv", {"e4", "e5", "c0\n"}}}), "pv: an operand cannot hold a line end");
+    EXPECT_EQ(message({{"am", {"--"}}}).substr(0, 25), "am: Invalid SAN: the null");
+}
+
+}  // namespace
+}  // namespace vemla::test
