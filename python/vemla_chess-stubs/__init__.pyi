@@ -276,6 +276,20 @@ class MoveGenerator:
         text (empty, holding a line feed, or starting with "["). keep(tags),
         when given, is called before a game's moves are read; a game it
         refuses is skipped."""
+    def epd(
+        self,
+        board: Board,
+        operations: Mapping[str, str | int | Iterable[str | int] | None] | None = None,
+    ) -> str:
+        """The board's position (four FEN fields) as an EPD line with the
+        operations, in their order: opcode -> None (no operand), an operand,
+        or an iterable of operands. The moves of bm and am (in the position)
+        and pv (a line from it) may be SAN or move texts and are written in
+        SAN, a null move of pv as "--"; other operands are quoted where they
+        must be, and always for id and c0 to c9. read_epd reads the line back
+        to the same moves and operands. ValueError for a malformed opcode, an
+        operand holding a line end, or an illegal move; the board is left as
+        it was."""
     def read_epd(
         self,
         source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,

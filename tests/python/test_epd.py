@@ -214,3 +214,47 @@ def test_a_next_from_inside_the_sources_read_is_a_borrow_conflict():
     reader = gen.read_epd(Reentrant())
     assert list(reader) == []
     assert seen == ["Already borrowed"]
+
+
+def test_epd_writes_a_line_that_reads_back_to_the_same_moves_and_operands():
+    board = Board()
+    line = gen.epd(board, {"bm": ["e2e4", "Nf3"], "am": "f3", "pv": ("e4", "e5", "0000", "Nc6"),
+                           "id": 'a "q" \\ ;', "acd": 12, "noop": None, "c0": ""})
+    assert line == (START + ' bm e4 Nf3; am f3; pv e4 e5 -- Nc6; id "a \\"q\\" \\\\ ;"; acd 12; '
+                    'noop; c0 "";')
+    r = one(line)
+    assert (r.bm, r.am, r.pv, r.id, r.error) == (("e2e4", "g1f3"), ("f2f3",),
+                                                 ("e2e4", "e7e5", "0000", "b8c6"), 'a "q" \\ ;', None)
+    assert r.operations["noop"] == () and r.operations["acd"] == ("12",)
+    assert gen.epd(board) == START
+    assert board.fen() == START and board.ply() == 0
+
+
+def test_the_suite_round_trips_through_the_writer():
+    for r in gen.read_epd(SUITE):
+        # The resolved moves as move texts in place of the SAN as written.
+        ops = {op: getattr(r, op) if op in ("bm", "am", "pv") else operands
+               for op, operands in r.operations.items()}
+        again = one(gen.epd(r.board(), ops))
+        assert (again.operations, again.bm, again.am, again.pv, again.fen) == (
+            r.operations, r.bm, r.am, r.pv, r.fen)
+
+
+@pytest.mark.parametrize("operations, kind, message", [
+    ({"1x": 1}, ValueError, 'malformed opcode "1x"'),
+    ({"bm": "e5"}, ValueError, 'bm: Illegal SAN: no legal move matches "e5"'),
+    ({"pv": ["e4", "e4"]}, ValueError, 'pv: move 2: Illegal SAN: no legal move matches "e4"'),
+    ({"c0": "a\nb"}, ValueError, "c0: an operand cannot hold a line end"),
+    ({"bm": True}, TypeError, "operands must be str or int, not 'bool'"),
+    ({"bm": [1.5]}, TypeError, "operands must be str or int, not 'float'"),
+    ({3: 1}, TypeError, "opcodes must be str, not 'int'"),
+    (5, TypeError, "'int' object is not a mapping of opcode to operands"),
+])
+def test_epd_refuses_what_it_cannot_write_and_leaves_the_board_alone(operations, kind, message):
+    board = Board()
+    board.push("d2d4")
+    with pytest.raises(kind, match=message.replace("(", r"\(")):
+        gen.epd(Board() if "e5" in str(operations) or "e4" in str(operations) else board,
+                operations)
+    assert board.fen() == "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq d3"
+    assert board.ply() == 1
