@@ -7,8 +7,9 @@
 // and the reader must hold no more than a chunk and the limit. Every record
 // is checked on its own: each bm and am move is legal in its position, the
 // pv is legal move after move, the board has no moves to take back, an
-// error-free record resolved every operand, and reading its text again as
-// one line gives the same record.
+// error-free record resolved every operand and writes back to a line that
+// reads to the same operands and moves, and reading its text again as one
+// line gives the same record.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -78,6 +79,56 @@ std::size_t operand_count(const epd::EpdRecord& r, std::string_view opcode) {
     return n;
 }
 
+bool same_moves(const std::vector<ChessMove>& a, const std::vector<ChessMove>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](ChessMove x, ChessMove y) {
+        return x.from() == y.from() && x.to() == y.to() && x.is_promotion() == y.is_promotion() &&
+               (!x.is_promotion() || x.special() == y.special());
+    });
+}
+
+// The record written back (its moves as move texts) reads to the same
+// operands, moves and position.
+void check_written(const MoveGenerator& generator, epd::EpdRecord& r, const std::string& where) {
+    std::vector<epd::OperationText> operations;
+    std::size_t best = 0, avoid = 0, line = 0;
+    for (std::size_t i = 0; i < r.operations.size(); ++i) {
+        epd::OperationText operation{std::string(r.opcode(i)), {}};
+        for (std::size_t j = 0; j < r.operations[i].count; ++j) {
+            const std::string_view op = operation.opcode;
+            const ChessMove* move = op == "bm"   ? &r.best_moves[best++]
+                                    : op == "am" ? &r.avoid_moves[avoid++]
+                                    : op == "pv" ? &r.pv[line++]
+                                                 : nullptr;
+            operation.operands.push_back(!move                      ? std::string(r.operand(i, j))
+                                         : *move == NULL_MOVE_CODE ? std::string("0000")
+                                                                   : move->to_string());
+        }
+        operations.push_back(std::move(operation));
+    }
+    const Board before = r.board;
+    const std::string text = epd::write_line(generator, r.board, operations);
+    check_same(before, r.board, "writing the record changed its board");
+    epd::EpdRecord again;
+    epd::read_line(generator, text, again);
+    CHECK(again.error.empty(), "the written line " + quoted(text) + " has a fault: " +
+                                   again.error + " (from " + where + ")");
+    CHECK(again.board.fen() == r.board.fen(), "the written line has another position: " + where);
+    CHECK(same_moves(again.best_moves, r.best_moves) &&
+              same_moves(again.avoid_moves, r.avoid_moves) && same_moves(again.pv, r.pv),
+          "the written line has other moves: " + quoted(text) + " from " + where);
+    CHECK(again.operations.size() == r.operations.size(),
+          "the written line has other operations: " + quoted(text) + " from " + where);
+    for (std::size_t i = 0; i < r.operations.size(); ++i) {
+        const std::string_view op = r.opcode(i);
+        CHECK(again.opcode(i) == op && again.operations[i].count == r.operations[i].count,
+              "the written line has other operations: " + quoted(text) + " from " + where);
+        if (op == "bm" || op == "am" || op == "pv") continue;
+        for (std::size_t j = 0; j < r.operations[i].count; ++j)
+            CHECK(again.operand(i, j) == r.operand(i, j),
+                  "an operand changed in " + quoted(text) + " from " + where);
+    }
+}
+
 void check_record(const MoveGenerator& generator, epd::EpdRecord& r, std::size_t limit) {
     const std::string where = "line " + std::to_string(r.line) + " " + quoted(r.text);
     CHECK(!epd::is_blank(r.text) || !r.error.empty(), "a blank line gave a record: " + where);
@@ -108,6 +159,7 @@ void check_record(const MoveGenerator& generator, epd::EpdRecord& r, std::size_t
         CHECK(r.avoid_moves.size() == operand_count(r, "am"), "an am operand lost: " + where);
         CHECK(r.pv.size() == operand_count(r, "pv"), "a pv operand lost: " + where);
     }
+    if (r.has_board && r.error.empty()) check_written(generator, r, where);
     // The text read again as one line: the same record (unless it was cut at
     // the limit, and so never read).
     if (!r.error.starts_with("line longer than")) {
