@@ -24,7 +24,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(fen_fuzzer move_text_fuzzer ops_fuzzer san_fuzzer pgn_fuzzer book_fuzzer)
+((${#targets[@]})) || targets=(fen_fuzzer move_text_fuzzer ops_fuzzer san_fuzzer pgn_fuzzer book_fuzzer epd_fuzzer)
 [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "usage: $0 [seconds-per-target] [target...]" >&2; exit 2; }
 
 [[ "${VEMLA_FUZZ_SKIP_DEPS:-0}" == 1 ]] || "$root/tools/install_deps.sh"
@@ -36,11 +36,11 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 # Per-target limits: inputs longer than these only slow the search down.
-declare -A max_len=([fen_fuzzer]=512 [move_text_fuzzer]=32 [ops_fuzzer]=1024 [san_fuzzer]=160 [pgn_fuzzer]=4096 [book_fuzzer]=1039)
+declare -A max_len=([fen_fuzzer]=512 [move_text_fuzzer]=32 [ops_fuzzer]=1024 [san_fuzzer]=160 [pgn_fuzzer]=4096 [book_fuzzer]=1039 [epd_fuzzer]=1024)
 # Runs per second of each target on one core of a 2-core machine under the
 # sanitizers, for VEMLA_FUZZ_SEED's fixed run counts (others: 10000).
-declare -A rate=([fen_fuzzer]=60000 [move_text_fuzzer]=100000 [ops_fuzzer]=2000 [san_fuzzer]=45000 [pgn_fuzzer]=2000 [book_fuzzer]=50000)
-declare -A dict=([fen_fuzzer]=fen.dict [move_text_fuzzer]=move_text.dict [ops_fuzzer]=fen.dict [san_fuzzer]=san.dict [pgn_fuzzer]=pgn.dict)
+declare -A rate=([fen_fuzzer]=60000 [move_text_fuzzer]=100000 [ops_fuzzer]=2000 [san_fuzzer]=45000 [pgn_fuzzer]=2000 [book_fuzzer]=50000 [epd_fuzzer]=2000)
+declare -A dict=([fen_fuzzer]=fen.dict [move_text_fuzzer]=move_text.dict [ops_fuzzer]=fen.dict [san_fuzzer]=san.dict [pgn_fuzzer]=pgn.dict [epd_fuzzer]=epd.dict)
 
 # max_uar_stack_size_log=16: every C++ throw makes the next frame allocation
 # sweep the whole fake stack kept for use-after-return checks, and the inputs

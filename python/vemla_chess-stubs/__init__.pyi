@@ -288,6 +288,31 @@ class MoveGenerator:
         text (empty, holding a line feed, or starting with "["). keep(tags),
         when given, is called before a game's moves are read; a game it
         refuses is skipped."""
+    def epd(
+        self,
+        board: Board,
+        operations: Mapping[str, str | int | Iterable[str | int] | None] | None = None,
+    ) -> str:
+        """The board's position (four FEN fields) as an EPD line with the
+        operations, in their order: opcode -> None (no operand), an operand,
+        or an iterable of operands. The moves of bm and am (in the position)
+        and pv (a line from it) may be SAN or move texts and are written in
+        SAN, a null move of pv as "--"; other operands are quoted where they
+        must be, and always for id and c0 to c9. read_epd reads the line back
+        to the same moves and operands. ValueError for a malformed opcode, an
+        operand holding a line end, or an illegal move; the board is left as
+        it was."""
+    def read_epd(
+        self,
+        source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,
+        errors: Literal["keep", "raise"] = "keep",
+    ) -> _EpdReader:
+        """The records of an EPD source, one per line that is not blank: a
+        path (.gz, .bz2, .xz, .zst by their suffix), a binary file object
+        read with readinto, or a str of EPD text (empty, holding a line end,
+        or starting with a FEN placement). A line with a fault gives a record
+        whose error says what; with errors="raise", next() raises ValueError
+        naming the line and the fault instead, and the next call goes on."""
 
 
 class _BinaryReader(Protocol):
@@ -361,6 +386,52 @@ class _PgnGame:
         """mates as array('i') (int32), 0 for None."""
     def clock_array(self) -> array[float]:
         """clocks as array('d') (float64 seconds), NaN for None."""
+
+# Not module attributes: read_epd() makes them.
+@final
+class _EpdReader(Iterator[_EpdRecord]):
+    """The records of an EPD source, from MoveGenerator.read_epd() (type name EpdReader)."""
+
+    def __iter__(self) -> _EpdReader: ...
+    def __next__(self) -> _EpdRecord: ...
+
+@final
+class _EpdRecord:
+    """A line read by MoveGenerator.read_epd() (type name EpdRecord)."""
+
+    @property
+    def line(self) -> int:
+        """The line's number in the source, from 1."""
+    @property
+    def text(self) -> str:
+        """The line as read, without its line end."""
+    @property
+    def fen(self) -> str | None:
+        """The position as six-field FEN (counters from hmvc and fmvn, else 0
+        and 1), or None if its fields do not read."""
+    @property
+    def operations(self) -> dict[str, tuple[str, ...]]:
+        """Every operation in line order: opcode -> operands as text. A
+        repeated opcode's operands follow its first ones in one tuple."""
+    @property
+    def bm(self) -> tuple[str, ...]:
+        """The best moves (bm) as move texts."""
+    @property
+    def am(self) -> tuple[str, ...]:
+        """The moves to avoid (am) as move texts."""
+    @property
+    def pv(self) -> tuple[str, ...]:
+        """The line of play (pv) as move texts, up to its first fault; a null
+        move is "0000"."""
+    @property
+    def id(self) -> str | None:
+        """The first operand of id, or None."""
+    @property
+    def error(self) -> str | None:
+        """None, or the line's first fault."""
+    def board(self) -> Board:
+        """A new Board at the record's position, with its counters;
+        ValueError when the record has none."""
 
 @final
 class PolyglotBook:

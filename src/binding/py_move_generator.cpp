@@ -8,6 +8,7 @@
 #include "move_generator/queries.hpp"
 #include "move_texts.hpp"
 #include "py_buffer.hpp"
+#include "py_epd.hpp"
 #include "py_pgn.hpp"
 #include "py_san.hpp"
 #include "py_types.hpp"
@@ -372,6 +373,16 @@ PyMethodDef move_generator_methods[] = {
      "push_legal($self, board, chess_move)\n--\n\n"},
     {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
      "read_pgn($self, source, keep=None)\n--\n\n"},
+    {"read_epd", as_cfunction(move_generator_read_epd), METH_FASTCALL | METH_KEYWORDS,
+     "read_epd($self, source, errors=\"keep\")\n--\n\n"
+     "The records of an EPD source (a path, a binary file object or EPD text), one per line\n"
+     "that is not blank. errors=\"raise\" raises ValueError at a line with a fault instead of\n"
+     "returning its record with error set."},
+    {"epd", as_cfunction(move_generator_epd), METH_FASTCALL | METH_KEYWORDS,
+     "epd($self, board, operations=None)\n--\n\n"
+     "The board's position as an EPD line with the operations (a mapping of opcode to None,\n"
+     "an operand or an iterable of operands). The moves of bm, am and pv may be SAN or move\n"
+     "texts and are written in SAN; read_epd reads the line back to the same moves and operands."},
     {"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
      "san($self, board, chess_move)\n--\n\n"},
     {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,

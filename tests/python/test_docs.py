@@ -94,6 +94,8 @@ def runtime_names():
     names = {"vemla_chess.__version__"}
     owners = {name: getattr(vemla_chess, name) for name in dir(vemla_chess) if not name.startswith("_")}
     owners.update(PgnReader=type(reader), PgnGame=type(game))
+    epd = generator.read_epd("8/8/8/4k3/8/8/8/4K3 w - - bm Kd2;\n")
+    owners.update(EpdReader=type(epd), EpdRecord=type(next(iter(epd))))
     for name, owner in owners.items():
         names.add(f"vemla_chess.{name}")
         if isinstance(owner, type) and not issubclass(owner, BaseException):

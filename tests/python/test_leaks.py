@@ -40,6 +40,9 @@ def calls(board, gen):
     pgn = ('[Event "a"]\n[FEN "4k3/8/8/8/8/8/8/4KN1N w - - 0 1"]\n\n1. Kd2 Kd7 2. Ng3 *\n\n'
            '[Event "b ]"]\n\n1. e4 {c} e5 (1... c5) 2. Ke3 *\n\n1. d4 {unfinished')
 
+    epd = (START + ' bm e4 Nf3; pv e4 e5 --; id "a; b"; c0 x y;\n'
+           '4k3/8/8/8/8/8/4N3/4K2N w - - bm Ng3; pv Kd2 Kd7 Ke9;\nbad line\n' + START + ' c0 "open')
+
     def keep_raises(tags):
         raise KeyError("x")
 
@@ -49,6 +52,11 @@ def calls(board, gen):
             (gen.read_pgn, (5,), {}), (gen.read_pgn, ("/nonexistent/x.pgn",), {}),
             (gen.read_pgn, (pgn,), {"keep": 1}), (lambda: next(gen.read_pgn(pgn, keep=keep_raises)), (), {}),
             (lambda: list(gen.read_pgn(pgn))[0].board(9), (), {})), 5_000),
+        "read_epd": (lambda: [(r.fen and r.board(), r.operations) for r in gen.read_epd(epd)], 10_000),
+        "read_epd errors": (group(
+            (gen.read_epd, (5,), {}), (gen.read_epd, ("/nonexistent/x.epd",), {}),
+            (gen.read_epd, (epd,), {"errors": "x"}), (lambda: list(gen.read_epd(epd, errors="raise")), (), {}),
+            (lambda: list(gen.read_epd(epd))[2].board(), (), {})), 5_000),
         "Board": (lambda: Board(START), 100_000),
         "fen": (board.fen, 200_000),
         "push/pop": (lambda: (board.push("g8f6"), board.pop()), 200_000),
