@@ -364,7 +364,7 @@ PyMethodDef move_generator_methods[] = {
     {"push_legal", as_cfunction(move_generator_push_legal), METH_FASTCALL | METH_KEYWORDS,
      "push_legal($self, board, chess_move)\n--\n\n"},
     {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
-     "read_pgn($self, source, keep=None)\n--\n\n"},
+     "read_pgn($self, source, keep=None, variations=False)\n--\n\n"},
     {"san", as_cfunction(move_generator_san), METH_FASTCALL | METH_KEYWORDS,
      "san($self, board, chess_move)\n--\n\n"},
     {"parse_san", as_cfunction(move_generator_parse_san), METH_FASTCALL | METH_KEYWORDS,
