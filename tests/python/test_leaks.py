@@ -40,11 +40,18 @@ def calls(board, gen):
     pgn = ('[Event "a"]\n[FEN "4k3/8/8/8/8/8/8/4KN1N w - - 0 1"]\n\n1. Kd2 Kd7 2. Ng3 *\n\n'
            '[Event "b ]"]\n\n1. e4 {c} e5 (1... c5) 2. Ke3 *\n\n1. d4 {unfinished')
 
+    tree_pgn = ('[Event "t"]\n\n{a} 1. e4 $1 {[%eval 0.5]} ( {b} 1. d4 ( 1. c4 Kxx ) d5 ) e5 '
+                '( 1... -- 2. Nf3 ) *\n' + pgn)
+
     def keep_raises(tags):
         raise KeyError("x")
 
     return {
         "read_pgn": (lambda: [g.board(1) for g in gen.read_pgn(pgn)], 10_000),
+        "read_pgn variations": (lambda: [(g.tree.children[0].board(), [n.san for n in g.tree.children],
+                                          g.tree.children[0].children, g.variation_errors, gen.pgn(g))
+                                         for g in gen.read_pgn(tree_pgn, variations=True)
+                                         if g.tree.children], 5_000),
         "read_pgn errors": (group(
             (gen.read_pgn, (5,), {}), (gen.read_pgn, ("/nonexistent/x.pgn",), {}),
             (gen.read_pgn, (pgn,), {"keep": 1}), (lambda: next(gen.read_pgn(pgn, keep=keep_raises)), (), {}),
