@@ -285,9 +285,10 @@ PyObject* new_moves(const std::vector<ChessMove>& moves) {
 }
 
 // The PgnGame object of a game read and played, with its tags dict, and the
-// tree of its variations when they were read (moved into the game).
+// tree of its variations when they were read (moved into the game, with the
+// generator object that read it).
 PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref tags,
-                   pgn::GameTree* tree) {
+                   pgn::GameTree* tree, PyObject* generator) {
     Ref moves = Ref::steal(new_moves(played.moves));
     bool found = false;
     const std::string_view result_tag = game.find_tag("Result", found);
@@ -311,7 +312,7 @@ PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref 
     item->error = error.release();
     Ref owned = Ref::steal(object);  // released by its deallocation if copying fails
     take_notes(item->notes, game, played.moves.size());
-    if (tree) take_tree(item->tree, *tree);
+    if (tree) take_tree(item->tree, *tree, generator);
     return owned.release();
 }
 
@@ -468,7 +469,8 @@ PyObject* next_game(PgnSource& source) {
             if (!keep) continue;
             stage = "an error stopped";
             return new_game(game, played, std::move(tags),
-                            source.variations ? &reader.tree() : nullptr);
+                            source.variations ? &reader.tree() : nullptr,
+                            source.generator.get());
         } catch (...) {
             if (source.broken.empty())
                 source.broken = std::string("read_pgn(): ") + stage + " the game at byte " +

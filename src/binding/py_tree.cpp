@@ -33,6 +33,19 @@ const pgn::GameTree& tree_of_node(PyObject* self) {
 
 PyTypeObject* node_type();
 
+// The tree of the node's game with its SANs written.
+const pgn::GameTree& tree_with_sans(PyObject* self) {
+    PyObject* game = as_node(self)->game;
+    GameTreeNotes& notes = tree_of(game);
+    if (!notes.tree->sans_written) {
+        Board board = game_start_board(game);
+        auto* generator = reinterpret_cast<PyMoveGenerator*>(notes.generator);
+        with_shared(generator,
+                    [&](const MoveGenerator& g) { pgn::write_sans(g, *notes.tree, board); });
+    }
+    return *notes.tree;
+}
+
 // A handle on node index of game's tree.
 PyObject* new_node(PyObject* game, std::uint32_t index) {
     PyTypeObject* type = node_type();
@@ -85,7 +98,7 @@ PyObject* node_get(PyObject* self, void* closure) {
                 prepare_move_texts(&node.move, &node.move + 1);
                 return prepared_move_text(node.move);
             }
-            case SAN: return index == 0 ? new_none() : new_ascii(node.san_text());
+            case SAN: return index == 0 ? new_none() : new_ascii(tree_with_sans(self).nodes[index].san_text());
             case STARTING: {
                 const std::string* text = tree.starting_comment(index);
                 return text ? new_text_or_none(*text) : new_none();
@@ -204,7 +217,7 @@ PyObject* node_board(PyObject* self, PyObject*) {
 
 PyObject* node_repr(PyObject* self) {
     return call([&] {
-        const pgn::GameTree& tree = tree_of_node(self);
+        const pgn::GameTree& tree = tree_with_sans(self);
         const std::uint32_t index = as_node(self)->index;
         const pgn::TreeNode& node = tree.nodes[index];
         const std::string children = std::to_string(tree.child_count(index));
@@ -286,8 +299,9 @@ PyObject* game_variation_errors(PyObject* self, void*) {
 
 }  // namespace
 
-void take_tree(GameTreeNotes& notes, pgn::GameTree& tree) {
+void take_tree(GameTreeNotes& notes, pgn::GameTree& tree, PyObject* generator) {
     notes.tree = new pgn::GameTree(std::move(tree));
+    notes.generator = Py_NewRef(generator);
 }
 
 void release_tree(GameTreeNotes& notes) {
@@ -296,6 +310,7 @@ void release_tree(GameTreeNotes& notes) {
     notes.tree = nullptr;
     notes.read = nullptr;
     Py_CLEAR(notes.errors);
+    Py_CLEAR(notes.generator);
 }
 
 const notation::Annotations* read_tree_notes(GameTreeNotes& notes) {

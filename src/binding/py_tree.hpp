@@ -16,10 +16,12 @@ struct GameTreeNotes {
     pgn::GameTree* tree;            // owned; null when read without variations
     notation::Annotations* read;    // owned; the nodes' annotations, read on first use
     PyObject* errors;               // the tuple of variation_errors, made on first use
+    PyObject* generator;            // the MoveGenerator that writes the SANs, on first use
 };
 
-// Moves tree into notes (which must be empty).
-void take_tree(GameTreeNotes& notes, pgn::GameTree& tree);
+// Moves tree into notes (which must be empty); generator is the
+// MoveGenerator object that read it.
+void take_tree(GameTreeNotes& notes, pgn::GameTree& tree, PyObject* generator);
 void release_tree(GameTreeNotes& notes);
 // The annotations of the tree's nodes, by node index, or null when it has none.
 const notation::Annotations* read_tree_notes(GameTreeNotes& notes);

@@ -45,6 +45,31 @@ void GameTree::clear() {
     notes.plies = 0;
     starting.clear();
     errors.clear();
+    sans_written = false;
+}
+
+void write_sans(const MoveGenerator& generator, GameTree& tree, Board& board) {
+    if (tree.sans_written) return;
+    std::vector<std::uint32_t> path;
+    std::string san;
+    std::uint32_t at = 0;
+    // Nodes come after their parents, mostly right after: in index order
+    // the walk costs each move a few times at most.
+    for (std::uint32_t i = 1; i < tree.nodes.size(); ++i) {
+        TreeNode& node = tree.nodes[i];
+        walk_to(tree, board, at, node.parent, path);
+        san.clear();
+        if (node.move == NULL_MOVE_CODE)
+            san = "--";
+        else
+            append_san(generator, board, node.move, san);
+        node.san_length = static_cast<std::uint8_t>(std::min(san.size(), sizeof node.san));
+        std::copy_n(san.data(), node.san_length, node.san);
+        make(board, node.move);
+        at = i;
+    }
+    walk_to(tree, board, at, 0, path);
+    tree.sans_written = true;
 }
 
 std::size_t GameTree::child_count(std::uint32_t i) const {
@@ -53,14 +78,12 @@ std::size_t GameTree::child_count(std::uint32_t i) const {
     return count;
 }
 
-std::uint32_t GameTree::add_child(std::uint32_t parent, ChessMove move, std::string_view san) {
+std::uint32_t GameTree::add_child(std::uint32_t parent, ChessMove move) {
     const auto index = static_cast<std::uint32_t>(nodes.size());
     TreeNode node;
     node.move = move;
     node.parent = parent;
     node.ply = nodes[parent].ply + 1;
-    node.san_length = static_cast<std::uint8_t>(std::min(san.size(), sizeof node.san));
-    std::copy_n(san.data(), node.san_length, node.san);
     nodes.push_back(node);
     TreeNode& up = nodes[parent];
     if (up.last_child == NO_NODE)
@@ -111,7 +134,6 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
     bool cut = false;  // the current line is cut short
     std::uint32_t at = 0;  // the node board stands at
     std::size_t mainline = 0;  // mainline moves read
-    std::string san;
     // A closed line's starting comment, unused, is the last of the pending
     // texts: the lines opened after it have closed before.
     const auto close_line = [&] {
@@ -173,11 +195,6 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
                         break;
                     }
                 }
-                san.clear();
-                if (move == NULL_MOVE_CODE)
-                    san = "--";
-                else
-                    append_san(generator, board, move, san);
                 std::uint32_t node;
                 const std::uint32_t parent = line.node;
                 if (parent == line.start && tree.nodes[parent].last_child != line.mark) {
@@ -185,7 +202,7 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
                     // hang there: the line's own move goes before them.
                     node = static_cast<std::uint32_t>(tree.nodes.size());
                     const std::uint32_t last = tree.nodes[parent].last_child;
-                    tree.add_child(parent, move, san);
+                    tree.add_child(parent, move);
                     TreeNode& up = tree.nodes[parent];
                     tree.nodes[last].next_sibling = NO_NODE;
                     up.last_child = last;
@@ -197,7 +214,7 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
                         tree.nodes[line.mark].next_sibling = node;
                     }
                 } else {
-                    node = tree.add_child(parent, move, san);
+                    node = tree.add_child(parent, move);
                 }
                 if (line.pending != NO_NODE) {
                     tree.starting.push_back(StartingComment{node, std::move(pending[line.pending])});

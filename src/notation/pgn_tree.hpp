@@ -37,7 +37,8 @@ struct TreeNode {
     std::uint32_t last_child = NO_NODE;
     std::uint32_t next_sibling = NO_NODE;
     std::uint32_t ply = 0;  // moves from the start position
-    // The move's SAN as append_san writes it ("--" for a null move).
+    // The move's SAN as append_san writes it ("--" for a null move), once
+    // write_sans has run.
     char san[8] = {};
     std::uint8_t san_length = 0;
 
@@ -57,13 +58,14 @@ struct GameTree {
     std::vector<StartingComment> starting;    // ordered by node
     // The faults that cut a variation short: "ply 7 in a variation: <why>".
     std::vector<std::string> errors;
+    bool sans_written = false;  // write_sans has filled the nodes' SANs
 
     void clear();
     std::size_t size() const { return nodes.size(); }
     // The number of children of node i.
     std::size_t child_count(std::uint32_t i) const;
-    // Appends a node for move, of the san given, as the last child of parent.
-    std::uint32_t add_child(std::uint32_t parent, ChessMove move, std::string_view san);
+    // Appends a node for move as the last child of parent.
+    std::uint32_t add_child(std::uint32_t parent, ChessMove move);
     // The starting comment of node i, or null.
     const std::string* starting_comment(std::uint32_t i) const;
 };
@@ -76,6 +78,11 @@ struct GameTree {
 // position and is left there.
 void build_tree(const MoveGenerator& generator, const PgnGame& game, const PlayedGame& played,
                 Board& board, GameTree& tree);
+
+// Fills every node's SAN, once: they are not written while the tree is
+// built, which would cost as much as the rest of the reading. board stands
+// at the game's start position and is left there.
+void write_sans(const MoveGenerator& generator, GameTree& tree, Board& board);
 
 // Moves board, which stands at node from, to node to, taking back and making
 // the moves between them: a walk over the tree in order costs each move

@@ -38,6 +38,9 @@ std::vector<ReadTree> read_trees(std::string_view text, std::size_t chunk = 1 <<
         ReadTree read;
         reader.finish(game, read.played, true);
         read.tree = reader.tree();
+        Board board;
+        pgn::PlayedGame start;
+        if (pgn::start_position(game, board, start)) pgn::write_sans(generator(), read.tree, board);
         read.end_error = game.end_error;
         out.push_back(std::move(read));
     }
