@@ -152,6 +152,25 @@ void take_tree_word(PgnGame& game, std::string_view word) {
     if (word.back() == '!' || word.back() == '?') add_glyph_event(game, word);
 }
 
+// The events of what scan_mainline kept: the moves from sans_before on, and
+// the comments and NAGs from comments_before and nags_before on, each placed
+// after the move it follows (its ply).
+[[gnu::noinline]] void mirror_scan(PgnGame& game, std::size_t sans_before,
+                                   std::size_t comments_before, std::size_t nags_before) {
+    std::size_t comment = comments_before, nag = nags_before;
+    const auto annotations_to = [&](std::size_t ply) {
+        for (; comment < game.comments.size() && game.comments[comment].ply <= ply; ++comment)
+            add_event(game, PgnEvent::COMMENT, game.comments[comment].text);
+        for (; nag < game.nags.size() && game.nags[nag].ply <= ply; ++nag)
+            add_event(game, PgnEvent::NAG, Span{game.nags[nag].value, 0});
+    };
+    annotations_to(sans_before);
+    for (std::size_t i = sans_before; i < game.sans.size(); ++i) {
+        add_event(game, PgnEvent::MOVE, game.sans[i]);
+        annotations_to(i + 1);
+    }
+}
+
 }  // namespace
 
 std::uint32_t glyph_nag(std::string_view glyph) {
@@ -650,12 +669,22 @@ void PgnReader::stop_at_limit(PgnGame& game) {
 void PgnReader::read_movetext(PgnGame& game, bool keep) {
     if (!movetext_pending_) return;
     movetext_pending_ = false;
-    // The tree's events are recorded in the general loop below, which reads
-    // every token the fast scan reads, the same way.
+    // The tree's events are recorded by the general loop below, and for the
+    // mainline tokens of the fast scan from what it kept.
     const bool tree = keep && variations_;
     std::size_t depth = 0;  // variation nesting
     for (;;) {
-        if (depth == 0 && !tree && scan_mainline(game, keep)) return;
+        if (depth == 0) {
+            if (!tree) {
+                if (scan_mainline(game, keep)) return;
+            } else {
+                const std::size_t sans = game.sans.size(), comments = game.comments.size(),
+                                  nags = game.nags.size();
+                const bool ended = scan_mainline(game, keep);
+                mirror_scan(game, sans, comments, nags);
+                if (ended) return;
+            }
+        }
         if (!skip_space()) {
             if (game.result.empty() && game.end_error.empty())
                 game.end_error = depth > 0 ? "truncated game: unterminated variation"

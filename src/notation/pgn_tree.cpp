@@ -125,6 +125,9 @@ void walk_to(const GameTree& tree, Board& board, std::uint32_t from, std::uint32
 void build_tree(const MoveGenerator& generator, const PgnGame& game, const PlayedGame& played,
                 Board& board, GameTree& tree) {
     tree.clear();
+    std::size_t moves = 0;
+    for (const PgnEvent& event : game.events) moves += event.kind == PgnEvent::MOVE;
+    tree.nodes.reserve(moves + 1);
     tree.nodes.emplace_back();
     std::vector<Line> lines{Line{0, 0, NO_NODE, NO_NODE}};
     std::vector<std::string> pending;  // starting comments of lines without a move yet
@@ -132,7 +135,7 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
     // Variations opened inside one cut short: skipped with it.
     std::size_t dead = 0;
     bool cut = false;  // the current line is cut short
-    std::uint32_t at = 0;  // the node board stands at
+    std::uint32_t at = 0;  // the node board stands at, left behind by the mainline
     std::size_t mainline = 0;  // mainline moves read
     // A closed line's starting comment, unused, is the last of the pending
     // texts: the lines opened after it have closed before.
@@ -181,9 +184,11 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
                     }
                     move = played.moves[mainline++];
                 }
-                walk_to(tree, board, at, line.node, path);
-                at = line.node;
                 if (!main) {
+                    // The board is needed only here, and brought here only
+                    // now: the mainline alone costs no move on it.
+                    walk_to(tree, board, at, line.node, path);
+                    at = line.node;
                     const std::string_view text = game.view(event.span);
                     const SanRejection rejection = parse_san(generator, board, text, move);
                     if (rejection != SanRejection::NONE &&
@@ -221,8 +226,10 @@ void build_tree(const MoveGenerator& generator, const PgnGame& game, const Playe
                     pending.pop_back();
                     line.pending = NO_NODE;
                 }
-                make(board, move);
-                at = node;
+                if (!main) {
+                    make(board, move);
+                    at = node;
+                }
                 line.node = node;
                 break;
             }
