@@ -37,7 +37,9 @@ PyTypeObject* node_type();
 const pgn::GameTree& tree_with_sans(PyObject* self) {
     PyObject* game = as_node(self)->game;
     GameTreeNotes& notes = tree_of(game);
-    if (!notes.tree->sans_written) {
+    // A tree of the root alone has no SAN to write (and its game's FEN tag
+    // may not even read).
+    if (!notes.tree->sans_written && notes.tree->size() > 1) {
         Board board = game_start_board(game);
         auto* generator = reinterpret_cast<PyMoveGenerator*>(notes.generator);
         with_shared(generator,

@@ -100,6 +100,21 @@ def test_unclosed_variation_at_the_end_of_the_input():
     assert [n.san for n in c5.children] == ["Nf3", "c3"]
 
 
+def test_games_that_cannot_be_played_have_a_root_only():
+    text = ('[FEN "not a fen"]\n\n1. e4 (1. d4) *\n'
+            '[Variant "Crazyhouse"]\n\n1. e4 (1. d4) *\n'
+            '[Event "x" y]\n\n1. e4 (1. d4) *\n')
+    games = read(text, variations=True)
+    assert len(games) == 3
+    for game in games:
+        assert game.error and game.moves == ()
+        assert game.tree.children == () and repr(game.tree) == "<PgnNode root: 0 children>"
+    with pytest.raises(ValueError):
+        games[0].tree.board()
+    # A keep filter passes over games as before.
+    assert read(ANALYSED, keep=lambda tags: False, variations=True) == []
+
+
 def test_nodes_keep_their_game_alive():
     (game,) = read(ANALYSED, variations=True)
     node = game.tree.children[1].children[1]
