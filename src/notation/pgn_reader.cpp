@@ -603,7 +603,6 @@ void PgnReader::take_nag(PgnGame& game, std::string_view digits) {
         add_nag(game, static_cast<std::uint32_t>(value));
 }
 
-
 // The tokens most movetext is made of (spaces, words, brace comments) read
 // straight from the buffer while each lies wholly in it and the game is
 // within its size limit. Anything else, or a token that reaches the end of
