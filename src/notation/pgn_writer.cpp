@@ -95,7 +95,10 @@ std::string comment_token(const notation::Annotations& notes, std::size_t index,
                                " is not a number of seconds from 0 to 10^12");
     }
     std::string out = "{";
-    if (!text.empty()) out.append(" ").append(text);
+    // Text holding "[%" (one the reader found no "]" after) goes last, where
+    // it stays text: before the commands it would open one of them.
+    const bool text_last = text.find("[%") != std::string::npos;
+    if (!text.empty() && !text_last) out.append(" ").append(text);
     if (index > 0) {
         if (const notation::Eval& eval = notes.evals[index - 1];
             eval.kind != notation::Eval::NONE) {
@@ -110,6 +113,7 @@ std::string comment_token(const notation::Annotations& notes, std::size_t index,
         }
     }
     if (!commands.empty()) out.append(" ").append(commands);
+    if (text_last) out.append(" ").append(text);
     if (out.size() == 1) return {};
     out += " }";
     return out;

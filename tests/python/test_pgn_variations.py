@@ -196,3 +196,16 @@ def test_read_pgn_variations_argument():
     assert read(ANALYSED, variations=0)[0].tree is None
     with pytest.raises(TypeError):
         gen.read_pgn(ANALYSED, None, True, 1)
+
+
+def test_comment_text_that_opens_a_command_reads_back_as_text():
+    # "[%ev" has no "]" after it: text, which written before the commands
+    # would open one of them.
+    text = "1. e4 { [%clk 0:01:00] note [%ev } ( 1. d4 { [%cal Gd2d4] half [%x } ) *\n"
+    (game,) = read(text, variations=True)
+    e4, d4 = game.tree.children
+    assert (e4.comment, e4.clock, d4.comment, d4.commands) == ("note [%ev", 60.0, "half [%x", "[%cal Gd2d4]")
+    for written in (gen.pgn(game), gen.pgn(game.moves, comments=game.comments, clocks=game.clocks)):
+        (again,) = read(written, variations=True)
+        assert again.comments == game.comments and again.clocks == game.clocks
+    assert summary(read(gen.pgn(game), variations=True)[0]) == summary(game)
