@@ -119,10 +119,14 @@ void check_tree(const MoveGenerator& generator, const pgn::PlayedGame& played,
                   "a node out of place in the tree");
         }
     for (std::uint32_t i = 1; i < nodes.size(); ++i) CHECK(seen[i] == 1, "a node in no place");
+    // (A game without a mainline move may still have the variations given
+    // before its first move, as the root's children.)
     std::size_t ply = 0;
-    for (std::uint32_t n = nodes[0].first_child; n != pgn::NO_NODE; n = nodes[n].first_child, ++ply)
-        CHECK(ply < played.moves.size() && nodes[n].move == played.moves[ply],
-              "the tree's mainline is not the game's");
+    if (!played.moves.empty())
+        for (std::uint32_t n = nodes[0].first_child; n != pgn::NO_NODE;
+             n = nodes[n].first_child, ++ply)
+            CHECK(ply < played.moves.size() && nodes[n].move == played.moves[ply],
+                  "the tree's mainline is not the game's");
     CHECK(ply == played.moves.size(), "the tree's mainline is shorter than the game's");
     CHECK(tree.notes.plies + 1 == nodes.size(), "the tree's annotations of another size");
     const notation::Annotations notes = tree.notes.read();

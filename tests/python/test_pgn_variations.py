@@ -115,6 +115,14 @@ def test_games_that_cannot_be_played_have_a_root_only():
     assert read(ANALYSED, keep=lambda tags: False, variations=True) == []
 
 
+def test_variations_before_a_first_move_that_never_comes_are_kept():
+    for text in ('[Event "x"]\n\n( 1. d4 ) *\n', '[Event "x"]\n\n( 1. d4 ) 1. Kxx *\n'):
+        (game,) = read(text, variations=True)
+        assert game.moves == () and [n.san for n in game.tree.children] == ["d4"]
+    (game,) = read('[Event "x"]\n\n( 1. d4 ) 1. e4 *\n', variations=True)
+    assert [n.san for n in game.tree.children] == ["e4", "d4"]
+
+
 def test_nodes_keep_their_game_alive():
     (game,) = read(ANALYSED, variations=True)
     node = game.tree.children[1].children[1]
