@@ -20,6 +20,8 @@
 #include "move_generator/mod.hpp"
 #include "notation/annotations.hpp"
 #include "notation/pgn_game.hpp"
+#include "notation/pgn_tree.hpp"
+#include "notation/pgn_writer.hpp"
 
 namespace vemla::fuzz {
 namespace {
@@ -118,6 +120,81 @@ std::vector<Seen> tokens(std::string_view text, std::size_t chunk, std::uint32_t
     return games;
 }
 
+// The tree of a game read with its variations: sound (every node its
+// parent's child once, after it, one ply further), its mainline the moves
+// played, its annotations on its nodes; and for a game from the standard
+// start, written and read back to the same tree.
+void check_tree(const MoveGenerator& generator, const pgn::PlayedGame& played,
+                pgn::GameTree& tree) {
+    const auto& nodes = tree.nodes;
+    CHECK(!nodes.empty() && nodes[0].parent == pgn::NO_NODE, "a tree without its root");
+    std::vector<std::uint8_t> seen(nodes.size(), 0);
+    for (std::uint32_t i = 0; i < nodes.size(); ++i)
+        for (std::uint32_t c = nodes[i].first_child; c != pgn::NO_NODE; c = nodes[c].next_sibling) {
+            CHECK(c > i && c < nodes.size() && nodes[c].parent == i &&
+                      nodes[c].ply == nodes[i].ply + 1 && seen[c]++ == 0,
+                  "a node out of place in the tree");
+        }
+    for (std::uint32_t i = 1; i < nodes.size(); ++i) CHECK(seen[i] == 1, "a node in no place");
+    // (A game without a mainline move may still have the variations given
+    // before its first move, as the root's children.)
+    std::size_t ply = 0;
+    if (!played.moves.empty())
+        for (std::uint32_t n = nodes[0].first_child; n != pgn::NO_NODE;
+             n = nodes[n].first_child, ++ply)
+            CHECK(ply < played.moves.size() && nodes[n].move == played.moves[ply],
+                  "the tree's mainline is not the game's");
+    CHECK(ply == played.moves.size(), "the tree's mainline is shorter than the game's");
+    CHECK(tree.notes.plies + 1 == nodes.size(), "the tree's annotations of another size");
+    const notation::Annotations notes = tree.notes.read();
+    for (const pgn::PgnNag& nag : notes.nags)
+        CHECK(nag.ply >= 1 && nag.ply < nodes.size() && nag.value <= 255, "a NAG out of range");
+    if (played.has_fen) return;
+    Board board = Board::from_full_fen(DEFAULT_FEN);
+    pgn::write_sans(generator, tree, board);
+    const std::string written = write_pgn(generator, {}, tree, std::nullopt, "*", &notes);
+    std::size_t at = 0;
+    pgn::GameReader again(generator, source(written, at, 0), 1 << 16, std::uint64_t{1} << 30);
+    again.read_variations(true);
+    pgn::PgnGame game;
+    pgn::PlayedGame replayed;
+    CHECK(again.next_tags(game), "the written tree reads as no game");
+    again.finish(game, replayed, true);
+    const pgn::GameTree& back = again.tree();
+    CHECK(back.size() == nodes.size() && back.errors.empty() && replayed.error.empty(),
+          "the written tree reads back to another: " + quoted(written));
+    // Compared in depth-first order: the node numbers follow the text, and a
+    // line's move read after variations before it comes first all the same.
+    const auto depth_first = [](const pgn::GameTree& tree) {
+        std::vector<std::uint32_t> order, todo{0};
+        while (!todo.empty()) {
+            const std::uint32_t n = todo.back();
+            todo.pop_back();
+            order.push_back(n);
+            const std::size_t at = todo.size();
+            for (std::uint32_t c = tree.nodes[n].first_child; c != pgn::NO_NODE;
+                 c = tree.nodes[c].next_sibling)
+                todo.push_back(c);
+            std::reverse(todo.begin() + static_cast<std::ptrdiff_t>(at), todo.end());
+        }
+        return order;
+    };
+    const std::vector<std::uint32_t> mine = depth_first(tree), theirs = depth_first(back);
+    const notation::Annotations back_notes = back.notes.read();
+    for (std::size_t k = 0; k < mine.size(); ++k) {
+        const std::uint32_t i = mine[k], j = theirs[k];
+        CHECK(nodes[i].move == back.nodes[j].move && nodes[i].ply == back.nodes[j].ply &&
+                  tree.child_count(i) == back.child_count(j),
+              "the written tree reads back to another: " + quoted(written));
+        CHECK(notes.comments[i] == back_notes.comments[j] &&
+                  notes.commands[i] == back_notes.commands[j] &&
+                  (i == 0 || notes.evals[i - 1] == back_notes.evals[j - 1]),
+              "the written tree's annotations read back to others: " + quoted(written));
+    }
+    CHECK(back_notes.nags.size() == notes.nags.size(),
+          "the written tree's annotations read back to others: " + quoted(written));
+}
+
 // Plays every game: the same games as the tokens, each played up to its
 // first fault, the board back at the start position's state after each.
 void play(const MoveGenerator& generator, std::string_view text, std::uint64_t limit,
@@ -125,6 +202,8 @@ void play(const MoveGenerator& generator, std::string_view text, std::uint64_t l
     std::size_t at = 0;
     pgn::GameReader reader(generator, source(text, at, 0), std::max<std::size_t>(text.size(), 1),
                            limit);
+    // Read with the variations: the mainline must be the same all the same.
+    reader.read_variations(true);
     pgn::PgnGame game;
     pgn::PlayedGame played;
     std::size_t index = 0;
@@ -135,6 +214,10 @@ void play(const MoveGenerator& generator, std::string_view text, std::uint64_t l
         CHECK(game.offset == expected[index].offset,
               "game " + std::to_string(index) + " at another offset");
         if (keep) {
+            CHECK(game.sans.size() == expected[index].sans.size() ||
+                      (game.sans.empty() && !played.error.empty()),
+                  "game " + std::to_string(index) + " has other SAN tokens with its variations");
+            check_tree(generator, played, reader.tree());
             CHECK(played.moves.size() <= game.sans.size(), "more moves than SAN tokens");
             CHECK(!played.error.empty() || played.moves.size() == game.sans.size(),
                   "a game without an error left SAN tokens unplayed");

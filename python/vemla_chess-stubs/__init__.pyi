@@ -277,17 +277,25 @@ class MoveGenerator:
         means none. evals are pawns from White's view, or "#3" / "#-3" for a
         mate; clocks seconds. Each move is followed by its NAGs ($1) and one
         comment { text [%eval 0.17] [%clk 0:03:00] commands }, which read_pgn
-        reads back to the same values. A "}" in a comment is a ValueError."""
+        reads back to the same values. A "}" in a comment is a ValueError.
+
+        A game read with variations=True is written with its tree: the
+        alternatives to a move in parentheses after it, each with its
+        annotations and starting comment, a Black move numbered where a line
+        starts or resumes ("3... Nf6"); the annotations given here replace
+        those of its mainline."""
     def read_pgn(
         self,
         source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | _BinaryReader,
         keep: Callable[[dict[str, str]], object] | None = None,
+        variations: bool = False,
     ) -> _PgnReader:
         """The games of a PGN source: a path (.gz, .bz2, .xz, .zst by their
         suffix), a binary file object read with readinto, or a str of PGN
         text (empty, holding a line feed, or starting with "["). keep(tags),
         when given, is called before a game's moves are read; a game it
-        refuses is skipped."""
+        refuses is skipped. With variations true, each game also has its
+        tree of variations (PgnGame.tree); otherwise they are skipped."""
     def epd(
         self,
         board: Board,
@@ -386,6 +394,65 @@ class _PgnGame:
         """mates as array('i') (int32), 0 for None."""
     def clock_array(self) -> array[float]:
         """clocks as array('d') (float64 seconds), NaN for None."""
+    @property
+    def tree(self) -> _PgnNode | None:
+        """The root of the game's tree of moves and variations when read with
+        variations=True (the start position: its children are the first
+        moves, the mainline's first); None otherwise."""
+    @property
+    def variation_errors(self) -> tuple[str, ...]:
+        """What cut variations short ("ply 5 in a variation: Illegal SAN:
+        ..."): each such variation keeps the moves before its fault."""
+
+@final
+class _PgnNode:
+    """A node of a game's tree, from PgnGame.tree (type name PgnNode): the
+    position after a move. Nodes are handles on the game, equal when they
+    name the same node of the same game."""
+
+    @property
+    def move(self) -> str | None:
+        """The move that leads here as move text ("0000": a null move); None
+        at the root."""
+    @property
+    def san(self) -> str | None:
+        """That move in SAN ("--": a null move); None at the root."""
+    @property
+    def comment(self) -> str | None:
+        """The comment after the move (at the root, before the first move),
+        [%...] commands taken out, trimmed; or None."""
+    @property
+    def starting_comment(self) -> str | None:
+        """The comment before the move where it begins a variation, trimmed;
+        or None."""
+    @property
+    def commands(self) -> str | None:
+        """The [%...] commands of the comment other than [%eval] and [%clk],
+        as written; or None."""
+    @property
+    def nags(self) -> tuple[int, ...]:
+        """The move's NAGs."""
+    @property
+    def eval(self) -> float | None:
+        """The [%eval] after the move in pawns from White's view; None where
+        there is none or it is a mate."""
+    @property
+    def mate(self) -> int | None:
+        """The mate eval after the move ([%eval #-3]) from White's view."""
+    @property
+    def clock(self) -> float | None:
+        """The [%clk] after the move, in seconds."""
+    @property
+    def children(self) -> tuple[_PgnNode, ...]:
+        """The moves played from here, the one this line goes on with first."""
+    @property
+    def parent(self) -> _PgnNode | None:
+        """The node before; None at the root."""
+    @property
+    def ply(self) -> int:
+        """The number of moves from the game's start position."""
+    def board(self) -> Board:
+        """A new Board at this node."""
 
 # Not module attributes: read_epd() makes them.
 @final

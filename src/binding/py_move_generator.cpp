@@ -372,7 +372,10 @@ PyMethodDef move_generator_methods[] = {
     {"push_legal", as_cfunction(move_generator_push_legal), METH_FASTCALL | METH_KEYWORDS,
      "push_legal($self, board, chess_move)\n--\n\n"},
     {"read_pgn", as_cfunction(move_generator_read_pgn), METH_FASTCALL | METH_KEYWORDS,
-     "read_pgn($self, source, keep=None)\n--\n\n"},
+     "read_pgn($self, source, keep=None, variations=False)\n--\n\n"
+     "The games of a PGN source (a path, a binary file object, or PGN text). keep(tags)\n"
+     "filters games before their moves are read; with variations true each game also has\n"
+     "its tree of side variations (game.tree)."},
     {"read_epd", as_cfunction(move_generator_read_epd), METH_FASTCALL | METH_KEYWORDS,
      "read_epd($self, source, errors=\"keep\")\n--\n\n"
      "The records of an EPD source (a path, a binary file object or EPD text), one per line\n"
@@ -398,7 +401,9 @@ PyMethodDef move_generator_methods[] = {
      "clocks len(moves): str or None; tuples of ints 0 to 255; pawns from White's view as a\n"
      "float, \"#3\" / \"#-3\" for a mate, or None (NaN too); seconds or None (NaN too).\n"
      "Written as { comment [%eval 0.17] [%clk 0:03:00] commands } and $n after each move;\n"
-     "a null move \"0000\" as --."},
+     "a null move \"0000\" as --. A game read with variations=True is written with its tree,\n"
+     "each alternative in ( ... ) after the move it replaces; the annotations given here\n"
+     "replace those of its mainline."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -15,6 +15,7 @@
 #include "move_texts.hpp"
 #include "notation/pgn_game.hpp"
 #include "py_annotations.hpp"
+#include "py_tree.hpp"
 
 namespace vemla::py {
 
@@ -32,6 +33,7 @@ struct PyPgnGame {
     PyObject* error;               // str or None
     GameNotes notes;               // comments, NAGs, evals, clocks: read on first use
     bool chess960;                 // its Variant tag names Chess960
+    GameTreeNotes tree;            // the tree of variations, when read with them
 };
 
 PyTypeObject* game_type_object = nullptr;
@@ -66,6 +68,26 @@ Py_ssize_t ply_arg(PyObject* arg, Py_ssize_t count) {
                                 std::to_string(count) + " moves");
 }
 
+}  // namespace
+
+Board game_start_board(PyObject* self) {
+    auto* game = reinterpret_cast<PyPgnGame*>(self);
+    // A FEN tag that does not read is the game's error already: ValueError
+    // with its reason, whatever kind of refusal it is.
+    Board board;
+    const std::string_view fen = game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen");
+    if (const FenRejection rejection = Board::read_full_fen(fen, board, game->chess960);
+        rejection != FenRejection::NONE) {
+        const std::string_view reason = fen_rejection_message(rejection);
+        throw InvalidInput(reason.starts_with(messages::INVALID_FEN)
+                               ? std::string(reason)
+                               : std::string(messages::INVALID_FEN) + std::string(reason));
+    }
+    return board;
+}
+
+namespace {
+
 // The Board after the first ply moves of the game (all of them by default).
 PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call([&] {
@@ -73,18 +95,7 @@ PyObject* game_board(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         auto* game = reinterpret_cast<PyPgnGame*>(self);
         const Py_ssize_t count = PyTuple_GET_SIZE(game->moves);
         const Py_ssize_t ply = argv[0] && argv[0] != Py_None ? ply_arg(argv[0], count) : count;
-        // A FEN tag that does not read is the game's error already: ValueError
-        // with its reason, whatever kind of refusal it is.
-        Board board;
-        const std::string_view fen =
-            game->fen == Py_None ? DEFAULT_FEN : utf8_arg(game->fen, "fen");
-        if (const FenRejection rejection = Board::read_full_fen(fen, board, game->chess960);
-            rejection != FenRejection::NONE) {
-            const std::string_view reason = fen_rejection_message(rejection);
-            throw InvalidInput(reason.starts_with(messages::INVALID_FEN)
-                                   ? std::string(reason)
-                                   : std::string(messages::INVALID_FEN) + std::string(reason));
-        }
+        Board board = game_start_board(self);
         for (Py_ssize_t i = 0; i < ply; ++i) {
             const std::string_view text = utf8_arg(PyTuple_GET_ITEM(game->moves, i), "moves");
             if (text == "0000")
@@ -114,6 +125,7 @@ void game_dealloc(PyObject* self) {
     Py_XDECREF(game->offset);
     Py_XDECREF(game->error);
     release_notes(game->notes);
+    release_tree(game->tree);
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
     Py_DECREF(type);
@@ -152,10 +164,22 @@ PyMethodDef game_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-const PyType_Slot game_more_slots[] = {
+// The annotation attributes, then the tree's, in one table.
+PyGetSetDef* game_getters() {
+    static std::vector<PyGetSetDef> all = [] {
+        std::vector<PyGetSetDef> table;
+        for (const PyGetSetDef* def = note_getters; def->name; ++def) table.push_back(*def);
+        for (const PyGetSetDef* def = tree_getters; def->name; ++def) table.push_back(*def);
+        table.push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});
+        return table;
+    }();
+    return all.data();
+}
+
+PyType_Slot game_more_slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(game_repr)},
     {Py_tp_members, game_members},
-    {Py_tp_getset, note_getters},
+    {Py_tp_getset, nullptr},  // game_getters()
 };
 
 // No constructor: games are made only by the reader, complete.
@@ -167,6 +191,7 @@ const ClassDescription game_class{
 };
 
 PyTypeObject* game_type() {
+    game_more_slots[2].pfunc = game_getters();
     return class_type(game_type_object, game_class, sizeof(PyPgnGame), game_dealloc);
 }
 
@@ -260,8 +285,11 @@ PyObject* new_moves(const std::vector<ChessMove>& moves) {
     return tuple;
 }
 
-// The PgnGame object of a game read and played, with its tags dict.
-PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref tags) {
+// The PgnGame object of a game read and played, with its tags dict, and the
+// tree of its variations when they were read (moved into the game, with the
+// generator object that read it).
+PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref tags,
+                   pgn::GameTree* tree, PyObject* generator) {
     Ref moves = Ref::steal(new_moves(played.moves));
     bool found = false;
     const std::string_view result_tag = game.find_tag("Result", found);
@@ -286,6 +314,7 @@ PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref 
     item->chess960 = played.chess960;
     Ref owned = Ref::steal(object);  // released by its deallocation if copying fails
     take_notes(item->notes, game, played.moves.size());
+    if (tree) take_tree(item->tree, *tree, generator);
     return owned.release();
 }
 
@@ -304,6 +333,7 @@ struct PgnSource {
     Ref buffer;  // the bytearray the file's readinto fills
     pgn::PgnGame game;
     pgn::PlayedGame played;
+    bool variations = false;  // each game's tree is built
     bool done = false;
     // Set once a call failed part-way (a read, the keep filter): why every
     // later next() raises rather than going on or ending as if complete.
@@ -440,7 +470,9 @@ PyObject* next_game(PgnSource& source) {
             guarded([&] { reader.finish(game, played, keep); });
             if (!keep) continue;
             stage = "an error stopped";
-            return new_game(game, played, std::move(tags));
+            return new_game(game, played, std::move(tags),
+                            source.variations ? &reader.tree() : nullptr,
+                            source.generator.get());
         } catch (...) {
             if (source.broken.empty())
                 source.broken = std::string("read_pgn(): ") + stage + " the game at byte " +
@@ -555,15 +587,17 @@ PyObject* open_path(PyObject* path) {
 }  // namespace
 
 GameNotes& notes_of(PyObject* game) { return reinterpret_cast<PyPgnGame*>(game)->notes; }
+GameTreeNotes& tree_of(PyObject* game) { return reinterpret_cast<PyPgnGame*>(game)->tree; }
 
 bool pgn_game_parts(PyObject* object, PgnGameParts& parts) {
     PyPgnGame* game = as_game(object);
     if (!game) return false;
-    parts = PgnGameParts{game->tags, game->moves, game->fen, game->result, &game->notes};
+    parts = PgnGameParts{game->tags, game->moves, game->fen, game->result, &game->notes,
+                         &game->tree};
     return true;
 }
 
-constexpr const char* READ_PGN_NAMES[] = {"source", "keep"};
+constexpr const char* READ_PGN_NAMES[] = {"source", "keep", "variations"};
 constexpr Params READ_PGN_PARAMS{"MoveGenerator", "read_pgn", READ_PGN_NAMES, 1};
 
 PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -575,10 +609,17 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
         PyObject* keep = argv[1] && argv[1] != Py_None ? argv[1] : nullptr;
         if (keep && !PyCallable_Check(keep))
             raise_argument_error("keep", "'" + type_name(keep) + "' object is not callable");
+        bool variations = false;
+        if (argv[2]) {
+            const int truth = PyObject_IsTrue(argv[2]);
+            if (truth < 0) throw PyErrAlreadySet{};
+            variations = truth != 0;
+        }
 
         PgnSource source;
         source.generator = Ref::incref(self);
         source.keep = Ref::incref(keep);
+        source.variations = variations;
         PyObject* arg = argv[0];
         bool is_text = false;
         if (PyUnicode_Check(arg)) {
@@ -630,6 +671,7 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
             };
         }
         record.reader = std::make_unique<pgn::GameReader>(generator->record, std::move(read));
+        if (record.variations) record.reader->read_variations(true);
         return object.release();
     });
 }

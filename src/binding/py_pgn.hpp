@@ -6,11 +6,12 @@
 
 namespace vemla::py {
 
-// generator.read_pgn(source, keep=None) -> iterator of games.
+// generator.read_pgn(source, keep=None, variations=False) -> iterator of games.
 PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames);
 
 struct GameNotes;
+struct GameTreeNotes;
 
 // The parts of a game object from read_pgn (borrowed references), for
 // writing it back.
@@ -20,8 +21,13 @@ struct PgnGameParts {
     PyObject* fen;  // str or None
     PyObject* result;
     GameNotes* notes;
+    GameTreeNotes* tree;
 };
 // Sets parts and returns true if object is a game from read_pgn.
 bool pgn_game_parts(PyObject* object, PgnGameParts& parts);
+
+// The start position of a game from read_pgn (its FEN tag's, or the standard
+// one); InvalidInput if its FEN tag does not read.
+Board game_start_board(PyObject* game);
 
 }  // namespace vemla::py

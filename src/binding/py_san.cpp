@@ -1,6 +1,7 @@
 // MoveGenerator.san, parse_san, push_san and pgn.
 #include "py_san.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "messages.hpp"
@@ -9,11 +10,40 @@
 #include "move_texts.hpp"
 #include "py_annotations.hpp"
 #include "py_pgn.hpp"
+#include "py_tree.hpp"
 #include "py_types.hpp"
 
 namespace vemla::py {
 
 namespace {
+
+// The annotations of a tree by node, with those of its mainline (by ply)
+// put in place of the mainline nodes' own.
+notation::Annotations tree_notes(const pgn::GameTree& tree, const notation::Annotations* base,
+                                 const notation::Annotations& mainline) {
+    notation::Annotations notes = base ? *base : notation::Annotations(tree.size() - 1);
+    std::vector<std::uint32_t> nodes{0};
+    for (std::uint32_t i = tree.nodes[0].first_child; i != pgn::NO_NODE;
+         i = tree.nodes[i].first_child)
+        nodes.push_back(i);
+    std::vector<bool> on_mainline(tree.size(), false);
+    for (std::size_t ply = 0; ply < nodes.size() && ply <= mainline.plies(); ++ply) {
+        const std::uint32_t node = nodes[ply];
+        on_mainline[node] = true;
+        notes.comments[node] = mainline.comments[ply];
+        notes.commands[node] = mainline.commands[ply];
+        if (ply > 0) {
+            notes.evals[node - 1] = mainline.evals[ply - 1];
+            notes.clocks[node - 1] = mainline.clocks[ply - 1];
+        }
+    }
+    std::erase_if(notes.nags, [&](const pgn::PgnNag& nag) { return on_mainline[nag.ply]; });
+    for (const pgn::PgnNag& nag : mainline.nags)
+        if (nag.ply < nodes.size()) notes.nags.push_back(pgn::PgnNag{nodes[nag.ply], nag.value});
+    std::stable_sort(notes.nags.begin(), notes.nags.end(),
+                     [](const pgn::PgnNag& a, const pgn::PgnNag& b) { return a.ply < b.ply; });
+    return notes;
+}
 
 constexpr const char* SAN_NAMES[] = {"board", "chess_move"};
 constexpr const char* PARSE_NAMES[] = {"board", "san"};
@@ -153,11 +183,25 @@ PyObject* move_generator_pgn(PyObject* self, PyObject* const* args, Py_ssize_t n
 
         std::optional<notation::Annotations> notes;
         const notation::Annotations* base = from_game ? read_notes(*game.notes) : nullptr;
-        if (base || given(4) || given(5) || given(6) || given(7) || given(8))
+        const bool annotated = given(4) || given(5) || given(6) || given(7) || given(8);
+        if (base || annotated)
             notes =
                 notes_from_args(codes.size(), base, argv[4], argv[5], argv[6], argv[7], argv[8]);
+        // A game read with its variations is written with them, the mainline
+        // annotations given here in place of its own.
+        const pgn::GameTree* tree = from_game ? game.tree->tree : nullptr;
+        std::optional<notation::Annotations> node_notes;
+        const notation::Annotations* tree_annotations = nullptr;
+        if (tree) {
+            tree_annotations = read_tree_notes(*game.tree);
+            if (annotated) {
+                node_notes = tree_notes(*tree, tree_annotations, *notes);
+                tree_annotations = &*node_notes;
+            }
+        }
 
         const std::string text = with_shared(generator, [&](const MoveGenerator& g) {
+            if (tree) return write_pgn(g, tags, *tree, fen, result, tree_annotations);
             return write_pgn(g, tags, codes, fen, result, notes ? &*notes : nullptr);
         });
         PyObject* str =

@@ -1,5 +1,6 @@
 #include "notation/pgn_game.hpp"
 
+#include "notation/pgn_tree.hpp"
 #include "notation/san.hpp"
 
 namespace vemla::pgn {
@@ -98,6 +99,19 @@ bool long_algebraic(const MoveGenerator& generator, Board& board, std::string_vi
     return true;
 }
 
+}  // namespace
+
+bool read_refused_token(const MoveGenerator& generator, Board& board, std::string_view text,
+                        SanRejection rejection, ChessMove& move) {
+    if (rejection == SanRejection::NULL_MOVE) {
+        move = NULL_MOVE_CODE;
+        return true;
+    }
+    return rejection != SanRejection::AMBIGUOUS && long_algebraic(generator, board, text, move);
+}
+
+namespace {
+
 enum class Refused { STOP, MADE, MADE_TAKING_KING };
 
 // A token the SAN reader refused: a null move or a long algebraic move is
@@ -107,15 +121,15 @@ enum class Refused { STOP, MADE, MADE_TAKING_KING };
                                                   std::string_view san, SanRejection rejection,
                                                   std::size_t index, PlayedGame& played) {
     ChessMove move;
-    if (rejection == SanRejection::NULL_MOVE) {
-        board.push_null();
-        played.moves.push_back(NULL_MOVE_CODE);
-        return Refused::MADE;
-    }
-    if (rejection == SanRejection::AMBIGUOUS || !long_algebraic(generator, board, san, move)) {
+    if (!read_refused_token(generator, board, san, rejection, move)) {
         played.error = "ply " + std::to_string(index + 1) + ": " +
                        san_rejection_message(rejection, san, board.fen());
         return Refused::STOP;
+    }
+    if (move == NULL_MOVE_CODE) {
+        board.push_null();
+        played.moves.push_back(NULL_MOVE_CODE);
+        return Refused::MADE;
     }
     // The mover's kind is not known here: made as any move.
     const bool takes_king =
@@ -158,6 +172,18 @@ void play(const MoveGenerator& generator, const PgnGame& game, Board& board, Pla
     played.error = game.end_error;
 }
 
+GameReader::GameReader(const MoveGenerator& generator, ReadFn read, std::size_t chunk,
+                       std::uint64_t game_limit)
+    : generator_(generator), reader_(std::move(read), chunk, game_limit) {}
+
+GameReader::~GameReader() = default;
+
+void GameReader::read_variations(bool on) {
+    reader_.record_variations(on);
+    if (on && !tree_) tree_ = std::make_unique<GameTree>();
+    if (!on) tree_.reset();
+}
+
 void GameReader::finish(PgnGame& game, PlayedGame& played, bool keep) {
     played.clear();
     if (!keep) {
@@ -165,8 +191,15 @@ void GameReader::finish(PgnGame& game, PlayedGame& played, bool keep) {
         return;
     }
     const bool playable = start_position(game, board_, played);
+    if (tree_) {
+        tree_->clear();
+        tree_->nodes.emplace_back();
+        if (playable) tree_board_ = board_;
+    }
     reader_.read_movetext(game, playable);
-    if (playable) play(generator_, game, board_, played);
+    if (!playable) return;
+    play(generator_, game, board_, played);
+    if (tree_) build_tree(generator_, game, played, tree_board_, *tree_);
 }
 
 }  // namespace vemla::pgn

@@ -5,6 +5,7 @@
 // passes).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "chess_move/mod.hpp"
 #include "move_generator/mod.hpp"
 #include "notation/pgn_reader.hpp"
+#include "notation/san.hpp"
 
 namespace vemla::pgn {
 
@@ -54,14 +56,26 @@ bool chess960_variant(std::string_view name);
 // end error, if it has one (truncated, over the size limit).
 void play(const MoveGenerator& generator, const PgnGame& game, Board& board, PlayedGame& played);
 
+// A move token that parse_san refused for rejection, read as what else it
+// may be: a null move (move is NULL_MOVE_CODE) or a legal move in long
+// algebraic text. False when it is neither.
+bool read_refused_token(const MoveGenerator& generator, Board& board, std::string_view text,
+                        SanRejection rejection, ChessMove& move);
+
+struct GameTree;
+
 // Reads, keeps or skips, and plays game after game: what every caller of the
 // reader does. keep(game) is asked after the tags and before any move is read;
 // a refused game is passed over at the cost of scanning its movetext.
 class GameReader {
 public:
     GameReader(const MoveGenerator& generator, ReadFn read, std::size_t chunk = DEFAULT_CHUNK,
-               std::uint64_t game_limit = DEFAULT_GAME_LIMIT)
-        : generator_(generator), reader_(std::move(read), chunk, game_limit) {}
+               std::uint64_t game_limit = DEFAULT_GAME_LIMIT);
+    ~GameReader();
+
+    // With on set, finish also builds each kept game's tree of variations
+    // into tree().
+    void read_variations(bool on);
 
     // The next game's tags into game; false at the end of the input.
     bool next_tags(PgnGame& game) { return reader_.next_game(game); }
@@ -72,11 +86,15 @@ public:
     // The board after the last game finished, at its last played move.
     Board& board() { return board_; }
     const PgnReader& reader() const { return reader_; }
+    // The tree of the last game finished, when variations are read.
+    GameTree& tree() { return *tree_; }
 
 private:
     const MoveGenerator& generator_;
     PgnReader reader_;
     Board board_;
+    std::unique_ptr<GameTree> tree_;  // when variations are read
+    Board tree_board_;
 };
 
 }  // namespace vemla::pgn

@@ -85,6 +85,92 @@ bool movetext_word(std::string_view w) {
     return false;
 }
 
+// The events of a tree, kept out of the tokenizer's hot path.
+[[gnu::noinline, gnu::cold]] void add_event(PgnGame& game, PgnEvent::Kind kind, Span span = {}) {
+    game.events.push_back(PgnEvent{kind, span});
+}
+
+// The end of game.text from start on as a tree event.
+void add_text_event(PgnGame& game, PgnEvent::Kind kind, std::size_t start) {
+    add_event(game, kind,
+              Span{static_cast<std::uint32_t>(start),
+                   static_cast<std::uint32_t>(game.text.size() - start)});
+}
+
+// The NAG event of a move-quality glyph, if it is one.
+void add_glyph_event(PgnGame& game, std::string_view word) {
+    std::size_t start = word.size();
+    while (start > 0 && (word[start - 1] == '!' || word[start - 1] == '?')) --start;
+    if (const std::uint32_t nag = glyph_nag(word.substr(start)))
+        add_event(game, PgnEvent::NAG, Span{nag, 0});
+}
+
+// The value of "$" and the number after it: 0 to 255, or -1 for anything else.
+int nag_number(std::string_view digits) {
+    if (digits.empty() || digits.size() > 3 || !all_of(digits, "0123456789")) return -1;
+    int value = 0;
+    for (const char c : digits) value = value * 10 + (c - '0');
+    return value <= 255 ? value : -1;
+}
+
+// The events of what take_word kept of a mainline word: its move (now the
+// last of game.sans) and the NAGs of its glyphs.
+[[gnu::noinline, gnu::cold]] void mirror_mainline(PgnGame& game, std::size_t sans_before,
+                                                  std::size_t nags_before) {
+    if (game.sans.size() > sans_before) add_event(game, PgnEvent::MOVE, game.sans.back());
+    for (std::size_t i = nags_before; i < game.nags.size(); ++i)
+        add_event(game, PgnEvent::NAG, Span{game.nags[i].value, 0});
+}
+
+// A word inside a variation, read as take_word reads one of the mainline:
+// move numbers are dropped (a move glued to one kept), glyphs standing alone
+// are NAGs, and a result token says nothing there. A move and the NAG of its
+// glyph become events.
+void take_tree_word(PgnGame& game, std::string_view word) {
+    if (is_digit(word[0])) {
+        std::size_t i = 1;
+        while (i < word.size() && is_digit(word[i])) ++i;
+        if (i == word.size()) {
+            if (word != "0000") return;
+        } else if (word[i] == '.') {
+            while (i < word.size() && word[i] == '.') ++i;
+            word.remove_prefix(i);
+            if (word.empty()) return;
+        } else if (is_result(word)) {
+            return;
+        }
+    } else if (word == "*") {
+        return;
+    }
+    if ((word[0] == '.' || word[0] == '!' || word[0] == '?') && all_of(word, ".!?")) {
+        add_glyph_event(game, word);
+        return;
+    }
+    const std::size_t start = game.text.size();
+    game.text.append(word);
+    add_text_event(game, PgnEvent::MOVE, start);
+    if (word.back() == '!' || word.back() == '?') add_glyph_event(game, word);
+}
+
+// The events of what scan_mainline kept: the moves from sans_before on, and
+// the comments and NAGs from comments_before and nags_before on, each placed
+// after the move it follows (its ply).
+[[gnu::noinline]] void mirror_scan(PgnGame& game, std::size_t sans_before,
+                                   std::size_t comments_before, std::size_t nags_before) {
+    std::size_t comment = comments_before, nag = nags_before;
+    const auto annotations_to = [&](std::size_t ply) {
+        for (; comment < game.comments.size() && game.comments[comment].ply <= ply; ++comment)
+            add_event(game, PgnEvent::COMMENT, game.comments[comment].text);
+        for (; nag < game.nags.size() && game.nags[nag].ply <= ply; ++nag)
+            add_event(game, PgnEvent::NAG, Span{game.nags[nag].value, 0});
+    };
+    annotations_to(sans_before);
+    for (std::size_t i = sans_before; i < game.sans.size(); ++i) {
+        add_event(game, PgnEvent::MOVE, game.sans[i]);
+        annotations_to(i + 1);
+    }
+}
+
 }  // namespace
 
 std::uint32_t glyph_nag(std::string_view glyph) {
@@ -121,6 +207,7 @@ void PgnGame::clear() {
     sans.clear();
     comments.clear();
     nags.clear();
+    events.clear();
     result.clear();
     tag_error.clear();
     end_error.clear();
@@ -512,10 +599,8 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
 
 // "$" and the number after it: a NAG 0 to 255 (anything else is dropped).
 void PgnReader::take_nag(PgnGame& game, std::string_view digits) {
-    if (digits.empty() || digits.size() > 3 || !all_of(digits, "0123456789")) return;
-    std::uint32_t value = 0;
-    for (const char c : digits) value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    if (value <= 255) add_nag(game, value);
+    if (const int value = nag_number(digits); value >= 0)
+        add_nag(game, static_cast<std::uint32_t>(value));
 }
 
 // The tokens most movetext is made of (spaces, words, brace comments) read
@@ -583,9 +668,22 @@ void PgnReader::stop_at_limit(PgnGame& game) {
 void PgnReader::read_movetext(PgnGame& game, bool keep) {
     if (!movetext_pending_) return;
     movetext_pending_ = false;
-    int depth = 0;  // variation nesting
+    // The tree's events are recorded by the general loop below, and for the
+    // mainline tokens of the fast scan from what it kept.
+    const bool tree = keep && variations_;
+    std::size_t depth = 0;  // variation nesting
     for (;;) {
-        if (depth == 0 && scan_mainline(game, keep)) return;
+        if (depth == 0) {
+            if (!tree) {
+                if (scan_mainline(game, keep)) return;
+            } else {
+                const std::size_t sans = game.sans.size(), comments = game.comments.size(),
+                                  nags = game.nags.size();
+                const bool ended = scan_mainline(game, keep);
+                mirror_scan(game, sans, comments, nags);
+                if (ended) return;
+            }
+        }
         if (!skip_space()) {
             if (game.result.empty() && game.end_error.empty())
                 game.end_error = depth > 0 ? "truncated game: unterminated variation"
@@ -599,12 +697,13 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
         switch (c) {
             case '{': {
                 ++pos_;
-                if (depth > 0 || !keep) {
+                if ((depth > 0 && !tree) || !keep) {
                     if (skip_past('}', limit_of(game))) continue;
                 } else {
                     const std::size_t start = game.text.size();
                     if (copy_past('}', game.text, limit_of(game))) {
-                        record_comment(game, start);
+                        if (depth == 0) record_comment(game, start);
+                        if (tree) add_text_event(game, PgnEvent::COMMENT, start);
                         continue;
                     }
                     game.text.resize(start);
@@ -617,10 +716,14 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
             case '(':
                 ++pos_;
                 ++depth;
+                if (tree) add_event(game, PgnEvent::OPEN);
                 continue;
             case ')':
                 ++pos_;
-                if (depth > 0) --depth;
+                if (depth > 0) {
+                    --depth;
+                    if (tree) add_event(game, PgnEvent::CLOSE);
+                }
                 continue;
             case '[':
                 // The next game's tags: this game had no result token.
@@ -637,6 +740,10 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
                 // limit ends the game there, wherever the chunks ended.
                 if (truncated_word_ && over_limit(game)) return stop_at_limit(game);
                 if (depth == 0 && keep) take_nag(game, digits);
+                if (tree) {
+                    if (const int value = nag_number(digits); value >= 0)
+                        add_event(game, PgnEvent::NAG, Span{static_cast<std::uint32_t>(value), 0});
+                }
                 continue;
             }
             case '%':
@@ -654,7 +761,14 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
         // A word too long to keep that reaches the limit is cut there, and is
         // not the game's.
         if (truncated_word_ && over_limit(game)) return stop_at_limit(game);
-        if (depth == 0 && take_word(game, word, keep)) return;
+        if (depth == 0) {
+            const std::size_t sans_before = game.sans.size(), nags_before = game.nags.size();
+            const bool ended = take_word(game, word, keep);
+            if (tree) mirror_mainline(game, sans_before, nags_before);
+            if (ended) return;
+        } else if (tree) {
+            take_tree_word(game, word);
+        }
     }
 }
 

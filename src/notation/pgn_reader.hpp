@@ -10,6 +10,11 @@
 // moves before them; what they say is read later, and only if asked.
 // Playing the moves is pgn_game.hpp's business.
 //
+// A reader told to record variations also keeps every token of the game's
+// tree, mainline and variations alike, as a flat list of events in file
+// order (moves, comments, NAGs, and where each variation opens and closes),
+// which pgn_tree.hpp turns into the tree without recursion.
+//
 // Memory is bounded by the longest game: the buffer holds one chunk plus the
 // token being read, and a game whose text grows past the size limit is
 // reported with an error and skipped up to the next line that starts a tag
@@ -62,6 +67,15 @@ struct PgnNag {
     std::uint32_t value;
 };
 
+// A token of the game's tree, recorded only when the reader records
+// variations. MOVE and COMMENT hold their text; NAG holds its value in
+// span.offset; OPEN and CLOSE are a variation's parentheses.
+struct PgnEvent {
+    enum Kind : std::uint8_t { MOVE, COMMENT, NAG, OPEN, CLOSE };
+    Kind kind;
+    Span span;
+};
+
 // The NAG of a move-quality glyph ("!" 1, "?" 2, "!!" 3, "??" 4, "!?" 5,
 // "?!" 6), or 0 for any other text.
 std::uint32_t glyph_nag(std::string_view glyph);
@@ -75,6 +89,7 @@ struct PgnGame {
     std::vector<Span> sans;    // mainline SAN tokens as written ("e4!" keeps its glyph)
     std::vector<PgnComment> comments;  // mainline comments, in file order
     std::vector<PgnNag> nags;          // mainline NAGs and move glyphs, in file order
+    std::vector<PgnEvent> events;      // the whole tree's tokens, when variations are recorded
     std::string result;  // the termination token ("1-0", "0-1", "1/2-1/2", "*"), or empty
     // A fault of the tag section (a malformed tag pair): no movetext was kept.
     std::string tag_error;
@@ -106,6 +121,10 @@ public:
     // refused game, or one whose tags already failed) the tokens are only
     // scanned for the end of the game and no SAN is stored.
     void read_movetext(PgnGame& game, bool keep);
+
+    // With on set, read_movetext also records the tokens of the side
+    // variations, and of the mainline, in PgnGame::events.
+    void record_variations(bool on) { variations_ = on; }
 
     // The number of bytes consumed so far.
     std::uint64_t position() const { return base_ + pos_; }
@@ -145,6 +164,7 @@ private:
     bool started_ = false;    // the byte-order mark check has been made
     bool line_start_ = true;  // nothing but spaces since the last line feed
     bool movetext_pending_ = false;
+    bool variations_ = false;      // record_variations
     bool truncated_word_ = false;  // the last word read was longer than the buffer keeps
     std::string long_word_;        // a word too long to keep in the buffer: its first bytes
 };

@@ -74,27 +74,32 @@ private:
 };
 
 // The comment between moves: the entry at index of notes (0: before the
-// first move), or nothing if it has none.
-std::string comment_token(const notation::Annotations& notes, std::size_t index) {
+// first move), or nothing if it has none. ply is the move's number in the
+// messages (index itself, but for a node of a tree).
+std::string comment_token(const notation::Annotations& notes, std::size_t index,
+                          std::size_t ply) {
     const std::string& text = notes.comments[index];
     const std::string& commands = notes.commands[index];
     if (text.find('}') != std::string::npos || commands.find('}') != std::string::npos)
         throw InvalidInput("Invalid PGN comment: the comment " +
                            (index == 0 ? std::string("before the first move")
-                                       : "after move " + std::to_string(index)) +
+                                       : "after move " + std::to_string(ply)) +
                            " holds \"}\"");
     if (index > 0) {
         const notation::Eval& eval = notes.evals[index - 1];
         const double clock = notes.clocks[index - 1];
         if (eval.kind == notation::Eval::PAWNS && !std::isfinite(eval.pawns))
-            throw InvalidInput("Invalid PGN eval: the eval of move " + std::to_string(index) +
+            throw InvalidInput("Invalid PGN eval: the eval of move " + std::to_string(ply) +
                                " is not a finite number");
         if (!std::isnan(clock) && !(clock >= 0 && clock < 1e12))
-            throw InvalidInput("Invalid PGN clock: the clock of move " + std::to_string(index) +
+            throw InvalidInput("Invalid PGN clock: the clock of move " + std::to_string(ply) +
                                " is not a number of seconds from 0 to 10^12");
     }
     std::string out = "{";
-    if (!text.empty()) out.append(" ").append(text);
+    // Text holding "[%" (one the reader found no "]" after) goes last, where
+    // it stays text: before the commands it would open one of them.
+    const bool text_last = text.find("[%") != std::string::npos;
+    if (!text.empty() && !text_last) out.append(" ").append(text);
     if (index > 0) {
         if (const notation::Eval& eval = notes.evals[index - 1];
             eval.kind != notation::Eval::NONE) {
@@ -109,20 +114,24 @@ std::string comment_token(const notation::Annotations& notes, std::size_t index)
         }
     }
     if (!commands.empty()) out.append(" ").append(commands);
+    if (text_last) out.append(" ").append(text);
     if (out.size() == 1) return {};
     out += " }";
     return out;
 }
 
-}  // namespace
+// What the tags and arguments say about the game, checked.
+struct Start {
+    std::string_view result;
+    std::optional<std::string_view> fen;
+    Board board;
+    unsigned long fullmove = 1;
+    std::string fen_tag;  // the starting position with its move counters
+    bool chess960 = false;  // by its Variant tag: the FEN tag is always written
+};
 
-std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
-                      std::span<const ChessMove> moves, std::optional<std::string_view> given_fen,
-                      std::optional<std::string_view> given_result,
-                      const notation::Annotations* notes) {
-    if (notes && notes->plies() != moves.size())
-        throw InvalidInput("Invalid PGN annotations: " + std::to_string(notes->plies()) +
-                           " moves annotated for a game of " + std::to_string(moves.size()));
+Start prepare(std::span<const PgnTag> tags, std::optional<std::string_view> given_fen,
+              std::optional<std::string_view> given_result) {
     // The tags: check each, find Result and FEN among them.
     std::optional<std::string_view> result_tag, fen_tag;
     bool chess960 = false;
@@ -174,17 +183,57 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
         if (fields.next_field(field) && (!read_counter(field, fullmove) || fullmove == 0))
             throw InvalidInput(std::string(messages::INVALID_FEN) + "Invalid move number");
     }
-    const std::string start_fen =
-        board.fen() + " " + std::to_string(halfmove) + " " + std::to_string(fullmove);
+    Start start;
+    start.result = result;
+    start.fen = fen;
+    start.fullmove = fullmove;
+    start.chess960 = chess960;
+    start.fen_tag = board.fen() + " " + std::to_string(halfmove) + " " + std::to_string(fullmove);
+    start.board = std::move(board);
+    return start;
+}
+
+// The tag section, a blank line, and the movetext.
+std::string assemble(std::span<const PgnTag> tags, const Start& start, const std::string& movetext) {
+    std::string out;
+    for (const auto& [name, default_value] : SEVEN_TAG_ROSTER) {
+        std::string_view value = default_value;
+        for (const auto& tag : tags)
+            if (tag.first == name) value = tag.second;
+        append_tag(out, name, name == "Result" ? start.result : value);
+    }
+    if (start.fen || start.chess960) {
+        append_tag(out, "SetUp", "1");
+        append_tag(out, "FEN", start.fen_tag);
+    }
+    for (const auto& [name, value] : tags)
+        if (!is_standard(name) && name != "SetUp" && name != "FEN") append_tag(out, name, value);
+    out += '\n';
+    out += movetext;
+    return out;
+}
+
+}  // namespace
+
+std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
+                      std::span<const ChessMove> moves, std::optional<std::string_view> given_fen,
+                      std::optional<std::string_view> given_result,
+                      const notation::Annotations* notes) {
+    if (notes && notes->plies() != moves.size())
+        throw InvalidInput("Invalid PGN annotations: " + std::to_string(notes->plies()) +
+                           " moves annotated for a game of " + std::to_string(moves.size()));
+    Start start = prepare(tags, given_fen, given_result);
+    Board& board = start.board;
+    const std::string_view result = start.result;
 
     // The movetext first: a move that cannot be played stops everything.
     std::string movetext;
     Lines lines(movetext);
     std::string san;
-    unsigned long number = fullmove;
+    unsigned long number = start.fullmove;
     bool numbered = false;  // the next Black move is numbered (first, or after a comment)
     if (notes) {
-        const std::string comment = comment_token(*notes, 0);
+        const std::string comment = comment_token(*notes, 0, 0);
         if (!comment.empty()) lines.token(comment);
     }
     std::size_t next_nag = 0;
@@ -212,7 +261,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
                     lines.token("$" + std::to_string(notes->nags[next_nag].value));
                 ++next_nag;
             }
-            const std::string comment = comment_token(*notes, ply + 1);
+            const std::string comment = comment_token(*notes, ply + 1, ply + 1);
             if (!comment.empty()) {
                 lines.token(comment);
                 numbered = true;
@@ -222,23 +271,115 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     }
     lines.token(result);
     movetext += '\n';
+    return assemble(tags, start, movetext);
+}
 
-    std::string out;
-    for (const auto& [name, default_value] : SEVEN_TAG_ROSTER) {
-        std::string_view value = default_value;
-        for (const auto& tag : tags)
-            if (tag.first == name) value = tag.second;
-        append_tag(out, name, name == "Result" ? result : value);
+std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
+                      const pgn::GameTree& tree, std::optional<std::string_view> given_fen,
+                      std::optional<std::string_view> given_result,
+                      const notation::Annotations* notes) {
+    const auto& nodes = tree.nodes;
+    if (notes && notes->plies() + 1 != nodes.size())
+        throw InvalidInput("Invalid PGN annotations: " + std::to_string(notes->plies()) +
+                           " moves annotated for a tree of " + std::to_string(nodes.size() - 1));
+    Start start = prepare(tags, given_fen, given_result);
+    Board& board = start.board;
+    const bool white_starts = board.white_to_move();
+
+    std::string movetext;
+    Lines lines(movetext);
+    std::string san;
+    std::vector<std::uint32_t> path;
+    std::uint32_t at = 0;  // the node board stands at
+    bool numbered = true;  // the next Black move is numbered
+    if (notes) {
+        const std::string comment = comment_token(*notes, 0, 0);
+        if (!comment.empty()) lines.token(comment);
     }
-    if (fen || chess960) {
-        append_tag(out, "SetUp", "1");
-        append_tag(out, "FEN", start_fen);
+    // A node's move with its number where it needs one, its NAGs and its
+    // comment, played on board from its parent's position.
+    const auto emit = [&](std::uint32_t index) {
+        const pgn::TreeNode& node = nodes[index];
+        pgn::walk_to(tree, board, at, node.parent, path);
+        at = node.parent;
+        if (const std::string* text = tree.starting_comment(index)) {
+            if (text->find('}') != std::string::npos)
+                throw InvalidInput("Invalid PGN comment: the comment before move " +
+                                   std::to_string(node.ply) + " of a variation holds \"}\"");
+            if (!text->empty()) lines.token("{ " + *text + " }");
+        }
+        const bool white = board.white_to_move();
+        if (white || numbered) {
+            const unsigned long number =
+                start.fullmove + (node.ply - 1 + (white_starts ? 0 : 1)) / 2;
+            lines.token(std::to_string(number) + (white ? "." : "..."));
+        }
+        if (node.move == NULL_MOVE_CODE) {
+            lines.token("--");
+            board.push_null();
+        } else {
+            san.clear();
+            if (!append_san(generator, board, node.move, san))
+                throw InvalidInput("Illegal move at ply " + std::to_string(node.ply) + ": " +
+                                   illegal_move_message(node.move, board.fen()));
+            lines.token(san);
+            board.push_move(node.move);
+        }
+        at = index;
+        numbered = false;
+        if (!notes) return;
+        const auto by_node = [](const pgn::PgnNag& a, const pgn::PgnNag& b) {
+            return a.ply < b.ply;
+        };
+        const auto [first, last] =
+            std::equal_range(notes->nags.begin(), notes->nags.end(), pgn::PgnNag{index, 0}, by_node);
+        for (auto it = first; it != last; ++it) lines.token("$" + std::to_string(it->value));
+        const std::string comment = comment_token(*notes, index, node.ply);
+        if (!comment.empty()) {
+            lines.token(comment);
+            numbered = true;
+        }
+    };
+    // Depth first without recursion: each line is written move by move; at
+    // a move that has alternatives (its later siblings) they are written
+    // next, each in parentheses, and the line then goes on.
+    struct Branch {
+        std::uint32_t main;  // the move whose alternatives these are
+        std::uint32_t next;  // the next alternative to write, or NO_NODE
+    };
+    std::vector<Branch> branches;
+    std::uint32_t node = nodes.empty() ? pgn::NO_NODE : nodes[0].first_child;
+    for (;;) {
+        while (node != pgn::NO_NODE) {
+            emit(node);
+            const pgn::TreeNode& written = nodes[node];
+            if (written.next_sibling != pgn::NO_NODE && nodes[written.parent].first_child == node) {
+                branches.push_back(Branch{node, written.next_sibling});
+                break;
+            }
+            node = written.first_child;
+        }
+        if (node == pgn::NO_NODE) {
+            // A line has ended: the mainline, or the variation of the top branch.
+            if (branches.empty()) break;
+            lines.token(")");
+            numbered = true;
+        }
+        Branch& top = branches.back();
+        if (top.next != pgn::NO_NODE) {
+            node = top.next;
+            top.next = nodes[node].next_sibling;
+            lines.token("(");
+            numbered = true;
+        } else {
+            node = nodes[top.main].first_child;
+            branches.pop_back();
+            numbered = true;
+        }
     }
-    for (const auto& [name, value] : tags)
-        if (!is_standard(name) && name != "SetUp" && name != "FEN") append_tag(out, name, value);
-    out += '\n';
-    out += movetext;
-    return out;
+    lines.token(start.result);
+    movetext += '\n';
+    return assemble(tags, start, movetext);
 }
 
 }  // namespace vemla

@@ -12,6 +12,7 @@
 #include "chess_move/mod.hpp"
 #include "move_generator/mod.hpp"
 #include "notation/annotations.hpp"
+#include "notation/pgn_tree.hpp"
 
 namespace vemla {
 
@@ -47,6 +48,18 @@ inline constexpr std::size_t PGN_LINE_WIDTH = 80;
 // comment's text or commands is refused (InvalidInput, nothing written).
 std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
                       std::span<const ChessMove> moves, std::optional<std::string_view> fen,
+                      std::optional<std::string_view> result,
+                      const notation::Annotations* notes = nullptr);
+
+// The same for a game with variations: the tree's moves, each line in turn
+// and the alternatives to a move in parentheses after it ("1. e4 ( 1. d4 d5 )
+// 1... e5"), a Black move numbered where it starts a line, follows a comment
+// or resumes after a variation. notes, when given, is indexed by node (as
+// the tree keeps them: tree.size() - 1 plies); each variation's starting
+// comment stands before its first move. Written without recursion, however
+// deep the variations nest.
+std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
+                      const pgn::GameTree& tree, std::optional<std::string_view> fen,
                       std::optional<std::string_view> result,
                       const notation::Annotations* notes = nullptr);
 

@@ -42,12 +42,18 @@ def calls(board, gen):
 
     epd = (START + ' bm e4 Nf3; pv e4 e5 --; id "a; b"; c0 x y;\n'
            '4k3/8/8/8/8/8/4N3/4K2N w - - bm Ng3; pv Kd2 Kd7 Ke9;\nbad line\n' + START + ' c0 "open')
+    tree_pgn = ('[Event "t"]\n\n{a} 1. e4 $1 {[%eval 0.5]} ( {b} 1. d4 ( 1. c4 Kxx ) d5 ) e5 '
+                '( 1... -- 2. Nf3 ) *\n' + pgn)
 
     def keep_raises(tags):
         raise KeyError("x")
 
     return {
         "read_pgn": (lambda: [g.board(1) for g in gen.read_pgn(pgn)], 10_000),
+        "read_pgn variations": (lambda: [(g.tree.children[0].board(), [n.san for n in g.tree.children],
+                                          g.tree.children[0].children, g.variation_errors, gen.pgn(g))
+                                         for g in gen.read_pgn(tree_pgn, variations=True)
+                                         if g.tree.children], 5_000),
         "read_pgn errors": (group(
             (gen.read_pgn, (5,), {}), (gen.read_pgn, ("/nonexistent/x.pgn",), {}),
             (gen.read_pgn, (pgn,), {"keep": 1}), (lambda: next(gen.read_pgn(pgn, keep=keep_raises)), (), {}),
