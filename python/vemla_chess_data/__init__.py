@@ -9,9 +9,12 @@
 
 A dataset folder (written by `vemla-dataset`, tools/dataset.py) holds
 index.json and one folder per shard with positions.npy (one 128-byte record
-per position, fields in records.POSITION_FIELDS) and games.npy (one row per
+per position, fields in records.POSITION_FIELDS), games.npy (one row per
 game: source, byte offset, ratings, result, termination, time control, start
-FEN, players, event). Both open with numpy alone: np.load(path, mmap_mode="r").
+FEN, players, event) and, where the games carry [%eval] or [%clk] comments,
+annotations.npy (one 20-byte record per position, row for row: eval, mate and
+clocks, fields in records.ANNOTATION_FIELDS). All open with numpy alone:
+np.load(path, mmap_mode="r").
 
 numpy is imported when a dataset is opened, not with this package.
 
@@ -25,6 +28,8 @@ import json
 import os
 
 from .records import GAMES_FILE, INDEX, POSITIONS_FILE, POSITION_FIELDS, position_dtype  # noqa: F401
+from .records import (ANNOTATION_COLUMNS, ANNOTATION_FLAGS, ANNOTATIONS_FILE, absent_annotations,
+                      annotation_dtype)
 
 __all__ = ["Dataset", "open_dataset", "piece_planes", "planes", "PLANES", "write_games"]
 
@@ -38,7 +43,7 @@ class Dataset:
             self.index = json.load(f)
         self.names = sorted(self.index["shards"])
         self.sizes = [self.index["shards"][name]["positions"] for name in self.names]
-        self._positions, self._games = {}, {}
+        self._positions, self._games, self._annotations = {}, {}, {}
         self._unique = None
 
     def unique(self, shard):
@@ -73,6 +78,36 @@ class Dataset:
             self._positions[shard] = positions
         return self._positions[shard]
 
+    def annotated(self, shard):
+        """Whether shard number `shard` has annotations (some of its positions
+        have an eval or a clock)."""
+        entry = self.index["shards"][self.names[shard]]
+        return ANNOTATIONS_FILE in entry.get("files", {})
+
+    def _annotation_map(self, shard):
+        """The annotation records of a shard that has them (a memory map), else None."""
+        import numpy as np
+
+        if not self.annotated(shard):
+            return None
+        if shard not in self._annotations:
+            path = os.path.join(self.path, self.names[shard], ANNOTATIONS_FILE)
+            notes = np.load(path, mmap_mode="r")
+            if notes.dtype != annotation_dtype() or len(notes) != self.sizes[shard]:
+                raise ValueError(f"{path} holds {len(notes)} records of dtype {notes.dtype}, not "
+                                 f"{self.sizes[shard]} annotation records; it was written by another "
+                                 "version of the dataset tool")
+            self._annotations[shard] = notes
+        return self._annotations[shard]
+
+    def annotations(self, shard):
+        """The annotation records of shard number `shard`, row for row beside
+        its positions: a read-only memory map, or for a shard without them
+        (none of its games had an eval or a clock, or a dataset written before
+        they were kept) records with every field absent."""
+        notes = self._annotation_map(shard)
+        return notes if notes is not None else absent_annotations(self.sizes[shard])
+
     def games(self, shard):
         """The games table of shard number `shard`."""
         import numpy as np
@@ -88,13 +123,23 @@ class Dataset:
         With a seed, the order is shuffled: the shards in a seeded order,
         then the positions of `mix` shards at a time in a seeded order, read
         through the memory maps. Without one, positions come in file order.
-        `columns` picks fields of the records (default: all but the reserved ones);
-        "shard" is added, so that (shard, game) names a game. In a
-        de-duplicated dataset only the first position of each key is given
-        unless unique=False."""
+        `columns` picks fields of the position records and the annotation
+        columns (records.ANNOTATION_COLUMNS: eval, mate, clock,
+        opponent_clock, clock_after and a bool has_* mask of each); default:
+        all but the reserved ones. "shard" and "row" are added, so that
+        (shard, game) names a game. In a de-duplicated dataset only the first
+        position of each key is given unless unique=False."""
         import numpy as np
 
-        names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] if columns is None else columns
+        if columns is None:
+            names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] + ANNOTATION_COLUMNS
+        else:
+            names = list(columns)
+            known = set(position_dtype().names) | set(ANNOTATION_COLUMNS)
+            unknown = [name for name in names if name not in known]
+            if unknown:
+                raise ValueError(f"unknown columns {unknown}: expected fields of records.POSITION_FIELDS "
+                                 "or records.ANNOTATION_COLUMNS")
         rng = np.random.default_rng(seed) if seed is not None else None
         order = rng.permutation(len(self.names)) if rng is not None else np.arange(len(self.names))
         carry = None
@@ -122,16 +167,32 @@ class Dataset:
     def _gather(self, shard_of, row_of, names):
         import numpy as np
 
+        notes_dtype = annotation_dtype()
+        fields = [name for name in names if name not in ANNOTATION_COLUMNS]
+        noted = [name for name in names if name in ANNOTATION_COLUMNS]
         out = {name: np.empty((len(row_of),) + position_dtype()[name].shape, position_dtype()[name].base)
-               for name in names}
+               for name in fields}
+        for name in noted:
+            out[name] = np.empty(len(row_of), bool if name.startswith("has_") else notes_dtype[name])
+        absent = absent_annotations(1)[0]
         for shard in np.unique(shard_of):
             where = np.flatnonzero(shard_of == shard)
             rows = row_of[where]
             # Sorted reads touch each page of the map once.
             order = np.argsort(rows, kind="stable")
             records = self.positions(int(shard))[rows[order]]
-            for name in names:
+            for name in fields:
                 out[name][where[order]] = records[name]
+            if not noted:
+                continue
+            notes = self._annotation_map(int(shard))
+            notes = notes[rows[order]] if notes is not None else None
+            for name in noted:
+                if name.startswith("has_"):
+                    out[name][where[order]] = False if notes is None else \
+                        (notes["flags"] & ANNOTATION_FLAGS[name[4:]]) != 0
+                else:
+                    out[name][where[order]] = absent[name] if notes is None else notes[name]
         out["shard"] = shard_of.astype(np.int32)
         out["row"] = row_of.astype(np.int64)
         return out
@@ -248,9 +309,12 @@ def write_games(out_dir, games):
     format the dataset tool writes, and returns its index.
 
     Each game is a dict with "moves" (move texts from its start), "result"
-    ("1-0", "0-1", "1/2-1/2" or "*"), and optionally "termination" and
+    ("1-0", "0-1", "1/2-1/2" or "*"), and optionally "termination",
     "start_fen" (FEN, counters included; empty or missing for the standard
-    start). Needs numpy and the vemla_chess module."""
+    start), and "evals" and "clocks" (one per move, as the [%eval] and [%clk]
+    after it: pawns from White's view, "#3" / "#-3" for a mate, seconds, or
+    None; generator.pgn() takes the same). Needs numpy and the vemla_chess
+    module."""
     from . import records, shards, sources, tool
 
     if os.path.exists(os.path.join(out_dir, INDEX)):
