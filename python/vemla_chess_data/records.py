@@ -35,10 +35,10 @@ RECORD_SIZE = 128
 # One 20-byte record per position, row for row beside positions.npy, as
 # MoveGenerator.encode_game writes it into annotations_out. Everything is from
 # the side to move's view; an absent field has its flag clear and holds NaN
-# (mate: 0). Record i (the position after i moves) takes the [%eval] written
-# after move i, and the clocks of the [%clk] after moves i - 1 (the other
-# side's), i - 2 (the side to move's) and i + 1 (the side to move's, after
-# the move played from here).
+# (mate: 0). Counting moves from 1, record i (the position after i moves)
+# takes the [%eval] written after move i, and the [%clk] after moves i - 1
+# (clock: the side to move's), i (opponent_clock) and i + 1 (clock_after: the
+# side to move's once it has played the record's move).
 ANNOTATION_FIELDS = [
     ("eval", "<f4"),            # pawns, > 0 good for the side to move
     ("clock", "<f4"),           # seconds left on the side to move's clock

@@ -315,8 +315,7 @@ constexpr const char* ANNOTATION_RECORD_FORMATS[] = {
 };
 
 // Whether the first a and b bytes of two buffers share memory.
-bool overlap(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b,
-             std::size_t b_size) {
+bool overlap(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size) {
     const auto x = reinterpret_cast<std::uintptr_t>(a), y = reinterpret_cast<std::uintptr_t>(b);
     return a_size && b_size && x < y + b_size && y < x + a_size;
 }
@@ -348,7 +347,8 @@ PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_s
         std::optional<notation::Annotations> notes;
         const notation::Annotations* base = from_game ? read_notes(*game.notes) : nullptr;
         if (given(4) && (given(5) || given(6)))
-            notes = notes_from_args(moves.size(), base, nullptr, nullptr, argv[5], argv[6], nullptr);
+            notes =
+                notes_from_args(moves.size(), base, nullptr, nullptr, argv[5], argv[6], nullptr);
         const notation::Annotations* annotations = notes ? &*notes : base;
         const OutBuffer out(argv[2], "out",
                             OutBuffer::Records{moves.size(), sizeof(PositionRecord),
@@ -368,7 +368,8 @@ PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_s
         const std::size_t written = with_shared(self_generator(self), [&](const MoveGenerator& g) {
             return with_exclusive(board, [&](Board& b) {
                 const Colour first_mover = b.side_to_move();
-                const std::size_t n = encode_game(g, b, moves.data(), moves.size(), frame, out.data());
+                const std::size_t n =
+                    encode_game(g, b, moves.data(), moves.size(), frame, out.data());
                 if (notes_out) encode_annotations(annotations, first_mover, n, notes_out->data());
                 return n;
             });

@@ -50,7 +50,8 @@ void encode_annotations(const notation::Annotations* notes, Colour first_mover, 
                     r.flags |= AnnotationRecord::FLAG_EVAL;
                 } else if (eval.kind == notation::Eval::MATE) {
                     const std::int32_t mate = white ? eval.mate : -eval.mate;
-                    r.mate = static_cast<std::int16_t>(std::clamp<std::int32_t>(mate, -32767, 32767));
+                    r.mate =
+                        static_cast<std::int16_t>(std::clamp<std::int32_t>(mate, -32767, 32767));
                     r.flags |= AnnotationRecord::FLAG_MATE;
                 }
             }
