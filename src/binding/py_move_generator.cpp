@@ -345,7 +345,8 @@ PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_s
         // Evals and clocks given are read (which may run Python code) before
         // anything is borrowed.
         std::optional<notation::Annotations> notes;
-        const notation::Annotations* base = from_game ? read_notes(*game.notes) : nullptr;
+        const notation::Annotations* base =
+            from_game && given(4) ? read_notes(*game.notes) : nullptr;
         if (given(4) && (given(5) || given(6)))
             notes =
                 notes_from_args(moves.size(), base, nullptr, nullptr, argv[5], argv[6], nullptr);
