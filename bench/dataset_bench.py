@@ -84,7 +84,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--range-mb", type=int, default=4)
     parser.add_argument("--input", help="a PGN file to read instead of the corpus copies "
-                                        "(bench/annotated_inputs.py makes two that differ only by annotations)")
+                                        "(bench/dataset_annotations_bench.py --keep DIR makes two that differ only by annotations)")
     parser.add_argument("--no-policy", action="store_true", help="skip the policy call timings")
     args = parser.parse_args()
     print(f"load: {os.getloadavg()[0]:.2f} {os.getloadavg()[1]:.2f} {os.getloadavg()[2]:.2f}")
