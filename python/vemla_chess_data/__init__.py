@@ -167,32 +167,33 @@ class Dataset:
     def _gather(self, shard_of, row_of, names):
         import numpy as np
 
-        notes_dtype = annotation_dtype()
         fields = [name for name in names if name not in ANNOTATION_COLUMNS]
         noted = [name for name in names if name in ANNOTATION_COLUMNS]
         out = {name: np.empty((len(row_of),) + position_dtype()[name].shape, position_dtype()[name].base)
                for name in fields}
-        for name in noted:
-            out[name] = np.empty(len(row_of), bool if name.startswith("has_") else notes_dtype[name])
+        # Annotation columns start absent; the shards that have them fill their rows in.
         absent = absent_annotations(1)[0]
+        for name in noted:
+            out[name] = np.zeros(len(row_of), bool) if name.startswith("has_") else \
+                np.full(len(row_of), absent[name])
         for shard in np.unique(shard_of):
             where = np.flatnonzero(shard_of == shard)
             rows = row_of[where]
             # Sorted reads touch each page of the map once.
             order = np.argsort(rows, kind="stable")
-            records = self.positions(int(shard))[rows[order]]
+            rows, where = rows[order], where[order]
+            records = self.positions(int(shard))[rows]
             for name in fields:
-                out[name][where[order]] = records[name]
-            if not noted:
+                out[name][where] = records[name]
+            notes = self._annotation_map(int(shard)) if noted else None
+            if notes is None:
                 continue
-            notes = self._annotation_map(int(shard))
-            notes = notes[rows[order]] if notes is not None else None
+            notes = notes[rows]
             for name in noted:
                 if name.startswith("has_"):
-                    out[name][where[order]] = False if notes is None else \
-                        (notes["flags"] & ANNOTATION_FLAGS[name[4:]]) != 0
+                    out[name][where] = (notes["flags"] & ANNOTATION_FLAGS[name[4:]]) != 0
                 else:
-                    out[name][where[order]] = absent[name] if notes is None else notes[name]
+                    out[name][where] = notes[name]
         out["shard"] = shard_of.astype(np.int32)
         out["row"] = row_of.astype(np.int64)
         return out

@@ -110,10 +110,12 @@ def games_table(games):
     """The games table of a list of dicts holding the fields above (missing text: "")."""
     import numpy as np
 
-    widths = {name: max((len(g.get(name) or "") for g in games), default=1) for name in GAME_TEXT_FIELDS}
+    # numpy sizes each column to its longest text (at least 1) as it builds it.
+    texts = {name: np.array([g.get(name) or "" for g in games], dtype=str) for name in GAME_TEXT_FIELDS}
+    widths = {name: column.dtype.itemsize // 4 for name, column in texts.items()}
     table = np.zeros(len(games), dtype=game_dtype(widths))
     for name, *_ in GAME_NUMBER_FIELDS:
         table[name] = [g[name] for g in games]
     for name in GAME_TEXT_FIELDS:
-        table[name] = [g.get(name) or "" for g in games]
+        table[name] = texts[name]
     return table

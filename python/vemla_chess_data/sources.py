@@ -123,7 +123,9 @@ def assemble(state, out_dir, name, games, meta):
     rejected = dict(meta.pop("rejected", {}))
     for game in games:
         moves, read = game.pop("moves"), game.pop("pgn", None)
-        given = {key: game.pop(key) for key in ("evals", "clocks") if game.get(key) is not None}
+        given = {}
+        if "evals" in game or "clocks" in game:
+            given = {key: value for key in ("evals", "clocks") if (value := game.pop(key, None)) is not None}
         board = Board.from_full_fen(game["start_fen"]) if game.get("start_fen") else Board()
         if annotate:
             written = generator.encode_game(board, read if read is not None else moves,
