@@ -14,7 +14,9 @@ game: source, byte offset, ratings, result, termination, time control, start
 FEN, players, event) and, where the games carry [%eval] or [%clk] comments,
 annotations.npy (one 20-byte record per position, row for row: eval, mate and
 clocks, fields in records.ANNOTATION_FIELDS). All open with numpy alone:
-np.load(path, mmap_mode="r").
+np.load(path, mmap_mode="r"). Engine labels (`vemla-dataset label`) sit
+beside the shards in labels/NAME/; batches(..., labels=NAME) adds them (see
+labels.py).
 
 numpy is imported when a dataset is opened, not with this package.
 
@@ -45,6 +47,7 @@ class Dataset:
         self.sizes = [self.index["shards"][name]["positions"] for name in self.names]
         self._positions, self._games, self._annotations = {}, {}, {}
         self._unique = None
+        self._label_sets, self._labels = {}, {}
 
     def unique(self, shard):
         """Which positions of shard number `shard` are the first of their key
@@ -57,6 +60,55 @@ class Dataset:
             self._unique = np.load(os.path.join(self.path, self.index["unique"]["file"]), mmap_mode="r")
         start = sum(self.sizes[:shard])
         return self._unique[start:start + self.sizes[shard]]
+
+    @property
+    def label_sets(self):
+        """The names of the label sets in the folder (labels/NAME/labels.json), sorted."""
+        from .labels import LABEL_INDEX, LABELS_DIR
+
+        folder = os.path.join(self.path, LABELS_DIR)
+        if not os.path.isdir(folder):
+            return []
+        return sorted(name for name in os.listdir(folder)
+                      if os.path.isfile(os.path.join(folder, name, LABEL_INDEX)))
+
+    def label_index(self, name="engine"):
+        """The labels.json of label set `name` (its settings and every labelled
+        shard's entry), read on first use; KeyError for a set the folder lacks."""
+        from .labels import LABEL_INDEX, label_root
+
+        if name not in self._label_sets:
+            path = os.path.join(label_root(self.path, name), LABEL_INDEX) if isinstance(name, str) else ""
+            if not os.path.isfile(path):
+                raise KeyError(f"{self.path} has no label set {name!r} (it has {self.label_sets})")
+            with open(path) as f:
+                self._label_sets[name] = json.load(f)
+        return self._label_sets[name]
+
+    def labels(self, shard, name="engine"):
+        """The labels of shard number `shard` in label set `name` (a read-only
+        memory map, one record per position, dtype labels.label_dtype), or None
+        where that shard has none, or has only labels of an earlier version
+        of its positions."""
+        import numpy as np
+
+        from .labels import LABEL_FILE, label_dtype, label_root
+
+        key = (name, shard)
+        if key not in self._labels:
+            index = self.label_index(name)
+            shard_name = self.names[shard]
+            entry = index["shards"].get(shard_name)
+            found = None
+            if entry is not None and \
+                    entry.get("source") == self.index["shards"][shard_name]["files"][POSITIONS_FILE]:
+                path = os.path.join(label_root(self.path, name), shard_name, LABEL_FILE)
+                found = np.load(path, mmap_mode="r")
+                if found.dtype != label_dtype(index["settings"]["multipv"]) or len(found) != self.sizes[shard]:
+                    raise ValueError(f"{path} holds labels of another layout ({found.dtype}, {len(found)} "
+                                     "rows); it was written by another version of the dataset tool")
+            self._labels[key] = found
+        return self._labels[key]
 
     def __len__(self):
         return sum(self.sizes)
@@ -116,7 +168,7 @@ class Dataset:
             self._games[shard] = np.load(os.path.join(self.path, self.names[shard], GAMES_FILE), mmap_mode="r")
         return self._games[shard]
 
-    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False, unique=True):
+    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False, unique=True, labels=None):
         """Yields dicts {column: array} of batch_size positions (the last one
         may be smaller unless drop_last).
 
@@ -128,7 +180,13 @@ class Dataset:
         opponent_clock, clock_after and a bool has_* mask of each); default:
         all but the reserved ones. "shard" and "row" are added, so that
         (shard, game) names a game. In a de-duplicated dataset only the first
-        position of each key is given unless unique=False."""
+        position of each key is given unless unique=False.
+
+        `labels`, the name of a label set (or a list of names), adds its
+        fields as NAME_score, NAME_mate, NAME_wdl, NAME_best_move,
+        NAME_best_lc0, NAME_best_alphazero, NAME_depth, NAME_flags and
+        NAME_nodes, and NAME_labelled: True where the position has a line;
+        positions of shards without labels have zeros and False."""
         import numpy as np
 
         if columns is None:
@@ -140,6 +198,9 @@ class Dataset:
             if unknown:
                 raise ValueError(f"unknown columns {unknown}: expected fields of records.POSITION_FIELDS "
                                  "or records.ANNOTATION_COLUMNS")
+        label_sets = [] if labels is None else [labels] if isinstance(labels, str) else list(labels)
+        for name in label_sets:
+            self.label_index(name)
         rng = np.random.default_rng(seed) if seed is not None else None
         order = rng.permutation(len(self.names)) if rng is not None else np.arange(len(self.names))
         carry = None
@@ -159,13 +220,16 @@ class Dataset:
                 shard_of, row_of = np.concatenate([carry[0], shard_of]), np.concatenate([carry[1], row_of])
             full = len(row_of) - len(row_of) % batch_size
             for first in range(0, full, batch_size):
-                yield self._gather(shard_of[first:first + batch_size], row_of[first:first + batch_size], names)
+                yield self._gather(shard_of[first:first + batch_size], row_of[first:first + batch_size], names,
+                                   label_sets)
             carry = (shard_of[full:], row_of[full:])
         if carry is not None and len(carry[1]) and not drop_last:
-            yield self._gather(carry[0], carry[1], names)
+            yield self._gather(carry[0], carry[1], names, label_sets)
 
-    def _gather(self, shard_of, row_of, names):
+    def _gather(self, shard_of, row_of, names, label_sets=()):
         import numpy as np
+
+        from .labels import LINE, label_dtype
 
         fields = [name for name in names if name not in ANNOTATION_COLUMNS]
         noted = [name for name in names if name in ANNOTATION_COLUMNS]
@@ -176,6 +240,11 @@ class Dataset:
         for name in noted:
             out[name] = np.zeros(len(row_of), bool) if name.startswith("has_") else \
                 np.full(len(row_of), absent[name])
+        for name in label_sets:
+            dtype = label_dtype(self.label_index(name)["settings"]["multipv"])
+            for field in dtype.names:
+                out[f"{name}_{field}"] = np.zeros((len(row_of),) + dtype[field].shape, dtype[field].base)
+            out[f"{name}_labelled"] = np.zeros(len(row_of), dtype=bool)
         for shard in np.unique(shard_of):
             where = np.flatnonzero(shard_of == shard)
             rows = row_of[where]
@@ -185,6 +254,15 @@ class Dataset:
             records = self.positions(int(shard))[rows]
             for name in fields:
                 out[name][where] = records[name]
+            for name in label_sets:
+                found = self.labels(int(shard), name)
+                if found is None:
+                    continue
+                rows_labels = found[rows]
+                for field in found.dtype.names:
+                    out[f"{name}_{field}"][where] = rows_labels[field]
+                best = rows_labels["flags"] if rows_labels["flags"].ndim == 1 else rows_labels["flags"][:, 0]
+                out[f"{name}_labelled"][where] = (best & LINE) != 0
             notes = self._annotation_map(int(shard)) if noted else None
             if notes is None:
                 continue
