@@ -1,7 +1,7 @@
 """PGN to dataset shards: positions per second on one job and on several,
 with the CPU time they take, plus the per-call cost of the policy calls.
 
-    tools/python bench/dataset_bench.py [--copies 10] [--jobs 2] [--rounds 3]
+    tools/python bench/dataset_bench.py [--copies 10] [--jobs 2] [--rounds 3] [--input PGN] [--no-policy]
 
 The input is tests/data/pgn/corpus.pgn repeated --copies times (about 100,000
 positions per copy) in a temporary folder. Each round builds the dataset
@@ -83,18 +83,23 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--range-mb", type=int, default=4)
+    parser.add_argument("--input", help="a PGN file to read instead of the corpus copies "
+                                        "(bench/dataset_annotations_bench.py --keep DIR makes two that differ only by annotations)")
+    parser.add_argument("--no-policy", action="store_true", help="skip the policy call timings")
     args = parser.parse_args()
     print(f"load: {os.getloadavg()[0]:.2f} {os.getloadavg()[1]:.2f} {os.getloadavg()[2]:.2f}")
-    print("policy calls from Python, middlegame position:")
-    policy_calls()
+    if not args.no_policy:
+        print("policy calls from Python, middlegame position:")
+        policy_calls()
     work = tempfile.mkdtemp(prefix="dataset-bench-")
     try:
-        source = os.path.join(work, "bench.pgn")
-        corpus = open(os.path.join(ROOT, "tests", "data", "pgn", "corpus.pgn"), "rb").read()
-        with open(source, "wb") as f:
-            for _ in range(args.copies):
-                f.write(corpus)
-                f.write(b"\n\n")
+        source = args.input or os.path.join(work, "bench.pgn")
+        if not args.input:
+            corpus = open(os.path.join(ROOT, "tests", "data", "pgn", "corpus.pgn"), "rb").read()
+            with open(source, "wb") as f:
+                for _ in range(args.copies):
+                    f.write(corpus)
+                    f.write(b"\n\n")
         print(f"input: {os.path.getsize(source) / 1e6:.1f} MB of PGN")
         results = {1: [], args.jobs: []}
         for round_number in range(args.rounds):

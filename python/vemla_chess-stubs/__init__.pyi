@@ -220,14 +220,30 @@ class MoveGenerator:
         """The move text an index stands for on this board (castling as the
         king's two-square move, promotions with their letter where the board
         has a king or pawn on the from-square). ValueError outside the scheme."""
-    def encode_game(self, board: Board, moves: list[str] | tuple[str, ...], out: WriteableBuffer,
-                    result: Literal[1, 0, -1] = 0) -> int:
+    def encode_game(
+        self,
+        board: Board,
+        moves: list[str] | tuple[str, ...] | _PgnGame,
+        out: WriteableBuffer,
+        result: Literal[1, 0, -1] = 0,
+        annotations_out: WriteableBuffer | None = None,
+        evals: Sequence[float | str | None] | None = None,
+        clocks: Sequence[float | None] | None = None,
+    ) -> int:
         """Plays the moves on the board, writing a 128-byte record of each
         position before its move into the first rows of out (at least
         len(moves) * 128 one-byte items, or at least len(moves) records of
         vemla_chess_data.records.position_dtype(); rows after them are left
         as they were). result is White's. Stops at the
-        first move that is not legal; returns the number of records written."""
+        first move that is not legal; returns the number of records written.
+
+        moves may be a game from read_pgn. With annotations_out (at least
+        len(moves) * 20 one-byte items or records of
+        vemla_chess_data.records.annotation_dtype(), not overlapping out),
+        each position's eval, mate and clocks from the side to move's view
+        are written there too, row for row: the game's [%eval] and [%clk],
+        or evals and clocks given as pgn() takes them, which replace the
+        game's. evals or clocks without annotations_out raise TypeError."""
     def is_legal(self, board: Board, chess_move: str) -> bool:
         """Whether chess_move is among the legal moves this generator lists."""
     def is_capture(self, board: Board, chess_move: str) -> bool:

@@ -9,11 +9,14 @@
 
 A dataset folder (written by `vemla-dataset`, tools/dataset.py) holds
 index.json and one folder per shard with positions.npy (one 128-byte record
-per position, fields in records.POSITION_FIELDS) and games.npy (one row per
+per position, fields in records.POSITION_FIELDS), games.npy (one row per
 game: source, byte offset, ratings, result, termination, time control, start
-FEN, players, event). Both open with numpy alone: np.load(path, mmap_mode="r").
-Engine labels (`vemla-dataset label`) sit beside the shards in
-labels/NAME/; batches(..., labels=NAME) adds them (see labels.py).
+FEN, players, event) and, where the games carry [%eval] or [%clk] comments,
+annotations.npy (one 20-byte record per position, row for row: eval, mate and
+clocks, fields in records.ANNOTATION_FIELDS). All open with numpy alone:
+np.load(path, mmap_mode="r"). Engine labels (`vemla-dataset label`) sit
+beside the shards in labels/NAME/; batches(..., labels=NAME) adds them (see
+labels.py).
 
 numpy is imported when a dataset is opened, not with this package.
 
@@ -27,6 +30,8 @@ import json
 import os
 
 from .records import GAMES_FILE, INDEX, POSITIONS_FILE, POSITION_FIELDS, position_dtype  # noqa: F401
+from .records import (ANNOTATION_COLUMNS, ANNOTATION_FLAGS, ANNOTATIONS_FILE, absent_annotations,
+                      annotation_dtype)
 
 __all__ = ["Dataset", "open_dataset", "piece_planes", "planes", "PLANES", "write_games"]
 
@@ -40,7 +45,7 @@ class Dataset:
             self.index = json.load(f)
         self.names = sorted(self.index["shards"])
         self.sizes = [self.index["shards"][name]["positions"] for name in self.names]
-        self._positions, self._games = {}, {}
+        self._positions, self._games, self._annotations = {}, {}, {}
         self._unique = None
         self._label_sets, self._labels = {}, {}
 
@@ -125,6 +130,36 @@ class Dataset:
             self._positions[shard] = positions
         return self._positions[shard]
 
+    def annotated(self, shard):
+        """Whether shard number `shard` has annotations (some of its positions
+        have an eval or a clock)."""
+        entry = self.index["shards"][self.names[shard]]
+        return ANNOTATIONS_FILE in entry.get("files", {})
+
+    def _annotation_map(self, shard):
+        """The annotation records of a shard that has them (a memory map), else None."""
+        import numpy as np
+
+        if not self.annotated(shard):
+            return None
+        if shard not in self._annotations:
+            path = os.path.join(self.path, self.names[shard], ANNOTATIONS_FILE)
+            notes = np.load(path, mmap_mode="r")
+            if notes.dtype != annotation_dtype() or len(notes) != self.sizes[shard]:
+                raise ValueError(f"{path} holds {len(notes)} records of dtype {notes.dtype}, not "
+                                 f"{self.sizes[shard]} annotation records; it was written by another "
+                                 "version of the dataset tool")
+            self._annotations[shard] = notes
+        return self._annotations[shard]
+
+    def annotations(self, shard):
+        """The annotation records of shard number `shard`, row for row beside
+        its positions: a read-only memory map, or for a shard without them
+        (none of its games had an eval or a clock, or a dataset written before
+        they were kept) records with every field absent."""
+        notes = self._annotation_map(shard)
+        return notes if notes is not None else absent_annotations(self.sizes[shard])
+
     def games(self, shard):
         """The games table of shard number `shard`."""
         import numpy as np
@@ -140,10 +175,12 @@ class Dataset:
         With a seed, the order is shuffled: the shards in a seeded order,
         then the positions of `mix` shards at a time in a seeded order, read
         through the memory maps. Without one, positions come in file order.
-        `columns` picks fields of the records (default: all but the reserved ones);
-        "shard" is added, so that (shard, game) names a game. In a
-        de-duplicated dataset only the first position of each key is given
-        unless unique=False.
+        `columns` picks fields of the position records and the annotation
+        columns (records.ANNOTATION_COLUMNS: eval, mate, clock,
+        opponent_clock, clock_after and a bool has_* mask of each); default:
+        all but the reserved ones. "shard" and "row" are added, so that
+        (shard, game) names a game. In a de-duplicated dataset only the first
+        position of each key is given unless unique=False.
 
         `labels`, the name of a label set (or a list of names), adds its
         fields as NAME_score, NAME_mate, NAME_wdl, NAME_best_move,
@@ -152,7 +189,15 @@ class Dataset:
         positions of shards without labels have zeros and False."""
         import numpy as np
 
-        names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] if columns is None else columns
+        if columns is None:
+            names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] + ANNOTATION_COLUMNS
+        else:
+            names = list(columns)
+            known = set(position_dtype().names) | set(ANNOTATION_COLUMNS)
+            unknown = [name for name in names if name not in known]
+            if unknown:
+                raise ValueError(f"unknown columns {unknown}: expected fields of records.POSITION_FIELDS "
+                                 "or records.ANNOTATION_COLUMNS")
         label_sets = [] if labels is None else [labels] if isinstance(labels, str) else list(labels)
         for name in label_sets:
             self.label_index(name)
@@ -186,8 +231,15 @@ class Dataset:
 
         from .labels import LINE, label_dtype
 
+        fields = [name for name in names if name not in ANNOTATION_COLUMNS]
+        noted = [name for name in names if name in ANNOTATION_COLUMNS]
         out = {name: np.empty((len(row_of),) + position_dtype()[name].shape, position_dtype()[name].base)
-               for name in names}
+               for name in fields}
+        # Annotation columns start absent; the shards that have them fill their rows in.
+        absent = absent_annotations(1)[0]
+        for name in noted:
+            out[name] = np.zeros(len(row_of), bool) if name.startswith("has_") else \
+                np.full(len(row_of), absent[name])
         for name in label_sets:
             dtype = label_dtype(self.label_index(name)["settings"]["multipv"])
             for field in dtype.names:
@@ -198,18 +250,28 @@ class Dataset:
             rows = row_of[where]
             # Sorted reads touch each page of the map once.
             order = np.argsort(rows, kind="stable")
-            records = self.positions(int(shard))[rows[order]]
-            for name in names:
-                out[name][where[order]] = records[name]
+            rows, where = rows[order], where[order]
+            records = self.positions(int(shard))[rows]
+            for name in fields:
+                out[name][where] = records[name]
             for name in label_sets:
                 found = self.labels(int(shard), name)
                 if found is None:
                     continue
-                rows_labels = found[rows[order]]
+                rows_labels = found[rows]
                 for field in found.dtype.names:
-                    out[f"{name}_{field}"][where[order]] = rows_labels[field]
+                    out[f"{name}_{field}"][where] = rows_labels[field]
                 best = rows_labels["flags"] if rows_labels["flags"].ndim == 1 else rows_labels["flags"][:, 0]
-                out[f"{name}_labelled"][where[order]] = (best & LINE) != 0
+                out[f"{name}_labelled"][where] = (best & LINE) != 0
+            notes = self._annotation_map(int(shard)) if noted else None
+            if notes is None:
+                continue
+            notes = notes[rows]
+            for name in noted:
+                if name.startswith("has_"):
+                    out[name][where] = (notes["flags"] & ANNOTATION_FLAGS[name[4:]]) != 0
+                else:
+                    out[name][where] = notes[name]
         out["shard"] = shard_of.astype(np.int32)
         out["row"] = row_of.astype(np.int64)
         return out
@@ -326,9 +388,12 @@ def write_games(out_dir, games):
     format the dataset tool writes, and returns its index.
 
     Each game is a dict with "moves" (move texts from its start), "result"
-    ("1-0", "0-1", "1/2-1/2" or "*"), and optionally "termination" and
+    ("1-0", "0-1", "1/2-1/2" or "*"), and optionally "termination",
     "start_fen" (FEN, counters included; empty or missing for the standard
-    start). Needs numpy and the vemla_chess module."""
+    start), and "evals" and "clocks" (one per move, as the [%eval] and [%clk]
+    after it: pawns from White's view, "#3" / "#-3" for a mate, seconds, or
+    None; generator.pgn() takes the same). Needs numpy and the vemla_chess
+    module."""
     from . import records, shards, sources, tool
 
     if os.path.exists(os.path.join(out_dir, INDEX)):

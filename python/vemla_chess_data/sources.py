@@ -97,23 +97,61 @@ def record_buffer(state, rows):
     return view
 
 
+def annotation_buffer(state, rows):
+    """An (rows, ANNOTATION_SIZE) uint8 array for encode_game's annotations_out,
+    kept from shard to shard like record_buffer's; encode_game writes every
+    row it keeps, so it is not cleared."""
+    import numpy as np
+
+    buffer = getattr(state, "annotations", None)
+    if buffer is None or len(buffer) < rows:
+        buffer = state.annotations = np.zeros((rows + rows // 4, records.ANNOTATION_SIZE), dtype=np.uint8)
+    return buffer[:rows]
+
+
+def annotation_counts(notes):
+    """{field: positions where it is present} of annotation records."""
+    import numpy as np
+
+    flags = notes["flags"]
+    return {name: int(np.count_nonzero(flags & bit)) for name, bit in records.ANNOTATION_FLAGS.items()}
+
+
 def assemble(state, out_dir, name, games, meta):
-    """Encodes the games ({moves, result, ...} dicts) and writes them as shard `name`."""
+    """Encodes the games and writes them as shard `name`.
+
+    Each game is a dict of the games table's fields plus "moves" (move
+    texts), and optionally "pgn" (the game from read_pgn they were read from,
+    whose evals and clocks go into the annotations) or "evals" and "clocks"
+    (per move, as generator.pgn() takes them). annotations.npy is written
+    when any position has an eval or a clock, unless meta["annotations"] is
+    False (a dataset of format 1)."""
     import numpy as np
 
     generator, Board = state.generator, state.vemla_chess.Board
     total = sum(len(g["moves"]) for g in games)
     buffer = record_buffer(state, total)
+    annotate = meta.pop("annotations", True)
+    notes_buffer = annotation_buffer(state, total) if annotate else None
     row = 0
     kept = []
     rejected = dict(meta.pop("rejected", {}))
     for game in games:
-        moves = game.pop("moves")
+        moves, read = game.pop("moves"), game.pop("pgn", None)
+        given = {}
+        if "evals" in game or "clocks" in game:
+            given = {key: value for key in ("evals", "clocks") if (value := game.pop(key, None)) is not None}
         if game.get("variant") == "chess960":
             board = Board.from_full_fen(game.get("start_fen") or Board().full_fen(), chess960=True)
         else:
             board = Board.from_full_fen(game["start_fen"]) if game.get("start_fen") else Board()
-        written = generator.encode_game(board, moves, buffer[row:row + len(moves)], SCORES.get(game["result"], 0))
+        if annotate:
+            written = generator.encode_game(board, read if read is not None else moves,
+                                            buffer[row:row + len(moves)], SCORES.get(game["result"], 0),
+                                            annotations_out=notes_buffer[row:row + len(moves)], **given)
+        else:
+            written = generator.encode_game(board, moves, buffer[row:row + len(moves)],
+                                            SCORES.get(game["result"], 0))
         if written != len(moves):
             # The reader vouches for its moves; a game that still fails to replay is not kept.
             rejected["not replayable"] = rejected.get("not replayable", 0) + 1
@@ -121,6 +159,7 @@ def assemble(state, out_dir, name, games, meta):
         kept.append(dict(game, first=row, positions=written))
         row += written
     positions = buffer[:row].view(records.position_dtype()).reshape(row)
+    notes = notes_buffer[:row].view(records.annotation_dtype()).reshape(row) if annotate else None
     skip, rate, seed = meta.pop("skip_plies", 0), meta.pop("sample", 1.0), meta.pop("seed", 0)
     if skip or rate < 1.0:
         mask = positions["ply"] >= skip
@@ -132,6 +171,8 @@ def assemble(state, out_dir, name, games, meta):
                 mask[game["first"]:game["first"] + game["positions"]] &= rng.random(game["positions"]) < rate
         counts = [int(mask[g["first"]:g["first"] + g["positions"]].sum()) for g in kept]
         positions = positions[mask]
+        if notes is not None:
+            notes = notes[mask]
         row = len(positions)
         first = 0
         for game, count in zip(kept, counts):
@@ -141,7 +182,11 @@ def assemble(state, out_dir, name, games, meta):
                                   [g["positions"] for g in kept]).astype(np.uint32)
     table = records.games_table(kept)
     entry = dict(meta, name=name, games=len(kept), positions=int(row), rejected=rejected)
-    return shards.write_shard(out_dir, name, {records.POSITIONS_FILE: positions, records.GAMES_FILE: table}, entry)
+    arrays = {records.POSITIONS_FILE: positions, records.GAMES_FILE: table}
+    if notes is not None and np.any(notes["flags"]):
+        arrays[records.ANNOTATIONS_FILE] = notes
+        entry["annotations"] = annotation_counts(notes)
+    return shards.write_shard(out_dir, name, arrays, entry)
 
 
 def selfplay_shard(out_dir, name, seed, first, count, max_plies, chess960=None):
@@ -372,6 +417,16 @@ def game_filter(filters):
     return refusal
 
 
+def has_evals(game):
+    """Whether any move of a game from read_pgn has an [%eval] (a mate included)."""
+    return any(value is not None for value in game.evals) or any(value is not None for value in game.mates)
+
+
+def has_clocks(game):
+    """Whether any move of a game from read_pgn has a [%clk]."""
+    return any(value is not None for value in game.clocks)
+
+
 def error_reason(error):
     """A short class of a reader error, for counting: its text up to the first detail."""
     return "reader: " + re.split(r"[:(]| at | in ", str(error), maxsplit=1)[0].strip()[:60]
@@ -394,6 +449,7 @@ def pgn_shard(out_dir, name, source, path, start, end, filters, text=None):
         stream = io.BytesIO(data)
     refusal = game_filter(filters)
     rejected, refused = {}, []
+    require_evals, require_clocks = filters.get("require_evals"), filters.get("require_clocks")
 
     def keep(tags):
         reason = refusal(tags)
@@ -408,11 +464,17 @@ def pgn_shard(out_dir, name, source, path, start, end, filters, text=None):
                 reason = error_reason(game.error)
                 rejected[reason] = rejected.get(reason, 0) + 1
                 continue
+            if require_evals and not has_evals(game):
+                refused.append("no evals")
+                continue
+            if require_clocks and not has_clocks(game):
+                refused.append("no clocks")
+                continue
             tags = game.tags
             # The reader tells a Chess960 game by its Variant tag.
             variant = "chess960" if "Variant" in tags and game.board(0).is_chess960() else ""
             games.append(dict(
-                number=-1, source=source, offset=base + game.offset, moves=list(game.moves),
+                number=-1, source=source, offset=base + game.offset, moves=game.moves, pgn=game,
                 white_elo=tag_number(tags, "WhiteElo"), black_elo=tag_number(tags, "BlackElo"),
                 result=tags.get("Result", game.result or "*"), termination=tags.get("Termination", ""),
                 time_control=tags.get("TimeControl", ""), start_fen=game.fen or "",
@@ -421,6 +483,7 @@ def pgn_shard(out_dir, name, source, path, start, end, filters, text=None):
     for reason in refused:
         rejected["filtered: " + reason] = rejected.get("filtered: " + reason, 0) + 1
     meta = dict(task=["pgn", source, start, end], rejected=rejected, skip_plies=filters.get("skip_plies", 0),
-                sample=filters.get("sample", 1.0), seed=filters.get("seed", 0))
+                sample=filters.get("sample", 1.0), seed=filters.get("seed", 0),
+                annotations=filters.get("annotations", True))
     entry = assemble(state, out_dir, name, games, meta)
     return entry

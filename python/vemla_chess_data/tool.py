@@ -75,12 +75,14 @@ def expand_inputs(inputs):
     return found
 
 
-def pgn_plan(out_dir, settings, source_list, report=None):
+def pgn_plan(out_dir, settings, source_list, report=None, annotations=True):
     """One task per byte range of a file's text; the shard's weight is its size
     in bytes (for the progress estimate). A compressed file is cut into the
     same ranges as its text would be, so its size is measured once by
-    decompressing it (kept in the index as the source's text_size)."""
+    decompressing it (kept in the index as the source's text_size).
+    annotations=False (a dataset of format 1) writes shards without them."""
     step = settings["range_mb"] << 20
+    filters = dict(settings["filters"], annotations=annotations)
     plan = []
     for index, source in enumerate(source_list):
         path, size = source["path"], source["size"]
@@ -94,7 +96,7 @@ def pgn_plan(out_dir, settings, source_list, report=None):
             end = min(size, start + step)
             name = shard_name(len(plan))
             plan.append((name, ["pgn", index, start, end], sources.pgn_shard,
-                         (out_dir, name, index, path, start, end, settings["filters"]), end - start))
+                         (out_dir, name, index, path, start, end, filters), end - start))
     return plan
 
 
@@ -169,7 +171,13 @@ def prepare_index(out_dir, kind, settings, source_list):
     index = shards.read_index(out_dir)
     if index is None:
         return dict(format=records.FORMAT, kind=kind, settings=settings, sources=source_list, shards={})
-    if index.get("format") != records.FORMAT or index.get("kind") != kind or index.get("settings") != settings:
+    if index.get("format") not in records.FORMATS:
+        raise shards.DatasetError(
+            f"{out_dir} holds a dataset of format {index.get('format')}, which this version of the tool "
+            f"does not know (it writes formats {', '.join(map(str, records.FORMATS))}); use the tool that "
+            "made it, or another folder")
+    # A dataset keeps the format it was begun with, whatever this tool's newest is.
+    if index.get("kind") != kind or index.get("settings") != settings:
         raise shards.DatasetError(
             f"{out_dir} holds a {index.get('kind')} dataset made with other settings "
             f"({index.get('settings')}); use the same settings to resume or extend it, or another folder")
@@ -228,6 +236,12 @@ def totals(index):
     index["games"] = sum(e["games"] for e in index["shards"].values())
     index["positions"] = sum(e["positions"] for e in index["shards"].values())
     index["rejected"] = dict(sorted(rejected.items()))
+    annotated = {}
+    for entry in index["shards"].values():
+        for field, count in entry.get("annotations", {}).items():
+            annotated[field] = annotated.get(field, 0) + count
+    if annotated or "annotations" in index:
+        index["annotations"] = dict(sorted(annotated.items()))
     return index
 
 
@@ -390,6 +404,10 @@ def parser_for(prog):
     filters.add_argument("--sample", type=rate, default=1.0, metavar="RATE",
                          help="keep each position with this probability, drawn from --seed")
     filters.add_argument("--seed", type=int, default=0, help="seed of --sample")
+    filters.add_argument("--require-evals", action="store_true",
+                         help="keep only games with an [%%eval] after at least one move")
+    filters.add_argument("--require-clocks", action="store_true",
+                         help="keep only games with a [%%clk] after at least one move")
     filters.add_argument("--dedup", action="store_true",
                          help="mark the first occurrence of each position (by Polyglot key) in the whole dataset "
                               "in unique.npy, which the reader follows; keys are held in memory, 16 bytes each")
@@ -498,11 +516,14 @@ def run(parser, args, prog):
         filters = dict(min_elo=args.min_elo, elo_of=args.elo_of, time_classes=args.time_control,
                        tag_equals=args.tag, tag_contains=args.tag_contains, skip_plies=args.skip_plies,
                        sample=args.sample, seed=args.seed, dedup=args.dedup)
+        # Kept out of the settings when not asked for, so that a dataset made
+        # before these filters existed resumes with the same settings.
+        filters.update({name: True for name in ("require_evals", "require_clocks") if getattr(args, name)})
         settings = dict(range_mb=args.range_mb, filters=filters)
         source_list = [{"path": p, "size": os.path.getsize(p)} for p in expand_inputs(args.inputs)]
 
         def plan_of(index):
-            return pgn_plan(out_dir, settings, index["sources"], report)
+            return pgn_plan(out_dir, settings, index["sources"], report, annotations=index["format"] >= 2)
 
     started = time.perf_counter()
     index, written, found = build(out_dir, args.source, settings, source_list, plan_of,
@@ -512,6 +533,10 @@ def run(parser, args, prog):
     print(f"{len(written)} shards written, {found} already there; the dataset holds {index['games']} games, "
           f"{index['positions']} positions in {out_dir} ({new_positions / max(elapsed, 1e-9):,.0f} positions/s "
           f"written in {elapsed:.1f} s)")
+    counts = index.get("annotations") or {}
+    if any(counts.values()):
+        print(f"positions with an eval: {counts.get('eval', 0) + counts.get('mate', 0)} "
+              f"({counts.get('mate', 0)} of them mates), with the side to move's clock: {counts.get('clock', 0)}")
     if index.get("rejected"):
         print("games not kept: " + ", ".join(f"{reason} {count}" for reason, count in index["rejected"].items()))
     return 0

@@ -1,10 +1,13 @@
 // The Python class MoveGenerator: built once, called with a Board.
 #include <bit>
 #include <cassert>
+#include <optional>
+#include <vector>
 
 #include "encoding/policy.hpp"
 #include "encoding/position_record.hpp"
 #include "messages.hpp"
+#include "py_annotations.hpp"
 #include "move_generator/queries.hpp"
 #include "move_texts.hpp"
 #include "py_buffer.hpp"
@@ -31,7 +34,8 @@ constexpr Params INDICES_PARAMS{"MoveGenerator", "policy_indices", INDICES_NAMES
 constexpr Params MASK_PARAMS{"MoveGenerator", "policy_mask_into", MASK_NAMES, 2};
 constexpr Params INDEX_PARAMS{"MoveGenerator", "policy_index", INDEX_NAMES, 2};
 constexpr Params MOVE_PARAMS{"MoveGenerator", "policy_move", MOVE_NAMES, 2};
-constexpr const char* ENCODE_NAMES[] = {"board", "moves", "out", "result"};
+constexpr const char* ENCODE_NAMES[] = {"board",           "moves", "out",   "result",
+                                        "annotations_out", "evals", "clocks"};
 constexpr Params ENCODE_PARAMS{"MoveGenerator", "encode_game", ENCODE_NAMES, 3};
 constexpr const char* OUTCOME_NAMES[] = {"board", "claim_draw"};
 constexpr Params OUTCOME_PARAMS{"MoveGenerator", "outcome", OUTCOME_NAMES, 1};
@@ -312,6 +316,18 @@ constexpr const char* POSITION_RECORD_FORMATS[] = {
 static_assert(std::endian::native == std::endian::little,
               "the record formats above name native, that is little-endian, words");
 
+// How numpy describes one record of vemla_chess_data's annotation dtype.
+constexpr const char* ANNOTATION_RECORD_FORMATS[] = {
+    "T{f:eval:f:clock:f:opponent_clock:f:clock_after:h:mate:B:flags:B:reserved:}",
+    nullptr,
+};
+
+// Whether the first a and b bytes of two buffers share memory.
+bool overlap(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size) {
+    const auto x = reinterpret_cast<std::uintptr_t>(a), y = reinterpret_cast<std::uintptr_t>(b);
+    return a_size && b_size && x < y + b_size && y < x + a_size;
+}
+
 // Converts every argument, then plays the game on the board under one
 // exclusive borrow, writing the records straight into the buffer.
 PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -320,18 +336,51 @@ PyObject* move_generator_encode_game(PyObject* self, PyObject* const* args, Py_s
         const Args argv = parse_fastcall(ENCODE_PARAMS, args, nargs, kwnames);
         self_generator(self);
         PyBoard* board = board_arg(argv[0]);
-        const std::vector<ChessMove> moves = move_codes_arg(argv[1], "moves");
+        // A game from read_pgn gives its moves and its annotations.
+        PgnGameParts game{};
+        const bool from_game = pgn_game_parts(argv[1], game);
+        const std::vector<ChessMove> moves =
+            move_codes_arg(from_game ? game.moves : argv[1], "moves");
         const long long result = argv[3] ? int_arg(argv[3], "result") : 0;
         if (result < -1 || result > 1)
             raise(PyExc_ValueError, "argument 'result': expected 1, 0 or -1 (White's result)");
+        const auto given = [&](std::size_t i) { return argv[i] && argv[i] != Py_None; };
+        if (!given(4))
+            for (const std::size_t i : {std::size_t{5}, std::size_t{6}})
+                if (given(i))
+                    raise_argument_error(ENCODE_NAMES[i],
+                                         "needs annotations_out, where it is written");
+        // Evals and clocks given are read (which may run Python code) before
+        // anything is borrowed.
+        std::optional<notation::Annotations> notes;
+        const notation::Annotations* base =
+            from_game && given(4) ? read_notes(*game.notes) : nullptr;
+        if (given(4) && (given(5) || given(6)))
+            notes =
+                notes_from_args(moves.size(), base, nullptr, nullptr, argv[5], argv[6], nullptr);
+        const notation::Annotations* annotations = notes ? &*notes : base;
         const OutBuffer out(argv[2], "out",
                             OutBuffer::Records{moves.size(), sizeof(PositionRecord),
                                                "position records", POSITION_RECORD_FORMATS});
+        std::optional<OutBuffer> notes_out;
+        if (given(4)) {
+            notes_out.emplace(argv[4], "annotations_out",
+                              OutBuffer::Records{moves.size(), sizeof(AnnotationRecord),
+                                                 "annotation records", ANNOTATION_RECORD_FORMATS});
+            if (overlap(out.data(), moves.size() * sizeof(PositionRecord), notes_out->data(),
+                        moves.size() * sizeof(AnnotationRecord)))
+                raise(PyExc_ValueError,
+                      "argument 'annotations_out': shares memory with argument 'out'");
+        }
         GameFrame frame;
         frame.white_result = static_cast<int>(result);
         const std::size_t written = with_shared(self_generator(self), [&](const MoveGenerator& g) {
             return with_exclusive(board, [&](Board& b) {
-                return encode_game(g, b, moves.data(), moves.size(), frame, out.data());
+                const Colour first_mover = b.side_to_move();
+                const std::size_t n =
+                    encode_game(g, b, moves.data(), moves.size(), frame, out.data());
+                if (notes_out) encode_annotations(annotations, first_mover, n, notes_out->data());
+                return n;
             });
         });
         return new_int(static_cast<long>(written));
@@ -355,11 +404,15 @@ PyMethodDef move_generator_methods[] = {
      "policy_index($self, board, move, scheme='lc0')\n--\n\n"
      "The policy index of one move text for the board's side to move."},
     {"encode_game", as_cfunction(move_generator_encode_game), METH_FASTCALL | METH_KEYWORDS,
-     "encode_game($self, board, moves, out, result=0)\n--\n\n"
+     "encode_game($self, board, moves, out, result=0, annotations_out=None, evals=None, "
+     "clocks=None)\n--\n\n"
      "Plays the moves on the board, writing a 128-byte training record of each position before\n"
      "its move into the first rows of out (at least len(moves) * 128 one-byte items, or at least\n"
      "len(moves) records of vemla_chess_data's position dtype); result is White's (1, 0, -1).\n"
-     "Stops at the first move that is not legal; returns the number of records written."},
+     "moves may be a game from read_pgn. With annotations_out (likewise, 20-byte records of the\n"
+     "annotation dtype), writes each position's eval and clocks there too: the game's, or evals\n"
+     "and clocks given as pgn() takes them. Stops at the first move that is not legal; returns\n"
+     "the number of records written."},
     {"policy_move", as_cfunction(move_generator_policy_move), METH_FASTCALL | METH_KEYWORDS,
      "policy_move($self, board, index, scheme='lc0')\n--\n\n"
      "The move text a policy index stands for on the board."},

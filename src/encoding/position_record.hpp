@@ -8,6 +8,7 @@
 
 #include "board/mod.hpp"
 #include "move_generator/mod.hpp"
+#include "notation/annotations.hpp"
 
 namespace vemla {
 
@@ -46,5 +47,39 @@ struct GameFrame {
 // sizeof(PositionRecord) bytes, with no alignment needed.
 std::size_t encode_game(const MoveGenerator& generator, Board& board, const ChessMove* moves,
                         std::size_t count, const GameFrame& frame, std::uint8_t* out);
+
+// What a game's annotations say of one position, beside its PositionRecord:
+// 20 bytes, little-endian, no padding inside. Everything is seen from the side
+// to move at the position. A field that is absent has its flag clear and
+// holds NaN (mate: 0).
+//
+// Counting moves from 1, record i is the position after i moves. The [%eval]
+// after move i evaluates that position, so it is record i's eval; record 0
+// (the game's start) has none, and the eval after the last move belongs to no
+// record. [%clk] after a move is the mover's clock once it is made: at record
+// i, clock is the side to move's after its previous move (move i - 1),
+// opponent_clock the other side's after move i, and clock_after the side to
+// move's after the move played from record i (move i + 1), so that clock -
+// clock_after (plus the increment) is the time that move took.
+struct AnnotationRecord {
+    float eval;             // pawns; > 0: good for the side to move
+    float clock;            // seconds left on the side to move's clock
+    float opponent_clock;   // seconds left on the other side's clock
+    float clock_after;      // the side to move's clock after the move played
+    std::int16_t mate;      // moves to mate: > 0 the side to move mates, < 0 it is mated
+    std::uint8_t flags;     // which fields are present: the FLAG_* bits
+    std::uint8_t reserved;  // zero
+
+    static constexpr std::uint8_t FLAG_EVAL = 1, FLAG_MATE = 2, FLAG_CLOCK = 4,
+                                  FLAG_OPPONENT_CLOCK = 8, FLAG_CLOCK_AFTER = 16;
+};
+static_assert(sizeof(AnnotationRecord) == 20);
+
+// Writes the annotation records of the first count positions of a game whose
+// start has first_mover to move, from notes (null: nothing is known, every
+// field absent). Entries of notes past its plies() count as absent. out holds
+// count records of sizeof(AnnotationRecord) bytes, with no alignment needed.
+void encode_annotations(const notation::Annotations* notes, Colour first_mover, std::size_t count,
+                        std::uint8_t* out);
 
 }  // namespace vemla

@@ -211,3 +211,33 @@ def test_train_loop_reads_every_position_of_a_saved_dataset(tmp_path):
                       cwd=tmp_path)
     assert f"{positions} positions in 1 shards, 3 games" in out
     assert out.count(f": {positions} positions in ") == 2 and "input (20, 8, 8) planes" in out
+
+
+@needs_numpy
+def test_eval_value_finds_the_piece_values_the_evals_were_made_of(tmp_path):
+    # Random games whose eval after each move is the material balance of the
+    # position it leads to (pawn 1 ... queen 9, White's view): fitted on the
+    # right positions from the right side, the balance explains it exactly.
+    # The games stop before the balance reaches the example's clip at 10.
+    import random
+
+    gen, rng, texts = MoveGenerator(), random.Random(3), []
+    worth = dict(p=1, n=3, b=3, r=5, q=9)
+    for _ in range(40):
+        board, moves, evals = Board(), [], []
+        while len(moves) < 120 and gen(board):
+            move = rng.choice(gen(board))
+            board.push(move)
+            placement = board.fen().split()[0]
+            balance = sum(worth.get(c.lower(), 0) * (1 if c.isupper() else -1) for c in placement)
+            if abs(balance) >= 10:
+                break
+            moves.append(move)
+            evals.append(balance)
+        texts.append(gen.pgn(moves, result="*", evals=evals))
+    (tmp_path / "games.pgn").write_text("\n\n".join(texts))
+    out = run_example("eval_value.py", "games.pgn", "--epochs", 2, "--dataset", tmp_path / "d", cwd=tmp_path)
+    assert "material explains 100.0% of its variance" in out
+    assert "piece values in pawns: pawn 1.00, knight 3.00, bishop 3.00, rook 5.00, queen 9.00" in out
+    assert "epoch 1: value MSE train" in out
+    assert vemla_chess_data.open_dataset(str(tmp_path / "d")).annotated(0)
