@@ -209,7 +209,7 @@ bool RawAnnotations::take(const pgn::PgnGame& game, std::size_t count) {
         // the stretch from the first to the end of the last.
         const std::uint32_t first = comments.front().text.offset;
         const std::uint32_t last = comments.back().text.offset + comments.back().text.length;
-        text.assign(game.text, first, last - first);
+        text.assign(game.text.data() + first, last - first);
         for (pgn::PgnComment& comment : comments) comment.text.offset -= first;
     }
     return true;

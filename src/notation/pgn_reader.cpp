@@ -39,7 +39,7 @@ bool all_of(std::string_view text, std::string_view allowed) {
     return text.find_first_not_of(allowed) == std::string_view::npos;
 }
 
-std::uint32_t append(std::string& text, std::string_view piece) {
+std::uint32_t append(GameText& text, std::string_view piece) {
     const auto offset = static_cast<std::uint32_t>(text.size());
     text.append(piece);
     return offset;
@@ -228,7 +228,7 @@ bool PgnReader::skip_past(char stop, std::uint64_t bound) {
 
 // skip_past that also appends the bytes before the stop byte to out. It
 // reads no further than bound, so memory stays bounded however long the text.
-bool PgnReader::copy_past(char stop, std::string& out, std::uint64_t bound) {
+bool PgnReader::copy_past(char stop, GameText& out, std::uint64_t bound) {
     for (;;) {
         const std::size_t end = end_before(bound);
         const char* const start = buf_.data() + pos_;
