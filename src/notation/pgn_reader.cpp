@@ -69,6 +69,17 @@ void add_nag(PgnGame& game, std::uint32_t value) {
     if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
 }
 
+// Whether a word is a move number standing alone ("12.", "12..."), which
+// take_word would drop: the commonest word after SAN, told here without the
+// call (annotated files give one before each move).
+[[gnu::always_inline]] inline bool is_move_number(std::string_view word) {
+    if (word.back() != '.' || !is_digit(word[0])) return false;
+    std::size_t i = 1;
+    while (is_digit(word[i])) ++i;  // stops at the last '.' at the latest
+    while (i < word.size() && word[i] == '.') ++i;
+    return i == word.size();
+}
+
 // Whether a word could start a game's movetext: a move number, a result, the
 // null move or something shaped like SAN. Prose between games is none of these.
 bool movetext_word(std::string_view w) {
@@ -570,7 +581,8 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         line_start = false;
         pos_ = stop_word;
         line_start_ = false;
-        if (take_word(game, {data + pos, stop_word - pos}, keep)) return true;
+        const std::string_view word(data + pos, stop_word - pos);
+        if (!is_move_number(word) && take_word(game, word, keep)) return true;
         pos = stop_word;
     }
 }
