@@ -39,12 +39,6 @@ bool all_of(std::string_view text, std::string_view allowed) {
     return text.find_first_not_of(allowed) == std::string_view::npos;
 }
 
-std::uint32_t append(GameText& text, std::string_view piece) {
-    const auto offset = static_cast<std::uint32_t>(text.size());
-    text.append(piece);
-    return offset;
-}
-
 // Records the end of game.text from start on as a mainline comment after the
 // moves read so far.
 [[gnu::always_inline]] inline void record_comment(PgnGame& game, std::size_t start) {
@@ -482,7 +476,8 @@ void PgnReader::resynchronise() {
 // A mainline word: a move number is dropped (a move glued to it, "12.e4",
 // kept), a result ends the game, annotation glyphs standing alone are
 // dropped, anything else is kept as SAN when keep is set. True at a result.
-bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
+// slack: how many bytes after the word may be read (they are not its own).
+bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep, std::size_t slack) {
     const char first = word[0];
     // Most words are SAN and start with a letter; the others start with a
     // digit (move numbers, results, 0-0) or are "*" or annotation glyphs.
@@ -513,7 +508,9 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
     }
     if (keep) {
         const auto length = static_cast<std::uint32_t>(word.size());
-        game.sans.push_back(Span{append(game.text, word), length});
+        const auto offset = static_cast<std::uint32_t>(game.text.size());
+        game.text.append_within(word.data(), word.size(), word.size() + slack);
+        game.sans.push_back(Span{offset, length});
         const char last = word.back();
         if (last == '!' || last == '?') [[unlikely]]
             add_glyph_nag(game, word);
@@ -566,8 +563,9 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             const auto* close_at = static_cast<const char*>(close);
             if (keep) {
                 const std::size_t start = game.text.size();
-                game.text.append(data + pos + 1,
-                                 static_cast<std::size_t>(close_at - data) - pos - 1);
+                game.text.append_within(data + pos + 1,
+                                        static_cast<std::size_t>(close_at - data) - pos - 1,
+                                        end - pos - 1);
                 record_comment(game, start);
             }
             pos = static_cast<std::size_t>(close_at - data) + 1;
@@ -582,7 +580,7 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         pos_ = stop_word;
         line_start_ = false;
         const std::string_view word(data + pos, stop_word - pos);
-        if (!is_move_number(word) && take_word(game, word, keep)) return true;
+        if (!is_move_number(word) && take_word(game, word, keep, end - stop_word)) return true;
         pos = stop_word;
     }
 }

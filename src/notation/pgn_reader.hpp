@@ -73,6 +73,19 @@ public:
         size_ += count;
     }
     void append(std::string_view piece) { append(piece.data(), piece.size()); }
+    // append, for bytes followed by others up to readable bytes from bytes
+    // on: a piece of up to SHORT bytes, most comments, is copied as SHORT
+    // bytes of fixed length, which needs no call (the bytes beyond the piece
+    // land in the spare room, past the text's end).
+    static constexpr std::size_t SHORT = 32;
+    void append_within(const char* bytes, std::size_t count, std::size_t readable) {
+        if (count <= SHORT && readable >= SHORT && bytes_.size() - size_ > SHORT) {
+            std::memcpy(bytes_.data() + size_, bytes, SHORT);
+            size_ += count;
+            return;
+        }
+        append(bytes, count);
+    }
     void push_back(char c) { append(&c, 1); }
     GameText& operator+=(char c) {
         push_back(c);
@@ -210,7 +223,7 @@ private:
     bool copy_past(char stop, GameText& out, std::uint64_t bound);
     bool read_tag(PgnGame& game);
     bool looks_like_movetext();
-    bool take_word(PgnGame& game, std::string_view word, bool keep);
+    bool take_word(PgnGame& game, std::string_view word, bool keep, std::size_t slack = 0);
     static void take_nag(PgnGame& game, std::string_view digits);
     bool scan_mainline(PgnGame& game, bool keep);
     void resynchronise();
