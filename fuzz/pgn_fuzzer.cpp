@@ -62,6 +62,23 @@ bool same(const Seen& a, const Seen& b) {
                       });
 }
 
+// What a failure message shows of a game.
+std::string describe(const Seen& g) {
+    std::string out = "offset " + std::to_string(g.offset) + ", " + std::to_string(g.tags.size()) +
+                      " tags, " + std::to_string(g.sans.size()) + " SAN, " +
+                      std::to_string(g.comments.size()) + " comments, " +
+                      std::to_string(g.nags.size()) + " NAGs, result " + quoted(g.result) +
+                      ", tag error " + quoted(g.tag_error) + ", end error " +
+                      quoted(g.end_error) + "\n    text " + quoted(g.text);
+    for (const pgn::TagSpan& tag : g.tags)
+        out += "\n    tag " + std::to_string(tag.name.offset) + "+" +
+               std::to_string(tag.name.length) + " = " + std::to_string(tag.value.offset) + "+" +
+               std::to_string(tag.value.length);
+    for (const pgn::Span& san : g.sans)
+        out += "\n    SAN " + std::to_string(san.offset) + "+" + std::to_string(san.length);
+    return out;
+}
+
 // Every third game is refused, the others kept.
 bool keep_game(std::size_t index) { return index % 3 != 2; }
 
@@ -160,7 +177,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              std::to_string(chunk));
     for (std::size_t i = 0; i < whole.size(); ++i)
         CHECK(same(whole[i], pieces[i]),
-              "game " + std::to_string(i) + " differs in chunks of " + std::to_string(chunk));
+              "game " + std::to_string(i) + " differs in chunks of " + std::to_string(chunk) +
+                  "\n  one chunk: " + describe(whole[i]) + "\n  in chunks: " +
+                  describe(pieces[i]));
     play(generator, text, game_limit(seed), whole);
     return 0;
 }

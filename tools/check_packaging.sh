@@ -55,7 +55,7 @@ pass "pip install --no-build-isolation $repo"
 
 site="$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
 for f in vemla_chess-stubs/__init__.pyi vemla_chess-stubs/py.typed \
-  vemla_chess_data/pool.py vemla_chess_data/perft.py vemla_chess_data/tool.py; do
+  vemla_chess_data/pool.py vemla_chess_data/perft.py vemla_chess_data/tool.py vemla_chess_data/labels.py; do
   [[ -f "$site/$f" ]] || fail "installed $f"
 done
 compgen -G "$site/vemla_chess.cpython-*.so" >/dev/null || fail "installed extension module"

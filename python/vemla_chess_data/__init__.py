@@ -12,6 +12,8 @@ index.json and one folder per shard with positions.npy (one 128-byte record
 per position, fields in records.POSITION_FIELDS) and games.npy (one row per
 game: source, byte offset, ratings, result, termination, time control, start
 FEN, players, event). Both open with numpy alone: np.load(path, mmap_mode="r").
+Engine labels (`vemla-dataset label`) sit beside the shards in
+labels/NAME/; batches(..., labels=NAME) adds them (see labels.py).
 
 numpy is imported when a dataset is opened, not with this package.
 
@@ -40,6 +42,7 @@ class Dataset:
         self.sizes = [self.index["shards"][name]["positions"] for name in self.names]
         self._positions, self._games = {}, {}
         self._unique = None
+        self._label_sets, self._labels = {}, {}
 
     def unique(self, shard):
         """Which positions of shard number `shard` are the first of their key
@@ -52,6 +55,55 @@ class Dataset:
             self._unique = np.load(os.path.join(self.path, self.index["unique"]["file"]), mmap_mode="r")
         start = sum(self.sizes[:shard])
         return self._unique[start:start + self.sizes[shard]]
+
+    @property
+    def label_sets(self):
+        """The names of the label sets in the folder (labels/NAME/labels.json), sorted."""
+        from .labels import LABEL_INDEX, LABELS_DIR
+
+        folder = os.path.join(self.path, LABELS_DIR)
+        if not os.path.isdir(folder):
+            return []
+        return sorted(name for name in os.listdir(folder)
+                      if os.path.isfile(os.path.join(folder, name, LABEL_INDEX)))
+
+    def label_index(self, name="engine"):
+        """The labels.json of label set `name` (its settings and every labelled
+        shard's entry), read on first use; KeyError for a set the folder lacks."""
+        from .labels import LABEL_INDEX, label_root
+
+        if name not in self._label_sets:
+            path = os.path.join(label_root(self.path, name), LABEL_INDEX) if isinstance(name, str) else ""
+            if not os.path.isfile(path):
+                raise KeyError(f"{self.path} has no label set {name!r} (it has {self.label_sets})")
+            with open(path) as f:
+                self._label_sets[name] = json.load(f)
+        return self._label_sets[name]
+
+    def labels(self, shard, name="engine"):
+        """The labels of shard number `shard` in label set `name` (a read-only
+        memory map, one record per position, dtype labels.label_dtype), or None
+        where that shard has none, or has only labels of an earlier version
+        of its positions."""
+        import numpy as np
+
+        from .labels import LABEL_FILE, label_dtype, label_root
+
+        key = (name, shard)
+        if key not in self._labels:
+            index = self.label_index(name)
+            shard_name = self.names[shard]
+            entry = index["shards"].get(shard_name)
+            found = None
+            if entry is not None and \
+                    entry.get("source") == self.index["shards"][shard_name]["files"][POSITIONS_FILE]:
+                path = os.path.join(label_root(self.path, name), shard_name, LABEL_FILE)
+                found = np.load(path, mmap_mode="r")
+                if found.dtype != label_dtype(index["settings"]["multipv"]) or len(found) != self.sizes[shard]:
+                    raise ValueError(f"{path} holds labels of another layout ({found.dtype}, {len(found)} "
+                                     "rows); it was written by another version of the dataset tool")
+            self._labels[key] = found
+        return self._labels[key]
 
     def __len__(self):
         return sum(self.sizes)
@@ -81,7 +133,7 @@ class Dataset:
             self._games[shard] = np.load(os.path.join(self.path, self.names[shard], GAMES_FILE), mmap_mode="r")
         return self._games[shard]
 
-    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False, unique=True):
+    def batches(self, batch_size, seed=None, columns=None, mix=4, drop_last=False, unique=True, labels=None):
         """Yields dicts {column: array} of batch_size positions (the last one
         may be smaller unless drop_last).
 
@@ -91,10 +143,19 @@ class Dataset:
         `columns` picks fields of the records (default: all but the reserved ones);
         "shard" is added, so that (shard, game) names a game. In a
         de-duplicated dataset only the first position of each key is given
-        unless unique=False."""
+        unless unique=False.
+
+        `labels`, the name of a label set (or a list of names), adds its
+        fields as NAME_score, NAME_mate, NAME_wdl, NAME_best_move,
+        NAME_best_lc0, NAME_best_alphazero, NAME_depth, NAME_flags and
+        NAME_nodes, and NAME_labelled: True where the position has a line;
+        positions of shards without labels have zeros and False."""
         import numpy as np
 
         names = [n for n, *_ in POSITION_FIELDS if not n.startswith("reserved")] if columns is None else columns
+        label_sets = [] if labels is None else [labels] if isinstance(labels, str) else list(labels)
+        for name in label_sets:
+            self.label_index(name)
         rng = np.random.default_rng(seed) if seed is not None else None
         order = rng.permutation(len(self.names)) if rng is not None else np.arange(len(self.names))
         carry = None
@@ -114,16 +175,24 @@ class Dataset:
                 shard_of, row_of = np.concatenate([carry[0], shard_of]), np.concatenate([carry[1], row_of])
             full = len(row_of) - len(row_of) % batch_size
             for first in range(0, full, batch_size):
-                yield self._gather(shard_of[first:first + batch_size], row_of[first:first + batch_size], names)
+                yield self._gather(shard_of[first:first + batch_size], row_of[first:first + batch_size], names,
+                                   label_sets)
             carry = (shard_of[full:], row_of[full:])
         if carry is not None and len(carry[1]) and not drop_last:
-            yield self._gather(carry[0], carry[1], names)
+            yield self._gather(carry[0], carry[1], names, label_sets)
 
-    def _gather(self, shard_of, row_of, names):
+    def _gather(self, shard_of, row_of, names, label_sets=()):
         import numpy as np
+
+        from .labels import LINE, label_dtype
 
         out = {name: np.empty((len(row_of),) + position_dtype()[name].shape, position_dtype()[name].base)
                for name in names}
+        for name in label_sets:
+            dtype = label_dtype(self.label_index(name)["settings"]["multipv"])
+            for field in dtype.names:
+                out[f"{name}_{field}"] = np.zeros((len(row_of),) + dtype[field].shape, dtype[field].base)
+            out[f"{name}_labelled"] = np.zeros(len(row_of), dtype=bool)
         for shard in np.unique(shard_of):
             where = np.flatnonzero(shard_of == shard)
             rows = row_of[where]
@@ -132,6 +201,15 @@ class Dataset:
             records = self.positions(int(shard))[rows[order]]
             for name in names:
                 out[name][where[order]] = records[name]
+            for name in label_sets:
+                found = self.labels(int(shard), name)
+                if found is None:
+                    continue
+                rows_labels = found[rows[order]]
+                for field in found.dtype.names:
+                    out[f"{name}_{field}"][where[order]] = rows_labels[field]
+                best = rows_labels["flags"] if rows_labels["flags"].ndim == 1 else rows_labels["flags"][:, 0]
+                out[f"{name}_labelled"][where[order]] = (best & LINE) != 0
         out["shard"] = shard_of.astype(np.int32)
         out["row"] = row_of.astype(np.int64)
         return out

@@ -43,6 +43,16 @@ MATE_VALUE = 100000
 # Lines an engine sends after a setoption that mean it did not take the option.
 REFUSALS = ("no such option", "unknown option", "error", "invalid", "illegal")
 
+# A search limited by nodes or depth is left alone for this share of the
+# shortest one like it so far before its output is read: an engine writes a
+# line per iteration, and waking for each costs this process more CPU time
+# than reading them all at once. The shortest grows by NAP_DRIFT per search,
+# so that the nap follows an engine that becomes slower; searches shorter
+# than NAP_MIN seconds get none (a sleep is not that precise).
+NAP_SHARE = 0.5
+NAP_DRIFT = 1.05
+NAP_MIN = 0.0003
+
 OPTION_TYPES = ("check", "spin", "combo", "button", "string")
 # Set by analyse() itself, from its multipv argument.
 MANAGED = ("multipv",)
@@ -231,9 +241,11 @@ class _Launcher:
 _LAUNCHER = _Launcher()
 
 
-def _stop_process(process, grace):
-    """Asks the process to quit, kills it after `grace` seconds, and reaps it."""
-    if process.poll() is None:
+def _stop_process(process, grace, owner):
+    """Asks the process to quit, kills it after `grace` seconds, and reaps it.
+    In a process forked from its `owner` it only closes this copy of the
+    pipes: the engine belongs to the owner."""
+    if os.getpid() == owner and process.poll() is None:
         try:
             os.write(process.stdin.fileno(), b"quit\n")
         except (OSError, ValueError):
@@ -280,6 +292,8 @@ class Engine:
         # (Ctrl-C during a search) leaves answers in the pipe that belong to no
         # call, so the engine is started afresh.
         self._busy = False
+        # {(limits, multipv): the shortest such search lately, in seconds}.
+        self._shortest = {}
         self._buffer = bytearray()
         self._stderr = collections.deque(maxlen=20)
         self._start()
@@ -331,7 +345,8 @@ class Engine:
             self._process = _LAUNCHER.spawn(self._command)
         except OSError as error:
             raise EngineError(f"{self._what()} could not be started: {error.strerror or error}") from error
-        self._finalizer = weakref.finalize(self, _stop_process, self._process, QUIT_GRACE)
+        self._owner = os.getpid()
+        self._finalizer = weakref.finalize(self, _stop_process, self._process, QUIT_GRACE, self._owner)
         for stream in (self._process.stdin, self._process.stdout, self._process.stderr):
             os.set_blocking(stream.fileno(), False)
         self._out, self._err = self._process.stdout.fileno(), self._process.stderr.fileno()
@@ -413,7 +428,7 @@ class Engine:
     def _stop(self, grace):
         if self._process is not None:
             self._finalizer.detach()
-            _stop_process(self._process, grace)
+            _stop_process(self._process, grace, self._owner)
             self._process = None
 
     def close(self):
@@ -433,7 +448,9 @@ class Engine:
         """Starts the engine again if a fault stopped it or it ended since the last call."""
         if self._closed:
             raise EngineError(f"{self._what()} is closed")
-        if self._process is not None and (self._busy or self._process.poll() is not None):
+        # An engine inherited by a forked process is its parent's: this one starts its own.
+        if self._process is not None and (self._owner != os.getpid() or self._busy
+                                          or self._process.poll() is not None):
             self._stop(0.1)
         if self._process is None:
             self._start()
@@ -499,25 +516,32 @@ class Engine:
                 line = buffer[:end].decode("utf-8", "replace").strip()
                 del buffer[:end + 1]
                 return line
-            if len(buffer) > MAX_LINE:
-                self._fault(f"sent a line of more than {MAX_LINE} bytes while {doing}")
-            left = deadline - time.monotonic()
-            if left <= 0:
-                self._fault(f"sent no {awaited} within {waited:g} s while {doing}")
-            for fd, _ in self._poll.poll(left * 1000 + 1):
-                if fd == self._err:
-                    self._drain_stderr()
-                    continue
-                try:
-                    chunk = os.read(fd, 65536)
-                except BlockingIOError:
-                    continue
-                if not chunk:
-                    if buffer:
-                        buffer.extend(b"\n")
-                        break
-                    self._died(doing)
-                buffer.extend(chunk)
+            self._fill(deadline, awaited, doing, waited)
+
+    def _fill(self, deadline, awaited, doing, waited):
+        """Waits for more output of the engine and adds it to the buffer (a
+        line break after its last line once its output ended); EngineError
+        at the deadline, for a line too long, or when the engine is gone."""
+        buffer = self._buffer
+        if len(buffer) > MAX_LINE:
+            self._fault(f"sent a line of more than {MAX_LINE} bytes while {doing}")
+        left = deadline - time.monotonic()
+        if left <= 0:
+            self._fault(f"sent no {awaited} within {waited:g} s while {doing}")
+        for fd, _ in self._poll.poll(left * 1000 + 1):
+            if fd == self._err:
+                self._drain_stderr()
+                continue
+            try:
+                chunk = os.read(fd, 65536)
+            except BlockingIOError:
+                continue
+            if not chunk:
+                if buffer:
+                    buffer.extend(b"\n")
+                    return
+                self._died(doing)
+            buffer.extend(chunk)
 
     def _sync(self, doing, pending=()):
         """Waits for readyok. With options just sent (`pending`), a line that
@@ -621,42 +645,69 @@ class Engine:
                 raise ValueError(f"{self._what()}: {error}") from None
             command = f"setoption name {option.name} value {text}\n{command}"
             self._multipv = multipv
-        # One write: the engine wakes once.
+        # One write: the engine wakes once. (On a busy machine the write
+        # itself may last as long as the search: the engine runs at once.)
+        started = time.monotonic()
         self._send(f"{command}\ngo {limits}", doing)
         waited = timeout + (movetime or 0)
         deadline = time.monotonic() + waited
+        kind = (limits, multipv) if movetime is None else None
+        shortest = self._shortest.get(kind)
+        if shortest is not None and shortest >= NAP_MIN:
+            nap = started + min(shortest * NAP_SHARE, waited / 2) - time.monotonic()
+            if nap > 0:
+                time.sleep(nap)
         # Only the lines an answer is made of are parsed, once the search is
         # over: per rank the last line with a score and the last exact one,
-        # and the last line with the node count.
+        # and the last line with the node count. The output is taken in
+        # blocks of whole lines, as it came.
         latest, exact, totals = {}, {}, None
-        while True:
-            line = self._read_line(deadline, "bestmove", doing, waited)
-            if line.startswith("info "):
-                if line.startswith("info string"):
-                    continue
-                if " score " in line:
-                    rank = "1"
-                    at = line.find(" multipv ")
-                    if at >= 0:
-                        rank = line[at + 9:].split(" ", 1)[0]
-                    latest[rank] = line
-                    if "bound" not in line:
-                        exact[rank] = line
-                if " nodes " in line:
-                    totals = line
-            elif line.startswith("bestmove"):
-                words = line.split()
-                if len(words) < 2:
-                    self._fault(f"sent a malformed bestmove line {line!r} while {doing}")
-                self._busy = False
-                lines = {}
-                for rank, text in latest.items():
-                    info = self._parse_info(exact.get(rank, text))
-                    if "score" not in info:
-                        self._fault(f"sent a malformed info line: {exact.get(rank, text)!r}")
-                    lines[info.get("multipv", 1)] = info
-                info = self._parse_info(totals) if totals else {}
-                return words[1], lines, {k: info[k] for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info}
+        buffer = self._buffer
+        best = None
+        while best is None:
+            end = buffer.rfind(b"\n")
+            if end < 0:
+                self._fill(deadline, "bestmove", doing, waited)
+                continue
+            block = buffer[:end].decode("utf-8", "replace").split("\n")
+            del buffer[:end + 1]
+            for at, line in enumerate(block):
+                line = line.strip()
+                if line.startswith("info "):
+                    if line.startswith("info string"):
+                        continue
+                    if " score " in line:
+                        rank = "1"
+                        where = line.find(" multipv ")
+                        if where >= 0:
+                            rank = line[where + 9:].split(" ", 1)[0]
+                        latest[rank] = line
+                        if "bound" not in line:
+                            exact[rank] = line
+                    if " nodes " in line:
+                        totals = line
+                elif line.startswith("bestmove"):
+                    best = line
+                    rest = block[at + 1:]
+                    if rest:
+                        # What came after the answer is for the next exchange.
+                        buffer[:0] = ("\n".join(rest) + "\n").encode()
+                    break
+        words = best.split()
+        if len(words) < 2:
+            self._fault(f"sent a malformed bestmove line {best!r} while {doing}")
+        self._busy = False
+        if kind is not None:
+            took = time.monotonic() - started
+            self._shortest[kind] = took if shortest is None else min(took, shortest * NAP_DRIFT)
+        lines = {}
+        for rank, text in latest.items():
+            info = self._parse_info(exact.get(rank, text))
+            if "score" not in info:
+                self._fault(f"sent a malformed info line: {exact.get(rank, text)!r}")
+            lines[info.get("multipv", 1)] = info
+        info = self._parse_info(totals) if totals else {}
+        return words[1], lines, {k: info[k] for k in ("nodes", "nps", "time", "hashfull", "tbhits") if k in info}
 
     def _parse_info(self, line):
         words = line.split()
@@ -742,18 +793,19 @@ class Engine:
         doing = "analysing"
         position, command = self._position(board, moves)
         best, lines, totals = self._search(command, depth, nodes, movetime, multipv, timeout, doing)
-        legal = _generator()(position)
-        if best in ("(none)", "0000"):
-            if legal:
+        generator = _generator()
+        played = best not in ("(none)", "0000")
+        if not played:
+            if generator(position):
                 self._fault(f"sent bestmove {best} in {position.full_fen()}, which has legal moves, while {doing}")
-        elif best not in legal:
+        elif not generator.is_legal(position, best):
             self._fault(f"sent an illegal move {best} in {position.full_fen()} while {doing}")
         if not lines:
             self._fault(f"sent no score before bestmove {best} while {doing}")
         results = [self._analysis(position, lines[rank], totals, doing) for rank in sorted(lines)]
         if multipv == 1:
             result = results[0]
-            if result.move is None and best in legal:
+            if result.move is None and played:
                 result.pv, result.move = [best], best
             return result
         return results

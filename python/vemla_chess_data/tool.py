@@ -2,14 +2,17 @@
 
     vemla-dataset selfplay OUT_DIR [--games N] [--seed S] [--games-per-shard G] [--max-plies P]
     vemla-dataset pgn OUT_DIR INPUT... [filters] [--range-mb M]
-    (either with --jobs N or --scheduler local|tcp://HOST:PORT)
+    vemla-dataset label DATASET --engine PATH --nodes N [--multipv K] [--name NAME]
+    (each with --jobs N or --scheduler local|tcp://HOST:PORT)
 
 Every shard is a folder of memory-mappable .npy files (see the package's
 documentation); the same input and settings give the same bytes whatever
 runs them. A stopped or killed run is resumed by running the same command
 again: finished shards are checked against the checksums in the index and
 kept, broken ones are rebuilt. Self-play datasets grow by asking for more
-games with the same settings; PGN datasets by adding input files.
+games with the same settings; PGN datasets by adding input files. The label
+command adds an engine's analysis of every position beside the shards (see
+labels.py), resumed the same way.
 """
 
 import argparse
@@ -390,7 +393,54 @@ def parser_for(prog):
                          help="mark the first occurrence of each position (by Polyglot key) in the whole dataset "
                               "in unique.npy, which the reader follows; keys are held in memory, 16 bytes each")
     add_pool_options(pgn)
+
+    label = commands.add_parser("label", formatter_class=formatter, help="engine analysis of every position",
+                                description="Analyses every position of a dataset with a UCI engine (one per "
+                                            "worker, one thread each, a node limit) and writes its score, WDL "
+                                            "and best move beside the shards, in DATASET/labels/NAME. The same "
+                                            "dataset and settings give the same labels on any number of jobs "
+                                            "or any cluster.")
+    label.add_argument("out_dir", metavar="DATASET", help="the dataset folder to label")
+    label.add_argument("--engine", required=True, metavar="PATH",
+                       help="the engine's executable, e.g. /usr/games/stockfish (on Dask: its path on the workers)")
+    label.add_argument("--nodes", type=positive, required=True, metavar="N", help="nodes searched per position")
+    label.add_argument("--multipv", type=positive, default=1, metavar="K", help="lines labelled per position")
+    label.add_argument("--name", type=label_name, default="engine",
+                       help="the label set, DATASET/labels/NAME; several sets may sit side by side")
+    label.add_argument("--hash", type=positive, default=16, metavar="MB", help="the engine's hash table")
+    label.add_argument("--option", type=engine_option, action="append", metavar="NAME=VALUE",
+                       help="an engine option (repeatable); Threads is always 1")
+    label.add_argument("--new-game", choices=("shard", "position"), default="shard",
+                       help="a new game (a cleared hash) before each shard, whose positions follow in file "
+                            "order, or before each position (slower: labels that depend on the position alone)")
+    label.add_argument("--timeout", type=positive_seconds, default=60.0, metavar="S",
+                       help="seconds a search may take before the engine counts as hanging (starting it "
+                            "may take 30)")
+    add_pool_options(label)
     return parser
+
+
+def label_name(text):
+    if not text or text in (".", "..") or "/" in text or "\\" in text or text.startswith("."):
+        raise argparse.ArgumentTypeError("must be a plain folder name")
+    return text
+
+
+def engine_option(text):
+    name, equals, value = text.partition("=")
+    name = name.strip()
+    if not equals or not name:
+        raise argparse.ArgumentTypeError("expected NAME=VALUE")
+    if name.lower() in ("threads", "multipv", "hash"):
+        raise argparse.ArgumentTypeError(f"{name} is set by the tool (Threads 1, --multipv, --hash)")
+    return [name, value]
+
+
+def positive_seconds(text):
+    value = float(text)
+    if not value > 0:
+        raise argparse.ArgumentTypeError("must be a positive number of seconds")
+    return value
 
 
 def add_selfplay_options(parser):
@@ -415,6 +465,10 @@ def run(parser, args, prog):
     def report(text):
         print(text, file=sys.stderr, flush=True)
 
+    if args.source == "label":
+        from . import labels
+
+        return labels.run(args, report)
     if args.source == "selfplay":
         settings = dict(seed=args.seed, games_per_shard=args.games_per_shard, max_plies=args.max_plies)
         source_list = [{"path": "selfplay"}]
@@ -453,7 +507,8 @@ def execute(parser, args, prog):
     except TaskFailed as error:
         # A shard that could not be written says so alone, without the task.
         text = str(error)
-        text = text.split("WriteFailed: ", 1)[1] if "WriteFailed: " in text else text
+        for marker in ("WriteFailed: ", "LabelFailed: "):
+            text = text.split(marker, 1)[1] if marker in text else text
         print(f"{prog}: failed: {text}; the finished shards are kept, run the same command again to go on",
               file=sys.stderr)
         return 1

@@ -643,6 +643,9 @@ void PgnReader::read_movetext(PgnGame& game, bool keep) {
             case '$': {
                 ++pos_;
                 const std::string_view digits = read_word(limit_of(game));
+                // As for any word: one too long to keep that reaches the
+                // limit ends the game there, wherever the chunks ended.
+                if (truncated_word_ && over_limit(game)) return stop_at_limit(game);
                 if (depth == 0 && keep) take_nag(game, digits);
                 continue;
             }

@@ -309,3 +309,32 @@ def test_the_engine_dies_with_a_killed_parent(tmp_path):
         parent.kill()
         parent.wait()
         parent.stdout.close()
+
+
+def test_a_forked_child_leaves_its_parents_engine_alone():
+    # A worker forked while an Engine exists (a pool of processes) holds a
+    # copy of it: using or dropping that copy must not touch the parent's engine.
+    engine = fake()
+    pid = engine.pid
+    reader, writer = os.pipe()
+    child = os.fork()
+    if child == 0:
+        code = 1
+        try:
+            os.close(reader)
+            analysed = engine.analyse(vemla_chess.Board(), nodes=10).move == "e2e4"
+            own = engine.pid
+            engine.close()
+            del engine
+            gc.collect()
+            os.write(writer, f"{int(analysed)} {own}".encode())
+            code = 0
+        finally:
+            os._exit(code)
+    os.close(writer)
+    with os.fdopen(reader) as f:
+        analysed, own = f.read().split()
+    assert os.waitpid(child, 0)[1] == 0
+    assert analysed == "1" and int(own) != pid
+    assert engine.pid == pid and engine.analyse(vemla_chess.Board(), nodes=10).move == "e2e4"
+    engine.close()

@@ -194,6 +194,16 @@ TEST(PgnReader, EndlessTokensStopAtTheSizeLimit) {
         EXPECT_EQ(whole[1].sans, (Sans{"d4"}));
         for (const std::size_t chunk : {1u, 7u, 300u, 4096u})
             EXPECT_EQ(read_all(bomb + after, chunk, limit), whole) << chunk;
+        // With nothing after it, the input ends inside the endless token: the
+        // game is still over the limit, not merely truncated, in any chunks.
+        // (The game that ends right at the limit is then within it.)
+        if (bomb == at_limit) continue;
+        const auto last = read_all(bomb, 1 << 16, limit);
+        ASSERT_EQ(last.size(), 1u) << error;
+        EXPECT_EQ(last[0].tag_error.empty() ? last[0].end_error : last[0].tag_error, error)
+            << bomb.substr(0, 20);
+        for (const std::size_t chunk : {1u, 7u, 300u, 4096u})
+            EXPECT_EQ(read_all(bomb, chunk, limit), last) << chunk;
     }
 }
 
