@@ -191,26 +191,38 @@ void append_clock(std::string& out, double seconds) {
     out.append(text.substr(dot));
 }
 
+namespace {
+
+// The number of entries of a list in file order (so by ply) that belong to
+// the first count moves: all of them, most often.
+template <typename Entry>
+std::size_t prefix_up_to(const std::vector<Entry>& entries, std::size_t count) {
+    if (entries.empty() || entries.back().ply <= count) return entries.size();
+    return static_cast<std::size_t>(
+        std::upper_bound(entries.begin(), entries.end(), count,
+                         [](std::size_t ply, const Entry& entry) { return ply < entry.ply; }) -
+        entries.begin());
+}
+
+}  // namespace
+
 bool RawAnnotations::take(const pgn::PgnGame& game, std::size_t count) {
-    // Both lists are in file order, so in the order of their moves: what
-    // belongs to the first count moves is a prefix of each.
-    std::size_t kept = 0;
-    while (kept < game.comments.size() && game.comments[kept].ply <= count) ++kept;
-    std::size_t kept_nags = 0;
-    while (kept_nags < game.nags.size() && game.nags[kept_nags].ply <= count) ++kept_nags;
+    const std::size_t kept = prefix_up_to(game.comments, count);
+    const std::size_t kept_nags = prefix_up_to(game.nags, count);
     if (kept == 0 && kept_nags == 0) return false;
     plies = count;
     comments.assign(game.comments.begin(),
                     game.comments.begin() + static_cast<std::ptrdiff_t>(kept));
     nags.assign(game.nags.begin(), game.nags.begin() + static_cast<std::ptrdiff_t>(kept_nags));
     text.clear();
+    base = 0;
     if (kept > 0) {
         // The comments lie in the game's text in file order too: one copy of
-        // the stretch from the first to the end of the last.
-        const std::uint32_t first = comments.front().text.offset;
+        // the stretch from the first to the end of the last, which the spans,
+        // left as they are, find at base.
+        base = comments.front().text.offset;
         const std::uint32_t last = comments.back().text.offset + comments.back().text.length;
-        text.assign(game.text, first, last - first);
-        for (pgn::PgnComment& comment : comments) comment.text.offset -= first;
+        text.assign(game.text.data() + base, last - base);
     }
     return true;
 }
@@ -218,7 +230,8 @@ bool RawAnnotations::take(const pgn::PgnGame& game, std::size_t count) {
 Annotations RawAnnotations::read() const {
     Annotations out(plies);
     for (const pgn::PgnComment& comment : comments)
-        read_comment({text.data() + comment.text.offset, comment.text.length}, comment.ply, out);
+        read_comment({text.data() + (comment.text.offset - base), comment.text.length}, comment.ply,
+                     out);
     out.nags = nags;
     return out;
 }

@@ -49,8 +49,9 @@ struct Annotations {
 // mainline comments and NAGs as the tokenizer kept them. Copied out of the
 // tokenizer's game, which is reused, and read later.
 struct RawAnnotations {
-    std::string text;
-    std::vector<pgn::PgnComment> comments;  // spans of text
+    std::string text;                       // the game's text from offset base on
+    std::vector<pgn::PgnComment> comments;  // spans of the game's text
+    std::uint32_t base = 0;
     std::vector<pgn::PgnNag> nags;
     std::size_t plies = 0;
 

@@ -39,12 +39,6 @@ bool all_of(std::string_view text, std::string_view allowed) {
     return text.find_first_not_of(allowed) == std::string_view::npos;
 }
 
-std::uint32_t append(std::string& text, std::string_view piece) {
-    const auto offset = static_cast<std::uint32_t>(text.size());
-    text.append(piece);
-    return offset;
-}
-
 // Records the end of game.text from start on as a mainline comment after the
 // moves read so far.
 [[gnu::always_inline]] inline void record_comment(PgnGame& game, std::size_t start) {
@@ -67,6 +61,17 @@ void add_nag(PgnGame& game, std::uint32_t value) {
     std::size_t start = word.size();
     while (start > 0 && (word[start - 1] == '!' || word[start - 1] == '?')) --start;
     if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
+}
+
+// Whether a word is a move number standing alone ("12.", "12..."), which
+// take_word would drop: the commonest word after SAN, told here without the
+// call (annotated files give one before each move).
+[[gnu::always_inline]] inline bool is_move_number(std::string_view word) {
+    if (word.back() != '.' || !is_digit(word[0])) return false;
+    std::size_t i = 1;
+    while (is_digit(word[i])) ++i;  // stops at the last '.' at the latest
+    while (i < word.size() && word[i] == '.') ++i;
+    return i == word.size();
 }
 
 // Whether a word could start a game's movetext: a move number, a result, the
@@ -315,7 +320,7 @@ bool PgnReader::skip_past(char stop, std::uint64_t bound) {
 
 // skip_past that also appends the bytes before the stop byte to out. It
 // reads no further than bound, so memory stays bounded however long the text.
-bool PgnReader::copy_past(char stop, std::string& out, std::uint64_t bound) {
+bool PgnReader::copy_past(char stop, GameText& out, std::uint64_t bound) {
     for (;;) {
         const std::size_t end = end_before(bound);
         const char* const start = buf_.data() + pos_;
@@ -558,7 +563,8 @@ void PgnReader::resynchronise() {
 // A mainline word: a move number is dropped (a move glued to it, "12.e4",
 // kept), a result ends the game, annotation glyphs standing alone are
 // dropped, anything else is kept as SAN when keep is set. True at a result.
-bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
+// slack: how many bytes after the word may be read (they are not its own).
+bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep, std::size_t slack) {
     const char first = word[0];
     // Most words are SAN and start with a letter; the others start with a
     // digit (move numbers, results, 0-0) or are "*" or annotation glyphs.
@@ -589,7 +595,9 @@ bool PgnReader::take_word(PgnGame& game, std::string_view word, bool keep) {
     }
     if (keep) {
         const auto length = static_cast<std::uint32_t>(word.size());
-        game.sans.push_back(Span{append(game.text, word), length});
+        const auto offset = static_cast<std::uint32_t>(game.text.size());
+        game.text.append_within(word.data(), word.size(), word.size() + slack);
+        game.sans.push_back(Span{offset, length});
         const char last = word.back();
         if (last == '!' || last == '?') [[unlikely]]
             add_glyph_nag(game, word);
@@ -640,8 +648,9 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             const auto* close_at = static_cast<const char*>(close);
             if (keep) {
                 const std::size_t start = game.text.size();
-                game.text.append(data + pos + 1,
-                                 static_cast<std::size_t>(close_at - data) - pos - 1);
+                game.text.append_within(data + pos + 1,
+                                        static_cast<std::size_t>(close_at - data) - pos - 1,
+                                        end - pos - 1);
                 record_comment(game, start);
             }
             pos = static_cast<std::size_t>(close_at - data) + 1;
@@ -655,7 +664,8 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         line_start = false;
         pos_ = stop_word;
         line_start_ = false;
-        if (take_word(game, {data + pos, stop_word - pos}, keep)) return true;
+        const std::string_view word(data + pos, stop_word - pos);
+        if (!is_move_number(word) && take_word(game, word, keep, end - stop_word)) return true;
         pos = stop_word;
     }
 }

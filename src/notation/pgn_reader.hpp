@@ -21,11 +21,14 @@
 // pair. The source is never read past what it returns.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vemla::pgn {
@@ -40,6 +43,98 @@ inline constexpr std::uint64_t DEFAULT_GAME_LIMIT = std::uint64_t{16} << 20;
 // Longest word kept whole; longer ones keep their first MAX_WORD bytes (no
 // SAN or move number comes near it).
 inline constexpr std::size_t MAX_WORD = 256;
+
+// The bytes of a game's text, appended to piece by piece. std::string's
+// append goes through a call into the library's general code (about 45
+// instructions before the copy in the Python module's build); this one checks
+// the room and copies, inline, and grows out of line. Cleared, it keeps its
+// capacity, so that a reused game allocates nothing once it has grown.
+class GameText {
+public:
+    GameText() = default;
+    GameText(const GameText& other) : bytes_(other.bytes_), size_(other.size_) {}
+    GameText(GameText&& other) noexcept
+        : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)) {}
+    GameText& operator=(const GameText& other) {
+        if (this != &other) assign(other);
+        return *this;
+    }
+    GameText& operator=(GameText&& other) noexcept {
+        bytes_ = std::move(other.bytes_);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
+
+    const char* data() const { return bytes_.data(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::size_t capacity() const { return bytes_.size(); }
+
+    void append(const char* bytes, std::size_t count) {
+        // One byte is kept spare, so that the storage exists after any append.
+        if (bytes_.size() - size_ <= count) [[unlikely]]
+            return append_growing(bytes, count);
+        if (count != 0) std::memcpy(bytes_.data() + size_, bytes, count);
+        size_ += count;
+    }
+    void append(std::string_view piece) { append(piece.data(), piece.size()); }
+    // append, for bytes followed by others up to readable bytes from bytes
+    // on: a piece of up to SHORT bytes, most comments, is copied as SHORT
+    // bytes of fixed length, which needs no call (the bytes beyond the piece
+    // land in the spare room, past the text's end).
+    static constexpr std::size_t SHORT = 32;
+    void append_within(const char* bytes, std::size_t count, std::size_t readable) {
+        if (count <= SHORT && readable >= SHORT && bytes_.size() - size_ > SHORT) {
+            std::memcpy(bytes_.data() + size_, bytes, SHORT);
+            size_ += count;
+            return;
+        }
+        append(bytes, count);
+    }
+    void push_back(char c) { append(&c, 1); }
+    GameText& operator+=(char c) {
+        push_back(c);
+        return *this;
+    }
+    GameText& operator+=(std::string_view piece) {
+        append(piece);
+        return *this;
+    }
+    void assign(std::string_view piece) {
+        size_ = 0;
+        append(piece);
+    }
+    void clear() { size_ = 0; }
+    // Shortens the text to count bytes, or lengthens it with zero bytes.
+    void resize(std::size_t count) {
+        if (count > size_) {
+            if (bytes_.size() <= count) bytes_.resize(count + 1);
+            std::memset(bytes_.data() + size_, 0, count - size_);
+        }
+        size_ = count;
+    }
+
+    operator std::string_view() const { return {bytes_.data(), size_}; }
+    operator std::string() const { return {bytes_.data(), size_}; }
+    friend bool operator==(const GameText& a, std::string_view b) {
+        return std::string_view(a) == b;
+    }
+
+private:
+    // Moves the text to storage with room for count more bytes and the spare
+    // one, at least twice as large, and appends them (they may lie in the old
+    // storage).
+    [[gnu::noinline]] void append_growing(const char* bytes, std::size_t count) {
+        std::vector<char> larger(std::max({bytes_.size() * 2, size_ + count + 1, std::size_t{64}}));
+        if (size_ != 0) std::memcpy(larger.data(), bytes_.data(), size_);
+        if (count != 0) std::memcpy(larger.data() + size_, bytes, count);
+        bytes_.swap(larger);
+        size_ += count;
+    }
+
+    std::vector<char> bytes_;  // its size is the capacity
+    std::size_t size_ = 0;
+};
 
 // A piece of PgnGame::text.
 struct Span {
@@ -84,7 +179,7 @@ std::uint32_t glyph_nag(std::string_view glyph);
 // its arrays have grown, reading allocates nothing.
 struct PgnGame {
     std::uint64_t offset = 0;  // byte offset of the game's first byte in the input
-    std::string text;          // every tag name, tag value, SAN token and comment, end to end
+    GameText text;             // every tag name, tag value, SAN token and comment, end to end
     std::vector<TagSpan> tags;  // in file order
     std::vector<Span> sans;    // mainline SAN tokens as written ("e4!" keeps its glyph)
     std::vector<PgnComment> comments;  // mainline comments, in file order
@@ -144,10 +239,10 @@ private:
     std::string_view read_word(std::uint64_t bound = NO_BOUND);
     bool skip_past(char stop, std::uint64_t bound = NO_BOUND);
     void skip_line(std::uint64_t bound = NO_BOUND);
-    bool copy_past(char stop, std::string& out, std::uint64_t bound);
+    bool copy_past(char stop, GameText& out, std::uint64_t bound);
     bool read_tag(PgnGame& game);
     bool looks_like_movetext();
-    bool take_word(PgnGame& game, std::string_view word, bool keep);
+    bool take_word(PgnGame& game, std::string_view word, bool keep, std::size_t slack = 0);
     static void take_nag(PgnGame& game, std::string_view digits);
     bool scan_mainline(PgnGame& game, bool keep);
     void resynchronise();

@@ -52,12 +52,14 @@ bool read_counter(std::string_view field, unsigned long& value) {
     return error == std::errc{} && end == field.data() + field.size();
 }
 
-// Collects movetext tokens into lines of at most PGN_LINE_WIDTH characters.
+// Collects movetext tokens into lines of at most PGN_LINE_WIDTH characters
+// (a token longer than a line stands alone on its line).
 class Lines {
 public:
     explicit Lines(std::string& out) : out_(out) {}
     void token(std::string_view text) {
-        if (width_ > 0 && width_ + 1 + text.size() > PGN_LINE_WIDTH) {
+        const std::size_t first_line = std::min(text.find('\n'), text.size());
+        if (width_ > 0 && width_ + 1 + first_line > PGN_LINE_WIDTH) {
             out_ += '\n';
             width_ = 0;
         } else if (width_ > 0) {
@@ -65,7 +67,11 @@ public:
             ++width_;
         }
         out_ += text;
-        width_ += text.size();
+        // A token may hold line breaks (a comment's text): the width is that
+        // of its last line.
+        const std::size_t last_break = text.rfind('\n');
+        width_ = last_break == std::string_view::npos ? width_ + text.size()
+                                                      : text.size() - last_break - 1;
     }
 
 private:
@@ -73,18 +79,82 @@ private:
     std::size_t width_ = 0;
 };
 
-// The comment between moves: the entry at index of notes (0: before the
-// first move), or nothing if it has none. ply is the move's number in the
-// messages (index itself, but for a node of a tree).
-std::string comment_token(const notation::Annotations& notes, std::size_t index,
-                          std::size_t ply) {
+// Where a comment stands, for messages: ply is the number of the move it
+// follows (0: before the first move).
+std::string place_of(std::size_t ply) {
+    return ply == 0 ? std::string("before the first move") : "after move " + std::to_string(ply);
+}
+
+constexpr bool is_blank(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v';
+}
+
+// The commands of an entry, each "[%...]" as written; throws InvalidInput
+// unless the entry is such commands parted by blanks (anything else would read
+// back as comment text).
+std::vector<std::string_view> split_commands(std::string_view commands, std::size_t ply) {
+    std::vector<std::string_view> out;
+    std::size_t pos = 0;
+    for (;;) {
+        while (pos < commands.size() && is_blank(commands[pos])) ++pos;
+        if (pos == commands.size()) return out;
+        const std::size_t close = commands.find(']', pos);
+        if (commands.compare(pos, 2, "[%") != 0 || close == std::string_view::npos ||
+            commands.find("[%", pos + 2) < close)
+            throw InvalidInput("Invalid PGN commands: the commands " + place_of(ply) +
+                               " are not [%...] commands parted by blanks: \"" +
+                               std::string(commands) + "\"");
+        out.push_back(commands.substr(pos, close + 1 - pos));
+        pos = close + 1;
+    }
+}
+
+// Pieces of a comment's text, each at most width bytes where it can be: the
+// text is cut only at a single space between two other characters, so that
+// the pieces, read as comments of their own, join back to the same text.
+std::vector<std::string_view> split_text(std::string_view text, std::size_t width) {
+    std::vector<std::string_view> out;
+    const auto cut_at = [&](std::size_t i) {
+        return text[i] == ' ' && i > 0 && i + 1 < text.size() && !is_blank(text[i - 1]) &&
+               !is_blank(text[i + 1]);
+    };
+    std::size_t start = 0;
+    while (text.size() - start > width) {
+        std::size_t cut = std::string_view::npos;
+        for (std::size_t i = start + 1; i < text.size() && (i - start <= width || cut == std::string_view::npos); ++i)
+            if (cut_at(i)) cut = i;
+        if (cut == std::string_view::npos) break;
+        out.push_back(text.substr(start, cut - start));
+        start = cut + 1;
+    }
+    out.push_back(text.substr(start));
+    return out;
+}
+
+// Writes the comment between moves, the entry at index of notes (0: before
+// the first move), if it has one; false if it has none. ply is the number of
+// the move it follows, for messages (index itself, but for a node of a tree). One that fits on a
+// line is written as one token ("{ text [%eval 0.17] [%clk 0:03:00] }"); a
+// longer one is cut between its commands, and its text into comments of their
+// own, which read back joined by a space. Throws InvalidInput for what would
+// not read back: "}" anywhere, a "[%...]" in the text, commands that are not
+// "[%...]" commands. Text holding a "[%" with no "]" after it (the reader
+// keeps such text) goes after the commands, where it stays text: before them
+// it would open a command.
+bool write_comment(Lines& lines, const notation::Annotations& notes, std::size_t index,
+                   std::size_t ply) {
     const std::string& text = notes.comments[index];
     const std::string& commands = notes.commands[index];
     if (text.find('}') != std::string::npos || commands.find('}') != std::string::npos)
-        throw InvalidInput("Invalid PGN comment: the comment " +
-                           (index == 0 ? std::string("before the first move")
-                                       : "after move " + std::to_string(ply)) +
+        throw InvalidInput("Invalid PGN comment: the comment " + place_of(ply) +
                            " holds \"}\"");
+    const std::size_t open = text.find("[%");
+    if (open != std::string::npos && text.find(']', open) != std::string::npos)
+        throw InvalidInput("Invalid PGN comment: the comment " + place_of(ply) +
+                           " holds \"[%\", which would read back as a command (commands go "
+                           "in commands)");
+    const bool text_last = open != std::string::npos;
+    std::vector<std::string> parts;
     if (index > 0) {
         const notation::Eval& eval = notes.evals[index - 1];
         const double clock = notes.clocks[index - 1];
@@ -94,30 +164,46 @@ std::string comment_token(const notation::Annotations& notes, std::size_t index,
         if (!std::isnan(clock) && !(clock >= 0 && clock < 1e12))
             throw InvalidInput("Invalid PGN clock: the clock of move " + std::to_string(ply) +
                                " is not a number of seconds from 0 to 10^12");
-    }
-    std::string out = "{";
-    // Text holding "[%" (one the reader found no "]" after) goes last, where
-    // it stays text: before the commands it would open one of them.
-    const bool text_last = text.find("[%") != std::string::npos;
-    if (!text.empty() && !text_last) out.append(" ").append(text);
-    if (index > 0) {
-        if (const notation::Eval& eval = notes.evals[index - 1];
-            eval.kind != notation::Eval::NONE) {
-            out += " [%eval ";
-            notation::append_eval(out, eval);
-            out += ']';
+        if (eval.kind != notation::Eval::NONE) {
+            std::string part = "[%eval ";
+            notation::append_eval(part, eval);
+            parts.push_back(part + ']');
         }
-        if (const double clock = notes.clocks[index - 1]; !std::isnan(clock)) {
-            out += " [%clk ";
-            notation::append_clock(out, clock);
-            out += ']';
+        if (!std::isnan(clock)) {
+            std::string part = "[%clk ";
+            notation::append_clock(part, clock);
+            parts.push_back(part + ']');
         }
     }
-    if (!commands.empty()) out.append(" ").append(commands);
-    if (text_last) out.append(" ").append(text);
-    if (out.size() == 1) return {};
-    out += " }";
-    return out;
+    for (const std::string_view command : split_commands(commands, ply))
+        parts.emplace_back(command);
+    if (text.empty() && parts.empty()) return false;
+
+    std::string whole = "{";
+    if (!text.empty() && !text_last) whole.append(" ").append(text);
+    for (const std::string& part : parts) whole.append(" ").append(part);
+    if (!text.empty() && text_last) whole.append(" ").append(text);
+    whole += " }";
+    if (whole.size() <= PGN_LINE_WIDTH) {
+        lines.token(whole);
+        return true;
+    }
+    lines.token("{");
+    if (text_last)
+        for (const std::string& part : parts) lines.token(part);
+    if (!text.empty()) {
+        const std::vector<std::string_view> pieces = split_text(text, PGN_LINE_WIDTH - 4);
+        for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+            lines.token(pieces[i]);
+            lines.token("}");
+            lines.token("{");
+        }
+        lines.token(pieces.back());
+    }
+    if (!text_last)
+        for (const std::string& part : parts) lines.token(part);
+    lines.token("}");
+    return true;
 }
 
 // What the tags and arguments say about the game, checked.
@@ -232,10 +318,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     std::string san;
     unsigned long number = start.fullmove;
     bool numbered = false;  // the next Black move is numbered (first, or after a comment)
-    if (notes) {
-        const std::string comment = comment_token(*notes, 0, 0);
-        if (!comment.empty()) lines.token(comment);
-    }
+    if (notes) write_comment(lines, *notes, 0, 0);
     std::size_t next_nag = 0;
     for (std::size_t ply = 0; ply < moves.size(); ++ply) {
         const bool white = board.white_to_move();
@@ -261,11 +344,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
                     lines.token("$" + std::to_string(notes->nags[next_nag].value));
                 ++next_nag;
             }
-            const std::string comment = comment_token(*notes, ply + 1, ply + 1);
-            if (!comment.empty()) {
-                lines.token(comment);
-                numbered = true;
-            }
+            if (write_comment(lines, *notes, ply + 1, ply + 1)) numbered = true;
         }
         if (!white) ++number;
     }
@@ -292,10 +371,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
     std::vector<std::uint32_t> path;
     std::uint32_t at = 0;  // the node board stands at
     bool numbered = true;  // the next Black move is numbered
-    if (notes) {
-        const std::string comment = comment_token(*notes, 0, 0);
-        if (!comment.empty()) lines.token(comment);
-    }
+    if (notes) write_comment(lines, *notes, 0, 0);
     // A node's move with its number where it needs one, its NAGs and its
     // comment, played on board from its parent's position.
     const auto emit = [&](std::uint32_t index) {
@@ -334,11 +410,7 @@ std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> ta
         const auto [first, last] =
             std::equal_range(notes->nags.begin(), notes->nags.end(), pgn::PgnNag{index, 0}, by_node);
         for (auto it = first; it != last; ++it) lines.token("$" + std::to_string(it->value));
-        const std::string comment = comment_token(*notes, index, node.ply);
-        if (!comment.empty()) {
-            lines.token(comment);
-            numbered = true;
-        }
+        if (write_comment(lines, *notes, index, node.ply)) numbered = true;
     };
     // Depth first without recursion: each line is written move by move; at
     // a move that has alternatives (its later siblings) they are written

@@ -44,8 +44,12 @@ inline constexpr std::size_t PGN_LINE_WIDTH = 80;
 // written in the common exporters' form: a move's NAGs after it ("$1"), then
 // one comment with the free text and the commands ("{ Good. [%eval 0.17]
 // [%clk 0:03:00] }"); the comment of index 0 stands before the first move. A
-// Black move after a comment carries its number ("1... e5"). A "}" in a
-// comment's text or commands is refused (InvalidInput, nothing written).
+// Black move after a comment carries its number ("1... e5"). A comment longer
+// than a line is cut between its commands, and its text at single spaces into
+// comments of their own, which the reader joins back with a space. Refused
+// (InvalidInput, nothing written), as they would read back otherwise: a "}" in
+// a comment's text or commands, "[%" in its text, and commands that are not
+// "[%...]" commands parted by blanks.
 std::string write_pgn(const MoveGenerator& generator, std::span<const PgnTag> tags,
                       std::span<const ChessMove> moves, std::optional<std::string_view> fen,
                       std::optional<std::string_view> result,

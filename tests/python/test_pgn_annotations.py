@@ -188,3 +188,81 @@ def test_corpus_annotations_survive_writing():
             (game.moves, game.comments, game.commands, game.nags)
         assert same_floats(back.evals, game.evals) and same_floats(back.clocks, game.clocks)
         assert back.mates == game.mates
+
+
+WORDS = ["Good", "move.", "A", "blunder!", "Black", "resigns?", "e4", "(a", "side", "note)",
+         "[sic]", "100%", "a;b", '"quoted"', "{nested", "café", "—", "Ng5!?", "ends,", "x", "\u2654"]
+
+
+def random_text(rng):
+    """None, or words parted by blanks: mostly single spaces, now and then a
+    double space or a line break; some longer than a line."""
+    if rng.random() < 0.3:
+        return None
+    count = rng.choice([1, 2, 5, 12, 30, 60])
+    text = rng.choice(WORDS)
+    for _ in range(count - 1):
+        text += rng.choice([" "] * 12 + ["  ", "\n"]) + rng.choice(WORDS)
+    return text
+
+
+def random_commands(rng):
+    picks = rng.sample(["[%emt 0:00:05]", "[%cal Ge2e4,Rd7d5]", "[%csl Gd4]", "[%custom a b c]",
+                        "[%evp 0.1,0.2,-0.3]"], rng.randint(0, 3))
+    return " ".join(picks) if picks else None
+
+
+def test_every_corpus_game_with_written_annotations_reads_back_exactly():
+    games = read(CORPUS)
+    assert len(games) == 3000
+    rng = random.Random(28)
+    notes, texts = [], []
+    for game in games:
+        n = len(game.moves)
+        evals = [rng.choice([None, round(rng.uniform(-9, 9), 2), rng.uniform(-300, 300), 0.0,
+                             f"#{rng.randint(-30, 30)}"]) for _ in range(n)]
+        clocks = [rng.choice([None, float(rng.randint(0, 36000)), round(rng.uniform(0, 600), 3)])
+                  for _ in range(n)]
+        nags = [tuple(rng.sample(range(256), rng.choice([0, 0, 0, 1, 3]))) for _ in range(n)]
+        comments = [random_text(rng) for _ in range(n + 1)]
+        commands = [random_commands(rng) for _ in range(n + 1)]
+        notes.append((evals, clocks, nags, comments, commands))
+        texts.append(gen.pgn(game, evals=evals, clocks=clocks, nags=nags, comments=comments,
+                             commands=commands))
+    text = "\n".join(texts)
+    # Wrapped at 80 columns, long comments included (no word of these is longer).
+    assert max(len(line) for line in text.splitlines()) <= 80
+    again = read(text)
+    assert len(again) == len(games)
+    for game, back, (evals, clocks, nags, comments, commands) in zip(games, again, notes):
+        assert (back.moves, back.tags, back.result, back.error) == \
+            (game.moves, game.tags, game.result, game.error)
+        assert back.comments == tuple(comments)
+        assert back.commands == tuple(commands)
+        assert back.nags == tuple(nags)
+        assert same_floats(back.clocks, clocks)
+        assert same_floats(back.evals, [e if isinstance(e, float) else None for e in evals])
+        assert back.mates == tuple(int(e[1:]) if isinstance(e, str) else None for e in evals)
+
+
+def test_a_long_comment_is_wrapped_and_reads_back():
+    words = " ".join(f"word{i}" for i in range(60))
+    text = gen.pgn(["e2e4", "e7e5"], comments=[words, "short", words + " and  two"],
+                   evals=[0.5, "#-2"], commands=[None, "[%cal Ge2e4]", "[%emt 0:00:01]"])
+    assert max(len(line) for line in text.splitlines()) <= 80
+    (back,) = read(text)
+    assert back.comments == (words, "short", words + " and  two")
+    assert back.commands == (None, "[%cal Ge2e4]", "[%emt 0:00:01]")
+    assert back.evals == (0.5, None) and back.mates == (None, -2)
+    # A comment that fits on its line stays one brace comment.
+    assert "1. e4 { short [%eval 0.5] [%cal Ge2e4] } 1... e5" in text.replace("\n", " ")
+
+
+def test_comment_text_that_would_read_back_otherwise_is_refused():
+    with pytest.raises(ValueError, match=r'after move 1 holds "\[%"'):
+        gen.pgn(["e2e4"], comments=[None, "see [%eval 3]"])
+    with pytest.raises(ValueError, match="before the first move holds \"}\""):
+        gen.pgn(["e2e4"], comments=["a } b", None])
+    for commands in ("not a command", "[%emt 0:01] trailing", "[%a [%b]"):
+        with pytest.raises(ValueError, match="are not \\[%...\\] commands"):
+            gen.pgn(["e2e4"], commands=[None, commands])
