@@ -107,6 +107,19 @@ def board_fens(positions):
     return fens
 
 
+def chess960_rows(games, count):
+    """Which of count records belong to Chess960 games, by the games table's
+    variant (a dataset made before Chess960 has none). Their castling rights
+    are the outermost rooks', as X-FEN's KQkq reads."""
+    import numpy as np
+
+    rows = np.zeros(count, dtype=bool)
+    if "variant" in (games.dtype.names or ()):
+        for game in games[games["variant"] == "chess960"]:
+            rows[game["first"]:game["first"] + game["positions"]] = True
+    return rows
+
+
 def analysable(positions):
     """Which records an engine can be given: one king of each side, no pawn
     on the first or last rank (Stockfish may crash on anything else). The
@@ -122,12 +135,12 @@ def analysable(positions):
     return kings & ((pieces[:, 0] | pieces[:, 6]) & edges == 0)
 
 
-def analysable_board(generator, Board, fen):
+def analysable_board(generator, Board, fen, chess960=False):
     """Whether the side not to move is out of check (else the position cannot arise)."""
     words = fen.split(" ")
     words[1] = "b" if words[1] == "w" else "w"
     words[3] = "-"
-    return not generator.is_check(Board.from_full_fen(" ".join(words)))
+    return not generator.is_check(Board.from_full_fen(" ".join(words), chess960=chess960))
 
 
 def move_code(text):
@@ -212,13 +225,14 @@ def label_shard(dataset, name, shard, source, command, settings):
     columns = {field: out[field] for field in out.dtype.names}
     fens = board_fens(positions)
     usable = analysable(positions)
+    chess960 = chess960_rows(np.load(os.path.join(dataset, shard, records.GAMES_FILE)), len(positions)).tolist()
     skipped = 0
     row, fen = 0, None
     try:
         engine.new_game()
         for row, fen in enumerate(fens):
-            board = Board.from_full_fen(fen)
-            if not (usable[row] and analysable_board(generator, Board, fen)):
+            board = Board.from_full_fen(fen, chess960=chess960[row])
+            if not (usable[row] and analysable_board(generator, Board, fen, chess960[row])):
                 skipped += 1
                 continue
             if per_position and row:

@@ -314,6 +314,25 @@ def test_what_the_tool_refuses_before_any_engine_starts(tmp_path, start_position
     assert linked.returncode == 2 and "is a symbolic link" in linked.stderr
 
 
+@needs_stockfish
+def test_chess960_games_are_labelled_from_their_own_castling_rooks(gen, tmp_path):
+    # Castling (the king on b1 taking its rook on a1, which lands on d1) is the
+    # only mate: only a board that knows where its castling rook stands lets
+    # the engine find it.
+    fen = "2rkr3/2p1p3/8/8/8/8/8/RK6 w Q - 0 1"
+    vemla_chess_data.write_games(str(tmp_path), [{"moves": ["b1a1"], "result": "1-0", "start_fen": fen,
+                                                  "variant": "chess960"}])
+    data = vemla_chess_data.open_dataset(str(tmp_path))
+    assert list(data.games(0)["variant"]) == ["chess960"]
+    done = run_tool("label", tmp_path, *LABEL[:3], "100", "--jobs", "1")
+    assert done.returncode == 0, done.stderr
+    label = data.labels(0)[0]
+    board = Board.from_full_fen(fen, chess960=True)
+    assert label["flags"] & labels.LINE and label["mate"] == 1
+    assert label["best_move"] == labels.move_code("b1a1")
+    assert label["best_lc0"] == gen.policy_index(board, "b1a1", "lc0")
+
+
 def test_board_fens_are_the_positions_of_the_records(gen, tmp_path):
     games = [{"moves": ["e2e4", "c7c5", "e4e5", "d7d5", "e5d6", "e8d7", "g1f3", "b8c6", "f1e2", "a7a6", "e1g1"],
               "result": "*"},
