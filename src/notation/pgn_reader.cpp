@@ -410,12 +410,16 @@ bool PgnReader::read_tag(PgnGame& game) {
     tag.value.offset = static_cast<std::uint32_t>(game.text.size());
     bool inner_quote = false;
     for (;;) {
-        // The value up to the next quote, backslash or line end, in one piece.
+        // The value up to the next quote, backslash or line end, in one piece,
+        // but not past the game's size limit: a value that reaches it is too
+        // long for the game, whatever the tags before it already hold, and is
+        // dropped there, so the game's text stays within the limit.
         std::size_t run = pos_;
-        while (run < end_ && buf_[run] != '"' && buf_[run] != '\\' && buf_[run] != '\n') ++run;
+        const std::size_t stop = end_before(limit_of(game));
+        while (run < stop && buf_[run] != '"' && buf_[run] != '\\' && buf_[run] != '\n') ++run;
         game.text.append(buf_.data() + pos_, run - pos_);
         pos_ = run;
-        if (game.text.size() - tag.value.offset > game_limit_) {
+        if (over_limit(game)) {
             game.text.resize(tag.name.offset);
             return fail("tag value too long");
         }
@@ -440,6 +444,10 @@ bool PgnReader::read_tag(PgnGame& game) {
             while ((c = get()) == ' ' || c == '\t' || c == '\r') {
                 game.text.push_back(static_cast<char>(c));
                 ++pos_;
+                if (over_limit(game)) {
+                    game.text.resize(tag.name.offset);
+                    return fail("tag value too long");
+                }
             }
             if (c == ']' || c < 0 || c == '\n') {
                 game.text.resize(before);

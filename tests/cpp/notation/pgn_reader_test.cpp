@@ -207,6 +207,42 @@ TEST(PgnReader, EndlessTokensStopAtTheSizeLimit) {
     }
 }
 
+// Tag values each shorter than the limit that together pass it: the game is
+// cut at the limit inside the value that reaches it, so its text never holds
+// more than the limit, in any chunks (a value used to be read whole first:
+// twice the limit, and more with blanks after inner quotes).
+TEST(PgnReader, TagValuesTogetherStopAtTheSizeLimit) {
+    constexpr std::uint64_t limit = 4096;
+    const std::string after = "\n[Event \"after\"]\n\n1. d4 *\n";
+    for (const std::string& second :
+         {std::string(3000, 'y'), "a\"" + std::string(3000, ' ') + "b"}) {
+        const std::string text =
+            "[White \"" + std::string(3000, 'x') + "\"]\n[Black \"" + second + "\"]\n" + after;
+        for (const std::size_t chunk : {1u, 7u, 300u, 1u << 16}) {
+            std::size_t at = 0;
+            PgnReader reader(
+                [&](char* dst, std::size_t capacity) {
+                    const std::size_t n = std::min({capacity, chunk, text.size() - at});
+                    std::copy_n(text.data() + at, n, dst);
+                    at += n;
+                    return n;
+                },
+                chunk, limit);
+            PgnGame game;
+            ASSERT_TRUE(reader.next_game(game));
+            EXPECT_LE(game.text.size(), limit) << chunk;
+            EXPECT_EQ(game.tag_error, "malformed tag pair: tag value too long") << chunk;
+            ASSERT_EQ(game.tags.size(), 1u);
+            EXPECT_EQ(game.tag_name(0), "White");
+            ASSERT_TRUE(reader.next_game(game));
+            reader.read_movetext(game, true);
+            EXPECT_EQ(game.tag_value(0), "after") << chunk;
+            EXPECT_EQ(game.sans.size(), 1u);
+            EXPECT_FALSE(reader.next_game(game));
+        }
+    }
+}
+
 // Every chunk size gives the same games as one chunk holding everything.
 TEST(PgnReader, ChunkSizeDoesNotMatter) {
     const std::string text =
