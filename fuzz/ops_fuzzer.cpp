@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "board/facts.hpp"
 #include "board/mod.hpp"
 #include "render/picture.hpp"
 #include "chess_move/mod.hpp"
@@ -311,6 +312,9 @@ struct Machine {
     // rook's square. Moves pushed for the wrong side (the fuzzer's pushes
     // need not be legal) can leave a right without its pieces.
     bool chess960_rights_hold() const {
+        // Pieces on one square (an unchecked push can capture its own kind
+        // of piece) make a king seen by the rights that fen() never writes.
+        if (!no_square_held_twice(board)) return false;
         const StateWord state = board.state();
         for (const Colour colour : {WHITE, BLACK})
             for (const CastlingSide side : {KING_SIDE, QUEEN_SIDE}) {

@@ -99,8 +99,9 @@ std::vector<std::string_view> split_commands(std::string_view commands, std::siz
         while (pos < commands.size() && is_blank(commands[pos])) ++pos;
         if (pos == commands.size()) return out;
         const std::size_t close = commands.find(']', pos);
-        if (commands.compare(pos, 2, "[%") != 0 || close == std::string_view::npos ||
-            commands.find("[%", pos + 2) < close)
+        // The reader ends a command at its first "]", a "[%" inside it
+        // included, so any such run reads back as written.
+        if (commands.compare(pos, 2, "[%") != 0 || close == std::string_view::npos)
             throw InvalidInput("Invalid PGN commands: the commands " + place_of(ply) +
                                " are not [%...] commands parted by blanks: \"" +
                                std::string(commands) + "\"");

@@ -263,6 +263,10 @@ def test_comment_text_that_would_read_back_otherwise_is_refused():
         gen.pgn(["e2e4"], comments=[None, "see [%eval 3]"])
     with pytest.raises(ValueError, match="before the first move holds \"}\""):
         gen.pgn(["e2e4"], comments=["a } b", None])
-    for commands in ("not a command", "[%emt 0:01] trailing", "[%a [%b]"):
+    for commands in ("not a command", "[%emt 0:01] trailing"):
         with pytest.raises(ValueError, match="are not \\[%...\\] commands"):
             gen.pgn(["e2e4"], commands=[None, commands])
+    # The reader ends a command at its first "]", so one holding "[%" reads
+    # back as written (the reader makes such commands itself).
+    game = next(iter(gen.read_pgn(gen.pgn(["e2e4"], commands=[None, "[%a [%b]"]))))
+    assert game.commands == (None, "[%a [%b]")
