@@ -13,10 +13,6 @@
 
 namespace vemla::py {
 
-namespace {
-
-enum Field { COMMENTS, COMMANDS, NAGS, EVALS, MATES, CLOCKS };
-
 // A str from UTF-8 text, or None for empty text; bytes that are not UTF-8
 // become U+FFFD.
 PyObject* new_text_or_none(const std::string& text) {
@@ -32,6 +28,11 @@ PyObject* new_float(double value) {
     if (!number) throw PyErrAlreadySet{};
     return number;
 }
+
+namespace {
+
+enum Field { COMMENTS, COMMANDS, NAGS, EVALS, MATES, CLOCKS };
+
 
 // A tuple of count items made by item(i) (a new reference each).
 template <typename Item>

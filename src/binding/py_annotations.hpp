@@ -20,6 +20,12 @@ struct GameNotes {
 };
 
 // Copies the annotations of the first plies moves of game into notes.
+// A str from UTF-8 text, or None for empty text; bytes that are not UTF-8
+// become U+FFFD.
+PyObject* new_text_or_none(const std::string& text);
+// A float; throws PyErrAlreadySet if Python cannot make one.
+PyObject* new_float(double value);
+
 void take_notes(GameNotes& notes, const pgn::PgnGame& game, std::size_t plies);
 void release_notes(GameNotes& notes);
 // The annotations read, or null when the game has none.

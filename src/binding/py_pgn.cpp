@@ -15,6 +15,7 @@
 #include "move_texts.hpp"
 #include "notation/pgn_game.hpp"
 #include "py_annotations.hpp"
+#include "py_source.hpp"
 #include "py_tree.hpp"
 
 namespace vemla::py {
@@ -324,13 +325,8 @@ PyObject* new_game(const pgn::PgnGame& game, const pgn::PlayedGame& played, Ref 
 struct PgnSource {
     Ref generator;           // the MoveGenerator object whose tables the reader uses
     Ref keep;                // callable or NULL
-    Ref file;                // a binary file object read with readinto, or NULL
-    bool owns_file = false;  // opened by read_pgn: closed when the games run out
-    Ref text;                // a str source, kept alive while its UTF-8 is read
-    std::string_view data;
-    std::size_t at = 0;
+    ByteSource bytes;        // where the text comes from
     std::unique_ptr<pgn::GameReader> reader;
-    Ref buffer;  // the bytearray the file's readinto fills
     pgn::PgnGame game;
     pgn::PlayedGame played;
     bool variations = false;  // each game's tree is built
@@ -340,89 +336,6 @@ struct PgnSource {
     std::string broken;
 };
 using PyPgnReader = Wrapper<PgnSource>;
-
-PyObject* readinto_name = nullptr;
-PyObject* release_name = nullptr;
-
-PyObject* interned(PyObject*& slot, const char* text) {
-    if (!slot) slot = PyUnicode_InternFromString(text);
-    if (!slot) throw PyErrAlreadySet{};
-    return slot;
-}
-
-// The bytearray of capacity bytes for the next readinto. It is Python's own
-// memory, so whatever views of it the source makes (memoryview(b), b[:],
-// numpy.frombuffer(b)) and keeps stay valid for as long as they live. One
-// that anything besides the source record still holds, a view or a
-// reference, is left to its holders and a new one made, so that no two reads
-// share a buffer that Python code can still reach.
-PyObject* read_buffer(PgnSource& source, std::size_t capacity) {
-    const auto size = static_cast<Py_ssize_t>(capacity);
-    if (PyObject* buffer = source.buffer.get();
-        buffer && Py_REFCNT(buffer) == 1 &&
-        reinterpret_cast<PyByteArrayObject*>(buffer)->ob_exports == 0) {
-        if (PyByteArray_GET_SIZE(buffer) == size) return buffer;
-        if (PyByteArray_Resize(buffer, size) < 0) throw PyErrAlreadySet{};
-        return buffer;
-    }
-    source.buffer = Ref::steal(PyByteArray_FromStringAndSize(nullptr, size));
-    if (!source.buffer) throw PyErrAlreadySet{};
-    return source.buffer.get();
-}
-
-// Releases the view handed to readinto. A view that the source exported on
-// (numpy.frombuffer of it) cannot be released; it stays valid over the
-// bytearray, which read_buffer then no longer hands out.
-void release_view(PyObject* view) {
-    const Ref released =
-        Ref::steal(PyObject_CallMethodNoArgs(view, interned(release_name, "release")));
-    if (!released) {
-        if (!PyErr_ExceptionMatches(PyExc_BufferError)) throw PyErrAlreadySet{};
-        PyErr_Clear();
-    }
-}
-
-// file.readinto(memoryview of a bytearray), then the bytes it reports copied
-// into dst. No native memory is ever reachable from Python.
-std::size_t read_into(PgnSource& source, char* dst, std::size_t capacity) {
-    PyObject* buffer = read_buffer(source, capacity);
-    const Ref keep_buffer = Ref::incref(buffer);
-    const Ref view = Ref::steal(PyMemoryView_FromObject(buffer));
-    if (!view) throw PyErrAlreadySet{};
-    const Ref count = Ref::steal(PyObject_CallMethodOneArg(
-        source.file.get(), interned(readinto_name, "readinto"), view.get()));
-    if (!count) {
-        // The view is released all the same; the source's error is the one raised.
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
-        Py_XDECREF(PyObject_CallMethodNoArgs(view.get(), interned(release_name, "release")));
-        PyErr_Clear();
-        PyErr_Restore(type, value, traceback);
-        throw PyErrAlreadySet{};
-    }
-    release_view(view.get());
-    if (count.get() == Py_None)
-        raise(PyExc_ValueError,
-              "read_pgn(): the source's readinto() returned None (a non-blocking stream with no "
-              "data)");
-    const Py_ssize_t n = PyLong_AsSsize_t(count.get());
-    if (n == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
-    if (n < 0 || static_cast<std::size_t>(n) > capacity)
-        raise(PyExc_ValueError, "read_pgn(): the source's readinto() returned " +
-                                    std::to_string(n) + " for a buffer of " +
-                                    std::to_string(capacity) + " bytes");
-    // The view kept the bytearray's size fixed while readinto ran.
-    std::memcpy(dst, PyByteArray_AS_STRING(buffer), static_cast<std::size_t>(n));
-    return static_cast<std::size_t>(n);
-}
-
-void close_source(PgnSource& source) {
-    if (!source.owns_file) return;
-    source.owns_file = false;
-    const Ref file = std::move(source.file);
-    const Ref closed = Ref::steal(PyObject_CallMethod(file.get(), "close", nullptr));
-    if (!closed) throw PyErrAlreadySet{};
-}
 
 PyPgnReader* self_reader(PyObject* self) {
     return receiver<PgnSource>(self, reader_type_object, "PgnReader");
@@ -453,7 +366,7 @@ PyObject* next_game(PgnSource& source) {
     for (;;) {
         if (!guarded([&] { return reader.next_tags(game); })) {
             source.done = true;
-            close_source(source);
+            close_source(source.bytes);
             return nullptr;
         }
         const char* stage = "keep raised for";
@@ -523,67 +436,6 @@ bool is_pgn_text(std::string_view text) {
     return first != std::string_view::npos && text[first] == '[';
 }
 
-bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) return false;
-    text.remove_prefix(text.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i]) return false;
-    }
-    return true;
-}
-
-// module.open(path, "rb").
-PyObject* open_with(const char* module_name, PyObject* path) {
-    const Ref module = Ref::steal(PyImport_ImportModule(module_name));
-    if (!module) throw PyErrAlreadySet{};
-    PyObject* file = PyObject_CallMethod(module.get(), "open", "Os", path, "rb");
-    if (!file) throw PyErrAlreadySet{};
-    return file;
-}
-
-// Opens a path (str or bytes, from os.fspath) by its suffix: .gz, .bz2 and .xz
-// with the standard library, .zst with zstandard where it can be imported,
-// anything else as a plain binary file.
-PyObject* open_path(PyObject* path) {
-    std::string_view name;
-    if (PyBytes_Check(path)) {
-        name = {PyBytes_AS_STRING(path), static_cast<std::size_t>(PyBytes_GET_SIZE(path))};
-    } else {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(path, &size);
-        if (!utf8) throw PyErrAlreadySet{};
-        name = {utf8, static_cast<std::size_t>(size)};
-    }
-    if (ends_with_ignoring_case(name, ".gz")) return open_with("gzip", path);
-    if (ends_with_ignoring_case(name, ".bz2")) return open_with("bz2", path);
-    if (ends_with_ignoring_case(name, ".xz")) return open_with("lzma", path);
-    if (ends_with_ignoring_case(name, ".zst")) {
-        Ref module = Ref::steal(PyImport_ImportModule("zstandard"));
-        if (!module) {
-            if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw PyErrAlreadySet{};
-            PyObject *type, *value, *traceback;
-            PyErr_Fetch(&type, &value, &traceback);
-            PyErr_NormalizeException(&type, &value, &traceback);
-            Ref cause = Ref::steal(value);
-            Py_XDECREF(type);
-            Py_XDECREF(traceback);
-            PyErr_SetString(PyExc_ImportError,
-                            "read_pgn(): reading a .zst file needs the zstandard module, which "
-                            "cannot be imported");
-            PyObject *new_type, *new_value, *new_traceback;
-            PyErr_Fetch(&new_type, &new_value, &new_traceback);
-            PyErr_NormalizeException(&new_type, &new_value, &new_traceback);
-            if (cause) PyException_SetCause(new_value, cause.release());
-            PyErr_Restore(new_type, new_value, new_traceback);
-            throw PyErrAlreadySet{};
-        }
-        return open_with("zstandard", path);
-    }
-    return open_with("io", path);
-}
-
 }  // namespace
 
 GameNotes& notes_of(PyObject* game) { return reinterpret_cast<PyPgnGame*>(game)->notes; }
@@ -620,36 +472,8 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
         source.generator = Ref::incref(self);
         source.keep = Ref::incref(keep);
         source.variations = variations;
-        PyObject* arg = argv[0];
-        bool is_text = false;
-        if (PyUnicode_Check(arg)) {
-            Py_ssize_t size = 0;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
-            if (!utf8) throw PyErrAlreadySet{};
-            const std::string_view text(utf8, static_cast<std::size_t>(size));
-            if (is_pgn_text(text)) {
-                is_text = true;
-                source.text = Ref::incref(arg);
-                source.data = text;
-            }
-        }
-        if (!is_text) {
-            const int has_readinto = PyObject_HasAttrString(arg, "readinto");
-            if (has_readinto && !PyUnicode_Check(arg)) {
-                source.file = Ref::incref(arg);
-            } else {
-                Ref path = Ref::steal(PyOS_FSPath(arg));
-                if (!path) {
-                    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PyErrAlreadySet{};
-                    PyErr_Clear();
-                    raise_argument_error(
-                        "source", "'" + type_name(arg) +
-                                      "' object is not a path, a binary file object or PGN text");
-                }
-                source.file = Ref::steal(open_path(path.get()));
-                source.owns_file = true;
-            }
-        }
+        open_source(source.bytes, argv[0], is_pgn_text, "read_pgn()",
+                    "a path, a binary file object or PGN text");
 
         PyTypeObject* type = reader_type();
         if (!type) throw PyErrAlreadySet{};
@@ -657,19 +481,9 @@ PyObject* move_generator_read_pgn(PyObject* self, PyObject* const* args, Py_ssiz
         // The read function refers to the record inside the object, whose
         // address is now fixed.
         PgnSource& record = reinterpret_cast<PyPgnReader*>(object.get())->record;
-        pgn::ReadFn read;
-        if (record.file) {
-            read = [&record](char* dst, std::size_t capacity) {
-                return read_into(record, dst, capacity);
-            };
-        } else {
-            read = [&record](char* dst, std::size_t capacity) {
-                const std::size_t n = std::min(capacity, record.data.size() - record.at);
-                std::memcpy(dst, record.data.data() + record.at, n);
-                record.at += n;
-                return n;
-            };
-        }
+        pgn::ReadFn read = [&record](char* dst, std::size_t capacity) {
+            return read_source(record.bytes, dst, capacity);
+        };
         record.reader = std::make_unique<pgn::GameReader>(generator->record, std::move(read));
         if (record.variations) record.reader->read_variations(true);
         return object.release();

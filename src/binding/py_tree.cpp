@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "move_texts.hpp"
+#include "py_annotations.hpp"
 #include "py_args.hpp"
 #include "py_class.hpp"
 #include "py_error.hpp"
@@ -64,20 +65,6 @@ void node_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
     Py_DECREF(type);
-}
-
-PyObject* new_text_or_none(const std::string& text) {
-    if (text.empty()) return new_none();
-    PyObject* str =
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-    if (!str) throw PyErrAlreadySet{};
-    return str;
-}
-
-PyObject* new_float(double value) {
-    PyObject* number = PyFloat_FromDouble(value);
-    if (!number) throw PyErrAlreadySet{};
-    return number;
 }
 
 // The annotations of the node's game, or null when its tree has none.
