@@ -4,36 +4,13 @@
 #include <cstring>
 #include <utility>
 
+#include "notation/pgn_scan.hpp"
+
 namespace vemla::pgn {
 
+using namespace scan;
+
 namespace {
-
-constexpr bool is_space(char c) {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v';
-}
-
-// Bytes that end a word: spaces and the characters with a meaning of their own.
-constexpr bool ends_word(char c) {
-    return is_space(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == '[' || c == ']' ||
-           c == ';' || c == '$' || c == '"';
-}
-
-// What each byte is to the tokenizer.
-enum CharClass : std::uint8_t { WORD, SPACE, LINE_FEED, SPECIAL };
-struct CharTable {
-    CharClass of[256];
-    constexpr CharTable() : of() {
-        for (int i = 0; i < 256; ++i) {
-            const char c = static_cast<char>(i);
-            of[i] = c == '\n' ? LINE_FEED : is_space(c) ? SPACE : ends_word(c) ? SPECIAL : WORD;
-        }
-    }
-};
-constexpr CharTable CHARS;
-inline CharClass class_of(char c) { return CHARS.of[static_cast<unsigned char>(c)]; }
-inline bool is_word(char c) { return class_of(c) == WORD; }
-
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool all_of(std::string_view text, std::string_view allowed) {
     return text.find_first_not_of(allowed) == std::string_view::npos;
@@ -635,12 +612,19 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
     bool line_start = line_start_;
     for (;;) {
         CharClass type = WORD;
-        while (pos < end && (type = class_of(data[pos])) != WORD) {
-            if (type == LINE_FEED)
-                line_start = true;
-            else if (type != SPACE)
-                break;
+        // Most tokens are apart by one space: told without the loop.
+        if (pos + 1 < end && data[pos] == ' ' && (type = class_of(data[pos + 1])) != SPACE &&
+            type != LINE_FEED) {
             ++pos;
+        } else {
+            type = WORD;
+            while (pos < end && (type = class_of(data[pos])) != WORD) {
+                if (type == LINE_FEED)
+                    line_start = true;
+                else if (type != SPACE)
+                    break;
+                ++pos;
+            }
         }
         pos_ = pos;
         line_start_ = line_start;
@@ -649,11 +633,8 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         if (type != WORD) {
             if (c != '{') return false;
             // A comment must close within the limit, as read_movetext reads it.
-            const void* close = std::memchr(data + pos + 1, '}', end - pos - 1);
-            if (!close ||
-                static_cast<const char*>(close) - data > static_cast<std::ptrdiff_t>(last))
-                return false;
-            const auto* close_at = static_cast<const char*>(close);
+            const char* const close_at = find_close(data, pos + 1, end);
+            if (!close_at || close_at - data > static_cast<std::ptrdiff_t>(last)) return false;
             if (keep) {
                 const std::size_t start = game.text.size();
                 game.text.append_within(data + pos + 1,
@@ -666,8 +647,21 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
             continue;
         }
         if (c == '%' && line_start) return false;
-        std::size_t stop_word = pos + 1;
-        while (stop_word < end && is_word(data[stop_word])) ++stop_word;
+        if (is_digit(c)) {
+            // A move number standing alone ("12.", "12..."), the commonest word
+            // after SAN, dropped without measuring it as a word first.
+            std::size_t i = pos + 1;
+            while (i < end && is_digit(data[i])) ++i;
+            if (i < end && data[i] == '.') {
+                while (++i < end && data[i] == '.') {}
+                if (i < end && !is_word(data[i]) && i - pos <= MAX_WORD) {
+                    pos = pos_ = i;
+                    line_start = line_start_ = false;
+                    continue;
+                }
+            }
+        }
+        const std::size_t stop_word = word_end(data, pos + 1, end);
         if (stop_word == end || stop_word - pos > MAX_WORD) return false;
         line_start = false;
         pos_ = stop_word;

@@ -150,6 +150,18 @@ TEST(PgnReader, MoveNumbersAndOddWords) {
     EXPECT_EQ(games[0].sans, (Sans{"e4", "e5", "Nf3", "O-O+", "12e4", "--", "e8=Q#", "0-0"}));
 }
 
+// A move number is dropped only where it stands alone: glued to what follows,
+// the rest is read as a word of its own, a result included, in any chunks.
+TEST(PgnReader, MoveNumbersGluedToTheirMoves) {
+    const std::string text = "[E \"x\"]\n\n1. e4 1... 2.3 3...0-1 4.e4 5.. e5 {c} 6... 1/2-1/2\n";
+    const auto whole = read_all(text, text.size());
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].sans, (Sans{"e4", "3", "0-1", "e4", "e5"}));
+    EXPECT_EQ(whole[0].result, "1/2-1/2");
+    for (std::size_t chunk = 1; chunk <= 17; ++chunk)
+        EXPECT_EQ(read_all(text, chunk), whole) << chunk;
+}
+
 // A game over the size limit is reported and skipped to the next tag line.
 TEST(PgnReader, SizeLimitResynchronises) {
     std::string big = "[Event \"big\"]\n\n1. e4 {";
