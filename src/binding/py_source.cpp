@@ -1,7 +1,10 @@
 #include "py_source.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 #include "py_error.hpp"
 
@@ -39,8 +42,8 @@ PyObject* open_with(const char* module_name, PyObject* path) {
 
 // Opens a path (str or bytes, from os.fspath) by its suffix: .gz, .bz2 and .xz
 // with the standard library, .zst with zstandard where it can be imported,
-// anything else as a plain binary file.
-PyObject* open_path(PyObject* path, const char* function) {
+// anything else as a plain binary file (plain set).
+PyObject* open_path(PyObject* path, const char* function, bool& plain) {
     std::string_view name;
     if (PyBytes_Check(path)) {
         name = {PyBytes_AS_STRING(path), static_cast<std::size_t>(PyBytes_GET_SIZE(path))};
@@ -76,7 +79,42 @@ PyObject* open_path(PyObject* path, const char* function) {
         }
         return open_with("zstandard", path);
     }
-    return open_with("io", path);
+    // Unbuffered: read_source reads its descriptor straight into the reader.
+    plain = true;
+    const Ref module = Ref::steal(PyImport_ImportModule("io"));
+    if (!module) throw PyErrAlreadySet{};
+    PyObject* file = PyObject_CallMethod(module.get(), "open", "Osi", path, "rb", 0);
+    if (!file) throw PyErrAlreadySet{};
+    return file;
+}
+
+// The descriptor of a plain file opened by open_path (an io.FileIO).
+int descriptor_of(PyObject* file) {
+    const Ref number = Ref::steal(PyObject_CallMethod(file, "fileno", nullptr));
+    if (!number) throw PyErrAlreadySet{};
+    const long fd = PyLong_AsLong(number.get());
+    if (fd == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+    return static_cast<int>(fd);
+}
+
+// read(2) of a file opened here, into the reader's own memory: no Python
+// object sees that memory, and the bytes are not copied twice. The lock is
+// let go while the read waits (a FIFO, a slow disk), and an interrupted read
+// runs the signal handlers, whose exception (KeyboardInterrupt) stops it.
+std::size_t read_descriptor(int fd, char* dst, std::size_t capacity) {
+    for (;;) {
+        ssize_t n;
+        int error;
+        Py_BEGIN_ALLOW_THREADS n = ::read(fd, dst, capacity);
+        error = errno;
+        Py_END_ALLOW_THREADS if (n >= 0) return static_cast<std::size_t>(n);
+        if (error != EINTR) {
+            errno = error;
+            PyErr_SetFromErrno(PyExc_OSError);
+            throw PyErrAlreadySet{};
+        }
+        if (PyErr_CheckSignals() < 0) throw PyErrAlreadySet{};
+    }
 }
 
 // The bytearray of capacity bytes for the next readinto. It is Python's own
@@ -133,9 +171,9 @@ std::size_t read_into(ByteSource& source, char* dst, std::size_t capacity) {
     const Py_ssize_t n = PyLong_AsSsize_t(count.get());
     if (n == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
     if (n < 0 || static_cast<std::size_t>(n) > capacity)
-        raise(PyExc_ValueError, std::string(source.function) + ": the source's readinto() returned " +
-                                    std::to_string(n) + " for a buffer of " +
-                                    std::to_string(capacity) + " bytes");
+        raise(PyExc_ValueError, std::string(source.function) +
+                                    ": the source's readinto() returned " + std::to_string(n) +
+                                    " for a buffer of " + std::to_string(capacity) + " bytes");
     // The view kept the bytearray's size fixed while readinto ran.
     std::memcpy(dst, PyByteArray_AS_STRING(buffer), static_cast<std::size_t>(n));
     return static_cast<std::size_t>(n);
@@ -167,11 +205,14 @@ void open_source(ByteSource& source, PyObject* arg, bool (*is_text)(std::string_
         PyErr_Clear();
         raise_argument_error("source", "'" + type_name(arg) + "' object is not " + expected);
     }
-    source.file = Ref::steal(open_path(path.get(), function));
+    bool plain = false;
+    source.file = Ref::steal(open_path(path.get(), function, plain));
     source.owns_file = true;
+    if (plain) source.fd = descriptor_of(source.file.get());
 }
 
 std::size_t read_source(ByteSource& source, char* dst, std::size_t capacity) {
+    if (source.fd >= 0) return read_descriptor(source.fd, dst, capacity);
     if (source.file) return read_into(source, dst, capacity);
     const std::size_t n = std::min(capacity, source.data.size() - source.at);
     std::memcpy(dst, source.data.data() + source.at, n);
@@ -182,6 +223,7 @@ std::size_t read_source(ByteSource& source, char* dst, std::size_t capacity) {
 void close_source(ByteSource& source) {
     if (!source.owns_file) return;
     source.owns_file = false;
+    source.fd = -1;
     const Ref file = std::move(source.file);
     const Ref closed = Ref::steal(PyObject_CallMethod(file.get(), "close", nullptr));
     if (!closed) throw PyErrAlreadySet{};

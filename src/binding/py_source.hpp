@@ -14,6 +14,7 @@ namespace vemla::py {
 struct ByteSource {
     Ref file;                // a binary file object read with readinto, or NULL
     bool owns_file = false;  // opened here: closed by close_source
+    int fd = -1;             // a plain file opened here: its descriptor, read directly
     Ref text;                // a str source, kept alive while its UTF-8 is read
     std::string_view data;
     std::size_t at = 0;

@@ -292,3 +292,71 @@ def test_one_endless_game_stays_bounded_and_says_so(tmp_path, shape):
         games, less = read_bomb(tmp_path / "half.pgn.gz", "gz", head, block, BOMB_MIB // 2)
         assert games == [first, "after 2 None"], games
         assert grown < less + 16, (grown, less)
+
+
+# --- a plain file named by its path --------------------------------------------
+
+def test_a_fifo_path_is_read_while_the_thread_that_feeds_it_runs(tmp_path):
+    """A plain file named by its path is read straight from its descriptor,
+    letting go of the interpreter while the read waits: a writer thread of the
+    same process feeds the FIFO piece by piece, and every game arrives."""
+    fifo = tmp_path / "games.pgn"
+    os.mkfifo(fifo)
+    out = run_child("""
+        import threading, time
+        from vemla_chess import MoveGenerator
+        text = sys.argv[3] * 300
+        def write():
+            with open(sys.argv[2], "w") as f:
+                for i in range(0, len(text), 997):
+                    f.write(text[i:i + 997])
+                    f.flush()
+                    time.sleep(0.0005)
+        writer = threading.Thread(target=write)
+        writer.start()
+        games = list(MoveGenerator().read_pgn(sys.argv[2]))
+        writer.join()
+        print(len(games), sum(g.moves == games[0].moves and g.error is None for g in games))
+    """, fifo, GAME)
+    assert out.split() == ["300", "300"]
+
+
+def test_a_signal_during_a_waiting_read_of_a_path_stops_it(tmp_path):
+    """A handler's exception ends a read that waits on a FIFO, as it would
+    in Python's own reads; the games before it were delivered."""
+    fifo = tmp_path / "games.pgn"
+    os.mkfifo(fifo)
+    out = run_child("""
+        import os, signal, threading, time
+        from vemla_chess import MoveGenerator
+        class Alarm(Exception):
+            pass
+        def ring(signum, frame):
+            raise Alarm
+        signal.signal(signal.SIGALRM, ring)
+        def write():
+            f = open(sys.argv[2], "w")
+            f.write(sys.argv[3] * 3)
+            f.flush()
+            time.sleep(30)  # open, silent: the reader waits
+        threading.Thread(target=write, daemon=True).start()
+        seen = []
+        signal.setitimer(signal.ITIMER_REAL, 0.5)
+        start = time.monotonic()
+        try:
+            for game in MoveGenerator().read_pgn(sys.argv[2]):
+                seen.append(game.moves)
+        except Alarm:
+            print("alarm", len(seen), round(time.monotonic() - start) < 5)
+        os._exit(0)
+    """, fifo, GAME)
+    assert out.split() == ["alarm", "2", "True"] or out.split() == ["alarm", "3", "True"]
+
+
+def test_a_path_that_fails_to_read_raises_the_systems_error(tmp_path):
+    """A directory opens on some systems and fails on read; here it fails at
+    the open, as Python's open does, and nothing is read."""
+    with pytest.raises(IsADirectoryError):
+        list(gen.read_pgn(str(tmp_path)))
+    with pytest.raises(FileNotFoundError):
+        list(gen.read_pgn(str(tmp_path / "missing.pgn")))
