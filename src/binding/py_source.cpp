@@ -31,11 +31,13 @@ bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
     return true;
 }
 
-// module.open(path, "rb").
-PyObject* open_with(const char* module_name, PyObject* path) {
+// module.open(path, "rb"), or io.open(path, "rb", 0) when unbuffered.
+PyObject* open_with(const char* module_name, PyObject* path, bool unbuffered = false) {
     const Ref module = Ref::steal(PyImport_ImportModule(module_name));
     if (!module) throw PyErrAlreadySet{};
-    PyObject* file = PyObject_CallMethod(module.get(), "open", "Os", path, "rb");
+    PyObject* file = unbuffered
+                         ? PyObject_CallMethod(module.get(), "open", "Osi", path, "rb", 0)
+                         : PyObject_CallMethod(module.get(), "open", "Os", path, "rb");
     if (!file) throw PyErrAlreadySet{};
     return file;
 }
@@ -81,11 +83,7 @@ PyObject* open_path(PyObject* path, const char* function, bool& plain) {
     }
     // Unbuffered: read_source reads its descriptor straight into the reader.
     plain = true;
-    const Ref module = Ref::steal(PyImport_ImportModule("io"));
-    if (!module) throw PyErrAlreadySet{};
-    PyObject* file = PyObject_CallMethod(module.get(), "open", "Osi", path, "rb", 0);
-    if (!file) throw PyErrAlreadySet{};
-    return file;
+    return open_with("io", path, true);
 }
 
 // The descriptor of a plain file opened by open_path (an io.FileIO).
@@ -103,11 +101,11 @@ int descriptor_of(PyObject* file) {
 // runs the signal handlers, whose exception (KeyboardInterrupt) stops it.
 std::size_t read_descriptor(int fd, char* dst, std::size_t capacity) {
     for (;;) {
-        ssize_t n;
-        int error;
-        Py_BEGIN_ALLOW_THREADS n = ::read(fd, dst, capacity);
-        error = errno;
-        Py_END_ALLOW_THREADS if (n >= 0) return static_cast<std::size_t>(n);
+        PyThreadState* const thread = PyEval_SaveThread();
+        const ssize_t n = ::read(fd, dst, capacity);
+        const int error = errno;
+        PyEval_RestoreThread(thread);
+        if (n >= 0) return static_cast<std::size_t>(n);
         if (error != EINTR) {
             errno = error;
             PyErr_SetFromErrno(PyExc_OSError);

@@ -40,17 +40,6 @@ void add_nag(PgnGame& game, std::uint32_t value) {
     if (const std::uint32_t nag = glyph_nag(word.substr(start))) add_nag(game, nag);
 }
 
-// Whether a word is a move number standing alone ("12.", "12..."), which
-// take_word would drop: the commonest word after SAN, told here without the
-// call (annotated files give one before each move).
-[[gnu::always_inline]] inline bool is_move_number(std::string_view word) {
-    if (word.back() != '.' || !is_digit(word[0])) return false;
-    std::size_t i = 1;
-    while (is_digit(word[i])) ++i;  // stops at the last '.' at the latest
-    while (i < word.size() && word[i] == '.') ++i;
-    return i == word.size();
-}
-
 // Whether a word could start a game's movetext: a move number, a result, the
 // null move or something shaped like SAN. Prose between games is none of these.
 bool movetext_word(std::string_view w) {
@@ -649,7 +638,9 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         if (c == '%' && line_start) return false;
         if (is_digit(c)) {
             // A move number standing alone ("12.", "12..."), the commonest word
-            // after SAN, dropped without measuring it as a word first.
+            // after SAN (annotated files give one before each move), dropped
+            // here; glued to more ("12.e4"), or reaching the buffer's end, it
+            // goes on as a word.
             std::size_t i = pos + 1;
             while (i < end && is_digit(data[i])) ++i;
             if (i < end && data[i] == '.') {
@@ -667,7 +658,7 @@ bool PgnReader::scan_mainline(PgnGame& game, bool keep) {
         pos_ = stop_word;
         line_start_ = false;
         const std::string_view word(data + pos, stop_word - pos);
-        if (!is_move_number(word) && take_word(game, word, keep, end - stop_word)) return true;
+        if (take_word(game, word, keep, end - stop_word)) return true;
         pos = stop_word;
     }
 }
